@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDir>
+#include <QMetaType>
+#include <QString>
+#include <variant>
+
+// Everything the station reads from modbus.ini at start-up, in the order it is read.
+struct StartupConfig {
+    int TcpLink = 0;  // 0: serial port; anything else: TCP
+    // TCP (read only when TcpLink != 0)
+    QString host;
+    int port = 3000;
+    // Serial (read only when TcpLink == 0)
+    QString commPort;  // "2" (a port number) or a device path, as written
+    QString baud;      // text, checked by the port when it opens
+    int Decimals = 0;
+    QString WeightFormat;
+    int SlaveId = 0;
+    int timerInterval = 500;  // ms; 0: the timer never fires
+};
+
+constexpr const char* kDefaultHost = "192.168.1.10";
+
+// A start-up failure: the Spanish text for the message box, naming key and value.
+struct ConfigError {
+    QString message;
+};
+
+// Reads the link keys (steps 1 to 3); the caller opens the link before reading the rest,
+// so a port that cannot be opened stops start-up before any later key is read.
+std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir = QDir::current());
+// Reads Decimales_1, ID_1 and Timer into `config`.
+std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig config,
+                                                            const QDir& dir = QDir::current());
+// Both, for callers that do not open a link in between.
+std::variant<StartupConfig, ConfigError> readStartupConfig(const QDir& dir = QDir::current());
+
+// The serial port name for a "Comm_1" value: a number n -> the platform's nth port
+// (COMn on Windows, /dev/ttyS(n-1) on Linux); a path is used as written.
+QString serialPortName(const QString& commPort);
+
+Q_DECLARE_METATYPE(StartupConfig)
