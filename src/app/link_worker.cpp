@@ -1,1 +1,117 @@
-// placeholder
+#include "link_worker.h"
+
+#include <QMetaObject>
+
+#include "link.h"
+#include "poll_cycle.h"
+#include "serial_link.h"
+#include "socket_link.h"
+#include "weight_log.h"
+
+namespace {
+
+// Forwards each step of a poll cycle as the worker's signal.
+class SignalSink : public PollSink {
+public:
+    explicit SignalSink(LinkWorker& worker) : worker_(worker) {}
+    void displayRead(const DisplayImage& image) override { emit worker_.displayRead(image); }
+    void weightsRead(const WeightReading& weights) override { emit worker_.weightsRead(weights); }
+    void setpointsRead(const Setpoints& setpoints) override {
+        emit worker_.setpointsRead(setpoints);
+    }
+    void readbackRead(const CommandReadback& readback) override {
+        emit worker_.readbackRead(readback);
+    }
+    void communicationLost() override { emit worker_.communicationLost(); }
+
+private:
+    LinkWorker& worker_;
+};
+
+}  // namespace
+
+void registerLinkWorkerTypes() {
+    qRegisterMetaType<WeightReading>();
+    qRegisterMetaType<Setpoints>();
+    qRegisterMetaType<CommandReadback>();
+    qRegisterMetaType<WriteRequest>();
+    qRegisterMetaType<StartupConfig>();
+}
+
+LinkWorker::LinkWorker(QObject* parent) : QObject(parent) {}
+
+LinkWorker::~LinkWorker() { closeLink(); }
+
+QString LinkWorker::openLink(const StartupConfig& config) {
+    if (config.TcpLink != 0) {
+        auto socket = std::make_unique<SocketLink>(config.host, static_cast<quint16>(config.port));
+        socket->connectToModule();
+        link_ = std::move(socket);
+        return {};
+    }
+    auto serial = std::make_unique<SerialLink>(serialPortName(config.commPort), config.baud);
+    const QString error = serial->open();
+    if (!error.isEmpty()) return error;
+    link_ = std::move(serial);
+    return {};
+}
+
+void LinkWorker::useLink(std::unique_ptr<Link> link) { link_ = std::move(link); }
+
+void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
+                           const QString& logPath) {
+    slaveId_ = slaveId;
+    decimals_ = decimals;
+    locale_ = locale;
+    log_ = std::make_unique<WeightLog>(logPath);
+    if (link_) {
+        instrument_ = std::make_unique<Instrument>(*link_, slaveId, decimals);
+        // Operator writes go out between the poll's transactions, never inside one,
+        // so a write does not wait behind a whole cycle against a silent module.
+        instrument_->setBetweenTransactions([this] { runWrites(); });
+    }
+}
+
+void LinkWorker::poll() {
+    if (instrument_ && log_) {
+        SignalSink sink(*this);
+        PollContext context{*instrument_, *log_, sink, locale_};
+        pollCycle(context);
+    }
+    emit pollFinished();
+}
+
+void LinkWorker::enqueueWrite(const WriteRequest& request) {
+    {
+        QMutexLocker lock(&queueMutex_);
+        writes_.enqueue(request);
+    }
+    QMetaObject::invokeMethod(this, &LinkWorker::runWrites, Qt::QueuedConnection);
+}
+
+bool LinkWorker::takeWrite(WriteRequest* request) {
+    QMutexLocker lock(&queueMutex_);
+    if (writes_.isEmpty()) return false;
+    *request = writes_.dequeue();
+    return true;
+}
+
+void LinkWorker::runWrites() {
+    WriteRequest request;
+    while (!stopRequested() && takeWrite(&request)) send(request);
+}
+
+void LinkWorker::send(const WriteRequest& request) {
+    for (const RegisterWrite& write : request.writes) {
+        if (stopRequested()) return;
+        const bool ok = link_ && retriedWrite(*link_, slaveId_, write);
+        // A write cut short by shutdown is no failure to report.
+        if (!ok && !stopRequested()) emit writeFailed();
+    }
+}
+
+void LinkWorker::closeLink() {
+    instrument_.reset();
+    if (link_) link_->close();
+    link_.reset();
+}

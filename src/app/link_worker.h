@@ -1,1 +1,66 @@
 #pragma once
+
+#include <QLocale>
+#include <QMutex>
+#include <QObject>
+#include <QQueue>
+#include <memory>
+
+#include "readers.h"
+#include "requests.h"
+#include "startup_config.h"
+
+class Link;
+class WeightLog;
+
+// Owns the link and runs the station's transactions, one at a time, on its own
+// thread: poll cycles and operator writes. The window never waits on the link; it
+// hears back through the queued signals below, in the order they were sent.
+class LinkWorker : public QObject {
+    Q_OBJECT
+public:
+    explicit LinkWorker(QObject* parent = nullptr);
+    ~LinkWorker() override;
+
+    // Any thread. Writes are never dropped: they run in order between the
+    // transactions of a poll, or on their own when the link is idle.
+    void enqueueWrite(const WriteRequest& request);
+
+    // Worker thread, for tests: an already open link (a scripted one).
+    void useLink(std::unique_ptr<Link> link);
+
+public slots:
+    // Worker thread. Opens the serial port (an error text naming the cause when it
+    // fails) or starts the TCP connection (never fails here: a module that is not
+    // there shows up as no communication).
+    QString openLink(const StartupConfig& config);
+    void configure(int slaveId, int decimals, const QLocale& locale, const QString& logPath);
+    void poll();
+    void runWrites();
+    void closeLink();
+
+signals:
+    void displayRead(const QByteArray& image);
+    void weightsRead(const WeightReading& weights);
+    void setpointsRead(const Setpoints& setpoints);
+    void readbackRead(const CommandReadback& readback);
+    void communicationLost();
+    void writeFailed();
+    void pollFinished();
+
+private:
+    bool takeWrite(WriteRequest* request);
+    void send(const WriteRequest& request);
+
+    std::unique_ptr<Link> link_;
+    std::unique_ptr<Instrument> instrument_;
+    std::unique_ptr<WeightLog> log_;
+    QLocale locale_;
+    int slaveId_ = 0;
+    int decimals_ = 0;
+    QMutex queueMutex_;
+    QQueue<WriteRequest> writes_;
+};
+
+// Registers the value types the worker's signals carry across threads.
+void registerLinkWorkerTypes();

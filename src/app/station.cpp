@@ -1,1 +1,96 @@
-// placeholder
+#include "station.h"
+
+#include <QDir>
+#include <QLocale>
+
+#include "link_worker.h"
+
+Station::Station(QObject* parent) : QObject(parent) {
+    registerLinkWorkerTypes();
+    thread_.setObjectName(QStringLiteral("link"));
+}
+
+Station::~Station() { Form_Unload(); }
+
+void Station::startWorker() {
+    worker_ = new LinkWorker;
+    worker_->moveToThread(&thread_);
+    // The worker, and with it the port or socket, is destroyed on its own thread as
+    // the thread ends.
+    connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
+    thread_.start();
+}
+
+QString Station::Form_Load() {
+    const QDir here = QDir::current();
+    auto link = readLinkConfig(here);
+    if (auto* error = std::get_if<ConfigError>(&link)) return error->message;
+    config_ = std::get<StartupConfig>(link);
+
+    startWorker();
+    QString openError;
+    QMetaObject::invokeMethod(
+        worker_, [this, &openError] { openError = worker_->openLink(config_); },
+        Qt::BlockingQueuedConnection);
+    if (!openError.isEmpty()) {
+        Form_Unload();
+        return openError;
+    }
+
+    auto rest = readRemainingConfig(config_, here);
+    if (auto* error = std::get_if<ConfigError>(&rest)) {
+        Form_Unload();
+        return error->message;
+    }
+    config_ = std::get<StartupConfig>(rest);
+
+    const QLocale locale = QLocale::system();
+    const QString logPath = here.filePath(QStringLiteral("Peso.csv"));
+    QMetaObject::invokeMethod(
+        worker_,
+        [worker = worker_, c = config_, locale, logPath] {
+            worker->configure(c.SlaveId, c.Decimals, locale, logPath);
+        },
+        Qt::BlockingQueuedConnection);
+    form_.setNumberFormat(config_.Decimals, locale);
+    connectWindow();
+
+    // The timer comes last: no tick before the link and the window are ready.
+    form_.Timer1->setInterval(config_.timerInterval);
+    if (config_.timerInterval > 0) form_.Timer1->start();
+    return {};
+}
+
+void Station::connectWindow() {
+    connect(worker_, &LinkWorker::displayRead, &form_, &frmPeso::showDisplay);
+    connect(worker_, &LinkWorker::weightsRead, &form_, &frmPeso::showWeights);
+    connect(worker_, &LinkWorker::setpointsRead, &form_, &frmPeso::showSetpoints);
+    connect(worker_, &LinkWorker::readbackRead, &form_, &frmPeso::showReadback);
+    connect(worker_, &LinkWorker::communicationLost, &form_, &frmPeso::showCommunicationLost);
+    connect(worker_, &LinkWorker::writeFailed, &form_, &frmPeso::showWriteFailed);
+    connect(worker_, &LinkWorker::pollFinished, this, [this] { pollPending_ = false; });
+    connect(form_.Timer1, &QTimer::timeout, this, &Station::Timer1_Timer);
+    connect(&form_, &frmPeso::writeRequested, this, &Station::queueWrite);
+    connect(&form_, &frmPeso::unloading, this, &Station::Form_Unload);
+}
+
+void Station::Timer1_Timer() {
+    // A tick while the previous cycle is still queued or running is dropped: ticks
+    // never pile up behind a module that does not answer.
+    if (pollPending_ || worker_ == nullptr) return;
+    pollPending_ = true;
+    QMetaObject::invokeMethod(worker_, &LinkWorker::poll, Qt::QueuedConnection);
+}
+
+void Station::queueWrite(const WriteRequest& request) {
+    if (worker_ != nullptr) worker_->enqueueWrite(request);
+}
+
+void Station::Form_Unload() {
+    form_.Timer1->stop();
+    if (!thread_.isRunning()) return;
+    thread_.requestInterruption();
+    thread_.quit();
+    thread_.wait();
+    worker_ = nullptr;
+}

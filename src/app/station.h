@@ -1,1 +1,45 @@
 #pragma once
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include "frm_peso.h"
+#include "startup_config.h"
+
+class LinkWorker;
+
+// The station's life from load to unload: reads the configuration, opens the link on
+// the worker thread, wires the window to the worker and runs the poll timer.
+class Station : public QObject {
+    Q_OBJECT
+public:
+    explicit Station(QObject* parent = nullptr);
+    ~Station() override;
+
+    // Reads modbus.ini from the current directory and opens the link. On failure
+    // returns the Spanish description for the start-up message box; the link is
+    // closed again.
+    QString Form_Load();
+    frmPeso& form() { return form_; }
+    LinkWorker* worker() { return worker_; }
+    const StartupConfig& config() const { return config_; }
+
+    // Stops the worker at once (a transaction in progress is abandoned within one
+    // wait slice) and closes the link. Safe to call twice.
+    void Form_Unload();
+
+public slots:
+    void Timer1_Timer();
+
+private:
+    void startWorker();
+    void connectWindow();
+    void queueWrite(const WriteRequest& request);
+
+    frmPeso form_;
+    QThread thread_;
+    LinkWorker* worker_ = nullptr;
+    StartupConfig config_;
+    bool pollPending_ = false;
+};
