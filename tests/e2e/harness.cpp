@@ -1,0 +1,119 @@
+#include "harness.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QThread>
+#include <csignal>
+
+QString simPath() { return QStringLiteral(VORMELQ_BINARY_DIR "/tools/sim/vormelq-sim"); }
+QString stationPath() { return QStringLiteral(VORMELQ_BINARY_DIR "/src/app/vormelq"); }
+
+bool waitFor(const std::function<bool()>& condition, int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!condition()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+SimProcess::~SimProcess() { stop(); }
+
+QString SimProcess::readStdout() {
+    output_ += QString::fromUtf8(process_.readAllStandardOutput());
+    return output_;
+}
+
+bool SimProcess::start(const QStringList& args) {
+    process_.setProcessChannelMode(QProcess::SeparateChannels);
+    process_.start(simPath(), args);
+    if (!process_.waitForStarted(10000)) return false;
+    static const QRegularExpression listening(QStringLiteral("listening on (\\S+):(\\d+)"));
+    static const QRegularExpression serving(QStringLiteral("serving on (\\S+)"));
+    return waitFor([&] {
+        process_.waitForReadyRead(20);
+        const QString out = readStdout();
+        if (auto m = listening.match(out); m.hasMatch()) {
+            host_ = m.captured(1);
+            port_ = m.captured(2).toInt();
+            return true;
+        }
+        if (auto m = serving.match(out); m.hasMatch()) {
+            path_ = m.captured(1);
+            return true;
+        }
+        return process_.state() == QProcess::NotRunning;
+    }) && process_.state() == QProcess::Running;
+}
+
+QMap<QString, qint64> SimProcess::counters() {
+    const qsizetype before = readStdout().size();
+    ::kill(static_cast<pid_t>(process_.processId()), SIGUSR1);
+    static const QRegularExpression line(QStringLiteral("counters:([^\\n]*)\\n"));
+    QMap<QString, qint64> result;
+    waitFor([&] {
+        process_.waitForReadyRead(20);
+        auto m = line.match(readStdout(), before);
+        if (!m.hasMatch()) return false;
+        for (const QString& pair : m.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const auto kv = pair.split(QLatin1Char('='));
+            if (kv.size() == 2) result.insert(kv[0], kv[1].toLongLong());
+        }
+        return true;
+    });
+    return result;
+}
+
+void SimProcess::toggleSilent() { ::kill(static_cast<pid_t>(process_.processId()), SIGUSR2); }
+
+void SimProcess::stop() {
+    if (process_.state() == QProcess::NotRunning) return;
+    process_.terminate();
+    if (!process_.waitForFinished(5000)) process_.kill();
+    process_.waitForFinished(5000);
+}
+
+StationProcess::StationProcess() = default;
+
+StationProcess::~StationProcess() { stop(); }
+
+void StationProcess::writeIni(const QMap<QString, QString>& keys) {
+    QFile file(QDir(dir_.path()).filePath(QStringLiteral("modbus.ini")));
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QByteArray text = "[Global]\r\n";
+    for (auto it = keys.begin(); it != keys.end(); ++it)
+        text += (it.key() + QLatin1Char('=') + it.value() + QLatin1String(";\r\n")).toUtf8();
+    file.write(text);
+}
+
+bool StationProcess::start() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!env.contains(QStringLiteral("DISPLAY")))
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process_.setProcessEnvironment(env);
+    process_.setWorkingDirectory(dir_.path());
+    process_.start(stationPath(), {});
+    return process_.waitForStarted(10000);
+}
+
+QStringList StationProcess::logLines() const {
+    QFile file(QDir(dir_.path()).filePath(QStringLiteral("Peso.csv")));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QString text = QString::fromLocal8Bit(file.readAll());
+    QStringList lines = text.split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    return lines;
+}
+
+QString StationProcess::stderrText() { return QString::fromUtf8(process_.readAllStandardError()); }
+
+void StationProcess::stop() {
+    if (process_.state() == QProcess::NotRunning) return;
+    process_.terminate();
+    if (!process_.waitForFinished(5000)) process_.kill();
+    process_.waitForFinished(5000);
+}

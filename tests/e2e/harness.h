@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+
+// Runs the real executables as a user would: the simulated module and the station in
+// a directory of its own with a modbus.ini.
+
+QString simPath();
+QString stationPath();
+
+// Waits for `condition`, letting events run; false when it never held within `ms`. The
+// limit only keeps a broken build from hanging the suite; no test asserts on speed.
+bool waitFor(const std::function<bool()>& condition, int ms = 60000);
+
+class SimProcess {
+public:
+    ~SimProcess();
+    // Starts vormelq-sim with `args`; true once it printed where it serves.
+    bool start(const QStringList& args);
+    QString host() const { return host_; }
+    int port() const { return port_; }
+    QString servedPath() const { return path_; }
+    // The counters the simulator prints on SIGUSR1 (key=value), freshly asked for.
+    QMap<QString, qint64> counters();
+    void toggleSilent();  // a module switched off, or on again
+    void stop();
+    qint64 pid() const { return process_.processId(); }
+
+private:
+    QString readStdout();
+    QProcess process_;
+    QString output_;
+    QString host_;
+    QString path_;
+    int port_ = 0;
+};
+
+class StationProcess {
+public:
+    StationProcess();
+    ~StationProcess();
+    // Writes modbus.ini: each value gets the trailing character the reader drops.
+    void writeIni(const QMap<QString, QString>& keys);
+    bool start();
+    bool running() const { return process_.state() != QProcess::NotRunning; }
+    QStringList logLines() const;
+    QString dir() const { return dir_.path(); }
+    QString stderrText();
+    // Closes the window's process the way a session end would (SIGTERM), waits.
+    void stop();
+    int exitCode() const { return process_.exitCode(); }
+    QProcess& process() { return process_; }
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
+};
