@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDir>
 #include <QString>
 
@@ -13,3 +14,16 @@ QString LeeIni(const QString& section, const QString& key, const QString& defaul
 
 // The file's name as stored in `dir`, whatever its case; empty when there is none.
 QString findIniFile(const QDir& dir);
+
+// The longest value the read hands back; the station's buffer holds 255 characters
+// including the terminator.
+constexpr int kIniValueMax = 254;
+
+// What the INI read gives for `section` / `key` in the file text `content`: the first
+// occurrence's value, trimmed, unquoted and cut to kIniValueMax characters; empty when
+// the section or key is absent. The text is UTF-8 when it decodes as such, else Latin-1.
+QString iniValue(const QByteArray& content, const QString& section, const QString& key);
+
+// Applies the stored value convention to a read value: empty -> `defaultValue`,
+// otherwise the value without its last character (which may leave it empty).
+QString storedValue(const QString& readValue, const QString& defaultValue);

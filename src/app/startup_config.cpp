@@ -1,1 +1,179 @@
-// placeholder
+#include "startup_config.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "lee_ini.h"
+
+namespace {
+
+// The program spells the section "Global" for the link keys and "global" for the rest;
+// the read ignores case, so both are the one section of the file.
+const QString kLinkSection = QStringLiteral("Global");
+const QString kSection = QStringLiteral("global");
+
+constexpr qint64 kInt16Min = -32768;
+constexpr qint64 kInt16Max = 32767;
+// A port number beyond 65535 cannot go into a socket address, and port 0 would let
+// the system pick one: neither reaches the module.
+constexpr qint64 kPortMin = 1;
+constexpr qint64 kPortMax = 65535;
+// The poll timer's interval range; 0 is valid and means the timer never fires.
+constexpr qint64 kTimerMax = 65535;
+// Weights are divided by 10 to the power of the decimals: beyond 9 places no reading
+// of the module's 32-bit registers would show anything but zeros.
+constexpr qint64 kDecimalsMax = 9;
+
+struct IntRange {
+    qint64 min;
+    qint64 max;
+};
+
+ConfigError invalidValue(const QString& key, const QString& value, const QString& reason) {
+    return {QStringLiteral("Valor no válido en modbus.ini: clave \"%1\" = \"%2\" (%3)")
+                .arg(key, value, reason)};
+}
+
+QString rangeReason(IntRange range) {
+    return QStringLiteral("fuera de rango: debe estar entre %1 y %2").arg(range.min).arg(range.max);
+}
+
+std::variant<qint64, ConfigError> toInteger(const QString& key, const QString& value,
+                                            IntRange range) {
+    if (value.isEmpty())
+        return invalidValue(key, value, QStringLiteral("vacío tras quitar el último carácter"));
+    const std::optional<qint64> number = parseInteger(value);
+    if (!number) return invalidValue(key, value, QStringLiteral("debe ser un número entero"));
+    if (*number < range.min || *number > range.max)
+        return invalidValue(key, value, rangeReason(range));
+    return *number;
+}
+
+// Reads one integer key; on failure the error is stored and nothing is returned.
+std::optional<int> readInteger(const QString& section, const QString& key,
+                               const QString& defaultValue, IntRange range, const QDir& dir,
+                               std::optional<ConfigError>* error) {
+    auto result = toInteger(key, LeeIni(section, key, defaultValue, dir), range);
+    if (auto* failure = std::get_if<ConfigError>(&result)) {
+        *error = *failure;
+        return std::nullopt;
+    }
+    return static_cast<int>(std::get<qint64>(result));
+}
+
+bool isDevicePath(const QString& value) {
+#ifdef Q_OS_WIN
+    return value.startsWith(QStringLiteral("\\\\.\\"));
+#else
+    return value.startsWith(u'/');
+#endif
+}
+
+// Comm_1 is a port number as on the original station, or a device path: USB adapters
+// and test pty pairs have no place in the ttySn numbering.
+std::variant<QString, ConfigError> toCommPort(const QString& value) {
+    const QString key = QStringLiteral("Comm_1");
+    if (isDevicePath(value)) return value;
+    if (!value.isEmpty() && !parseInteger(value))
+        return invalidValue(key, value,
+                            QStringLiteral("debe ser un número de puerto o la ruta de un "
+                                           "dispositivo serie"));
+    auto number = toInteger(key, value, {1, kInt16Max});
+    if (auto* failure = std::get_if<ConfigError>(&number)) return *failure;
+    return QString::number(std::get<qint64>(number));
+}
+
+// The format the poll cycle applies to weights: the integer part always written, and
+// one "0" per decimal place after the point.
+QString weightPattern(int decimals) {
+    QString pattern = QStringLiteral("#####0");
+    if (decimals > 0) pattern += u'.' + QString(decimals, u'0');
+    return pattern;
+}
+
+}  // namespace
+
+std::optional<qint64> parseInteger(const QString& text) {
+    // Values on the station's wire never exceed 32 bits; saturating here keeps any
+    // run of digits (even thousands of them) out of overflow and still out of range.
+    constexpr qint64 kSaturated = qint64(1) << 40;
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+    if (i == text.size()) return std::nullopt;
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9') return std::nullopt;
+        value = std::min(value * 10 + (c - u'0'), kSaturated);
+    }
+    return negative ? -value : value;
+}
+
+std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir) {
+    StartupConfig config;
+    std::optional<ConfigError> error;
+    const auto link = readInteger(kLinkSection, QStringLiteral("Comunicacion_1"),
+                                  QStringLiteral("0"), {kInt16Min, kInt16Max}, dir, &error);
+    if (!link) return *error;
+    config.TcpLink = *link;
+
+    // Only the chosen link's keys are read: a broken value in the other mode's keys
+    // must not stop a station that never uses them.
+    if (config.TcpLink != 0) {
+        config.host =
+            LeeIni(kLinkSection, QStringLiteral("Host_1"), QString::fromLatin1(kDefaultHost), dir);
+        const auto port = readInteger(kLinkSection, QStringLiteral("Port_1"),
+                                      QStringLiteral("3000"), {kPortMin, kPortMax}, dir, &error);
+        if (!port) return *error;
+        config.port = *port;
+        return config;
+    }
+
+    auto comm = toCommPort(LeeIni(kSection, QStringLiteral("Comm_1"), QStringLiteral("2"), dir));
+    if (auto* failure = std::get_if<ConfigError>(&comm)) return *failure;
+    config.commPort = std::get<QString>(comm);
+    // The baud text goes to the serial port as written; the port decides what it takes.
+    config.baud = LeeIni(kSection, QStringLiteral("Baudios_1"), QStringLiteral("9600"), dir);
+    return config;
+}
+
+std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig config,
+                                                             const QDir& dir) {
+    std::optional<ConfigError> error;
+    const auto decimals = readInteger(kSection, QStringLiteral("Decimales_1"), QStringLiteral("0"),
+                                      {0, kDecimalsMax}, dir, &error);
+    if (!decimals) return *error;
+    config.Decimals = *decimals;
+    config.WeightFormat = weightPattern(config.Decimals);
+
+    // Any 16-bit slave address is kept: one that does not fit the address byte makes
+    // every transaction fail without sending anything, so the station starts and shows
+    // its no-communication label rather than refusing to start.
+    const auto slave = readInteger(kSection, QStringLiteral("ID_1"), QStringLiteral("0"),
+                                   {kInt16Min, kInt16Max}, dir, &error);
+    if (!slave) return *error;
+    config.SlaveId = *slave;
+
+    const auto timer = readInteger(kSection, QStringLiteral("Timer"), QStringLiteral("500"),
+                                   {0, kTimerMax}, dir, &error);
+    if (!timer) return *error;
+    config.timerInterval = *timer;
+    return config;
+}
+
+std::variant<StartupConfig, ConfigError> readStartupConfig(const QDir& dir) {
+    auto link = readLinkConfig(dir);
+    if (auto* failure = std::get_if<ConfigError>(&link)) return *failure;
+    return readRemainingConfig(std::get<StartupConfig>(link), dir);
+}
+
+QString serialPortName(const QString& commPort) {
+    const std::optional<qint64> number = parseInteger(commPort);
+    if (!number || *number < 1) return commPort;
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(*number);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(*number - 1);
+#endif
+}

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QMetaType>
 #include <QString>
+#include <optional>
 #include <variant>
 
 // Everything the station reads from modbus.ini at start-up, in the order it is read.
@@ -32,9 +33,13 @@ struct ConfigError {
 std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir = QDir::current());
 // Reads Decimales_1, ID_1 and Timer into `config`.
 std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig config,
-                                                            const QDir& dir = QDir::current());
+                                                             const QDir& dir = QDir::current());
 // Both, for callers that do not open a link in between.
 std::variant<StartupConfig, ConfigError> readStartupConfig(const QDir& dir = QDir::current());
+
+// The integer in `text`: an optional sign, then decimal digits and nothing else.
+// Magnitudes far beyond 32 bits saturate (they are out of every range the caller checks).
+std::optional<qint64> parseInteger(const QString& text);
 
 // The serial port name for a "Comm_1" value: a number n -> the platform's nth port
 // (COMn on Windows, /dev/ttyS(n-1) on Linux); a path is used as written.

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <random>
+
+#include "lee_ini.h"
+#include "startup_config.h"
+
+namespace {
+
+// A scratch working directory holding at most one configuration file.
+class IniDir {
+public:
+    QDir dir() const { return QDir(tmp_.path()); }
+    void write(const QByteArray& content, const QString& name = QStringLiteral("modbus.ini")) {
+        QFile file(dir().filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
+private:
+    QTemporaryDir tmp_;
+};
+
+StartupConfig okConfig(const std::variant<StartupConfig, ConfigError>& result) {
+    if (const auto* error = std::get_if<ConfigError>(&result))
+        ADD_FAILURE() << error->message.toStdString();
+    return std::get_if<StartupConfig>(&result) ? std::get<StartupConfig>(result) : StartupConfig{};
+}
+
+QString errorText(const std::variant<StartupConfig, ConfigError>& result) {
+    const auto* error = std::get_if<ConfigError>(&result);
+    return error ? error->message : QString();
+}
+
+// What LeeIni gives for `key` of [global] in `content`, with "D" as the default.
+QString lee(const QByteArray& content, const char* key = "Timer") {
+    return storedValue(iniValue(content, QStringLiteral("global"), QString::fromLatin1(key)),
+                       QStringLiteral("D"));
+}
+
+}  // namespace
+
+TEST(LeeIni, NoFileGivesTheSerialDefaults) {
+    IniDir ini;
+    const StartupConfig c = okConfig(readStartupConfig(ini.dir()));
+    EXPECT_EQ(c.TcpLink, 0);
+    EXPECT_EQ(c.commPort, "2");
+    EXPECT_EQ(serialPortName(c.commPort), "/dev/ttyS1");
+    EXPECT_EQ(c.baud, "9600");
+    EXPECT_EQ(c.Decimals, 0);
+    EXPECT_EQ(c.WeightFormat, "#####0");
+    EXPECT_EQ(c.SlaveId, 0);
+    EXPECT_EQ(c.timerInterval, 500);
+}
+
+TEST(LeeIni, FindsTheFileWhateverTheCaseOfItsNameButOnlyInTheGivenDirectory) {
+    for (const char* name : {"MODBUS.INI", "Modbus.ini", "modbus.ini"}) {
+        IniDir ini;
+        ini.write("[GLOBAL]\r\nTimer=250x\r\n", QString::fromLatin1(name));
+        EXPECT_EQ(findIniFile(ini.dir()), name);
+        EXPECT_EQ(LeeIni("global", "timer", "D", ini.dir()), "250") << name;
+    }
+    IniDir parent;
+    parent.write("[global]\nTimer=250x\n");
+    ASSERT_TRUE(parent.dir().mkdir("run"));
+    ASSERT_TRUE(parent.dir().mkpath("sub/modbus.ini"));
+    EXPECT_EQ(LeeIni("global", "Timer", "D", QDir(parent.dir().filePath("run"))), "D");
+    EXPECT_EQ(findIniFile(QDir(parent.dir().filePath("sub"))), "");  // a directory, not a file
+}
+
+TEST(LeeIni, ReadsLikeTheWindowsProfileCall) {
+    const QByteArray bom = "\xEF\xBB\xBF";
+    const QByteArray longValue(300, 'v');
+    struct Case {
+        QByteArray content;
+        const char* key;
+        QString expected;
+    } cases[] = {
+        {"[global]\nTimer=3000x\n", "Timer", "3000"},
+        {"[global]\nTimer=3000\n", "Timer", "300"},  // no terminator: a digit is lost
+        {"[global]\nTimer=1\n", "Timer", ""},        // empty text, not the default
+        {"[global]\nTimer=\n", "Timer", "D"},
+        {"[global]\nTimer\n", "Timer", "D"},
+        {"[global]\nOther=1x\n", "Timer", "D"},
+        {"[GloBaL]\r\n  tImEr  =  3000x  \r\n", "TIMER", "3000"},
+        {bom + "[global]\r\nTimer=3000x\r\n", "Timer", "3000"},
+        {"[global]\nTimer=\"3000x\"\n", "Timer", "3000"},
+        {"[global]\nTimer='3000x'\n", "Timer", "3000"},
+        {"[global]\nTimer=\"3000x'\n", "Timer", "\"3000x"},  // quotes that do not pair stay
+        {"[global]\nTimer=\"\"\n", "Timer", "D"},
+        {"[global]\n;Timer=1x\nTimer=2x\n", "Timer", "2"},
+        {"[global]\nTimer=1x\nTimer=2x\n", "Timer", "1"},
+        {"[global]\nA=1\n[other]\n[global]\nTimer=2x\n", "Timer", "D"},  // first section only
+        {"Timer=1x\n[other]\nTimer=1x\n[global]\n", "Timer", "D"},
+        {"[ global ]\nHost_1=a;b=c x\n", "Host_1", "a;b=c "},  // no inline comments
+        {"[global\nTimer=1x\n", "Timer", "D"},
+        {"[global]\nHost_1=caf\xE9x\n", "Host_1", QStringLiteral("café")},       // Latin-1
+        {"[global]\nHost_1=caf\xC3\xA9x\n", "Host_1", QStringLiteral("café")},   // UTF-8
+        {"[global]\nHost_1=\xC3x\n", "Host_1", QStringLiteral("Ã")},             // broken UTF-8
+        {"[global]\nHost_1=" + longValue + "\n", "Host_1", QString(253, u'v')},  // 254, less 1
+    };
+    for (const Case& c : cases) EXPECT_EQ(lee(c.content, c.key), c.expected) << c.content.data();
+}
+
+TEST(StartupConfig, LinkSelection) {
+    IniDir ini;
+    ini.write("[global]\nComunicacion_1=1x\n");
+    StartupConfig c = okConfig(readStartupConfig(ini.dir()));
+    EXPECT_EQ(c.TcpLink, 1);
+    EXPECT_EQ(c.host, kDefaultHost);
+    EXPECT_EQ(c.port, 3000);
+
+    ini.write("[global]\nComunicacion_1=-7x\n");
+    EXPECT_EQ(okConfig(readStartupConfig(ini.dir())).TcpLink, -7);
+
+    ini.write("[global]\nComunicacion_1=1\n");
+    EXPECT_TRUE(errorText(readStartupConfig(ini.dir())).contains("\"Comunicacion_1\" = \"\""));
+}
+
+TEST(StartupConfig, ReadsOnlyTheKeysOfTheChosenLink) {
+    IniDir ini;
+    ini.write("[Global]\nComunicacion_1=1x\nHost_1=10.0.0.5x\nPort_1=65535x\nComm_1=abcx\n");
+    StartupConfig c = okConfig(readStartupConfig(ini.dir()));
+    EXPECT_EQ(c.host, "10.0.0.5");
+    EXPECT_EQ(c.port, 65535);
+    EXPECT_TRUE(c.commPort.isEmpty());
+    EXPECT_TRUE(c.baud.isEmpty());
+
+    ini.write("[Global]\nComunicacion_1=0x\nComm_1=3x\nBaudios_1=19200x\nPort_1=nonex\n");
+    c = okConfig(readStartupConfig(ini.dir()));
+    EXPECT_EQ(c.commPort, "3");
+    EXPECT_EQ(c.baud, "19200");
+    EXPECT_TRUE(c.host.isEmpty());
+
+    ini.write("[global]\nComm_1=/dev/ttyUSB0x\nBaudios_1=whateverx\nPort_1=0x\n");
+    c = okConfig(readStartupConfig(ini.dir()));
+    EXPECT_EQ(serialPortName(c.commPort), "/dev/ttyUSB0");
+    EXPECT_EQ(c.baud, "whatever");  // the port judges the baud text, not the reader
+}
+
+TEST(StartupConfig, RemainingKeys) {
+    IniDir ini;
+    ini.write("[global]\nDecimales_1=3x\nID_1=300x\nTimer=0x\n");
+    StartupConfig c = okConfig(readStartupConfig(ini.dir()));
+    EXPECT_EQ(c.Decimals, 3);
+    EXPECT_EQ(c.WeightFormat, "#####0.000");
+    EXPECT_EQ(c.SlaveId, 300);  // kept: the transactions refuse it later
+    EXPECT_EQ(c.timerInterval, 0);
+
+    // The link is opened between the two reads, so a bad later key must not stop the first.
+    ini.write("[global]\nTimer=abcx\n");
+    EXPECT_EQ(okConfig(readLinkConfig(ini.dir())).commPort, "2");
+    EXPECT_FALSE(errorText(readStartupConfig(ini.dir())).isEmpty());
+}
+
+TEST(StartupConfig, EachBadValueNamesItsKeyAndValue) {
+    struct Case {
+        const char* key;
+        const char* stored;  // with its terminator
+        const char* shown;
+    } cases[] = {
+        {"Comunicacion_1", "abcx", "abc"},
+        {"Comunicacion_1", "40000x", "40000"},
+        {"Comunicacion_1", "1.0x", "1.0"},
+        {"Comunicacion_1", "x", ""},
+        {"Port_1", "0x", "0"},
+        {"Port_1", "65536x", "65536"},
+        {"Port_1", "-1x", "-1"},
+        {"Port_1", "3000 x", "3000 "},
+        {"Comm_1", "0x", "0"},
+        {"Comm_1", "COM2x", "COM2"},
+        {"Comm_1", "40000x", "40000"},
+        {"Comm_1", "x", ""},
+        {"Decimales_1", "-1x", "-1"},
+        {"Decimales_1", "10x", "10"},
+        {"Decimales_1", "twox", "two"},
+        {"ID_1", "32768x", "32768"},
+        {"ID_1", "+x", "+"},
+        {"Timer", "-1x", "-1"},
+        {"Timer", "65536x", "65536"},
+        {"Timer", "1e3x", "1e3"},
+        {"Timer", "99999999999999999999999x", "99999999999999999999999"},
+    };
+    IniDir ini;
+    for (const Case& c : cases) {
+        const QByteArray link = QByteArray(c.key) == "Port_1" ? "Comunicacion_1=1x\n" : "";
+        ini.write("[global]\n" + link + c.key + "=" + c.stored + "\n");
+        const QString message = errorText(readStartupConfig(ini.dir()));
+        EXPECT_TRUE(message.contains(QStringLiteral("\"%1\" = \"%2\"").arg(c.key, c.shown)))
+            << c.key << " " << c.stored << ": " << message.toStdString();
+    }
+}
+
+TEST(StartupConfig, IntegerTextIsASignAndDigitsOnly) {
+    EXPECT_EQ(parseInteger("+5"), 5);
+    EXPECT_EQ(parseInteger("-0"), 0);
+    EXPECT_EQ(parseInteger("007"), 7);
+    EXPECT_GT(*parseInteger(QString(5000, u'9')), qint64(INT32_MAX));
+    for (const char* bad : {"", "+", "-", " 5", "5 ", "5-", "0x10", "1,5", "--1"})
+        EXPECT_FALSE(parseInteger(bad)) << bad;
+    EXPECT_FALSE(parseInteger(QStringLiteral("٣")));  // other scripts' digits are not numbers
+}
+
+// Hand-written files come in every shape: no text may crash the reader or break its
+// length guarantee.
+TEST(LeeIni, SurvivesRandomAndMutatedText) {
+    const QByteArray seeds[] = {
+        "\xEF\xBB\xBF[Global]\r\nComunicacion_1=1x\r\nHost_1=\"10.0.0.1x\"\r\n",
+        "[global]\nTimer='500x'\n;c\n[global]\nID_1=1x\n",
+        "[global]\nHost_1=" + QByteArray(400, 'a') + "\n",
+    };
+    const char alphabet[] = "[]=;\"' \t\r\nTimerglobalx01\xEF\xBB\xBF\xC3\xA9\xF0\x9F\x98\x80\xFF";
+    const QString keys[] = {"Timer", "ID_1", "Host_1", "Comunicacion_1", ""};
+    std::mt19937 rng(12345);
+    auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+    for (int i = 0; i < 300000; ++i) {
+        QByteArray text = seeds[pick(3)];
+        if (i % 4 == 0) text.clear();
+        for (int m = pick(12); m >= 0; --m) {
+            const int at = text.isEmpty() ? 0 : pick(int(text.size()));
+            const char c = i % 8 == 0 ? char(rng()) : alphabet[pick(sizeof alphabet - 1)];
+            if (pick(3) == 0 && !text.isEmpty())
+                text.remove(at, 1 + pick(4));
+            else
+                text.insert(at, c);
+        }
+        const QString value = iniValue(text, pick(2) ? "global" : "", keys[pick(5)]);
+        ASSERT_LE(value.size(), kIniValueMax) << text.toHex().data();
+        ASSERT_LT(storedValue(value, {}).size(), kIniValueMax);
+    }
+}
