@@ -1,1 +1,155 @@
-// placeholder
+#include "serial_link.h"
+
+#include <QThread>
+#include <algorithm>
+#include <utility>
+
+std::optional<qint32> parseBaudText(const QString& text) {
+    bool ok = false;
+    const qint32 baud = text.trimmed().toInt(&ok, 10);
+    if (!ok || baud <= 0) return std::nullopt;
+    return baud;
+}
+
+namespace {
+
+// Errors after which the handle is useless: the device went away (USB adapter pulled
+// out, pty master gone) or the driver refuses every further read or write.
+bool isFatal(QSerialPort::SerialPortError error) {
+    switch (error) {
+        case QSerialPort::ResourceError:
+        case QSerialPort::DeviceNotFoundError:
+        case QSerialPort::ReadError:
+        case QSerialPort::WriteError:
+        case QSerialPort::NotOpenError:
+        case QSerialPort::UnknownError:
+            return true;
+        default:
+            return false;
+    }
+}
+
+QString badBaudMessage(const QString& baudText) {
+    return QStringLiteral("Velocidad no válida en Baudios_1: '%1'").arg(baudText);
+}
+
+}  // namespace
+
+SerialLink::SerialLink(QString portName, QString baudText)
+    : Comm1(new QSerialPort), portName_(std::move(portName)), baudText_(std::move(baudText)) {
+    Comm1->setPortName(portName_);
+}
+
+SerialLink::~SerialLink() {
+    close();
+    delete Comm1;
+}
+
+QString SerialLink::open() {
+    const QString error = openPort();
+    if (error.isEmpty()) everOpened_ = true;
+    return error;
+}
+
+QString SerialLink::openPort() {
+    const std::optional<qint32> baud = parseBaudText(baudText_);
+    if (!baud) return badBaudMessage(baudText_);
+    lastOpenAttempt_.start();
+    if (Comm1->isOpen()) Comm1->close();
+    Comm1->clearError();
+    if (!Comm1->open(QIODevice::ReadWrite)) {
+        return QStringLiteral("No se puede abrir el puerto serie %1: %2")
+            .arg(portName_, Comm1->errorString());
+    }
+    if (!Comm1->setBaudRate(*baud)) {
+        Comm1->close();
+        return badBaudMessage(baudText_);
+    }
+    if (!Comm1->setParity(QSerialPort::NoParity) || !Comm1->setDataBits(QSerialPort::Data8) ||
+        !Comm1->setStopBits(QSerialPort::OneStop) ||
+        !Comm1->setFlowControl(QSerialPort::NoFlowControl)) {
+        const QString reason = Comm1->errorString();
+        Comm1->close();
+        return QStringLiteral("No se puede configurar el puerto serie %1: %2")
+            .arg(portName_, reason);
+    }
+    // Some RS-485 converters are powered from RTS. Ports without modem lines (a pty,
+    // some adapters) refuse it; the link works without it there.
+    Comm1->setRequestToSend(true);
+    Comm1->clearError();
+    return {};
+}
+
+bool SerialLink::tryReopen() {
+    if (Comm1->isOpen()) return true;
+    if (!everOpened_) return false;  // never configured: start-up reports that, not us
+    if (lastOpenAttempt_.isValid() && !lastOpenAttempt_.hasExpired(kReopenIntervalMs)) return false;
+    return openPort().isEmpty();
+}
+
+void SerialLink::closeIfBroken() {
+    if (Comm1->isOpen() && isFatal(Comm1->error())) Comm1->close();
+}
+
+void SerialLink::discardInput() {
+    if (!Comm1->isOpen()) return;
+    Comm1->readAll();
+    Comm1->clear(QSerialPort::Input);
+    closeIfBroken();
+}
+
+bool SerialLink::send(const QByteArray& frame) {
+    if (!tryReopen()) return false;
+    Comm1->clearError();
+    if (Comm1->write(frame) != frame.size()) {
+        closeIfBroken();
+        return false;
+    }
+    // A frame takes about 10 ms at 9600 baud; give the driver the whole reply time.
+    const QDeadlineTimer deadline(linkexchange::kReplyTimeoutMs);
+    while (Comm1->bytesToWrite() > 0 && !deadline.hasExpired() && !stopRequested()) {
+        const auto remaining = static_cast<int>(std::max<qint64>(0, deadline.remainingTime()));
+        if (!Comm1->waitForBytesWritten(std::min(remaining, linkexchange::kWaitSliceMs)) &&
+            Comm1->error() != QSerialPort::TimeoutError) {
+            closeIfBroken();
+            break;
+        }
+    }
+    return Comm1->isOpen() && Comm1->bytesToWrite() == 0;
+}
+
+QByteArray SerialLink::takeAvailable() {
+    if (!Comm1->isOpen()) return {};
+    return Comm1->readAll();
+}
+
+bool SerialLink::waitForData(int ms) {
+    ms = std::max(ms, 0);
+    if (Comm1->isOpen() && Comm1->bytesAvailable() > 0) return true;
+    QElapsedTimer slice;
+    slice.start();
+    if (Comm1->isOpen()) {
+        if (Comm1->waitForReadyRead(ms)) return true;
+        closeIfBroken();
+        // The data may have come in along with the error that closed the port.
+        if (Comm1->isOpen() && Comm1->bytesAvailable() > 0) return true;
+    }
+    // Port gone or a wait that failed at once: sit out the rest of the slice instead
+    // of spinning, so the caller's deadline still paces the loop.
+    const qint64 left = ms - slice.elapsed();
+    if (left > 0) QThread::msleep(static_cast<unsigned long>(left));
+    return false;
+}
+
+void SerialLink::waitConnected(QDeadlineTimer deadline) {
+    if (deadline.hasExpired() || stopRequested()) return;
+    tryReopen();
+}
+
+bool SerialLink::isConnected() const {
+    return Comm1->isOpen();
+}
+
+void SerialLink::close() {
+    if (Comm1->isOpen()) Comm1->close();
+}

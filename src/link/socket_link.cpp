@@ -1,1 +1,130 @@
-// placeholder
+#include "socket_link.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <algorithm>
+#include <utility>
+
+SocketLink::SocketLink(QString host, quint16 port)
+    : Winsock1(new QTcpSocket), host_(std::move(host)), port_(port) {}
+
+SocketLink::~SocketLink() {
+    close();
+    delete Winsock1;
+}
+
+void SocketLink::connectToModule() {
+    Winsock1->abort();
+    Winsock1->connectToHost(host_, port_);
+}
+
+void SocketLink::Winsock1_DataArrival() {
+    if (Winsock1->bytesAvailable() > 0) RxBuffer += Winsock1->readAll();
+}
+
+void SocketLink::Winsock1_Close() {
+    // Closing drops Qt's read buffer: keep what the peer sent before it hung up.
+    Winsock1_DataArrival();
+    Winsock1->abort();
+}
+
+void SocketLink::Winsock1_Error() {
+    Winsock1_DataArrival();
+    if (Winsock1->state() != QAbstractSocket::UnconnectedState) Winsock1->abort();
+}
+
+void SocketLink::discardInput() {
+    // Take in whatever the socket already holds first, so that a late reply to an
+    // earlier request goes out with the buffer instead of into this exchange.
+    Winsock1_DataArrival();
+    RxBuffer.clear();
+}
+
+bool SocketLink::send(const QByteArray& frame) {
+    if (Winsock1->state() != QAbstractSocket::ConnectedState) return false;
+    if (Winsock1->write(frame) != frame.size()) {
+        afterFailedWait();
+        return false;
+    }
+    // Loopback and LAN sockets take 8 bytes at once; this only pushes them out of
+    // Qt's buffer without an event loop.
+    while (Winsock1->bytesToWrite() > 0 && !stopRequested()) {
+        if (!Winsock1->waitForBytesWritten(linkexchange::kWaitSliceMs)) {
+            afterFailedWait();
+            break;
+        }
+    }
+    return Winsock1->state() == QAbstractSocket::ConnectedState && Winsock1->bytesToWrite() == 0;
+}
+
+QByteArray SocketLink::takeAvailable() {
+    Winsock1_DataArrival();
+    return std::exchange(RxBuffer, QByteArray());
+}
+
+bool SocketLink::waitForData(int ms) {
+    ms = std::max(ms, 0);
+    if (Winsock1->bytesAvailable() > 0) {
+        Winsock1_DataArrival();
+        return true;
+    }
+    QElapsedTimer slice;
+    slice.start();
+    if (Winsock1->state() == QAbstractSocket::ConnectedState) {
+        if (Winsock1->waitForReadyRead(ms)) {
+            Winsock1_DataArrival();
+            return true;
+        }
+        // False stands for a timeout, the peer's close and an error alike; bytes that
+        // came in together with the close are still in the socket.
+        const bool gotData = Winsock1->bytesAvailable() > 0;
+        afterFailedWait();
+        if (gotData) return true;
+    }
+    // Not connected (or a wait that failed at once): sit out the slice rather than
+    // spin, so the caller's deadline paces the loop.
+    const qint64 left = ms - slice.elapsed();
+    if (left > 0) QThread::msleep(static_cast<unsigned long>(left));
+    return false;
+}
+
+void SocketLink::afterFailedWait() {
+    Winsock1_DataArrival();
+    switch (Winsock1->state()) {
+        case QAbstractSocket::ConnectedState:
+            return;  // a plain timeout
+        case QAbstractSocket::UnconnectedState:
+        case QAbstractSocket::ClosingState:
+            if (Winsock1->error() == QAbstractSocket::RemoteHostClosedError)
+                Winsock1_Close();
+            else
+                Winsock1_Error();
+            return;
+        default:
+            Winsock1_Error();
+    }
+}
+
+void SocketLink::waitConnected(QDeadlineTimer deadline) {
+    // A connection the peer has closed still reads as connected until someone looks
+    // at it: look, without waiting.
+    if (Winsock1->state() == QAbstractSocket::ConnectedState) waitForData(0);
+    if (Winsock1->state() == QAbstractSocket::ConnectedState) return;
+    if (deadline.hasExpired() || stopRequested()) return;
+    if (Winsock1->state() == QAbstractSocket::UnconnectedState) connectToModule();
+    // Qt abandons a connection attempt whose waitForConnected() times out, so the
+    // attempt gets the remaining time in one wait instead of short slices. A refusal,
+    // a LAN answer or loopback come back within milliseconds; only a host that stays
+    // silent uses up the time (at most the reader's connection wait).
+    const qint64 remaining = deadline.isForever() ? linkexchange::kConnectTimeoutMs
+                                                  : std::max<qint64>(1, deadline.remainingTime());
+    if (!Winsock1->waitForConnected(static_cast<int>(remaining))) Winsock1_Error();
+}
+
+bool SocketLink::isConnected() const {
+    return Winsock1->state() == QAbstractSocket::ConnectedState;
+}
+
+void SocketLink::close() {
+    Winsock1->abort();
+}

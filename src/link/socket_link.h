@@ -1,1 +1,51 @@
 #pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTcpSocket>
+
+#include "link.h"
+
+// The module behind a TCP connection carrying plain RTU frames (with CRC, no MBAP
+// header). Construct and use it on the link worker thread only: the socket has no
+// parent and none of its signals are connected. The handlers below are called by this
+// class itself once a blocking wait has shown that data arrived, the peer closed or the
+// socket failed, so the worker needs no event loop while it waits.
+//
+// A module that reboots drops the connection; waitConnected() starts a new attempt
+// whenever the socket is found closed, so the station picks the module up again.
+class SocketLink : public Link {
+public:
+    SocketLink(QString host, quint16 port);
+    ~SocketLink() override;
+    SocketLink(const SocketLink&) = delete;
+    SocketLink& operator=(const SocketLink&) = delete;
+
+    // Closes the socket and starts a connection attempt; returns at once. The attempt
+    // makes progress in the next wait.
+    void connectToModule();
+
+    // Appends everything the socket has received to RxBuffer.
+    void Winsock1_DataArrival();
+    // The peer closed the connection.
+    void Winsock1_Close();
+    // The socket reported an error: close it unless it is closed already.
+    void Winsock1_Error();
+
+    void discardInput() override;
+    bool send(const QByteArray& frame) override;
+    QByteArray takeAvailable() override;
+    bool waitForData(int ms) override;
+    void waitConnected(QDeadlineTimer deadline) override;
+    bool isConnected() const override;
+    void close() override;
+
+    QTcpSocket* Winsock1;
+    QByteArray RxBuffer;
+
+private:
+    void afterFailedWait();
+
+    QString host_;
+    quint16 port_;
+};
