@@ -100,6 +100,10 @@ TEST(LeeIni, ReadsLikeTheWindowsProfileCall) {
         {"[global]\nHost_1=caf\xC3\xA9x\n", "Host_1", QStringLiteral("café")},   // UTF-8
         {"[global]\nHost_1=\xC3x\n", "Host_1", QStringLiteral("Ã")},             // broken UTF-8
         {"[global]\nHost_1=" + longValue + "\n", "Host_1", QString(253, u'v')},  // 254, less 1
+        {"[global]\nHost_1=a\xF0\x9F\x98\x80\n", "Host_1", "a"},  // one character, two units
+        // A cut through a surrogate pair takes the whole character.
+        {"[global]\nHost_1=" + longValue.first(253) + "\xF0\x9F\x98\x80x\n", "Host_1",
+         QString(252, u'v')},
     };
     for (const Case& c : cases) EXPECT_EQ(lee(c.content, c.key), c.expected) << c.content.data();
 }
@@ -229,5 +233,6 @@ TEST(LeeIni, SurvivesRandomAndMutatedText) {
         const QString value = iniValue(text, pick(2) ? "global" : "", keys[pick(5)]);
         ASSERT_LE(value.size(), kIniValueMax) << text.toHex().data();
         ASSERT_LT(storedValue(value, {}).size(), kIniValueMax);
+        ASSERT_TRUE(storedValue(value, {}).isValidUtf16());
     }
 }
