@@ -1,1 +1,28 @@
-// placeholder
+#include "weight_format.h"
+
+QString WeightFormat(int decimals) {
+    QString pattern = QStringLiteral("#####0");
+    if (decimals > 0) pattern += QLatin1Char('.') + QString(decimals, QLatin1Char('0'));
+    return pattern;
+}
+
+namespace {
+
+bool allZeroDigits(const QString& text) {
+    for (const QChar c : text)
+        if (c.isDigit() && c != QLatin1Char('0')) return false;
+    return true;
+}
+
+}  // namespace
+
+QString formatWeight(double value, int decimals, const QLocale& locale) {
+    const int places = decimals > 0 ? decimals : 0;
+    // The C-locale 'f' conversion writes every integer digit, never groups and rounds
+    // correctly; only the separator comes from the operator's locale.
+    QString text = QString::number(value, 'f', places);
+    if (text.startsWith(QLatin1Char('-')) && allZeroDigits(text)) text.remove(0, 1);
+    const qsizetype point = text.indexOf(QLatin1Char('.'));
+    if (point >= 0) text.replace(point, 1, locale.decimalPoint());
+    return text;
+}

@@ -1,0 +1,125 @@
+#include "poll_cycle.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "fake_module.h"
+#include "qt_printers.h"
+#include "weight_log.h"
+
+namespace {
+
+class RecordingSink : public PollSink {
+public:
+    QStringList events;
+    DisplayImage image;
+    WeightReading weights;
+    Setpoints setpoints;
+    CommandReadback readback;
+
+    void displayRead(const DisplayImage& i) override {
+        events << "display";
+        image = i;
+    }
+    void weightsRead(const WeightReading& w) override {
+        events << "weights";
+        weights = w;
+    }
+    void setpointsRead(const Setpoints& s) override {
+        events << "setpoints";
+        setpoints = s;
+    }
+    void readbackRead(const CommandReadback& r) override {
+        events << "readback";
+        readback = r;
+    }
+    void communicationLost() override { events << "lost"; }
+};
+
+class PollCycleTest : public ::testing::Test {
+protected:
+    QByteArray logContents() const {
+        QFile file(log.path());
+        if (!file.open(QIODevice::ReadOnly)) return {};
+        return file.readAll();
+    }
+    void run() {
+        PollContext context{instrument, log, sink, QLocale(QLocale::Spanish, QLocale::Spain)};
+        context.now = [] { return QDateTime(QDate(2026, 7, 12), QTime(7, 54, 31)); };
+        pollCycle(context);
+    }
+
+    QTemporaryDir dir;
+    FakeModule module;
+    Instrument instrument{module, 1, 1};
+    WeightLog log{dir.filePath("Peso.csv")};
+    RecordingSink sink;
+};
+
+TEST_F(PollCycleTest, ReadsEveryBlockInOrderAndLogsTheWeights) {
+    module.regs[10] = 0x3F06;
+    module.setPair(0, 125);
+    module.setPair(2, 5);
+    module.setPair(4, 120);
+    module.regs[6] = 0x0205;
+    module.setPair(14, 10);
+    module.regs[22] = 100;
+    module.regs[7] = 0x0312;
+    run();
+
+    EXPECT_EQ(sink.events, QStringList({"display", "weights", "setpoints", "readback"}));
+    EXPECT_EQ(module.addresses, QList<int>({10, 0, 14, 20, 7}));
+    EXPECT_EQ(sink.image.left(2), QByteArray("\x06\x3F"));
+    EXPECT_EQ(sink.weights.gross, 12.5);
+    EXPECT_EQ(sink.weights.state, 5);
+    EXPECT_EQ(sink.setpoints.zeroBand, 1.0);
+    EXPECT_EQ(sink.setpoints.percentage, 100);
+    EXPECT_EQ(sink.readback.command, 0x12);
+    EXPECT_EQ(logContents(), "12/7/26;7:54:31;12,5;0,5;12,0\r\n");
+}
+
+TEST_F(PollCycleTest, SilentModuleEndsAtTheDisplayWithoutALogLine) {
+    module.deadBlocks << 10;
+    run();
+    EXPECT_EQ(sink.events, QStringList({"lost"}));
+    EXPECT_EQ(module.addresses, QList<int>({10, 10, 10}));
+    EXPECT_FALSE(QFile::exists(log.path()));
+}
+
+TEST_F(PollCycleTest, UnreadWeightsShowTheDisplayButLogNothing) {
+    module.deadBlocks << 0;
+    run();
+    EXPECT_EQ(sink.events, QStringList({"display", "lost"}));
+    EXPECT_FALSE(QFile::exists(log.path()));
+}
+
+TEST_F(PollCycleTest, LineIsLoggedBeforeTheSetpointsAndStaysWhenTheyFail) {
+    module.deadBlocks << 20;
+    QByteArray logAtSetpointRequest;
+    module.onRequest = [&](int address) {
+        if (address == 14 && logAtSetpointRequest.isEmpty()) logAtSetpointRequest = logContents();
+    };
+    run();
+    EXPECT_EQ(sink.events, QStringList({"display", "weights", "lost"}));
+    EXPECT_EQ(logAtSetpointRequest, "12/7/26;7:54:31;0,0;0,0;0,0\r\n");
+    EXPECT_EQ(logContents(), logAtSetpointRequest);
+    // The readback block is not read once the cycle has ended.
+    EXPECT_FALSE(module.addresses.contains(7));
+}
+
+TEST_F(PollCycleTest, UnreadReadbackEndsTheCycleLast) {
+    module.deadBlocks << 7;
+    run();
+    EXPECT_EQ(sink.events, QStringList({"display", "weights", "setpoints", "lost"}));
+}
+
+TEST_F(PollCycleTest, UnwritableLogDoesNotHoldUpThePoll) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Peso.csv"));
+    run();
+    EXPECT_EQ(sink.events, QStringList({"display", "weights", "setpoints", "readback"}));
+    EXPECT_EQ(log.pending(), 1);
+}
+
+}  // namespace
