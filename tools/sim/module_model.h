@@ -1,0 +1,119 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+#include <random>
+
+#include "display_image.h"
+
+// A weighing and dosing module good enough to run the station against: the register
+// map, a dosing cycle that moves the weight over time, the front-panel keys, the
+// command register and the display the panel would show. Time only moves when
+// advance() is called, so the behaviour is reproducible.
+
+namespace sim {
+
+constexpr int kRegisterCount = 23;  // holding registers 0 to 22
+
+// Modbus exception codes the module answers with.
+constexpr quint8 kIllegalFunction = 0x01;
+constexpr quint8 kIllegalAddress = 0x02;
+constexpr quint8 kIllegalValue = 0x03;
+constexpr quint8 kDeviceFailure = 0x04;
+
+// Low byte of register 6 when read.
+enum class Phase : quint8 { Idle = 0, Coarse = 1, Fine = 2, Settling = 3, Emptying = 4 };
+
+// What the six digits show; the F key steps through them.
+enum class Shown { Net, Gross, Tare };
+
+// Command codes (low byte of register 7) and the result codes the module puts in the
+// high byte once it has acted on one.
+namespace command {
+constexpr quint8 kNone = 0, kStart = 1, kStop = 2, kZero = 3, kTakeTare = 4, kClearTare = 5,
+                 kPresetTare = 6, kSetTheoretical = 7;
+constexpr quint8 kResultDone = 1, kResultRefused = 2, kResultUnknown = 3;
+}  // namespace command
+
+struct Setpoints {
+    quint32 zeroBand = 20;
+    quint32 coarse = 800;
+    quint32 fine = 980;
+    quint32 theoretical = 1000;
+    quint16 percent = 5;
+};
+
+class ModuleModel {
+public:
+    explicit ModuleModel(int decimals = 0, quint32 randomStart = 1);
+
+    // Lets `ms` of module time pass.
+    void advance(qint64 ms);
+
+    // Register value as read with function 3 (address 0..22).
+    quint16 readRegister(int address) const;
+    // Function 6; returns 0 when accepted, otherwise the exception code to answer.
+    quint8 writeRegister(int address, quint16 value);
+
+    // Starts a new cycle by itself a moment after each one ends.
+    void setAutoCycle(bool on) { autoCycle_ = on; }
+
+    qint32 gross() const;
+    quint32 tare() const { return tare_; }
+    qint32 net() const { return gross() - static_cast<qint32>(tare_); }
+    Phase phase() const { return phase_; }
+    quint8 task() const { return task_; }
+    Shown shown() const { return shown_; }
+    int decimals() const { return decimals_; }
+    bool moving() const { return msSinceChange_ < kMotionWindowMs; }
+    const Setpoints& setpoints() const { return setpoints_; }
+    QByteArray display() const;
+
+    // Puts material on the scale or takes it off (in steps), as an operator would by
+    // hand; for a believable start and for tests.
+    void addLoad(double steps);
+
+private:
+    static constexpr qint64 kMotionWindowMs = 500;
+    static constexpr qint64 kPrintFlashMs = 1000;
+    static constexpr qint64 kSettleMs = 2000;
+    static constexpr qint64 kSettleMoveMs = 800;
+    static constexpr qint64 kAutoRestartMs = 2000;
+    static constexpr qint64 kStepMs = 20;
+
+    void step(qint64 ms);
+    void stepPhase(qint64 ms);
+    quint8 pressKey(quint16 key);
+    quint8 runCommand(quint8 code);
+    bool startCycle();
+    void stopCycle();
+    bool zero();
+    bool takeTare();
+    double coarseRate() const;
+    double fineRate() const;
+    qint64 shownValue() const;
+
+    int decimals_;
+    std::mt19937 random_;
+    Setpoints setpoints_;
+    double load_ = 0;  // what lies on the scale, in steps
+    qint32 zeroOffset_ = 0;
+    quint32 tare_ = 0;
+    Phase phase_ = Phase::Idle;
+    quint8 task_ = 0;
+    Shown shown_ = Shown::Net;
+    qint64 phaseMs_ = 0;
+    double settleFrom_ = 0;
+    double settleTarget_ = 0;
+    double emptyTarget_ = 0;
+    double cycleStartLoad_ = 0;
+    qint64 msSinceChange_ = kMotionWindowMs;
+    qint64 printMs_ = kPrintFlashMs;
+    qint32 lastGross_ = 0;
+    bool autoCycle_ = false;
+    quint16 commandWord_ = 0;
+    quint16 dataLow_ = 0;
+    quint16 dataHigh_ = 0;
+};
+
+}  // namespace sim

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "counters.h"
+#include "faults.h"
+#include "module_model.h"
+#include "slave_protocol.h"
+
+class QTcpServer;
+class QSocketNotifier;
+class QSerialPort;
+
+namespace sim {
+
+struct SimOptions {
+    QString host = QStringLiteral("127.0.0.1");
+    int port = 3000;
+    QString serial;  // serve a serial device instead of TCP
+    QString pty;     // create a pty and link this path to it
+    int slave = 1;
+    int decimals = 0;
+    int baud = 0;  // > 0: replies take as long as on a serial line at this speed
+    bool verbose = false;
+    bool silent = false;
+    bool autoCycle = false;
+    int statsIntervalMs = 0;
+    quint32 randomStart = 1;
+    FaultOptions faults;
+};
+
+class Session;
+
+// Serves the module over one transport: TCP (one session per connection, any
+// number of them), a serial device or a pty. Single-threaded; every delay is a
+// timer on the event loop.
+class Simulator : public QObject {
+    Q_OBJECT
+public:
+    explicit Simulator(const SimOptions& options, QObject* parent = nullptr);
+    ~Simulator() override;
+
+    // Starts serving; on failure returns false with `error` set.
+    bool start(QString* error);
+    // "listening on HOST:PORT" or "serving on PATH".
+    QString servingLine() const { return servingLine_; }
+    QString countersLine() const { return counters_.line(); }
+
+    // A module switched off and on again.
+    void setSilent(bool silent) { options_.silent = silent; }
+    bool silent() const { return options_.silent; }
+
+    ModuleModel& model() { return model_; }
+
+private:
+    friend class Session;
+    bool startTcp(QString* error);
+    bool startSerial(QString* error);
+    bool startPty(QString* error);
+    Session* newSession(std::function<void(const QByteArray&)> write, std::function<void()> close,
+                        bool canClose, QObject* owner);
+    void receive(Session& session, const QByteArray& bytes);
+    void handleFrame(Session& session, const QByteArray& frame, qint64 arrivedUs);
+    // The speed the line runs at, for the silence that ends a partial request.
+    int lineBaud() const { return options_.baud > 0 ? options_.baud : 9600; }
+    void deliver(Session& session, QList<QByteArray> pieces, int firstDelayMs,
+                 std::function<void()> done);
+    void afterRequest(Session& session, quint64 n, bool replied);
+    void logRequest(const QByteArray& frame, const QByteArray& reply, const char* what) const;
+    qint64 nowUs() const { return clock_.nsecsElapsed() / 1000; }
+    void advanceModel();
+
+    SimOptions options_;
+    ModuleModel model_;
+    FaultPlan plan_;
+    Counters counters_;
+    QElapsedTimer clock_;
+    qint64 modelMs_ = 0;
+    QString servingLine_;
+    QTcpServer* server_ = nullptr;
+    QSerialPort* serialPort_ = nullptr;
+    QSocketNotifier* ptyNotifier_ = nullptr;
+    int ptyMaster_ = -1;
+    int ptySlave_ = -1;
+};
+
+}  // namespace sim
