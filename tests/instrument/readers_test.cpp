@@ -92,16 +92,6 @@ TEST(Readers, EachWaitsForTheConnectionOnceAndReadsItsBlocks) {
     EXPECT_EQ(module.sent, expected);
 }
 
-TEST(Readers, UnreadableBlocksAreNoReading) {
-    FakeModule module;
-    module.deadBlocks << 0 << 7 << 10;
-    Instrument instrument(module, kSlave, 0);
-    EXPECT_FALSE(LeeDisplay(instrument).has_value());
-    EXPECT_FALSE(LeePeso(instrument).has_value());
-    EXPECT_FALSE(LeeComando(instrument).has_value());
-    EXPECT_EQ(module.sent.size(), 9);
-}
-
 TEST(Readers, DisplayOfAllZerosIsAnImageNotAFailure) {
     FakeModule module;
     Instrument instrument(module, kSlave, 0);
