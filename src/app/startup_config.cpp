@@ -20,8 +20,8 @@ constexpr qint64 kPortMin = 1;
 constexpr qint64 kPortMax = 65535;
 // The poll timer's interval range; 0 is valid and means the timer never fires.
 constexpr qint64 kTimerMax = 65535;
-// Weights are divided by 10 to the power of the decimals: beyond 9 places no reading
-// of the module's 32-bit registers would show anything but zeros.
+// Weights are divided by 10 to the power of the decimals; the module's 32-bit readings
+// have at most 10 digits, so more than 9 places is a typing slip, not a scale.
 constexpr qint64 kDecimalsMax = 9;
 
 struct IntRange {
@@ -69,8 +69,9 @@ bool isDevicePath(const QString& value) {
 #endif
 }
 
-// Comm_1 is a port number as on the original station, or a device path: USB adapters
-// and test pty pairs have no place in the ttySn numbering.
+// Comm_1 is a port number, counted as Windows counts COM ports, or a device path
+// ("\\.\COM12" on Windows, "/dev/ttyUSB0" elsewhere): USB adapters and test pty pairs
+// have no place in the ttySn numbering.
 std::variant<QString, ConfigError> toCommPort(const QString& value) {
     const QString key = QStringLiteral("Comm_1");
     if (isDevicePath(value)) return value;
