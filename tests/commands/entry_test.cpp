@@ -15,6 +15,10 @@ struct EntryCase {
     double value;
 };
 
+void PrintTo(const EntryCase& c, std::ostream* os) {
+    *os << '"' << c.typed << '"';
+}
+
 class NormalizeEntry : public ::testing::TestWithParam<EntryCase> {};
 
 TEST_P(NormalizeEntry, ShowsLocaleFormAndSendsWhatItShows) {
