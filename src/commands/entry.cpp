@@ -1,5 +1,6 @@
 #include "entry.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -114,13 +115,18 @@ double toDouble(const DecimalParts& parts) {
     return parts.negative ? -value : value;
 }
 
+// Thousands separators would make the box text unreadable for the entry reader.
+QLocale plainLocale(const QLocale& locale) {
+    QLocale plain = locale;
+    plain.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return plain;
+}
+
 // The locale's plain form of a number. Whole numbers below 10^15 are written out in
 // full so an operator who typed 4294967295 reads it back digit for digit; everything
 // else takes the shortest form to 15 significant digits, with an exponent only for
 // very large or very small magnitudes.
-QString numberText(double value, const QLocale& locale) {
-    QLocale plain = locale;
-    plain.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+QString numberText(double value, const QLocale& plain) {
     if (value == 0.0) value = 0.0;  // no "-0" in the box
     if (std::isfinite(value) && std::trunc(value) == value && std::fabs(value) < 1e15)
         return plain.toString(value, 'f', 0);
@@ -134,12 +140,11 @@ double leadingNumber(const QString& text) {
 }
 
 NormalizedEntry normalizeEntry(const QString& text, const QLocale& locale) {
+    const QLocale plain = plainLocale(locale);
     const double number = leadingNumber(text);
-    NormalizedEntry entry{numberText(number, locale), number};
+    NormalizedEntry entry{numberText(number, plain), number};
     if (!std::isfinite(number)) return entry;
     // The value sent is what the box now says, so box and module agree to the digit.
-    QLocale plain = locale;
-    plain.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
     bool ok = false;
     const double readBack = plain.toDouble(entry.text, &ok);
     if (ok) entry.value = readBack;
