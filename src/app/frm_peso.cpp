@@ -1,1 +1,383 @@
-// placeholder
+#include "frm_peso.h"
+
+#include <QCloseEvent>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include "display_map.h"
+#include "entry.h"
+#include "panel_art.h"
+#include "weight_format.h"
+
+namespace {
+
+const QString kTitle = QStringLiteral("Vormel-Q");
+
+// The layout is kept in twips as it was designed; 15 twips make one pixel at 96 dpi
+// and Qt's high-dpi scaling takes care of other screens.
+QRect twips(int left, int top, int width, int height) {
+    auto px = [](int t) { return qRound(t / 15.0); };
+    return {px(left), px(top), px(width), px(height)};
+}
+
+QFont sansFont(double points, bool bold) {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+QLabel* caption(QWidget* parent, const QString& text, QRect geometry) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(sansFont(9.75, false));
+    // Liberation Sans runs a pixel wider than the original font on a few captions
+    // ("Bruto:", "B. Cero:"); widen just enough that the colon is not cut off.
+    const int ink = QFontMetrics(label->font()).tightBoundingRect(text).right() + 1;
+    geometry.setWidth(qMax(geometry.width(), ink));
+    label->setGeometry(geometry);
+    return label;
+}
+
+// Read-outs: bold blue on the highlighted-text background, so they stand out from the
+// captions like boxes of their own.
+QLabel* valueLabel(QWidget* parent, QRect geometry) {
+    auto* label = new QLabel(parent);
+    label->setFont(sansFont(9.75, true));
+    label->setGeometry(geometry);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    pal.setColor(QPalette::Window, pal.color(QPalette::HighlightedText));
+    label->setPalette(pal);
+    label->setAutoFillBackground(true);
+    return label;
+}
+
+QLineEdit* entryBox(QWidget* parent, QRect geometry) {
+    auto* box = new QLineEdit(parent);
+    box->setFont(sansFont(9.75, false));
+    box->setGeometry(geometry);
+    return box;
+}
+
+QPushButton* button(QWidget* parent, const QString& text, QRect geometry) {
+    auto* b = new QPushButton(text, parent);
+    b->setGeometry(geometry);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QGroupBox* frame(QWidget* parent, const QString& title, QRect geometry) {
+    auto* box = new QGroupBox(title, parent);
+    box->setGeometry(geometry);
+    return box;
+}
+
+bool isEnter(const QKeyEvent* key) {
+    return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+}
+
+}  // namespace
+
+frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
+    // The layout was drawn for MS Sans Serif; Liberation Sans has nearly its metrics,
+    // where fontconfig's own choice (DejaVu Sans) would clip several captions.
+    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+    setFont(sansFont(8.25, false));
+    setWindowTitle(kTitle);
+    setFixedSize(twips(0, 0, 10665, 10650).size());
+
+    buildPanel();
+    buildWeightFrame();
+    buildSetpointFrames();
+    buildCommandFrames();
+
+    lblError = new QLabel(QStringLiteral("ERROR: No hay comunicación con el módulo"), this);
+    lblError->setFont(sansFont(8.25, true));
+    lblError->setGeometry(twips(7800, 8760, 2535, 495));
+    lblError->setWordWrap(true);
+    QPalette errorPalette = lblError->palette();
+    errorPalette.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    lblError->setPalette(errorPalette);
+    lblError->hide();
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(500);
+}
+
+void frmPeso::buildPanel() {
+    PicDisplay = new PanelPicture(this);
+    PicDisplay->setGeometry(twips(120, 120, 10440, 6420));
+
+    const QRectF window = panel::kDisplayWindow;
+    const QRect windowRect = twips(window.left(), window.top(), window.width(), window.height());
+    ImgSeg[0] = nullptr;
+    for (int i = 1; i <= 64; ++i) {
+        auto* image = new SegmentImage(i, PicDisplay);
+        image->setGeometry(windowRect);
+        image->hide();
+        ImgSeg[i] = image;
+    }
+    for (int k = 0; k < 5; ++k) {
+        auto* area = new KeyArea(k, PicDisplay);
+        area->setGeometry(
+            twips(panel::kKeyLeft[k], panel::kKeyTop, panel::kKeySize, panel::kKeySize));
+        connect(area, &KeyArea::clicked, this, &frmPeso::Tecla_Click);
+        Tecla[k] = area;
+    }
+}
+
+void frmPeso::buildWeightFrame() {
+    FraBalanza = frame(this, QStringLiteral("Peso"), twips(120, 6720, 2535, 2295));
+    QWidget* f = FraBalanza;
+    Label2 = caption(f, QStringLiteral("Bruto:"), twips(240, 360, 510, 240));
+    lblBruto = valueLabel(f, twips(960, 360, 1095, 300));
+    Label1 = caption(f, QStringLiteral("kg"), twips(2160, 360, 225, 240));
+    Label3 = caption(f, QStringLiteral("Tara:"), twips(240, 720, 480, 240));
+    lblTara = valueLabel(f, twips(960, 720, 1095, 300));
+    Label5 = caption(f, QStringLiteral("kg"), twips(2160, 720, 225, 240));
+    Label4 = caption(f, QStringLiteral("Neto:"), twips(240, 1080, 480, 240));
+    lblNeto = valueLabel(f, twips(960, 1080, 1095, 300));
+    Label7 = caption(f, QStringLiteral("kg"), twips(2160, 1080, 225, 240));
+    Label6 = caption(f, QStringLiteral("Estado:"), twips(240, 1440, 690, 240));
+    lblEstado = valueLabel(f, twips(1320, 1440, 735, 300));
+    Label10 = caption(f, QStringLiteral("Tarea:"), twips(240, 1800, 600, 240));
+    lblTarea = valueLabel(f, twips(1320, 1800, 735, 300));
+}
+
+void frmPeso::buildSetpointFrames() {
+    Frame1 = frame(this, QStringLiteral("Peso"), twips(3240, 8160, 2535, 2295));
+    QWidget* f = Frame1;
+    Label24 = caption(f, QStringLiteral("B. Cero:"), twips(240, 360, 705, 240));
+    lblBCero = valueLabel(f, twips(960, 360, 1095, 300));
+    Label26 = caption(f, QStringLiteral("kg"), twips(2160, 360, 225, 240));
+    Label23 = caption(f, QStringLiteral("Grueso:"), twips(240, 720, 705, 240));
+    lblGrueso = valueLabel(f, twips(960, 720, 1095, 300));
+    Label22 = caption(f, QStringLiteral("kg"), twips(2160, 720, 225, 240));
+    Label21 = caption(f, QStringLiteral("Fino:"), twips(240, 1080, 435, 240));
+    lblFino = valueLabel(f, twips(960, 1080, 1095, 300));
+    Label19 = caption(f, QStringLiteral("kg"), twips(2160, 1080, 225, 240));
+    Label8 = caption(f, QStringLiteral("Teorico"), twips(240, 1440, 705, 240));
+    lblTeor = valueLabel(f, twips(960, 1440, 1095, 300));
+    Label11 = caption(f, QStringLiteral("kg"), twips(2160, 1440, 225, 240));
+    Label12 = caption(f, QStringLiteral("Porcent"), twips(240, 1800, 690, 240));
+    lblPorc = valueLabel(f, twips(960, 1800, 1095, 300));
+    Label14 = caption(f, QStringLiteral("%"), twips(2160, 1800, 180, 240));
+
+    Frame2 = frame(this, QStringLiteral("Enviar Comando"), twips(5880, 8160, 1695, 2295));
+    QWidget* g = Frame2;
+    const QString arrow = QStringLiteral("->");
+    txtBCero = entryBox(g, twips(120, 360, 915, 330));
+    cmdBCero = button(g, arrow, twips(1080, 360, 495, 255));
+    txtGrueso = entryBox(g, twips(120, 720, 915, 345));
+    cmdGrueso = button(g, arrow, twips(1080, 720, 495, 255));
+    txtFino = entryBox(g, twips(120, 1080, 915, 345));
+    cmdFino = button(g, arrow, twips(1080, 1080, 495, 255));
+    txtTeor = entryBox(g, twips(120, 1440, 915, 345));
+    cmdTeor = button(g, arrow, twips(1080, 1440, 495, 255));
+    txtPorc = entryBox(g, twips(120, 1800, 915, 345));
+    cmdPorc = button(g, arrow, twips(1080, 1800, 495, 255));
+
+    connect(cmdBCero, &QPushButton::clicked, this, &frmPeso::cmdBCero_Click);
+    connect(cmdGrueso, &QPushButton::clicked, this, &frmPeso::cmdGrueso_Click);
+    connect(cmdFino, &QPushButton::clicked, this, &frmPeso::cmdFino_Click);
+    connect(cmdTeor, &QPushButton::clicked, this, &frmPeso::cmdTeor_Click);
+    connect(cmdPorc, &QPushButton::clicked, this, &frmPeso::cmdPorc_Click);
+    // Enter sends from these three boxes only; in txtTeor and txtPorc it does nothing,
+    // so a stray Enter cannot change the target weight or the percentage.
+    txtBCero->installEventFilter(this);
+    txtGrueso->installEventFilter(this);
+    txtFino->installEventFilter(this);
+}
+
+void frmPeso::buildCommandFrames() {
+    FraTxCMD = frame(this, QStringLiteral("Enviar Comando"), twips(3240, 6720, 4335, 1335));
+    QWidget* f = FraTxCMD;
+    Label16 = caption(f, QStringLiteral("Comando:"), twips(240, 360, 930, 240));
+    txtComando = entryBox(f, twips(1680, 360, 915, 330));
+    cmdComando = button(f, QStringLiteral("Enviar"), twips(2880, 360, 1095, 375));
+    Label9 = caption(f, QStringLiteral("Dato:"), twips(240, 840, 480, 240));
+    txtDato = entryBox(f, twips(1080, 840, 1515, 345));
+    cmdDato = button(f, QStringLiteral("Enviar"), twips(2880, 840, 1095, 375));
+    connect(cmdComando, &QPushButton::clicked, this, &frmPeso::cmdComando_Click);
+    connect(cmdDato, &QPushButton::clicked, this, &frmPeso::cmdDato_Click);
+    txtComando->installEventFilter(this);
+    txtDato->installEventFilter(this);
+
+    FraRxCMD = frame(this, QStringLiteral("Leer Dato"), twips(7800, 6720, 2775, 1935));
+    QWidget* g = FraRxCMD;
+    Label13 = caption(g, QStringLiteral("Comando:"), twips(240, 360, 930, 240));
+    lblComando = valueLabel(g, twips(1560, 360, 735, 300));
+    Label18 = caption(g, QStringLiteral("Resultado:"), twips(240, 720, 975, 240));
+    lblResultado = valueLabel(g, twips(1560, 720, 735, 300));
+    Label20 = caption(g, QStringLiteral("Dato:"), twips(240, 1080, 480, 240));
+    lblDato = valueLabel(g, twips(840, 1080, 1455, 300));
+    lblDato0 = valueLabel(g, twips(240, 1440, 495, 300));
+    lblDato1 = valueLabel(g, twips(720, 1440, 495, 300));
+    lblDato2 = valueLabel(g, twips(1320, 1440, 495, 300));
+    lblDato3 = valueLabel(g, twips(1800, 1440, 495, 300));
+}
+
+void frmPeso::setNumberFormat(int decimals, const QLocale& locale) {
+    decimals_ = decimals;
+    locale_ = locale;
+}
+
+void frmPeso::clearError() {
+    if (!lblError->isHidden()) lblError->hide();
+}
+
+void frmPeso::showDisplay(const QByteArray& image) {
+    clearError();
+    const SegmentStates states = segmentsFromDisplay(image);
+    // Touch only the elements whose state changes: a full repaint of 64 overlays at
+    // every poll would make the replica flicker.
+    for (int i = 1; i <= 64; ++i) {
+        if (ImgSeg[i]->isHidden() == states[i]) ImgSeg[i]->setVisible(states[i]);
+    }
+}
+
+void frmPeso::showWeights(const WeightReading& w) {
+    clearError();
+    lblBruto->setText(formatWeight(w.gross, decimals_, locale_));
+    lblTara->setText(formatWeight(w.tare, decimals_, locale_));
+    lblNeto->setText(formatWeight(w.net, decimals_, locale_));
+    lblEstado->setText(QString::number(w.state));
+    lblTarea->setText(QString::number(w.task));
+}
+
+void frmPeso::showSetpoints(const Setpoints& s) {
+    clearError();
+    lblBCero->setText(formatWeight(s.zeroBand, decimals_, locale_));
+    lblGrueso->setText(formatWeight(s.coarse, decimals_, locale_));
+    lblFino->setText(formatWeight(s.fine, decimals_, locale_));
+    lblTeor->setText(formatWeight(s.target, decimals_, locale_));
+    lblPorc->setText(QString::number(s.percentage));
+}
+
+void frmPeso::showReadback(const CommandReadback& r) {
+    clearError();
+    lblComando->setText(QString::number(r.command));
+    lblResultado->setText(QString::number(r.result));
+    lblDato->setText(QString::number(r.data));
+    lblDato0->setText(QString::number(r.dataBytes[0]));
+    lblDato1->setText(QString::number(r.dataBytes[1]));
+    lblDato2->setText(QString::number(r.dataBytes[2]));
+    lblDato3->setText(QString::number(r.dataBytes[3]));
+}
+
+void frmPeso::showCommunicationLost() {
+    lblError->show();
+}
+
+void frmPeso::showWriteFailed() {
+    if (errorBox_) {
+        ++queuedWriteErrors_;
+        return;
+    }
+    openNextWriteError();
+}
+
+void frmPeso::openNextWriteError() {
+    // A silent module fails every register of a press: the operator acknowledges each
+    // failure in turn instead of getting a pile of boxes on top of each other.
+    auto* box = new QMessageBox(QMessageBox::NoIcon, kTitle, QStringLiteral("Error"),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this] {
+        if (queuedWriteErrors_ > 0) {
+            --queuedWriteErrors_;
+            // Let the closing box go first so the next one is not its sibling for a moment.
+            QTimer::singleShot(0, this, &frmPeso::openNextWriteError);
+        }
+    });
+    errorBox_ = box;
+    box->open();
+}
+
+void frmPeso::openMessage(const QString& text) {
+    auto* box = new QMessageBox(QMessageBox::NoIcon, kTitle, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+double frmPeso::takeEntry(QLineEdit* box) {
+    const NormalizedEntry entry = normalizeEntry(box->text(), locale_);
+    box->setText(entry.text);
+    return entry.value;
+}
+
+void frmPeso::send(const std::optional<WriteRequest>& request) {
+    if (request) {
+        emit writeRequested(*request);
+        return;
+    }
+    // The module's registers cannot hold a negative or a too large number, and cutting
+    // it down would set something the operator never typed.
+    openMessage(QStringLiteral("Valor fuera de rango"));
+}
+
+void frmPeso::cmdBCero_Click() {
+    send(setpointRequest(Setpoint::BCero, takeEntry(txtBCero)));
+}
+void frmPeso::cmdGrueso_Click() {
+    send(setpointRequest(Setpoint::Grueso, takeEntry(txtGrueso)));
+}
+void frmPeso::cmdFino_Click() {
+    send(setpointRequest(Setpoint::Fino, takeEntry(txtFino)));
+}
+void frmPeso::cmdTeor_Click() {
+    send(setpointRequest(Setpoint::Teor, takeEntry(txtTeor)));
+}
+void frmPeso::cmdPorc_Click() {
+    send(setpointRequest(Setpoint::Porc, takeEntry(txtPorc)));
+}
+void frmPeso::cmdComando_Click() {
+    send(commandRequest(takeEntry(txtComando)));
+}
+void frmPeso::cmdDato_Click() {
+    send(dataRequest(takeEntry(txtDato)));
+}
+
+void frmPeso::Tecla_Click(int index) {
+    if (auto request = keyRequest(index)) emit writeRequested(*request);
+}
+
+void frmPeso::txtBCero_KeyPress(int keyAscii) {
+    if (keyAscii == 13) cmdBCero_Click();
+}
+void frmPeso::txtGrueso_KeyPress(int keyAscii) {
+    if (keyAscii == 13) cmdGrueso_Click();
+}
+void frmPeso::txtFino_KeyPress(int keyAscii) {
+    if (keyAscii == 13) cmdFino_Click();
+}
+void frmPeso::txtComando_KeyPress(int keyAscii) {
+    if (keyAscii == 13) cmdComando_Click();
+}
+void frmPeso::txtDato_KeyPress(int keyAscii) {
+    if (keyAscii == 13) cmdDato_Click();
+}
+
+bool frmPeso::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && isEnter(static_cast<QKeyEvent*>(event))) {
+        if (watched == txtBCero) txtBCero_KeyPress(13);
+        if (watched == txtGrueso) txtGrueso_KeyPress(13);
+        if (watched == txtFino) txtFino_KeyPress(13);
+        if (watched == txtComando) txtComando_KeyPress(13);
+        if (watched == txtDato) txtDato_KeyPress(13);
+    }
+    // The box still gets the key, as it would without a handler.
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmPeso::closeEvent(QCloseEvent* event) {
+    emit unloading();
+    event->accept();
+}

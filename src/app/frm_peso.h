@@ -1,1 +1,124 @@
 #pragma once
+
+#include <QByteArray>
+#include <QLocale>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <optional>
+
+#include "readers.h"
+#include "requests.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMessageBox;
+class QPushButton;
+
+// The station's one window: the module's front panel replica on top, the weight,
+// setpoint and command read-outs and entries below. It only shows what it is given and
+// turns operator actions into write requests; the link worker does the talking.
+class frmPeso : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmPeso(QWidget* parent = nullptr);
+
+    // Decimals for the weight and setpoint labels; locale for the decimal separator and
+    // for reading entries (default QLocale::system()).
+    void setNumberFormat(int decimals, const QLocale& locale);
+    int decimals() const { return decimals_; }
+    QLocale numberLocale() const { return locale_; }
+
+    // Weight block.
+    QGroupBox* FraBalanza;
+    QLabel *Label2, *Label3, *Label4, *Label6, *Label10;
+    QLabel *lblBruto, *lblTara, *lblNeto, *lblEstado, *lblTarea;
+    QLabel *Label1, *Label5, *Label7;
+
+    // Setpoint read-back.
+    QGroupBox* Frame1;
+    QLabel *Label24, *Label23, *Label21, *Label8, *Label12;
+    QLabel *lblBCero, *lblGrueso, *lblFino, *lblTeor, *lblPorc;
+    QLabel *Label26, *Label22, *Label19, *Label11, *Label14;
+
+    // Setpoint entry.
+    QGroupBox* Frame2;
+    QLineEdit *txtBCero, *txtGrueso, *txtFino, *txtTeor, *txtPorc;
+    QPushButton *cmdBCero, *cmdGrueso, *cmdFino, *cmdTeor, *cmdPorc;
+
+    // Command and data entry.
+    QGroupBox* FraTxCMD;
+    QLabel *Label16, *Label9;
+    QLineEdit *txtComando, *txtDato;
+    QPushButton *cmdComando, *cmdDato;
+
+    // Command read-back.
+    QGroupBox* FraRxCMD;
+    QLabel *Label13, *Label18, *Label20;
+    QLabel *lblComando, *lblResultado, *lblDato;
+    QLabel *lblDato0, *lblDato1, *lblDato2, *lblDato3;
+
+    QLabel* lblError;
+
+    // Front panel: the drawing, the 64 display elements (index 0 unused) and the five
+    // key areas.
+    QWidget* PicDisplay;
+    std::array<QWidget*, 65> ImgSeg{};
+    std::array<QWidget*, 5> Tecla{};
+
+    QTimer* Timer1;
+
+public slots:
+    // 8 display bytes -> ImgSeg visibility; only the elements that change are touched.
+    void showDisplay(const QByteArray& image);
+    void showWeights(const WeightReading& w);
+    void showSetpoints(const Setpoints& s);
+    void showReadback(const CommandReadback& r);
+    void showCommunicationLost();
+    // One modal "Error" box per failed write; while one is open, further failures queue
+    // up and their boxes follow one after another.
+    void showWriteFailed();
+
+    void cmdBCero_Click();
+    void cmdGrueso_Click();
+    void cmdFino_Click();
+    void cmdTeor_Click();
+    void cmdPorc_Click();
+    void cmdComando_Click();
+    void cmdDato_Click();
+    void Tecla_Click(int index);
+
+    // Key presses in the boxes that send on Enter (character code 13).
+    void txtBCero_KeyPress(int keyAscii);
+    void txtGrueso_KeyPress(int keyAscii);
+    void txtFino_KeyPress(int keyAscii);
+    void txtComando_KeyPress(int keyAscii);
+    void txtDato_KeyPress(int keyAscii);
+
+signals:
+    void writeRequested(const WriteRequest& request);
+    void unloading();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildWeightFrame();
+    void buildSetpointFrames();
+    void buildCommandFrames();
+    void buildPanel();
+
+    void clearError();
+    double takeEntry(QLineEdit* box);
+    void send(const std::optional<WriteRequest>& request);
+    void openMessage(const QString& text);
+    void openNextWriteError();
+
+    int decimals_ = 0;
+    QLocale locale_ = QLocale::system();
+    QPointer<QMessageBox> errorBox_;
+    int queuedWriteErrors_ = 0;
+};
