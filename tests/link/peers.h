@@ -1,0 +1,119 @@
+#pragma once
+
+// Test peers for the real links: a scripted TCP module on loopback, a socat pty pair
+// and a scripted serial module on the far end of it. Each peer runs on its own
+// thread with blocking Qt calls, like the station's link worker.
+
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class QThread;
+
+// Polls `condition` until it holds; false if it still fails after `capMs` (a guard
+// against hanging, not a timing requirement).
+bool waitUntil(const std::function<bool()>& condition, int capMs = 15000);
+
+// What the module does with one 8-byte request.
+struct PeerReply {
+    QList<QByteArray> pieces;  // written one after another, with a short gap between
+    bool closeAfter = false;   // hang up once the pieces are out
+};
+using Responder = std::function<PeerReply(const QByteArray& request)>;
+
+// A module that answers from a small register bank: function 3 reads, function 6
+// writes and echoes, register k starting at 0x1000 + k.
+class RegisterBank {
+public:
+    RegisterBank();
+    PeerReply answer(const QByteArray& request);
+    quint16 value(int address) const;
+
+private:
+    mutable std::mutex mutex_;
+    quint16 registers_[128];
+};
+
+QByteArray readReplyFor(int slave, const QList<quint16>& values);
+QByteArray registerString(const QList<quint16>& values);
+
+class ScriptedTcpPeer {
+public:
+    explicit ScriptedTcpPeer(Responder responder, quint16 port = 0);
+    ~ScriptedTcpPeer();
+    ScriptedTcpPeer(const ScriptedTcpPeer&) = delete;
+    ScriptedTcpPeer& operator=(const ScriptedTcpPeer&) = delete;
+
+    quint16 port() const { return port_; }
+    bool listening() const { return port_ != 0; }
+    int requests() const { return requests_; }
+    int connections() const { return connections_; }
+    bool hasClient() const { return hasClient_; }
+    // Sends bytes to the connected client outside any request.
+    void sendRaw(const QByteArray& bytes);
+    // Hangs up on the current client.
+    void dropClient();
+
+private:
+    void run(quint16 port);
+
+    Responder responder_;
+    std::atomic<quint16> port_{0};
+    std::atomic<bool> started_{false};
+    std::atomic<bool> stop_{false};
+    std::atomic<int> requests_{0};
+    std::atomic<int> connections_{0};
+    std::atomic<bool> hasClient_{false};
+    std::mutex mutex_;
+    QByteArray raw_;
+    bool drop_ = false;
+    std::unique_ptr<QThread> thread_;
+};
+
+// A socat pseudo-terminal pair with fixed link names A and B in a private directory.
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    bool start();  // (re)starts socat and waits for both links
+    void stop();   // ends socat: both ports vanish
+    QString a() const { return dir_.filePath(QStringLiteral("ttyA")); }
+    QString b() const { return dir_.filePath(QStringLiteral("ttyB")); }
+
+private:
+    QTemporaryDir dir_;
+    QProcess socat_;
+};
+
+// The module on the far end of a serial line: reopens its port whenever it reappears.
+class SerialResponder {
+public:
+    SerialResponder(QString portName, Responder responder);
+    ~SerialResponder();
+    SerialResponder(const SerialResponder&) = delete;
+    SerialResponder& operator=(const SerialResponder&) = delete;
+
+    int requests() const { return requests_; }
+    int opens() const { return opens_; }
+    bool isOpen() const { return open_; }
+    void sendRaw(const QByteArray& bytes);
+
+private:
+    void run();
+
+    QString portName_;
+    Responder responder_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> requests_{0};
+    std::atomic<int> opens_{0};
+    std::atomic<bool> open_{false};
+    std::mutex mutex_;
+    QByteArray raw_;
+    std::unique_ptr<QThread> thread_;
+};
