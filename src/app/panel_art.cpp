@@ -24,13 +24,13 @@ const QColor kKeyRed(196, 32, 38);
 // ---- Display window geometry (display-window twips) -------------------------------------
 // Six slanted digits fill most of the glass, as on the module; the markers run under
 // them, the units and signs take the column on the right.
-constexpr double kDigitTop = 170;
-constexpr double kDigitHeight = 1200;
-constexpr double kDigitWidth = 540;
-constexpr double kDigitPitch = 700;
-constexpr double kFirstDigitLeft = 370;  // leftmost digit
+constexpr double kDigitTop = 150;
+constexpr double kDigitHeight = 1240;
+constexpr double kDigitWidth = 560;
+constexpr double kDigitPitch = 705;
+constexpr double kFirstDigitLeft = 365;  // leftmost digit
 constexpr double kSlant = 0.07;          // horizontal shift per unit of height
-constexpr double kStroke = 150;          // segment thickness
+constexpr double kStroke = 155;          // segment thickness
 constexpr double kGap = 18;              // between neighbouring segments
 constexpr double kMarkerTop = 1480;
 constexpr double kMarkerHeight = 200;
@@ -200,12 +200,12 @@ QPainterPath arrowMarker(double centreY) {
 // A small heap of grains: three rows of dots, the module's sign for a filling in progress.
 QPainterPath stackOfDots() {
     QPainterPath path;
-    const double r = 48;
-    const double step = 120;
-    const QPointF apex(5600, 170);
+    const double r = 58;
+    const double step = 140;
+    const QPointF apex(5580, 150);
     for (int row = 0; row < 3; ++row) {
         for (int i = 0; i <= row; ++i) {
-            const QPointF c(apex.x() + (i - row / 2.0) * step, apex.y() + row * 105);
+            const QPointF c(apex.x() + (i - row / 2.0) * step, apex.y() + row * 122);
             path.addEllipse(c, r, r);
         }
     }
