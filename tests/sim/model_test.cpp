@@ -317,9 +317,9 @@ TEST(Faults, PeriodMakesThemDeterministic) {
 }
 
 TEST(WireSpeed, ReplyTimeFollowsTheBaudRate) {
-    // 8 + 21 characters and two 3.5-character gaps of 11 bits at 9600 baud.
-    EXPECT_EQ(wireTimeUs(8, 21, 9600), static_cast<qint64>(36 * 11 * 1e6 / 9600));
+    // 8 + 21 characters and two 3.5-character gaps of 10 bits (8N1) at 9600 baud.
+    EXPECT_EQ(wireTimeUs(8, 21, 9600), static_cast<qint64>(36 * 10 * 1e6 / 9600));
     EXPECT_EQ(wireTimeUs(8, 21, 0), 0);
     EXPECT_EQ(silenceMs(9600), 5);
-    EXPECT_EQ(silenceMs(1200), 33);
+    EXPECT_EQ(silenceMs(1200), 30);
 }

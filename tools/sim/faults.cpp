@@ -5,7 +5,7 @@
 namespace sim {
 
 namespace {
-constexpr int kBitsPerChar = 11;
+constexpr int kBitsPerChar = 10;  // 8N1: start, 8 data, stop
 }
 
 FaultPlan::FaultPlan(const FaultOptions& options, quint32 randomStart)

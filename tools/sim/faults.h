@@ -57,8 +57,8 @@ QByteArray withBadCrc(const QByteArray& reply);
 // The reply with one byte too many.
 QByteArray withExtraByte(const QByteArray& reply);
 
-// Microseconds a serial line at `baud` (11 bits a character: start, 8 data, parity
-// or second stop, stop) needs for the request, the reply and the two 3.5-character
+// Microseconds a serial line at `baud` (8N1, 10 bits a character: start, 8 data,
+// stop) needs for the request, the reply and the two 3.5-character
 // gaps around them.
 qint64 wireTimeUs(int requestChars, int replyChars, int baud);
 
