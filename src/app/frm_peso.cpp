@@ -291,10 +291,12 @@ void frmPeso::openNextWriteError() {
                                 QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::finished, this, [this] {
+        // The closed box is deleted later; from now on it no longer counts as open, so a
+        // failure reported in between opens its own box instead of waiting for nothing.
+        errorBox_.clear();
         if (queuedWriteErrors_ > 0) {
             --queuedWriteErrors_;
-            // Let the closing box go first so the next one is not its sibling for a moment.
-            QTimer::singleShot(0, this, &frmPeso::openNextWriteError);
+            openNextWriteError();
         }
     });
     errorBox_ = box;

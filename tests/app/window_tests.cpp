@@ -370,8 +370,13 @@ TEST_F(WindowTest, WriteFailuresOpenOneErrorBoxAfterAnother) {
     first->button(QMessageBox::Ok)->click();
     QTRY_COMPARE(messageBoxes().size(), 1);
     QTRY_VERIFY(messageBoxes()[0] != first && messageBoxes()[0]->isVisible());
-    messageBoxes()[0]->button(QMessageBox::Ok)->click();
-    QTRY_VERIFY(messageBoxes().isEmpty());
+    QMessageBox* second = messageBoxes()[0];
+    second->button(QMessageBox::Ok)->click();
+    // A failure reported while the closed box still awaits deletion gets a box of its own.
+    form->showWriteFailed();
+    QTRY_COMPARE(messageBoxes().size(), 1);
+    EXPECT_NE(messageBoxes()[0], second);
+    EXPECT_TRUE(messageBoxes()[0]->isVisible());
 }
 
 TEST_F(WindowTest, KeyAreasSendTheirLetters) {
