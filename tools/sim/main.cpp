@@ -34,7 +34,8 @@ void watchSignals(sim::Simulator& simulator, QCoreApplication& app) {
                 break;
             case SIGUSR2:
                 simulator.setSilent(!simulator.silent());
-                std::fprintf(stderr, "module %s\n", simulator.silent() ? "off" : "on");
+                std::printf("module %s\n", simulator.silent() ? "off" : "on");
+                std::fflush(stdout);
                 break;
             default:
                 app.quit();
