@@ -184,6 +184,36 @@ def sweep(args, baud):
     return rows
 
 
+def profile(args):
+    """perf's flat profile of the station polling as fast as it can (Timer=1, no wire
+    emulation): the share of samples per library and the top functions."""
+    sim = Sim(args.sim)
+    station = Station(args.station, sim, 1)
+    data = os.path.join(station.dir.name, "perf.data")
+    try:
+        station.wait_first_line()
+        rec = subprocess.run(["perf", "record", "-q", "-F", "499", "-p", str(station.proc.pid),
+                              "-o", data, "--", "sleep", str(args.sweep_seconds)],
+                             capture_output=True, text=True)
+        if rec.returncode != 0:
+            return {"error": rec.stderr.strip()[-200:]}
+        out = {}
+        for key in ("dso", "sym"):
+            rep = subprocess.run(["perf", "report", "-q", "-i", data, "--stdio", "--no-children",
+                                  "--sort", key, "--percent-limit", "2"],
+                                 capture_output=True, text=True)
+            rows = []
+            for line in rep.stdout.splitlines():
+                parts = line.split(None, 1)
+                if len(parts) == 2 and parts[0].endswith("%"):
+                    rows.append([float(parts[0][:-1]), parts[1].strip()])
+            out[key] = rows[:12]
+        return out
+    finally:
+        station.stop()
+        sim.stop()
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--station", required=True)
@@ -194,10 +224,10 @@ def main():
     # The station reads Timer=0 as "timer off", like the original's timer control: the
     # fastest it polls is Timer=1, a tick whenever the previous cycle is done.
     p.add_argument("--intervals", type=int, nargs="+", default=[500, 200, 100, 50, 20, 1])
-    p.add_argument("--only", choices=["cost", "error", "sweep"], nargs="*")
+    p.add_argument("--only", choices=["cost", "error", "sweep", "profile"], nargs="*")
     args = p.parse_args()
     args.station, args.sim = os.path.abspath(args.station), os.path.abspath(args.sim)
-    parts = args.only or ["cost", "error", "sweep"]
+    parts = args.only or ["cost", "error", "sweep", "profile"]
     result = {}
     if "cost" in parts:
         result["healthy"] = running_cost(args, silent=False)
@@ -206,6 +236,8 @@ def main():
         result["error_shown_ms"] = error_latency(args)
     if "sweep" in parts:
         result["sweep"] = sweep(args, 0) + sweep(args, 9600)
+    if "profile" in parts:
+        result["profile"] = profile(args)
     print(json.dumps(result))
 
 

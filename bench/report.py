@@ -1,0 +1,135 @@
+#!/usr/bin/python3
+"""Turns the JSON left by scripts/bench.sh in one directory into the Markdown tables of
+the results (ratios first) and prints them."""
+import json
+import os
+import sys
+
+
+def load(directory, name):
+    path = os.path.join(directory, name)
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        text = f.read().strip()
+    try:
+        return json.loads(text.splitlines()[-1] if not text.startswith("{\n") else text)
+    except (ValueError, IndexError):
+        return None
+
+
+def gbench(directory, name):
+    """Google Benchmark JSON: name -> the benchmark's entry."""
+    data = load(directory, name)
+    return {b["name"].split("/min_time")[0]: b for b in data["benchmarks"]} if data else {}
+
+
+def fmt(value, digits=2):
+    return "n/a" if value is None else ("%.*f" % (digits, value))
+
+
+def table(header, rows):
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    lines += ["| " + " | ".join(str(c) for c in row) + " |" for row in rows]
+    return "\n".join(lines)
+
+
+def ratio(a, b):
+    return None if a is None or b in (None, 0) else a / b
+
+
+def main():
+    d = sys.argv[1]
+    bauds = [int(b) for b in sys.argv[2].split(",")] if len(sys.argv) > 2 else [0, 9600, 115200]
+    out = []
+    with open(os.path.join(d, "machine.txt")) as f:
+        out.append("Machine: " + f.read().strip() + "\n")
+
+    cycles = {b: gbench(d, "cycle_%d.json" % b) for b in bauds}
+
+    def ours(baud, transport):
+        entry = cycles[baud].get("PollCycle/%s/baud:%d" % (transport, baud))
+        return entry if entry and not entry.get("error_occurred") else None
+
+    out.append("### Against the wire limit (goal: ratio at most 1.05)\n")
+    rows = []
+    for baud in [b for b in bauds if b > 0]:
+        for transport in ("tcp", "pty"):
+            e = ours(baud, transport)
+            if e:
+                rows.append([baud, transport, fmt(e["ratio_wire"], 3), fmt(e["ratio_sim_floor"], 3),
+                             fmt(e["cycle_ms"]), fmt(e["wire_ms"]), fmt(e["sim_floor_ms"], 0)])
+    out.append(table(["baud", "link", "cycle / wire limit", "cycle / simulator floor",
+                      "cycle ms", "wire limit ms", "simulator floor ms"], rows) + "\n")
+
+    out.append("### Against other masters (same five blocks, same simulator, same run; "
+               "ratio = their cycle time / ours, above 1 means slower than ours)\n")
+    rows = []
+    for baud in bauds:
+        py, mb = load(d, "pymodbus_%d.json" % baud), load(d, "mbpoll_%d.json" % baud)
+        tcp, pty = ours(baud, "tcp"), ours(baud, "pty")
+        tcp_ms, pty_ms = tcp and tcp["cycle_ms"], pty and pty["cycle_ms"]
+        py_ms = py.get("cycle_ms") if py else None
+        proc_ms = mb["process"]["cycle_ms"] if mb else None
+        loop_ms = mb["loop"].get("cycle_ms") if mb else None
+        rows.append([baud or "none", fmt(ratio(py_ms, tcp_ms)), fmt(ratio(loop_ms, pty_ms)),
+                     fmt(ratio(proc_ms, pty_ms)), fmt(tcp_ms, 3), fmt(py_ms, 3), fmt(pty_ms, 3),
+                     fmt(loop_ms, 3), fmt(proc_ms, 1)])
+    out.append(table(["wire emulation (baud)", "pymodbus / ours (TCP)",
+                      "mbpoll loop / ours (pty)", "mbpoll 5 processes / ours (pty)",
+                      "ours TCP ms", "pymodbus TCP ms", "ours pty ms", "mbpoll loop ms",
+                      "mbpoll processes ms"], rows) + "\n")
+    rows = []
+    for baud in bauds:
+        py, tcp = load(d, "pymodbus_%d.json" % baud), ours(baud, "tcp")
+        if py and tcp:
+            ours_cpu = tcp["cpu_time"]  # the cycle benchmark reports in ms
+            rows.append([baud or "none", fmt(ratio(py["cpu_ms_per_cycle"], ours_cpu)),
+                         fmt(ours_cpu, 3), fmt(py["cpu_ms_per_cycle"], 3)])
+    out.append("CPU per cycle of the master process (TCP):\n")
+    out.append(table(["wire emulation (baud)", "pymodbus / ours", "ours ms", "pymodbus ms"],
+                     rows) + "\n")
+
+    st = load(d, "station.json") or {}
+    out.append("### The running station (goal: under 1 % of one core)\n")
+    rows = []
+    for key, label in (("healthy", "healthy module"), ("silent", "silent module")):
+        s = st.get(key)
+        if s:
+            rows.append([label, fmt(s["cpu_pct"], 3), s.get("VmRSS"), s.get("VmHWM"),
+                         fmt(s["cycles_per_s"])])
+    out.append(table(["polling at 500 ms, RTU over TCP at 9600 baud emulation", "CPU % of one core",
+                      "VmRSS kB", "VmHWM kB", "cycles/s"], rows) + "\n")
+    if "healthy" in st:
+        out.append("- Start to first reading (first line in Peso.csv): %s ms" %
+                   fmt(st["healthy"].get("first_reading_ms"), 0))
+    if "error_shown_ms" in st:
+        times = st["error_shown_ms"]
+        out.append("- Module silent to lblError on screen: %s ms (runs: %s)\n" %
+                   (fmt(sum(times) / len(times), 0), ", ".join(fmt(t, 0) for t in times)))
+
+    if st.get("sweep"):
+        out.append("### Poll interval sweep\n")
+        rows = [[r["interval_ms"], r["baud"] or "none", fmt(r["cycles_per_s"]),
+                 fmt(1000.0 / r["cycles_per_s"], 1) if r["cycles_per_s"] > 0 else "n/a",
+                 fmt(r["cpu_pct"], 2)] for r in st["sweep"]]
+        out.append(table(["Timer ms", "wire emulation (baud)", "cycles/s", "ms per cycle",
+                          "CPU % of one core"], rows) + "\n")
+
+    prof = st.get("profile")
+    if prof and "dso" in prof:
+        out.append("### Profile: station at Timer=1, no wire emulation (perf, share of samples)\n")
+        out.append(table(["% samples", "library"], [[fmt(p, 1), n] for p, n in prof["dso"]]))
+        out.append("")
+        out.append(table(["% samples", "function"], [[fmt(p, 1), n] for p, n in prof["sym"]]) + "\n")
+
+    codec = gbench(d, "codec.json")
+    if codec:
+        out.append("### Microbenchmarks (CPU time per call)\n")
+        rows = [[name, fmt(b["cpu_time"], 1), b["time_unit"]] for name, b in codec.items()]
+        out.append(table(["benchmark", "time", "unit"], rows) + "\n")
+    print("\n".join(out))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Reproduces every performance figure of the station and prints the table.
+#   scripts/bench.sh [--quick]
+# Builds the release tree build-bench (benchmarks on, tests off), then measures:
+#   - the link's pure functions (Google Benchmark);
+#   - the five block reads of one poll cycle by our link code, over loopback TCP and a
+#     pty, with the simulator's wire-speed emulation off, at 9600 and at 115200 baud,
+#     and the same reads by pymodbus (RTU over TCP) and mbpoll (pty) against the same
+#     simulators in the same run;
+#   - the real station under Xvfb: CPU and memory over a minute at 500 ms, healthy and
+#     silent module, start to first reading, module silent to lblError, poll intervals
+#     from 500 ms down to 1 ms, and a perf profile.
+# Raw results (JSON) and the table go to build-bench/bench-results/.
+# --quick: shorter windows (10 s instead of 60 s and so on), about 2 minutes in all.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+quick=0
+case "${1:-}" in
+    --quick) quick=1 ;;
+    "") ;;
+    *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
+esac
+
+build="$root/build-bench"
+out="$build/bench-results"
+py=/usr/bin/python3  # Debian's interpreter: python3-pymodbus lives there
+if [ "$quick" = 1 ]; then
+    micro_min=0.1 cycle_ms=700 other_s=1.5 cost_s=10 sweep_s=3 repeats=1
+else
+    micro_min=0.5 cycle_ms=3000 other_s=4 cost_s=60 sweep_s=10 repeats=3
+fi
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORMELQ_BENCH=ON \
+    -DVORMELQ_TESTS=OFF >/dev/null
+ninja -C "$build" -j2 bench_codec bench_cycle vormelq vormelq-sim >/dev/null
+sim="$build/tools/sim/vormelq-sim"
+rm -rf "$out"
+mkdir -p "$out"
+
+{
+    printf '%s, %s cores, %s, Linux %s, %s' \
+        "$(lscpu | sed -n 's/^Model name: *//p' | head -n1)" "$(nproc)" \
+        "$(free -g | awk '/^Mem:/ {print $2 " GB RAM"}')" "$(uname -r)" \
+        "$(. /etc/os-release && echo "$PRETTY_NAME")"
+    printf '; load average at start %s' "$(cut -d' ' -f1-3 /proc/loadavg)"
+    printf '; %s; %s\n' "$(date -u +%Y-%m-%dT%H:%MZ)" "$(git -C "$root" rev-parse --short HEAD)"
+} >"$out/machine.txt"
+
+echo "== microbenchmarks" >&2
+"$build/bench/bench_codec" --benchmark_min_time="$micro_min" \
+    --benchmark_out="$out/codec.json" --benchmark_out_format=json >/dev/null
+
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# Starts a simulator with the given arguments and prints the line where it serves.
+start_sim() {
+    local log="$1"
+    shift
+    "$sim" "$@" >"$log" 2>/dev/null &
+    pids+=($!)
+    for _ in $(seq 200); do
+        if [ -s "$log" ]; then
+            head -n1 "$log"
+            return
+        fi
+        sleep 0.05
+    done
+    echo "vormelq-sim did not start" >&2
+    exit 1
+}
+
+for baud in 0 9600 115200; do
+    echo "== poll cycle, wire emulation at baud $baud" >&2
+    tcp_line="$(start_sim "$out/sim_tcp_$baud.log" --listen 127.0.0.1:0 --baud "$baud")"
+    pty_line="$(start_sim "$out/sim_pty_$baud.log" --pty "$out/pty_$baud" --baud "$baud")"
+    tcp="${tcp_line#listening on }"
+    pty="${pty_line#serving on }"
+    VORMELQ_SIM_TCP="$tcp" VORMELQ_SIM_PTY="$pty" VORMELQ_BENCH_BAUD="$baud" \
+        VORMELQ_BENCH_MIN_MS="$cycle_ms" "$build/bench/bench_cycle" \
+        --benchmark_out="$out/cycle_$baud.json" --benchmark_out_format=json >/dev/null
+    "$py" "$root/bench/pymodbus_cycle.py" "${tcp%:*}" "${tcp##*:}" --seconds "$other_s" \
+        >"$out/pymodbus_$baud.json"
+    "$py" "$root/bench/mbpoll_cycle.py" "$pty" --baud "$baud" --seconds "$other_s" \
+        >"$out/mbpoll_$baud.json"
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    pids=()
+done
+
+echo "== the running station (about $((2 * cost_s + 12 * sweep_s + 40)) s)" >&2
+xvfb-run -a -s "-screen 0 800x760x24" "$py" "$root/bench/station_cost.py" \
+    --station "$build/src/app/vormelq" --sim "$sim" --seconds "$cost_s" \
+    --sweep-seconds "$sweep_s" --repeats "$repeats" >"$out/station.json"
+
+"$py" "$root/bench/report.py" "$out" | tee "$out/table.md"
