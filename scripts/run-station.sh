@@ -26,7 +26,7 @@ mkdir -p "$work"
 cd "$work"
 
 simout="$work/sim.out"
-"$sim" --listen 127.0.0.1:0 --slave 1 --decimals 1 >"$simout" 2>"$work/sim.err" &
+"$sim" --listen 127.0.0.1:0 --slave 1 --decimals 1 --auto-cycle >"$simout" 2>"$work/sim.err" &
 simpid=$!
 trap 'kill "$simpid" 2>/dev/null || true; wait "$simpid" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do
