@@ -1,0 +1,270 @@
+// Every fault the line can throw at the station, one table row each: the station runs
+// in this process (offscreen, so its labels can be read) against a module in another
+// process. Each row goes through the same story: the module misbehaves, disappears,
+// comes back at the same address; the window keeps answering, lblError shows and
+// clears, writes land through the retries, and the log and labels agree again.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <csignal>
+#include <memory>
+
+#include "frm_peso.h"
+#include "harness.h"
+#include "station.h"
+
+namespace {
+
+enum class Wire { Tcp, Pty, Socat, Pymodbus };
+
+// What the faults the module starts with do to the station.
+enum class Effect {
+    Absorbed,     // every block is read, if need be at a retry
+    NothingRead,  // no block can be read at all
+    Dropped,      // the connection drops every few requests; the station reconnects
+};
+
+struct FaultCase {
+    const char* name;
+    Wire wire;
+    QStringList faults;  // the module as it starts
+    Effect effect;
+    QStringList recovery;  // the module once it comes back
+};
+
+// A module that can vanish and come back at the same address: a TCP port, a pty link,
+// a socat pair standing for a USB adapter, or pymodbus as an independent slave.
+class Module {
+public:
+    Module(Wire wire, const QString& dir) : wire_(wire), dir_(dir) {}
+    ~Module() { stop(); }
+
+    bool start(const QStringList& faults) {
+        if (wire_ == Wire::Pymodbus) return startPymodbus();
+        if (wire_ == Wire::Socat && !startSocat()) return false;
+        QStringList args{QStringLiteral("--slave"), QStringLiteral("1")};
+        if (wire_ == Wire::Tcp)
+            args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:%1").arg(port_);
+        if (wire_ == Wire::Pty) args << QStringLiteral("--pty") << path(QStringLiteral("module"));
+        if (wire_ == Wire::Socat) args << QStringLiteral("--serial") << path(QStringLiteral("B"));
+        sim_ = std::make_unique<SimProcess>();
+        if (!sim_->start(args + faults)) return false;
+        if (wire_ == Wire::Tcp) port_ = sim_->port();
+        return true;
+    }
+
+    // Gone without a goodbye, as a module losing power.
+    void stop() {
+        if (sim_) ::kill(static_cast<pid_t>(sim_->pid()), SIGKILL);
+        sim_.reset();
+        for (QProcess* p : {&socat_, &pymodbus_}) {
+            if (p->state() == QProcess::NotRunning) continue;
+            p->kill();
+            p->waitForFinished(5000);
+        }
+        // socat leaves its links behind when killed; a replugged adapter gets new ones.
+        QFile::remove(path(QStringLiteral("A")));
+        QFile::remove(path(QStringLiteral("B")));
+    }
+
+    QMap<QString, QString> ini() const {
+        QMap<QString, QString> keys{{QStringLiteral("ID_1"), QStringLiteral("1")},
+                                    {QStringLiteral("Decimales_1"), QStringLiteral("0")},
+                                    {QStringLiteral("Timer"), QStringLiteral("100")}};
+        if (wire_ == Wire::Tcp || wire_ == Wire::Pymodbus) {
+            keys.insert(QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
+            keys.insert(QStringLiteral("Host_1"), QStringLiteral("127.0.0.1"));
+            keys.insert(QStringLiteral("Port_1"), QString::number(port_));
+        } else {
+            keys.insert(QStringLiteral("Comunicacion_1"), QStringLiteral("0"));
+            keys.insert(QStringLiteral("Comm_1"),
+                        path(wire_ == Wire::Pty ? QStringLiteral("module") : QStringLiteral("A")));
+            keys.insert(QStringLiteral("Baudios_1"), QStringLiteral("115200"));
+        }
+        return keys;
+    }
+
+private:
+    QString path(const QString& name) const { return QDir(dir_).filePath(name); }
+
+    bool startSocat() {
+        socat_.start(QStringLiteral("socat"),
+                     {QStringLiteral("pty,raw,echo=0,link=%1").arg(path(QStringLiteral("A"))),
+                      QStringLiteral("pty,raw,echo=0,link=%1").arg(path(QStringLiteral("B")))});
+        return socat_.waitForStarted(10000) && waitFor([&] {
+                   return QFile::exists(path(QStringLiteral("A"))) &&
+                          QFile::exists(path(QStringLiteral("B")));
+               });
+    }
+
+    bool startPymodbus() {
+        pymodbus_.start(QStringLiteral("/usr/bin/python3"),
+                        {QStringLiteral(VORMELQ_SOURCE_DIR "/tests/link/modbus_rtu_tcp_server.py"),
+                         QString::number(port_)});
+        if (!pymodbus_.waitForStarted(10000)) return false;
+        QByteArray line;
+        if (!waitFor([&] {
+                pymodbus_.waitForReadyRead(20);
+                line += pymodbus_.readAllStandardOutput();
+                return line.contains('\n') || pymodbus_.state() == QProcess::NotRunning;
+            }))
+            return false;
+        port_ = line.trimmed().toInt();
+        return port_ > 0;
+    }
+
+    Wire wire_;
+    QString dir_;
+    int port_ = 0;
+    std::unique_ptr<SimProcess> sim_;
+    QProcess socat_;
+    QProcess pymodbus_;
+};
+
+void writeIni(const QString& dir, const QMap<QString, QString>& keys) {
+    QFile file(QDir(dir).filePath(QStringLiteral("modbus.ini")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QByteArray text = "[Global]\r\n";
+    // Every stored value carries the one trailing character the reader drops.
+    for (auto it = keys.begin(); it != keys.end(); ++it)
+        text += (it.key() + QLatin1Char('=') + it.value() + QLatin1String(";\r\n")).toUtf8();
+    file.write(text);
+}
+
+QStringList logLines(const QString& dir) {
+    QFile file(QDir(dir).filePath(QStringLiteral("Peso.csv")));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QStringList lines = QString::fromLocal8Bit(file.readAll()).split(QStringLiteral("\r\n"));
+    lines.removeAll(QString());
+    return lines;
+}
+
+QMessageBox* errorBox(frmPeso& form) {
+    for (QMessageBox* box : form.findChildren<QMessageBox*>())
+        if (box->isVisible() && box->text() == QStringLiteral("Error")) return box;
+    return nullptr;
+}
+
+// The window thread takes a posted event while the worker is stuck in a transaction:
+// nothing on the window side waits for the link.
+bool windowResponds(frmPeso& form) {
+    bool ran = false;
+    QMetaObject::invokeMethod(
+        &form, [&ran] { ran = true; }, Qt::QueuedConnection);
+    return waitFor([&] { return ran; });
+}
+
+void pressGrueso(frmPeso& form, const QString& value) {
+    form.txtGrueso->setText(value);
+    form.cmdGrueso_Click();
+}
+
+class FaultMatrix : public ::testing::TestWithParam<FaultCase> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        previous_ = QDir::currentPath();
+        // The station reads modbus.ini and writes Peso.csv in the current directory.
+        QDir::setCurrent(dir_.path());
+    }
+    void TearDown() override {
+        station_.reset();
+        QDir::setCurrent(previous_);
+    }
+
+    QTemporaryDir dir_;
+    QString previous_;
+    std::unique_ptr<Station> station_ = std::make_unique<Station>();
+};
+
+TEST_P(FaultMatrix, StationRidesOutTheFaultAndRecovers) {
+    const FaultCase& c = GetParam();
+    Module module(c.wire, dir_.path());
+    ASSERT_TRUE(module.start(c.faults));
+    writeIni(dir_.path(), module.ini());
+    ASSERT_EQ(station_->Form_Load(), QString());
+    frmPeso& form = station_->form();
+    form.show();
+
+    if (c.effect == Effect::NothingRead) {
+        ASSERT_TRUE(waitFor([&] { return !form.lblError->isHidden(); }));
+        EXPECT_TRUE(windowResponds(form));
+        pressGrueso(form, QStringLiteral("1234"));
+        // Both registers of the setpoint fail, each after its retries: two boxes in turn.
+        for (int box = 0; box < 2; ++box) {
+            ASSERT_TRUE(waitFor([&] { return errorBox(form) != nullptr; }));
+            errorBox(form)->accept();
+        }
+        // A reply the checks reject is never taken for a reading.
+        EXPECT_EQ(logLines(dir_.path()).size(), 0);
+    } else if (c.effect == Effect::Dropped) {
+        // More lines than one connection's requests can carry.
+        EXPECT_TRUE(waitFor([&] { return logLines(dir_.path()).size() >= 6; }));
+    } else {
+        ASSERT_TRUE(waitFor([&] { return logLines(dir_.path()).size() >= 3; }));
+        pressGrueso(form, QStringLiteral("1234"));
+        EXPECT_TRUE(waitFor([&] { return form.lblGrueso->text() == QStringLiteral("1234"); }));
+    }
+
+    module.stop();
+    ASSERT_TRUE(waitFor([&] { return !form.lblError->isHidden(); }));
+    EXPECT_TRUE(windowResponds(form));
+    const qsizetype linesBefore = logLines(dir_.path()).size();
+
+    // Back at the same address: the station finds it again by itself.
+    ASSERT_TRUE(module.start(c.recovery.isEmpty() ? c.faults : c.recovery));
+    EXPECT_TRUE(waitFor([&] { return form.lblError->isHidden(); }));
+    EXPECT_TRUE(waitFor([&] { return logLines(dir_.path()).size() >= linesBefore + 3; }));
+    pressGrueso(form, QStringLiteral("4321"));
+    EXPECT_TRUE(waitFor([&] { return form.lblGrueso->text() == QStringLiteral("4321"); }));
+    EXPECT_EQ(errorBox(form), nullptr);
+
+    // The latest logged reading is the one on show.
+    const QStringList fields = logLines(dir_.path()).last().split(QLatin1Char(';'));
+    ASSERT_EQ(fields.size(), 5);
+    EXPECT_EQ(fields[2], form.lblBruto->text());
+    EXPECT_EQ(fields[3], form.lblTara->text());
+    EXPECT_EQ(fields[4], form.lblNeto->text());
+    if (c.wire == Wire::Pymodbus) {
+        // Registers 0..3 hold 0x1234, 0x1335, 0x1436, 0x1537 there, low word first.
+        EXPECT_EQ(form.lblBruto->text(), QStringLiteral("322245172"));
+        EXPECT_EQ(form.lblTara->text(), QStringLiteral("355931190"));
+    }
+}
+
+void PrintTo(const FaultCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+QStringList every(const QString& fault, int n) {
+    return {fault, QStringLiteral("1"), QStringLiteral("--fault-every"), QString::number(n)};
+}
+
+using enum Effect;
+const FaultCase kCases[] = {
+    {"SplitReplies", Wire::Tcp, {"--split", "1"}, Absorbed, {}},
+    {"StaleBytes", Wire::Tcp, {"--stale", "1"}, Absorbed, {}},
+    {"WrongCrc", Wire::Tcp, {"--bad-crc", "1"}, NothingRead, every("--bad-crc", 2)},
+    {"ExtraByte", Wire::Tcp, {"--extra-byte", "1"}, NothingRead, every("--extra-byte", 2)},
+    {"ExceptionReplies", Wire::Tcp, {"--exception", "1"}, NothingRead, every("--exception", 2)},
+    {"LateReplies", Wire::Tcp, {"--late", "1"}, NothingRead, every("--late", 3)},
+    {"NoReply", Wire::Tcp, {"--silent"}, NothingRead, every("--drop", 3)},
+    // Ten requests are two cycles: the module hangs up in the middle of the third.
+    {"ConnectionClosedByModule", Wire::Tcp, {"--close-after", "10"}, Dropped, {"--split", "0"}},
+    {"PtySplitReplies", Wire::Pty, {"--split", "1"}, Absorbed, {}},
+    {"PtyWrongCrc", Wire::Pty, {"--bad-crc", "1"}, NothingRead, every("--bad-crc", 2)},
+    {"PtyNoReply", Wire::Pty, {"--silent"}, NothingRead, every("--drop", 3)},
+    {"SerialAdapterReplugged", Wire::Socat, {}, Absorbed, {}},
+    {"IndependentSlave", Wire::Pymodbus, {}, Absorbed, {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
