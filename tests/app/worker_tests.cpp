@@ -1,0 +1,253 @@
+// The link worker on its own thread against a scripted module, wired to the window the
+// way the station wires them: where operator writes go among the poll's transactions,
+// and what a module that does not answer costs the operator and the window.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <mutex>
+#include <utility>
+
+#include "fake_module.h"
+#include "frm_peso.h"
+#include "link_worker.h"
+
+namespace {
+
+// What the module side sees, shared between the worker thread (through ScriptedLink)
+// and the test. Requests are logged as "R<start>" and "W<register>=<value>", and every
+// reply the station takes off the line as "<".
+struct ModuleScript {
+    enum class Mode { Answer, BadCrc, Silent };
+
+    std::mutex mutex;
+    FakeModule module;
+    Mode mode = Mode::Answer;
+    QStringList events;
+    // When set, the worker stops after sending a request to this block start, with the
+    // reply still on the line, until `go` is released; `held` tells the test it got there.
+    int holdAtRead = -1;
+    QSemaphore held, go;
+
+    QStringList log() {
+        std::lock_guard lock(mutex);
+        return events;
+    }
+    QStringList writes() {
+        QStringList out;
+        for (const QString& e : log())
+            if (e.startsWith(QLatin1Char('W'))) out << e;
+        return out;
+    }
+    void setMode(Mode m) {
+        std::lock_guard lock(mutex);
+        mode = m;
+    }
+};
+
+// FakeModule answers the reads; writes are echoed here, as the module does.
+class ScriptedLink : public Link {
+public:
+    explicit ScriptedLink(ModuleScript& script) : s_(script) {}
+
+    void discardInput() override { pending_.clear(); }
+    bool send(const QByteArray& frame) override {
+        const int address = (static_cast<quint8>(frame[2]) << 8) | static_cast<quint8>(frame[3]);
+        const int value = (static_cast<quint8>(frame[4]) << 8) | static_cast<quint8>(frame[5]);
+        bool hold = false;
+        {
+            std::lock_guard lock(s_.mutex);
+            const bool write = frame[1] == modbus::kWriteSingleRegister;
+            s_.events << (write ? QStringLiteral("W%1=%2").arg(address).arg(value)
+                                : QStringLiteral("R%1").arg(address));
+            if (write) {
+                pending_ = frame;
+            } else {
+                s_.module.send(frame);
+                pending_ = s_.module.takeAvailable();
+            }
+            if (s_.mode == ModuleScript::Mode::BadCrc) pending_[pending_.size() - 1] ^= 0x55;
+            if (s_.mode == ModuleScript::Mode::Silent) pending_.clear();
+            hold = !write && address == std::exchange(s_.holdAtRead, -1);
+        }
+        if (hold) {
+            s_.held.release();
+            s_.go.acquire();
+        }
+        return true;
+    }
+    QByteArray takeAvailable() override {
+        if (pending_.isEmpty()) return {};
+        std::lock_guard lock(s_.mutex);
+        s_.events << QStringLiteral("<");
+        return std::exchange(pending_, {});
+    }
+    bool waitForData(int ms) override {
+        QThread::msleep(static_cast<unsigned long>(ms));
+        return false;
+    }
+    void waitConnected(QDeadlineTimer) override {}
+    bool isConnected() const override { return true; }
+    void close() override {}
+
+private:
+    ModuleScript& s_;
+    QByteArray pending_;
+};
+
+bool waitFor(const std::function<bool()>& condition) {
+    // Only a guard against a hang; nothing here depends on how long it takes.
+    return QTest::qWaitFor(condition, 30000);
+}
+
+class WorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        registerLinkWorkerTypes();
+        form.setNumberFormat(0, QLocale(QLocale::Spanish, QLocale::Spain));
+        worker = new LinkWorker;
+        worker->moveToThread(&thread);
+        QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+        thread.start();
+        const QString logPath = dir.filePath(QStringLiteral("Peso.csv"));
+        QMetaObject::invokeMethod(
+            worker,
+            [this, logPath] {
+                worker->useLink(std::make_unique<ScriptedLink>(script));
+                worker->configure(1, 0, QLocale(QLocale::Spanish, QLocale::Spain), logPath);
+            },
+            Qt::BlockingQueuedConnection);
+        // The station's wiring: the window asks, the worker reports back queued.
+        QObject::connect(&form, &frmPeso::writeRequested, worker, &LinkWorker::enqueueWrite,
+                         Qt::DirectConnection);
+        QObject::connect(worker, &LinkWorker::writeFailed, &form, &frmPeso::showWriteFailed);
+        QObject::connect(worker, &LinkWorker::communicationLost, &form,
+                         &frmPeso::showCommunicationLost);
+        QObject::connect(worker, &LinkWorker::writeFailed, &form, [this] { ++failures; });
+        QObject::connect(worker, &LinkWorker::communicationLost, &form, [this] { ++losses; });
+        QObject::connect(worker, &LinkWorker::pollFinished, &form, [this] { ++polls; });
+        form.show();
+    }
+    void TearDown() override {
+        pollTimer.stop();
+        script.go.release();
+        thread.requestInterruption();
+        thread.quit();
+        thread.wait();
+    }
+
+    void enter(QLineEdit* box, const QString& text) {
+        box->setText(text);
+        QTest::keyClick(box, Qt::Key_Return);
+    }
+    void click(QLineEdit* box, QPushButton* button, const QString& text) {
+        box->setText(text);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    QList<QMessageBox*> openBoxes() const {
+        QList<QMessageBox*> open;
+        for (QMessageBox* box : form.findChildren<QMessageBox*>())
+            if (box->isVisible()) open << box;
+        return open;
+    }
+    void pollNow() { QMetaObject::invokeMethod(worker, &LinkWorker::poll, Qt::QueuedConnection); }
+    // Polls like the station's timer: a tick while a cycle is still running is dropped.
+    void startPolling() {
+        QObject::connect(&pollTimer, &QTimer::timeout, &form, [this] {
+            if (polls < requestedPolls) return;
+            ++requestedPolls;
+            pollNow();
+        });
+        pollTimer.start(10);
+    }
+
+    QTemporaryDir dir;
+    ModuleScript script;
+    frmPeso form;
+    QThread thread;
+    LinkWorker* worker = nullptr;
+    QTimer pollTimer;
+    int requestedPolls = 0;
+    int polls = 0, failures = 0, losses = 0;
+};
+
+TEST_F(WorkerTest, WritesGoOutBetweenThePollsTransactionsInTheOrderPressed) {
+    script.holdAtRead = kDisplayBlock.start;
+    pollNow();
+    ASSERT_TRUE(script.held.tryAcquire(1, 30000));
+
+    // Three presses while the display read waits for its reply: two of the same
+    // setpoint in quick succession, then a key.
+    enter(form.txtGrueso, QStringLiteral("125"));
+    click(form.txtGrueso, form.cmdGrueso, QStringLiteral("300"));
+    form.Tecla_Click(1);
+    script.go.release();
+    ASSERT_TRUE(waitFor([&] { return polls == 1; }));
+
+    const QStringList expected{"R10", "<",     "W16=125", "<",     "W17=0", "<",  "W16=300",
+                               "<",   "W17=0", "<",       "W6=90", "<",     "R0", "<",
+                               "R14", "<",     "R20",     "<",     "R7",    "<"};
+    EXPECT_EQ(script.log(), expected);
+    EXPECT_EQ(failures, 0);
+}
+
+TEST_F(WorkerTest, ModuleThatRejectsEveryReplyCostsOneErrorPerRegisterAndPollingGoesOn) {
+    script.setMode(ModuleScript::Mode::BadCrc);
+    startPolling();
+    ASSERT_TRUE(waitFor([&] { return losses >= 1; }));
+
+    click(form.txtTeor, form.cmdTeor, QStringLiteral("70000"));
+    click(form.txtPorc, form.cmdPorc, QStringLiteral("300"));
+    enter(form.txtComando, QStringLiteral("5"));
+    form.Tecla_Click(1);
+    ASSERT_TRUE(waitFor([&] { return failures == 5; }));
+    const int lossesAfterWrites = losses;
+    EXPECT_TRUE(waitFor([&] { return losses > lossesAfterWrites; }));
+    EXPECT_FALSE(form.lblError->isHidden());
+
+    QStringList expected;
+    for (const char* w : {"W20=4464", "W21=1", "W22=300", "W7=5", "W6=90"}) expected << w << w << w;
+    EXPECT_EQ(script.writes(), expected);
+
+    // Each failure gets its own "Error" box, one after the other.
+    for (int k = 0; k < 5; ++k) {
+        const QList<QMessageBox*> open = openBoxes();
+        ASSERT_EQ(open.size(), 1) << "box " << k;
+        EXPECT_EQ(open.front()->text(), "Error");
+        open.front()->accept();
+    }
+    EXPECT_TRUE(openBoxes().isEmpty());
+    EXPECT_EQ(failures, 5);
+}
+
+TEST_F(WorkerTest, WindowStaysLiveWhileAWriteWaitsOnASilentModule) {
+    script.setMode(ModuleScript::Mode::Silent);
+    form.Tecla_Click(1);
+    ASSERT_TRUE(waitFor([&] { return script.writes().size() == 1; }));
+
+    // The window's own timer keeps running and a second press is taken while the first
+    // write still waits for its reply.
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(5);
+    ASSERT_TRUE(waitFor([&] { return ticks >= 3; }));
+    form.Tecla_Click(4);
+    EXPECT_EQ(script.writes(), QStringList{"W6=90"});
+
+    // The module wakes up: the first key goes through on its second attempt, then the
+    // second key.
+    script.setMode(ModuleScript::Mode::Answer);
+    ASSERT_TRUE(waitFor([&] { return script.writes().size() == 3 && script.log().last() == "<"; }));
+    EXPECT_EQ(script.writes(), (QStringList{"W6=90", "W6=90", "W6=70"}));
+    EXPECT_EQ(failures, 0);
+}
+
+}  // namespace
