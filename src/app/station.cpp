@@ -1,7 +1,11 @@
 #include "station.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QFont>
 #include <QLocale>
+#include <QMessageBox>
+#include <cstdio>
 
 #include "link_worker.h"
 
@@ -93,4 +97,26 @@ void Station::Form_Unload() {
     thread_.quit();
     thread_.wait();
     worker_ = nullptr;
+}
+
+int runStation(QApplication& app) {
+    const QString title = QStringLiteral("Vormel-Q");
+    QApplication::setApplicationName(title);
+    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+
+    Station station;
+    const QString error = station.Form_Load();
+    if (!error.isEmpty()) {
+        // Also on stderr, for whoever started the station from a script.
+        std::fprintf(stderr, "vormelq: %s\n", qUtf8Printable(error));
+        std::fflush(stderr);
+        QMessageBox box(QMessageBox::Critical, title, error, QMessageBox::Ok);
+        box.exec();
+        return 1;
+    }
+    // Closing the window ends the program at once, whatever dialog is still open.
+    QObject::connect(&station.form(), &frmPeso::unloading, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
+    station.form().show();
+    return app.exec();
 }

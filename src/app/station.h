@@ -8,6 +8,7 @@
 #include "startup_config.h"
 
 class LinkWorker;
+class QApplication;
 
 // The station's life from load to unload: reads the configuration, opens the link on
 // the worker thread, wires the window to the worker and runs the poll timer.
@@ -43,3 +44,9 @@ private:
     StartupConfig config_;
     bool pollPending_ = false;
 };
+
+// The program from load to exit, for main() and for tests that run the station in
+// their own process. A start-up failure is written to stderr ("vormelq: <cause>") and
+// shown in a message box; the result is 1 once the operator has closed the box, with
+// the link already closed. Otherwise the result is the event loop's, after unload.
+int runStation(QApplication& app);

@@ -1,0 +1,215 @@
+// Bad values in modbus.ini, one key at a time. A value that does not convert stops
+// start-up with a box naming key, value and cause, with the link already closed; once
+// the operator has read it the process exits non-zero. A slave address that does not
+// fit the address byte is no start-up error: the station runs and sends nothing.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "frm_peso.h"
+#include "harness.h"
+#include "station.h"
+
+namespace {
+
+enum class Mode { Tcp, Serial };
+
+struct BadValue {
+    const char* key;
+    const char* value;  // as meant; the file gets the trailing character the reader drops
+    Mode mode;
+    std::vector<const char*> words;  // besides key and value
+    // A port that does not open is named by its device, which the value may not spell.
+    bool namesKeyAndValue = true;
+};
+
+void PrintTo(const BadValue& row, std::ostream* os) {
+    *os << row.key << "=\"" << row.value << '"';
+}
+
+const char* const kNotNumber = "número entero";
+const char* const kRange = "fuera de rango";
+const char* const kEmpty = "vacío";
+
+const BadValue kBadValues[] = {
+    {"Comunicacion_1", "abc", Mode::Tcp, {kNotNumber}},
+    {"Comunicacion_1", "", Mode::Tcp, {kEmpty}},
+    {"Comunicacion_1", "99999999999", Mode::Tcp, {kRange}},
+    {"Port_1", "abc", Mode::Tcp, {kNotNumber}},
+    {"Port_1", "0", Mode::Tcp, {kRange}},
+    {"Port_1", "-9600", Mode::Tcp, {kRange}},
+    {"Port_1", "65536", Mode::Tcp, {kRange}},
+    {"Comm_1", "abc", Mode::Serial, {"puerto"}},
+    {"Comm_1", "0", Mode::Serial, {kRange}},
+    {"Comm_1", "", Mode::Serial, {kEmpty}},
+    {"Comm_1", "99", Mode::Serial, {"No se puede abrir", "/dev/ttyS98"}, false},
+    {"Comm_1",
+     "/dev/vormelq-no-such-port",
+     Mode::Serial,
+     {"No se puede abrir", "/dev/vormelq-no-such-port"},
+     false},
+    {"Baudios_1", "abc", Mode::Serial, {"Velocidad"}},
+    {"Baudios_1", "0", Mode::Serial, {"Velocidad"}},
+    {"Baudios_1", "-9600", Mode::Serial, {"Velocidad"}},
+    {"Baudios_1", "99999999999", Mode::Serial, {"Velocidad"}},
+    // The rest are read after the port is open: it must be closed again.
+    {"Decimales_1", "abc", Mode::Serial, {kNotNumber}},
+    {"Decimales_1", "-1", Mode::Serial, {kRange}},
+    {"Decimales_1", "10", Mode::Serial, {kRange}},
+    {"Decimales_1", "", Mode::Serial, {kEmpty}},
+    {"ID_1", "abc", Mode::Serial, {kNotNumber}},
+    {"ID_1", "99999999999", Mode::Serial, {kRange}},
+    {"Timer", "-1", Mode::Serial, {kRange}},
+    {"Timer", "65536", Mode::Serial, {kRange}},
+    {"Timer", "", Mode::Serial, {kEmpty}},
+    {"Timer", "abc", Mode::Tcp, {kNotNumber}},
+};
+
+QMap<QString, QString> goodIni(Mode mode, const QString& pty) {
+    QMap<QString, QString> ini{{QStringLiteral("ID_1"), QStringLiteral("1")},
+                               {QStringLiteral("Decimales_1"), QStringLiteral("1")},
+                               {QStringLiteral("Timer"), QStringLiteral("100")}};
+    if (mode == Mode::Tcp) {
+        ini.insert(QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
+        ini.insert(QStringLiteral("Host_1"), QStringLiteral("127.0.0.1"));
+    } else {
+        ini.insert(QStringLiteral("Comunicacion_1"), QStringLiteral("0"));
+        ini.insert(QStringLiteral("Comm_1"), pty);
+        ini.insert(QStringLiteral("Baudios_1"), QStringLiteral("115200"));
+    }
+    return ini;
+}
+
+// What the process holds open, as /proc shows it (device paths, "socket:[n]", ...).
+QStringList openFiles(qint64 pid) {
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    QStringList targets;
+    for (const QString& fd : fds.entryList(QDir::NoDotAndDotDot | QDir::System | QDir::Files))
+        targets << QFileInfo(fds.filePath(fd)).symLinkTarget();
+    return targets;
+}
+
+class BadStartupValue : public ::testing::TestWithParam<BadValue> {};
+
+TEST_P(BadStartupValue, NamesTheCauseAndLeavesNoPortOpen) {
+    const BadValue& row = GetParam();
+    QTemporaryDir ptyDir;
+    const QString pty = QDir(ptyDir.path()).filePath(QStringLiteral("module"));
+    SimProcess sim;
+    if (row.mode == Mode::Serial) {
+        ASSERT_TRUE(sim.start({"--pty", pty, "--slave", "1"}));
+    }
+
+    StationProcess station;
+    auto ini = goodIni(row.mode, pty);
+    ini.insert(QString::fromUtf8(row.key), QString::fromUtf8(row.value));
+    station.writeIni(ini);
+    ASSERT_TRUE(station.start());
+
+    // The cause goes to stderr as the box opens; the box then waits for the operator.
+    QString message;
+    ASSERT_TRUE(waitFor([&] {
+        message += station.stderrText();
+        return message.contains(QStringLiteral("vormelq: ")) && message.endsWith(u'\n');
+    })) << message.toStdString();
+    for (const char* word : row.words)
+        EXPECT_TRUE(message.contains(QString::fromUtf8(word))) << message.toStdString();
+    if (row.namesKeyAndValue) {
+        EXPECT_TRUE(message.contains(QString::fromUtf8(row.key))) << message.toStdString();
+        EXPECT_TRUE(message.contains(QString::fromUtf8(row.value))) << message.toStdString();
+    }
+    ASSERT_TRUE(station.running()) << "ended before the operator saw the cause";
+
+    if (row.mode == Mode::Serial) {
+        const QString device = QFileInfo(pty).canonicalFilePath();
+        ASSERT_FALSE(device.isEmpty());
+        EXPECT_FALSE(openFiles(station.process().processId()).contains(device))
+            << "the port is still open while the box is up";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKey, BadStartupValue, ::testing::ValuesIn(kBadValues));
+
+// Runs the whole program in this process from `dir`, as main() does; `operatorActs`
+// runs every 20 ms on the window thread, boxes included, until it returns true.
+int runStationIn(const QString& dir, const std::function<bool()>& operatorActs) {
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(dir);
+    QTimer operatorTimer;
+    QObject::connect(&operatorTimer, &QTimer::timeout, [&] {
+        if (operatorActs()) operatorTimer.stop();
+    });
+    operatorTimer.start(20);
+    const int code = runStation(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+    QDir::setCurrent(before);
+    return code;
+}
+
+TEST(StartupErrorBox, ProcessEndsNonZeroOnceTheOperatorClosesIt) {
+    StationProcess files;  // only for its directory and modbus.ini
+    files.writeIni({{QStringLiteral("Comunicacion_1"), QStringLiteral("1")},
+                    {QStringLiteral("Host_1"), QStringLiteral("127.0.0.1")},
+                    {QStringLiteral("Port_1"), QStringLiteral("70000")}});
+    QString shown;
+    const int code = runStationIn(files.dir(), [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return false;
+        shown = box->text();
+        QTest::keyClick(box, Qt::Key_Return);
+        return true;
+    });
+    EXPECT_NE(code, 0);
+    EXPECT_TRUE(shown.contains(QStringLiteral("Port_1")) && shown.contains(QStringLiteral("70000")))
+        << shown.toStdString();
+}
+
+// A slave address outside the address byte, or a host that does not resolve: start-up
+// goes on, nothing reaches the module and the window reports no communication.
+class StartsWithoutCommunication : public ::testing::TestWithParam<BadValue> {};
+
+TEST_P(StartsWithoutCommunication, SendsNothingAndShowsTheErrorLabel) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1"}));
+    StationProcess files;
+    auto ini = goodIni(Mode::Tcp, {});
+    ini.insert(QStringLiteral("Port_1"), QString::number(sim.port()));
+    ini.insert(QString::fromUtf8(GetParam().key), QString::fromUtf8(GetParam().value));
+    files.writeIni(ini);
+
+    bool errorShown = false;
+    const int code = runStationIn(files.dir(), [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* form = qobject_cast<frmPeso*>(widget);
+            if (form == nullptr || !form->lblError->isVisible()) continue;
+            errorShown = true;
+            form->close();
+            return true;
+        }
+        return false;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(errorShown);
+    const auto counters = sim.counters();
+    EXPECT_EQ(counters.value(QStringLiteral("requests")), 0);
+    EXPECT_EQ(counters.value(QStringLiteral("ignored")), 0);
+    EXPECT_EQ(counters.value(QStringLiteral("garbage_bytes")), 0);
+}
+
+const BadValue kStillStarts[] = {
+    {"ID_1", "256", Mode::Tcp, {}},
+    {"ID_1", "-1", Mode::Tcp, {}},
+    {"ID_1", "32767", Mode::Tcp, {}},
+    {"Host_1", "no-such-host.invalid", Mode::Tcp, {}},
+};
+INSTANTIATE_TEST_SUITE_P(NoStartupError, StartsWithoutCommunication,
+                         ::testing::ValuesIn(kStillStarts));
+
+}  // namespace
