@@ -221,7 +221,7 @@ def main():
     p.add_argument("--seconds", type=float, default=60)
     p.add_argument("--sweep-seconds", type=float, default=10)
     p.add_argument("--repeats", type=int, default=3)
-    # The station reads Timer=0 as "timer off", like the original's timer control: the
+    # The station reads Timer=0 as "timer off", as a timer with interval 0 never fires: the
     # fastest it polls is Timer=1, a tick whenever the previous cycle is done.
     p.add_argument("--intervals", type=int, nargs="+", default=[500, 200, 100, 50, 20, 1])
     p.add_argument("--only", choices=["cost", "error", "sweep", "profile"], nargs="*")
