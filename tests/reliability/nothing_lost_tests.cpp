@@ -135,7 +135,9 @@ TEST_P(NothingLost, EveryAcceptedWeightReadIsOneLineInOrder) {
     const qint64 readsBlocked = counter("reads.weight");
     ASSERT_TRUE(waitFor([&] { return counter("reads.weight") >= readsBlocked + 20; }));
     // The obstacle did hold: nothing reached the file meanwhile.
-    if (obstacle != Obstacle::None) EXPECT_EQ(readLines(keptFile(obstacle)).size(), linesBlocked);
+    if (obstacle != Obstacle::None) {
+        EXPECT_EQ(readLines(keptFile(obstacle)).size(), linesBlocked);
+    }
     unblock(obstacle);
 
     const qint64 readsFreed = counter("reads.weight");
