@@ -82,9 +82,7 @@ void pollCycle(benchmark::State& state, const QString& transport, int baud) {
     state.counters["failed_cycles"] = failures;
     if (baud > 0) {
         state.counters["wire_ms"] = wire::cycleMs(baud);
-        state.counters["sim_floor_ms"] = wire::simFloorMs(baud);
         state.counters["ratio_wire"] = cycleMs / wire::cycleMs(baud);
-        state.counters["ratio_sim_floor"] = cycleMs / wire::simFloorMs(baud);
     }
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <cmath>
 
 #include "frames.h"
 #include "register_map.h"
@@ -34,16 +33,6 @@ constexpr double cycleChars() {
 // The line's lower bound for one cycle, in milliseconds.
 constexpr double cycleMs(int baud) {
     return baud > 0 ? cycleChars() * kBitsPerChar * 1000.0 / baud : 0.0;
-}
-
-// The simulator can only wait whole milliseconds, so each reply goes out at the next
-// millisecond after its line time: the best any master can reach against it.
-inline double simFloorMs(int baud) {
-    if (baud <= 0) return 0;
-    double ms = 0;
-    for (const Block& block : kCycleBlocks)
-        ms += std::ceil(transactionChars(block) * kBitsPerChar * 1000.0 / baud);
-    return ms;
 }
 
 }  // namespace wire

@@ -6,7 +6,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "frames.h"
 
@@ -258,31 +260,38 @@ void Simulator::handleFrame(Session& s, const QByteArray& frame, qint64 arrivedU
     if (fault == Fault::Split) pieces = plan_.pieces(a.reply);
 
     int delayMs = 0;
+    qint64 dueUs = 0;
     if (options_.baud > 0 && serialPort_ == nullptr) {
-        const qint64 dueUs =
-            arrivedUs + wireTimeUs(static_cast<int>(frame.size()), static_cast<int>(a.reply.size()),
-                                   options_.baud);
-        delayMs = static_cast<int>(qMax<qint64>(0, (dueUs - nowUs() + 999) / 1000));
+        dueUs = arrivedUs + wireTimeUs(static_cast<int>(frame.size()),
+                                       static_cast<int>(a.reply.size()), options_.baud);
+        // Timers only count whole milliseconds: wake up to a millisecond early and sleep
+        // the rest, so fast lines are emulated to the microsecond.
+        delayMs = static_cast<int>(qMax<qint64>(0, (dueUs - nowUs()) / 1000 - 1));
     }
     if (fault == Fault::Late) delayMs = plan_.options().lateMs;
     logRequest(frame, pieces.join(), faultName(fault));
 
     const bool intact = fault == Fault::None || fault == Fault::Split;
     const RequestKind kind = a.kind;
-    deliver(s, pieces, delayMs, [this, &s, n, fault, intact, kind] {
-        counters_.countFault(fault);
-        if (intact) counters_.countServed(kind);
-        afterRequest(s, n, true);
-    });
+    deliver(
+        s, pieces, delayMs,
+        [this, &s, n, fault, intact, kind] {
+            counters_.countFault(fault);
+            if (intact) counters_.countServed(kind);
+            afterRequest(s, n, true);
+        },
+        dueUs);
 }
 
 void Simulator::deliver(Session& s, QList<QByteArray> pieces, int firstDelayMs,
-                        std::function<void()> done) {
+                        std::function<void()> done, qint64 notBeforeUs) {
     if (pieces.isEmpty()) {
         done();
         return;
     }
-    auto sendFirst = [this, &s, pieces, done]() mutable {
+    auto sendFirst = [this, &s, pieces, done, notBeforeUs]() mutable {
+        if (const qint64 early = notBeforeUs - nowUs(); early > 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(early));
         s.write(pieces.takeFirst());
         if (pieces.isEmpty())
             done();
@@ -292,7 +301,7 @@ void Simulator::deliver(Session& s, QList<QByteArray> pieces, int firstDelayMs,
     if (firstDelayMs <= 0)
         sendFirst();
     else
-        QTimer::singleShot(firstDelayMs, &s, sendFirst);
+        QTimer::singleShot(firstDelayMs, Qt::PreciseTimer, &s, sendFirst);
 }
 
 void Simulator::afterRequest(Session& s, quint64 n, bool replied) {

@@ -68,7 +68,7 @@ private:
     // The speed the line runs at, for the silence that ends a partial request.
     int lineBaud() const { return options_.baud > 0 ? options_.baud : 9600; }
     void deliver(Session& session, QList<QByteArray> pieces, int firstDelayMs,
-                 std::function<void()> done);
+                 std::function<void()> done, qint64 notBeforeUs = 0);
     void afterRequest(Session& session, quint64 n, bool replied);
     void logRequest(const QByteArray& frame, const QByteArray& reply, const char* what) const;
     qint64 nowUs() const { return clock_.nsecsElapsed() / 1000; }
