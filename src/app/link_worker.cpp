@@ -1,6 +1,7 @@
 #include "link_worker.h"
 
 #include <QMetaObject>
+#include <QScopedValueRollback>
 
 #include "link.h"
 #include "poll_cycle.h"
@@ -68,11 +69,12 @@ void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
         instrument_ = std::make_unique<Instrument>(*link_, slaveId, decimals);
         // Operator writes go out between the poll's transactions, never inside one,
         // so a write does not wait behind a whole cycle against a silent module.
-        instrument_->setBetweenTransactions([this] { runWrites(); });
+        instrument_->setBetweenTransactions([this] { sendQueuedWrites(); });
     }
 }
 
 void LinkWorker::poll() {
+    const QScopedValueRollback busy(inJob_, true);
     if (instrument_ && log_) {
         SignalSink sink(*this);
         PollContext context{*instrument_, *log_, sink, locale_};
@@ -97,6 +99,14 @@ bool LinkWorker::takeWrite(WriteRequest* request) {
 }
 
 void LinkWorker::runWrites() {
+    // The TCP connection wait runs the event loop, which may deliver this queued call
+    // inside a poll; the poll sends the write itself before its next transaction.
+    if (inJob_) return;
+    const QScopedValueRollback busy(inJob_, true);
+    sendQueuedWrites();
+}
+
+void LinkWorker::sendQueuedWrites() {
     WriteRequest request;
     while (!stopRequested() && takeWrite(&request)) send(request);
 }

@@ -50,6 +50,7 @@ signals:
 
 private:
     bool takeWrite(WriteRequest* request);
+    void sendQueuedWrites();
     void send(const WriteRequest& request);
 
     std::unique_ptr<Link> link_;
@@ -60,6 +61,7 @@ private:
     int decimals_ = 0;
     QMutex queueMutex_;
     QQueue<WriteRequest> writes_;
+    bool inJob_ = false;  // a poll or a run of writes is under way on the worker thread
 };
 
 // Registers the value types the worker's signals carry across threads.

@@ -1,7 +1,9 @@
 #include "socket_link.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -112,13 +114,28 @@ void SocketLink::waitConnected(QDeadlineTimer deadline) {
     if (Winsock1->state() == QAbstractSocket::ConnectedState) return;
     if (deadline.hasExpired() || stopRequested()) return;
     if (Winsock1->state() == QAbstractSocket::UnconnectedState) connectToModule();
-    // Qt abandons a connection attempt whose waitForConnected() times out, so the
-    // attempt gets the remaining time in one wait instead of short slices. A refusal,
-    // a LAN answer or loopback come back within milliseconds; only a host that stays
-    // silent uses up the time (at most the reader's connection wait).
-    const qint64 remaining = deadline.isForever() ? linkexchange::kConnectTimeoutMs
-                                                  : std::max<qint64>(1, deadline.remainingTime());
-    if (!Winsock1->waitForConnected(static_cast<int>(remaining))) Winsock1_Error();
+    // Qt abandons an attempt whose waitForConnected() times out, so that call cannot be
+    // cut into slices, and in one piece a host that stays silent would hold up closing
+    // the window for the whole wait. The attempt runs on this thread's event loop
+    // instead, looked at every slice: a stop request ends the wait at once, and an
+    // attempt still under way when the wait ends carries on into the next one.
+    QEventLoop loop;
+    QTimer slice;
+    slice.setSingleShot(true);
+    QObject::connect(&slice, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(Winsock1, &QAbstractSocket::stateChanged, &loop, &QEventLoop::quit);
+    while (isConnecting() && !stopRequested()) {
+        const qint64 remaining =
+            deadline.isForever() ? linkexchange::kConnectTimeoutMs : deadline.remainingTime();
+        if (remaining <= 0) break;
+        slice.start(static_cast<int>(std::min<qint64>(remaining, linkexchange::kWaitSliceMs)));
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+}
+
+bool SocketLink::isConnecting() const {
+    const auto state = Winsock1->state();
+    return state == QAbstractSocket::HostLookupState || state == QAbstractSocket::ConnectingState;
 }
 
 bool SocketLink::isConnected() const {

@@ -13,7 +13,9 @@
 // socket failed, so the worker needs no event loop while it waits.
 //
 // A module that reboots drops the connection; waitConnected() starts a new attempt
-// whenever the socket is found closed, so the station picks the module up again.
+// whenever the socket is found closed, so the station picks the module up again. While
+// an attempt is under way, waitConnected() runs the thread's event loop: the caller
+// must not mind queued calls being delivered inside it.
 class SocketLink : public Link {
 public:
     SocketLink(QString host, quint16 port);
@@ -45,6 +47,7 @@ public:
 
 private:
     void afterFailedWait();
+    bool isConnecting() const;
 
     QString host_;
     quint16 port_;

@@ -1,0 +1,153 @@
+// Closing the window while the link is busy: the worker stops, the link is released,
+// whatever was under way. The peer is a module that accepts the connection and never
+// answers, or one whose host never completes the connection at all, so there is
+// always a transaction or a connection wait in progress when the window closes.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSerialPort>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "frm_peso.h"
+#include "harness.h"
+#include "station.h"
+
+namespace {
+
+enum class Busy {
+    Transaction,   // a read waits for a reply that never comes
+    WriteQueued,   // and an operator write waits behind it
+    ErrorBoxOpen,  // a failed write's "Error" box is on the screen
+    Connecting,    // the host never completes the connection
+};
+
+struct ShutdownCase {
+    const char* name;
+    Busy busy;
+    bool serial;
+};
+
+void PrintTo(const ShutdownCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+void writeIni(const QMap<QString, QString>& keys) {
+    QFile file(QStringLiteral("modbus.ini"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QByteArray text = "[Global]\r\n";
+    for (auto it = keys.begin(); it != keys.end(); ++it)
+        text += (it.key() + QLatin1Char('=') + it.value() + QLatin1String(";\r\n")).toUtf8();
+    file.write(text);
+}
+
+bool errorBoxOpen(frmPeso& form) {
+    for (QMessageBox* box : form.findChildren<QMessageBox*>())
+        if (box->isVisible() && box->text() == QStringLiteral("Error")) return true;
+    return false;
+}
+
+class Shutdown : public ::testing::TestWithParam<ShutdownCase> {
+protected:
+    void SetUp() override {
+        previous_ = QDir::currentPath();
+        QDir::setCurrent(dir_.path());
+    }
+    void TearDown() override { QDir::setCurrent(previous_); }
+
+    QTemporaryDir dir_;
+    QString previous_;
+};
+
+TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
+    const ShutdownCase& c = GetParam();
+    QTcpServer server;
+    QTcpSocket filler;
+    SimProcess sim;
+    const QString ptyLink = QDir(dir_.path()).filePath(QStringLiteral("module"));
+    if (c.serial) {
+        ASSERT_TRUE(sim.start({"--pty", ptyLink, "--silent"}));
+        writeIni({{"Comunicacion_1", "0"},
+                  {"Comm_1", ptyLink},
+                  {"Baudios_1", "9600"},
+                  {"ID_1", "1"},
+                  {"Timer", "100"}});
+    } else {
+        server.setListenBacklogSize(0);
+        ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+        if (c.busy == Busy::Connecting) {
+            // A backlog of one taken by a connection nobody accepts: the kernel drops
+            // every further handshake, as a host behind a pulled cable would.
+            server.pauseAccepting();
+            filler.connectToHost(QHostAddress::LocalHost, server.serverPort());
+            ASSERT_TRUE(filler.waitForConnected(5000));
+        }
+        writeIni({{"Comunicacion_1", "1"},
+                  {"Host_1", "127.0.0.1"},
+                  {"Port_1", QString::number(server.serverPort())},
+                  {"ID_1", "1"},
+                  {"Timer", "100"}});
+    }
+
+    auto station = std::make_unique<Station>();
+    ASSERT_EQ(station->Form_Load(), QString());
+    frmPeso& form = station->form();
+    form.show();
+
+    QTcpSocket* peer = nullptr;
+    if (!c.serial && c.busy != Busy::Connecting) {
+        ASSERT_TRUE(waitFor([&] { return server.hasPendingConnections(); }));
+        peer = server.nextPendingConnection();
+        // Requests arriving prove a transaction is waiting for its reply.
+        ASSERT_TRUE(waitFor([&] { return peer->bytesAvailable() > 0; }));
+    }
+    if (c.serial) {
+        ASSERT_TRUE(waitFor([&] { return sim.counters().value("faults.silent") > 0; }));
+    }
+    if (c.busy == Busy::WriteQueued || c.busy == Busy::ErrorBoxOpen) {
+        form.Tecla_Click(0);
+    }
+    if (c.busy == Busy::ErrorBoxOpen) {
+        ASSERT_TRUE(waitFor([&] { return errorBoxOpen(form); }));
+    }
+    if (c.busy == Busy::Connecting) {
+        // A whole cycle has failed; the next one starts with a fresh connection wait.
+        ASSERT_TRUE(waitFor([&] { return !form.lblError->isHidden(); }));
+    }
+
+    if (c.serial) {
+        QSerialPort other(ptyLink);
+        EXPECT_FALSE(other.open(QIODevice::ReadWrite)) << "the station holds the port";
+    }
+    form.close();
+    EXPECT_EQ(station->worker(), nullptr);  // the worker thread has ended
+    if (peer != nullptr) {
+        EXPECT_TRUE(waitFor([&] { return peer->state() == QAbstractSocket::UnconnectedState; }));
+    }
+    if (c.serial) {
+        // Released: the device can be opened by someone else at once.
+        QSerialPort port(ptyLink);
+        EXPECT_TRUE(port.open(QIODevice::ReadWrite)) << port.errorString().toStdString();
+    }
+    station.reset();
+}
+
+const ShutdownCase kCases[] = {
+    {"MidTransaction", Busy::Transaction, false},
+    {"WithAWriteQueued", Busy::WriteQueued, false},
+    {"WithAnErrorBoxOpen", Busy::ErrorBoxOpen, false},
+    {"WhileConnecting", Busy::Connecting, false},
+    {"SerialMidTransaction", Busy::Transaction, true},
+    {"SerialWithAWriteQueued", Busy::WriteQueued, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Close, Shutdown, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
