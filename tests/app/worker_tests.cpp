@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "fake_module.h"
@@ -101,6 +102,11 @@ private:
     ModuleScript& s_;
     QByteArray pending_;
 };
+
+// Lists compared as one line of text, so a failure shows the sequence readably.
+std::string text(const QStringList& list) {
+    return list.join(QLatin1Char(' ')).toStdString();
+}
 
 bool waitFor(const std::function<bool()>& condition) {
     // Only a guard against a hang; nothing here depends on how long it takes.
@@ -194,7 +200,7 @@ TEST_F(WorkerTest, WritesGoOutBetweenThePollsTransactionsInTheOrderPressed) {
     const QStringList expected{"R10", "<",     "W16=125", "<",     "W17=0", "<",  "W16=300",
                                "<",   "W17=0", "<",       "W6=90", "<",     "R0", "<",
                                "R14", "<",     "R20",     "<",     "R7",    "<"};
-    EXPECT_EQ(script.log(), expected);
+    EXPECT_EQ(text(script.log()), text(expected));
     EXPECT_EQ(failures, 0);
 }
 
@@ -214,7 +220,7 @@ TEST_F(WorkerTest, ModuleThatRejectsEveryReplyCostsOneErrorPerRegisterAndPolling
 
     QStringList expected;
     for (const char* w : {"W20=4464", "W21=1", "W22=300", "W7=5", "W6=90"}) expected << w << w << w;
-    EXPECT_EQ(script.writes(), expected);
+    EXPECT_EQ(text(script.writes()), text(expected));
 
     // Each failure gets its own "Error" box, one after the other.
     for (int k = 0; k < 5; ++k) {
@@ -240,13 +246,13 @@ TEST_F(WorkerTest, WindowStaysLiveWhileAWriteWaitsOnASilentModule) {
     tick.start(5);
     ASSERT_TRUE(waitFor([&] { return ticks >= 3; }));
     form.Tecla_Click(4);
-    EXPECT_EQ(script.writes(), QStringList{"W6=90"});
+    EXPECT_EQ(text(script.writes()), "W6=90");
 
     // The module wakes up: the first key goes through on its second attempt, then the
     // second key.
     script.setMode(ModuleScript::Mode::Answer);
     ASSERT_TRUE(waitFor([&] { return script.writes().size() == 3 && script.log().last() == "<"; }));
-    EXPECT_EQ(script.writes(), (QStringList{"W6=90", "W6=90", "W6=70"}));
+    EXPECT_EQ(text(script.writes()), "W6=90 W6=90 W6=70");
     EXPECT_EQ(failures, 0);
 }
 
