@@ -74,11 +74,23 @@ counter() { # counter LINE KEY
     sed -n "s/.* $2=\([0-9]*\).*/\1/p" <<<"$1"
 }
 
+# Switches the module off or on again and waits until it says so: two signals sent
+# close together would otherwise merge into one and leave it in the wrong state.
+toggle_module() {
+    local out="$work/sim.$segment.out" before
+    before=$(grep -cE '^module (on|off)$' "$out" || true)
+    kill -USR2 "$simpid"
+    for _ in $(seq 100); do
+        [ "$(grep -cE '^module (on|off)$' "$out" || true)" -gt "$before" ] && return 0
+        sleep 0.05
+    done
+}
+
 # Switches the module off and waits until a whole block read (three attempts) has gone
 # unanswered: the station then has nothing of the module's in flight any more.
 silence_and_settle() {
     local before now
-    kill -USR2 "$simpid"
+    toggle_module
     before=$(counter "$(sim_counters)" faults.silent)
     for _ in $(seq 300); do
         sleep 0.5
@@ -153,13 +165,15 @@ operator_acts() {
     win="$(xdotool search --name '^Vormel-Q$' 2>/dev/null | head -n1 || true)"
     [ -n "$win" ] || return 0
     if [ $((RANDOM % 2)) = 0 ]; then
-        # txtTeor: a new theoretical weight
+        # txtTeor and its arrow button: a new theoretical weight (two registers)
         xdotool windowfocus "$win" mousemove --window "$win" 430 651 click 1 key ctrl+a \
-            type "$((RANDOM % 5000))" key Return 2>/dev/null || return 0
+            type "$((RANDOM % 5000))" mousemove --window "$win" 480 648 click 1 \
+            2>/dev/null || return 0
     else
-        # txtComando: start or stop the dosing cycle
+        # txtComando and "Enviar": start or stop the dosing cycle
         xdotool windowfocus "$win" mousemove --window "$win" 358 483 click 1 key ctrl+a \
-            type "$((1 + RANDOM % 2))" key Return 2>/dev/null || return 0
+            type "$((1 + RANDOM % 2))" mousemove --window "$win" 444 484 click 1 \
+            2>/dev/null || return 0
     fi
     typed=$((typed + 1))
 }
@@ -185,7 +199,7 @@ INI
 
 if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
     exec 3>"$work/display"
-    Xvfb -displayfd 3 -screen 0 800x760x24 -nolisten tcp 2>"$work/xvfb.err" &
+    Xvfb -displayfd 3 -screen 0 800x760x24 -nolisten tcp -noreset 2>"$work/xvfb.err" &
     xvfbpid=$!
     exec 3>&-
     for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
@@ -215,9 +229,9 @@ while [ $SECONDS -lt $deadline ]; do
         operator_acts
         if [ $((RANDOM % 8)) = 0 ]; then
             # The module switched off for a few seconds.
-            kill -USR2 "$simpid"
+            toggle_module
             sleep $((2 + RANDOM % 6))
-            kill -USR2 "$simpid"
+            toggle_module
             silences=$((silences + 1))
         fi
     done
