@@ -166,14 +166,15 @@ operator_acts() {
     [ -n "$win" ] || return 0
     if [ $((RANDOM % 2)) = 0 ]; then
         # txtTeor and its arrow button: a new theoretical weight (two registers)
+        # (type takes every argument after it as text: the click is a command of its own)
         xdotool windowfocus "$win" mousemove --window "$win" 430 651 click 1 key ctrl+a \
-            type "$((RANDOM % 5000))" mousemove --window "$win" 480 648 click 1 \
-            2>/dev/null || return 0
+            type "$((RANDOM % 5000))" 2>/dev/null || return 0
+        xdotool mousemove --window "$win" 480 648 click 1 2>/dev/null || return 0
     else
         # txtComando and "Enviar": start or stop the dosing cycle
         xdotool windowfocus "$win" mousemove --window "$win" 358 483 click 1 key ctrl+a \
-            type "$((1 + RANDOM % 2))" mousemove --window "$win" 444 484 click 1 \
-            2>/dev/null || return 0
+            type "$((1 + RANDOM % 2))" 2>/dev/null || return 0
+        xdotool mousemove --window "$win" 444 484 click 1 2>/dev/null || return 0
     fi
     typed=$((typed + 1))
 }
