@@ -156,13 +156,15 @@ cpu_ticks() { # utime + stime, the fields after the command name in parentheses
 # answered) is answered with Enter first.
 operator_acts() {
     [ -n "$xvfbpid" ] || return 0
-    local win box
-    box="$(xdotool search --name '^Error$' 2>/dev/null | head -n1 || true)"
+    local win box windows
+    # The box carries the window's title; it is the second visible window of that name.
+    windows="$(xdotool search --onlyvisible --name '^Vormel-Q$' 2>/dev/null || true)"
+    win="$(head -n1 <<<"$windows")"
+    box="$(sed -n 2p <<<"$windows")"
     if [ -n "$box" ]; then
         xdotool windowfocus "$box" key Return 2>/dev/null && error_boxes=$((error_boxes + 1))
         return 0
     fi
-    win="$(xdotool search --name '^Vormel-Q$' 2>/dev/null | head -n1 || true)"
     [ -n "$win" ] || return 0
     if [ $((RANDOM % 2)) = 0 ]; then
         # txtTeor and its arrow button: a new theoretical weight (two registers)
