@@ -5,33 +5,34 @@
 
 namespace sim {
 
-void Counters::countServed(RequestKind kind) {
+quint64& Counters::served(RequestKind kind) {
     switch (kind) {
         case RequestKind::WeightRead:
-            ++readsWeight;
-            break;
+            return readsWeight;
         case RequestKind::DisplayRead:
-            ++readsDisplay;
-            break;
+            return readsDisplay;
         case RequestKind::CommandRead:
-            ++readsCommand;
-            break;
+            return readsCommand;
         case RequestKind::Setpoints1Read:
-            ++readsSetpoints1;
-            break;
+            return readsSetpoints1;
         case RequestKind::Setpoints2Read:
-            ++readsSetpoints2;
-            break;
+            return readsSetpoints2;
         case RequestKind::OtherRead:
-            ++readsOther;
-            break;
+            return readsOther;
         case RequestKind::Write:
-            ++writes;
-            break;
+            return writes;
         case RequestKind::Refused:
-            ++exceptions;
             break;
     }
+    return exceptions;
+}
+
+void Counters::countServed(RequestKind kind) {
+    ++served(kind);
+}
+
+void Counters::uncountServed(RequestKind kind) {
+    --served(kind);
 }
 
 void Counters::countFault(Fault fault) {
@@ -81,6 +82,7 @@ QString Counters::line() const {
         {"faults.split", faultsSplit},
         {"faults.exception", faultsException},
         {"faults.stale", faultsStale},
+        {"stale_spoiled", spoiledByStale},
         {"faults.close", faultsClose},
     };
     QStringList parts;

@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <limits>
+#include <optional>
 #include <thread>
 
 #include "frames.h"
@@ -38,7 +40,19 @@ public:
     QTimer silence;
     quint64 requests = 0;
     qint64 partialSinceUs = 0;
+    // When junk last went out unasked. A reply the master may have read together with
+    // junk is not counted as served: the master rightly rejects it.
+    qint64 staleSentUs = std::numeric_limits<qint64>::min() / 2;
+    // The last reply counted as served, which junk sent right after it may still join.
+    std::optional<RequestKind> lastServed;
+    qint64 lastServedUs = 0;
 };
+
+namespace {
+// Junk sent this long before a request arrived may still have been in flight when the
+// master sent the request, so it can land in that request's reply.
+constexpr qint64 kStaleInFlightUs = 50000;
+}  // namespace
 
 namespace {
 
@@ -275,9 +289,15 @@ void Simulator::handleFrame(Session& s, const QByteArray& frame, qint64 arrivedU
     const RequestKind kind = a.kind;
     deliver(
         s, pieces, delayMs,
-        [this, &s, n, fault, intact, kind] {
+        [this, &s, n, fault, intact, kind, arrivedUs] {
             counters_.countFault(fault);
-            if (intact) counters_.countServed(kind);
+            const bool spoiled = s.staleSentUs >= arrivedUs - kStaleInFlightUs;
+            if (intact && spoiled) ++counters_.spoiledByStale;
+            if (intact && !spoiled) {
+                counters_.countServed(kind);
+                s.lastServed = kind;
+                s.lastServedUs = nowUs();
+            }
             afterRequest(s, n, true);
         },
         dueUs);
@@ -312,6 +332,12 @@ void Simulator::afterRequest(Session& s, quint64 n, bool replied) {
             // Only between requests: junk inside a request would just be a bad request.
             if (s.closing || s.frames.hasPartial()) return;
             ++counters_.faultsStale;
+            s.staleSentUs = nowUs();
+            if (s.lastServed && s.staleSentUs - s.lastServedUs < kStaleInFlightUs) {
+                counters_.uncountServed(*s.lastServed);
+                ++counters_.spoiledByStale;
+            }
+            s.lastServed.reset();
             s.write(junk);
         });
     }
