@@ -3,8 +3,8 @@
 # faults on the line, then a count of what was lost.
 #   scripts/soak.sh [--minutes N] [--serial] [--report FILE]
 #
-# The module misbehaves at random on every request (no reply, late reply, wrong CRC,
-# a byte too many, reply in pieces, exception reply, stale bytes), is switched off for
+# The module misbehaves at random on every request (no reply, wrong CRC, a byte too
+# many, reply in pieces, exception reply, stale bytes), is switched off for
 # a few seconds now and then, and is restarted every minute or so: over TCP that is the
 # connection closed by the module (sometimes also after a random number of requests),
 # over a pty it is the serial device vanishing and coming back, as a USB adapter pulled
@@ -15,6 +15,9 @@
 # and the report compares the weight-block readings the module served with the lines
 # in Peso.csv: every reading must be exactly one line. Memory (VmRSS) is sampled every
 # few seconds; "start" is the first sample after a 30 s warm-up.
+# Late replies are left to the fault matrix tests: a reply that comes after its
+# deadline can still be taken by a retry of the same request, which the module cannot
+# know, so no count from its side could be exact.
 # BUILD=dir picks the build directory (default: build); SOAK_SEED makes a run repeatable.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -104,7 +107,7 @@ start_sim() {
     segment=$((segment + 1))
     local out="$work/sim.$segment.out" args
     args=(--slave 1 --decimals 1 --auto-cycle --random-start "$RANDOM"
-          --drop 0.01 --late 0.005 --bad-crc 0.01 --extra-byte 0.01 --split 0.02
+          --drop 0.01 --bad-crc 0.01 --extra-byte 0.01 --split 0.02
           --exception 0.01 --stale 0.01)
     if [ $serial = 1 ]; then
         args+=(--pty "$work/module")
@@ -259,7 +262,7 @@ cpu_s=$(awk -v t="$ticks" -v hz="$hz" 'BEGIN { printf "%.1f", t / hz }')
 cpu_pct=$(awk -v t="$ticks" -v hz="$hz" -v s="$elapsed" 'BEGIN { printf "%.1f", 100 * t / hz / s }')
 faults=0
 fault_rows=""
-for kind in drop late bad_crc extra_byte split exception stale close silent; do
+for kind in drop bad_crc extra_byte split exception stale close silent; do
     n=${total[faults.$kind]:-0}
     faults=$((faults + n))
     fault_rows+="| $kind | $n |"$'\n'
