@@ -57,7 +57,8 @@ else
     xvfb-run -a -s "-screen 0 800x760x24" bash -c '
         "$1" & pid=$!
         sleep "$2"
-        import -window root "$3" || true
+        win=$(xdotool search --sync --onlyvisible --name "^Vormel-Q$" 2>/dev/null | head -n1)
+        import -window "${win:-root}" "$3" || true
         kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
     ' _ "$bin" "$seconds" "$shot"
     echo "no display: the station ran for ${seconds}s under Xvfb; screenshot saved to $shot"
