@@ -244,7 +244,6 @@ void SerialResponder::run() {
                 port.setStopBits(QSerialPort::OneStop);
                 port.setFlowControl(QSerialPort::NoFlowControl);
                 port.clearError();
-                ++opens_;
                 open_ = true;
             } else {
                 QThread::msleep(kPollMs);

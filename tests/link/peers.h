@@ -99,8 +99,6 @@ public:
     SerialResponder(const SerialResponder&) = delete;
     SerialResponder& operator=(const SerialResponder&) = delete;
 
-    int requests() const { return requests_; }
-    int opens() const { return opens_; }
     bool isOpen() const { return open_; }
     void sendRaw(const QByteArray& bytes);
 
@@ -111,7 +109,6 @@ private:
     Responder responder_;
     std::atomic<bool> stop_{false};
     std::atomic<int> requests_{0};
-    std::atomic<int> opens_{0};
     std::atomic<bool> open_{false};
     std::mutex mutex_;
     QByteArray raw_;
