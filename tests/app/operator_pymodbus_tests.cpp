@@ -6,13 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include "link_worker.h"
+#include "operator_entries.h"
 #include "station.h"
 
 namespace {
@@ -21,32 +19,6 @@ bool waitFor(const std::function<bool()>& condition) {
     // Only a guard against a hang; nothing here depends on how long it takes.
     return QTest::qWaitFor(condition, 60000);
 }
-
-struct Entry {
-    QLineEdit* frmPeso::*box;
-    QPushButton* frmPeso::*button;  // nullptr: Enter in the box
-    QString typed;
-    QString shown;
-    QStringList writes;  // "register value", in order
-};
-
-const QList<Entry> kEntries{
-    {&frmPeso::txtGrueso, nullptr, "125", "125", {"16 125", "17 0"}},
-    {&frmPeso::txtFino, &frmPeso::cmdFino, "65536", "65536", {"18 0", "19 1"}},
-    {&frmPeso::txtBCero, nullptr, "4294967295", "4294967295", {"14 65535", "15 65535"}},
-    {&frmPeso::txtPorc, &frmPeso::cmdPorc, "300", "300", {"22 300"}},
-    {&frmPeso::txtPorc, nullptr, "77", "77", {}},  // Enter here sends nothing
-    {&frmPeso::txtTeor, nullptr, "77", "77", {}},
-    {&frmPeso::txtTeor, &frmPeso::cmdTeor, "", "0", {"20 0", "21 0"}},
-    {&frmPeso::txtBCero, &frmPeso::cmdBCero, "abc", "0", {"14 0", "15 0"}},
-    {&frmPeso::txtTeor, &frmPeso::cmdTeor, "12abc", "12", {"20 12", "21 0"}},
-    {&frmPeso::txtFino, nullptr, "1 2", "12", {"18 12", "19 0"}},
-    {&frmPeso::txtPorc, &frmPeso::cmdPorc, "1,5", "1", {"22 1"}},
-    {&frmPeso::txtTeor, &frmPeso::cmdTeor, "12.9", "12,9", {"20 12", "21 0"}},
-    {&frmPeso::txtComando, nullptr, "5", "5", {"7 5"}},
-    {&frmPeso::txtComando, &frmPeso::cmdComando, "258", "258", {"7 258"}},
-    {&frmPeso::txtDato, nullptr, "70000", "70000", {"8 4464", "9 1"}},
-};
 
 class OperatorAgainstPymodbus : public ::testing::Test {
 protected:
@@ -116,15 +88,9 @@ TEST_F(OperatorAgainstPymodbus, ReceivesExactlyTheTypedWritesInOrderAndShowsThem
     frmPeso& form = station.form();
     ASSERT_TRUE(waitFor([&] { return polls >= 1; }));
     QStringList expected;
-    for (const Entry& e : kEntries) {
-        QLineEdit* box = form.*e.box;
-        box->clear();
-        QTest::keyClicks(box, e.typed);
-        if (e.button)
-            QTest::mouseClick(form.*e.button, Qt::LeftButton);
-        else
-            QTest::keyClick(box, Qt::Key_Return);
-        EXPECT_EQ(box->text(), e.shown) << e.typed.toStdString();
+    for (const OperatorEntry& e : kOperatorEntries) {
+        enterAsOperator(form, e);
+        EXPECT_EQ((form.*e.box)->text(), e.shown) << e.typed.toStdString();
         expected << e.writes;
     }
     QTest::mouseClick(form.Tecla[1], Qt::LeftButton);
