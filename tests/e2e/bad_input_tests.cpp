@@ -39,38 +39,27 @@ const char* const kNotNumber = "número entero";
 const char* const kRange = "fuera de rango";
 const char* const kEmpty = "vacío";
 
+// One row per path through start-up; every key's every bad value is the reader's test.
 const BadValue kBadValues[] = {
     {"Comunicacion_1", "abc", Mode::Tcp, {kNotNumber}},
     {"Comunicacion_1", "", Mode::Tcp, {kEmpty}},
-    {"Comunicacion_1", "99999999999", Mode::Tcp, {kRange}},
-    {"Port_1", "abc", Mode::Tcp, {kNotNumber}},
-    {"Port_1", "0", Mode::Tcp, {kRange}},
-    {"Port_1", "-9600", Mode::Tcp, {kRange}},
     {"Port_1", "65536", Mode::Tcp, {kRange}},
+    {"Timer", "abc", Mode::Tcp, {kNotNumber}},
     {"Comm_1", "abc", Mode::Serial, {"puerto"}},
     {"Comm_1", "0", Mode::Serial, {kRange}},
-    {"Comm_1", "", Mode::Serial, {kEmpty}},
     {"Comm_1", "99", Mode::Serial, {"No se puede abrir", "/dev/ttyS98"}, false},
     {"Comm_1",
      "/dev/vormelq-no-such-port",
      Mode::Serial,
      {"No se puede abrir", "/dev/vormelq-no-such-port"},
      false},
+    // The port judges the speed, not the reader.
     {"Baudios_1", "abc", Mode::Serial, {"Velocidad"}},
-    {"Baudios_1", "0", Mode::Serial, {"Velocidad"}},
     {"Baudios_1", "-9600", Mode::Serial, {"Velocidad"}},
-    {"Baudios_1", "99999999999", Mode::Serial, {"Velocidad"}},
     // The rest are read after the port is open: it must be closed again.
-    {"Decimales_1", "abc", Mode::Serial, {kNotNumber}},
-    {"Decimales_1", "-1", Mode::Serial, {kRange}},
     {"Decimales_1", "10", Mode::Serial, {kRange}},
-    {"Decimales_1", "", Mode::Serial, {kEmpty}},
     {"ID_1", "abc", Mode::Serial, {kNotNumber}},
-    {"ID_1", "99999999999", Mode::Serial, {kRange}},
-    {"Timer", "-1", Mode::Serial, {kRange}},
-    {"Timer", "65536", Mode::Serial, {kRange}},
     {"Timer", "", Mode::Serial, {kEmpty}},
-    {"Timer", "abc", Mode::Tcp, {kNotNumber}},
 };
 
 QMap<QString, QString> goodIni(Mode mode, const QString& pty) {
@@ -206,7 +195,6 @@ TEST_P(StartsWithoutCommunication, SendsNothingAndShowsTheErrorLabel) {
 const BadValue kStillStarts[] = {
     {"ID_1", "256", Mode::Tcp, {}},
     {"ID_1", "-1", Mode::Tcp, {}},
-    {"ID_1", "32767", Mode::Tcp, {}},
     {"Host_1", "no-such-host.invalid", Mode::Tcp, {}},
 };
 INSTANTIATE_TEST_SUITE_P(NoStartupError, StartsWithoutCommunication,

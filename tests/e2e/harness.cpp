@@ -8,8 +8,12 @@
 #include <QThread>
 #include <csignal>
 
-QString simPath() { return QStringLiteral(VORMELQ_BINARY_DIR "/tools/sim/vormelq-sim"); }
-QString stationPath() { return QStringLiteral(VORMELQ_BINARY_DIR "/src/app/vormelq"); }
+QString simPath() {
+    return QStringLiteral(VORMELQ_BINARY_DIR "/tools/sim/vormelq-sim");
+}
+QString stationPath() {
+    return QStringLiteral(VORMELQ_BINARY_DIR "/src/app/vormelq");
+}
 
 bool waitFor(const std::function<bool()>& condition, int ms) {
     QDeadlineTimer deadline(ms);
@@ -21,7 +25,37 @@ bool waitFor(const std::function<bool()>& condition, int ms) {
     return true;
 }
 
-SimProcess::~SimProcess() { stop(); }
+void writeIni(const QString& dir, const QMap<QString, QString>& keys) {
+    QFile file(QDir(dir).filePath(QStringLiteral("modbus.ini")));
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QByteArray text = "[Global]\r\n";
+    for (auto it = keys.begin(); it != keys.end(); ++it)
+        text += (it.key() + QLatin1Char('=') + it.value() + QLatin1String(";\r\n")).toUtf8();
+    file.write(text);
+}
+
+QStringList logLines(const QString& dir) {
+    QFile file(QDir(dir).filePath(QStringLiteral("Peso.csv")));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QStringList lines = QString::fromLocal8Bit(file.readAll()).split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    return lines;
+}
+
+namespace {
+
+void endProcess(QProcess& process) {
+    if (process.state() == QProcess::NotRunning) return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) process.kill();
+    process.waitForFinished(5000);
+}
+
+}  // namespace
+
+SimProcess::~SimProcess() {
+    stop();
+}
 
 QString SimProcess::readStdout() {
     output_ += QString::fromUtf8(process_.readAllStandardOutput());
@@ -35,19 +69,20 @@ bool SimProcess::start(const QStringList& args) {
     static const QRegularExpression listening(QStringLiteral("listening on (\\S+):(\\d+)"));
     static const QRegularExpression serving(QStringLiteral("serving on (\\S+)"));
     return waitFor([&] {
-        process_.waitForReadyRead(20);
-        const QString out = readStdout();
-        if (auto m = listening.match(out); m.hasMatch()) {
-            host_ = m.captured(1);
-            port_ = m.captured(2).toInt();
-            return true;
-        }
-        if (auto m = serving.match(out); m.hasMatch()) {
-            path_ = m.captured(1);
-            return true;
-        }
-        return process_.state() == QProcess::NotRunning;
-    }) && process_.state() == QProcess::Running;
+               process_.waitForReadyRead(20);
+               const QString out = readStdout();
+               if (auto m = listening.match(out); m.hasMatch()) {
+                   host_ = m.captured(1);
+                   port_ = m.captured(2).toInt();
+                   return true;
+               }
+               if (auto m = serving.match(out); m.hasMatch()) {
+                   path_ = m.captured(1);
+                   return true;
+               }
+               return process_.state() == QProcess::NotRunning;
+           }) &&
+           process_.state() == QProcess::Running;
 }
 
 QMap<QString, qint64> SimProcess::counters() {
@@ -68,26 +103,18 @@ QMap<QString, qint64> SimProcess::counters() {
     return result;
 }
 
-void SimProcess::toggleSilent() { ::kill(static_cast<pid_t>(process_.processId()), SIGUSR2); }
+void SimProcess::toggleSilent() {
+    ::kill(static_cast<pid_t>(process_.processId()), SIGUSR2);
+}
 
 void SimProcess::stop() {
-    if (process_.state() == QProcess::NotRunning) return;
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) process_.kill();
-    process_.waitForFinished(5000);
+    endProcess(process_);
 }
 
 StationProcess::StationProcess() = default;
 
-StationProcess::~StationProcess() { stop(); }
-
-void StationProcess::writeIni(const QMap<QString, QString>& keys) {
-    QFile file(QDir(dir_.path()).filePath(QStringLiteral("modbus.ini")));
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    QByteArray text = "[Global]\r\n";
-    for (auto it = keys.begin(); it != keys.end(); ++it)
-        text += (it.key() + QLatin1Char('=') + it.value() + QLatin1String(";\r\n")).toUtf8();
-    file.write(text);
+StationProcess::~StationProcess() {
+    stop();
 }
 
 bool StationProcess::start() {
@@ -100,20 +127,10 @@ bool StationProcess::start() {
     return process_.waitForStarted(10000);
 }
 
-QStringList StationProcess::logLines() const {
-    QFile file(QDir(dir_.path()).filePath(QStringLiteral("Peso.csv")));
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    const QString text = QString::fromLocal8Bit(file.readAll());
-    QStringList lines = text.split(QStringLiteral("\r\n"));
-    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
-    return lines;
+QString StationProcess::stderrText() {
+    return QString::fromUtf8(process_.readAllStandardError());
 }
 
-QString StationProcess::stderrText() { return QString::fromUtf8(process_.readAllStandardError()); }
-
 void StationProcess::stop() {
-    if (process_.state() == QProcess::NotRunning) return;
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) process_.kill();
-    process_.waitForFinished(5000);
+    endProcess(process_);
 }

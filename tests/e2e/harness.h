@@ -17,6 +17,11 @@ QString stationPath();
 // limit only keeps a broken build from hanging the suite; no test asserts on speed.
 bool waitFor(const std::function<bool()>& condition, int ms = 60000);
 
+// modbus.ini in `dir`: each value gets the trailing character the reader drops.
+void writeIni(const QString& dir, const QMap<QString, QString>& keys);
+// The lines of `dir`/Peso.csv, without their CR LF.
+QStringList logLines(const QString& dir);
+
 class SimProcess {
 public:
     ~SimProcess();
@@ -44,11 +49,10 @@ class StationProcess {
 public:
     StationProcess();
     ~StationProcess();
-    // Writes modbus.ini: each value gets the trailing character the reader drops.
-    void writeIni(const QMap<QString, QString>& keys);
+    void writeIni(const QMap<QString, QString>& keys) { ::writeIni(dir(), keys); }
     bool start();
     bool running() const { return process_.state() != QProcess::NotRunning; }
-    QStringList logLines() const;
+    QStringList logLines() const { return ::logLines(dir()); }
     QString dir() const { return dir_.path(); }
     QString stderrText();
     // Closes the window's process the way a session end would (SIGTERM), waits.
