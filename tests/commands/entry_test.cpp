@@ -57,34 +57,32 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{"4294967295.99999999", "4294967296", 4294967296.0},
         EntryCase{"65535.4", "65535,4", 65535.4}));
 
-TEST(LeadingNumber, ReadsTheNumberAtTheStart) {
-    EXPECT_EQ(leadingNumber("12abc"), 12);
-    EXPECT_EQ(leadingNumber(""), 0);
-    EXPECT_EQ(leadingNumber("abc"), 0);
-    EXPECT_EQ(leadingNumber("-5"), -5);
-    EXPECT_EQ(leadingNumber("1e3"), 1000);
-    EXPECT_EQ(leadingNumber(".5"), 0.5);
-    EXPECT_EQ(leadingNumber("0.1"), 0.1);     // correctly rounded, like the compiler's literal
-    EXPECT_EQ(leadingNumber("\xd9\xa3"), 0);  // other scripts' digits are not digits
-}
-
-TEST(LeadingNumber, ExtremeMagnitudes) {
-    EXPECT_EQ(leadingNumber("1e999"), HUGE_VAL);
-    EXPECT_EQ(leadingNumber("-1e999"), -HUGE_VAL);
-    EXPECT_EQ(leadingNumber("1" + QString(400, u'0')), HUGE_VAL);
-    EXPECT_EQ(leadingNumber("1e-999"), 0);
+TEST(LeadingNumber, ExtremeMagnitudesAndDigitsOfOtherScripts) {
+    const struct {
+        QString text;
+        double value;
+    } cases[] = {
+        {"0.1", 0.1},     // correctly rounded, like the compiler's literal
+        {"\xd9\xa3", 0},  // other scripts' digits are not digits
+        {"1e999", HUGE_VAL},
+        {"-1e999", -HUGE_VAL},
+        {"1" + QString(400, u'0'), HUGE_VAL},
+        {"1e-999", 0},
+        {"0e99999999999999999999", 0},
+        {"1e99999999999999999999", HUGE_VAL},
+        {"0." + QString(400, u'0') + "1e405", 1e4},
+        {"1e308", 1e308},
+    };
+    for (const auto& c : cases) EXPECT_EQ(leadingNumber(c.text), c.value) << c.text.toStdString();
     EXPECT_TRUE(std::signbit(leadingNumber("-1e-999")));
-    EXPECT_EQ(leadingNumber("0e99999999999999999999"), 0);
-    EXPECT_EQ(leadingNumber("1e99999999999999999999"), HUGE_VAL);
-    EXPECT_EQ(leadingNumber("0." + QString(400, u'0') + "1e405"), 1e4);
-    EXPECT_EQ(leadingNumber("1e308"), 1e308);
 }
 
 TEST(NormalizeEntryLimits, NonFiniteStaysNonFinite) {
-    const NormalizedEntry entry = normalizeEntry("1e999", kSpanish);
-    EXPECT_TRUE(std::isinf(entry.value));
-    EXPECT_FALSE(entry.text.isEmpty());
-    EXPECT_TRUE(std::isinf(normalizeEntry("-1e999", kSpanish).value));
+    for (const char* typed : {"1e999", "-1e999"}) {
+        const NormalizedEntry entry = normalizeEntry(typed, kSpanish);
+        EXPECT_TRUE(std::isinf(entry.value)) << typed;
+        EXPECT_FALSE(entry.text.isEmpty()) << typed;
+    }
 }
 
 TEST(NormalizeEntryLimits, NoThousandsSeparatorInAnyLocale) {

@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QThread>
-#include <deque>
-#include <functional>
 
-#include "frames.h"
-#include "link.h"
+#include "fake_module.h"
 
 namespace {
 
@@ -15,9 +12,11 @@ QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);
 }
 
+using Writes = std::vector<std::pair<int, int>>;
+
 // (address, register value) of every write, in order.
-std::vector<std::pair<int, int>> writes(const std::optional<WriteRequest>& request) {
-    std::vector<std::pair<int, int>> result;
+Writes writes(const std::optional<WriteRequest>& request) {
+    Writes result;
     for (const RegisterWrite& w : request.value().writes) {
         EXPECT_EQ(w.value.size(), 2);
         result.emplace_back(
@@ -26,108 +25,34 @@ std::vector<std::pair<int, int>> writes(const std::optional<WriteRequest>& reque
     return result;
 }
 
-using Writes = std::vector<std::pair<int, int>>;
-
 TEST(Requests, AddressesAndOrder) {
     EXPECT_EQ(writes(setpointRequest(Setpoint::BCero, 65536)), (Writes{{14, 0}, {15, 1}}));
     EXPECT_EQ(writes(setpointRequest(Setpoint::Grueso, 125)), (Writes{{16, 125}, {17, 0}}));
     EXPECT_EQ(writes(setpointRequest(Setpoint::Fino, 65536)), (Writes{{18, 0}, {19, 1}}));
-    EXPECT_EQ(writes(setpointRequest(Setpoint::Teor, 1)), (Writes{{20, 1}, {21, 0}}));
-    EXPECT_EQ(writes(setpointRequest(Setpoint::Porc, 65535)), (Writes{{22, 65535}}));
+    EXPECT_EQ(writes(setpointRequest(Setpoint::Teor, 4294967295.0)),
+              (Writes{{20, 65535}, {21, 65535}}));
+    EXPECT_EQ(writes(setpointRequest(Setpoint::Porc, 300)), (Writes{{22, 300}}));
+    EXPECT_EQ(writes(commandRequest(5)), (Writes{{7, 5}}));
     EXPECT_EQ(writes(commandRequest(258)), (Writes{{7, 258}}));
     EXPECT_EQ(writes(dataRequest(70000)), (Writes{{8, 4464}, {9, 1}}));
+    const char letters[] = "SZMPF";
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(writes(keyRequest(i)), (Writes{{6, letters[i]}}));
     // Out of range for the register width: nothing to send.
     EXPECT_FALSE(setpointRequest(Setpoint::Grueso, 4294967296.0));
     EXPECT_FALSE(setpointRequest(Setpoint::Porc, 65536));
     EXPECT_FALSE(commandRequest(65536));
     EXPECT_FALSE(dataRequest(-1));
-}
-
-TEST(Requests, KeysWriteTheirLetterThenZero) {
-    const char letters[] = "SZMPF";
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(writes(keyRequest(i)), (Writes{{6, letters[i]}}));
-    EXPECT_EQ(keyRequest(1)->writes[0].value, QByteArray("Z\0", 2));
     EXPECT_FALSE(keyRequest(-1));
     EXPECT_FALSE(keyRequest(5));
-}
-
-// A link that answers each frame with the next scripted reply, at once.
-class ScriptedLink : public Link {
-public:
-    enum class Reply { Echo, BadCrc, Exception, Silence };
-
-    std::deque<Reply> script;
-    QList<QByteArray> sent;
-    std::function<void()> onWait;
-
-    void discardInput() override { pending_.clear(); }
-    bool send(const QByteArray& frame) override {
-        sent.append(frame);
-        const Reply reply = script.empty() ? Reply::Silence : script.front();
-        if (!script.empty()) script.pop_front();
-        pending_ = answer(reply, frame);
-        return true;
-    }
-    QByteArray takeAvailable() override { return std::exchange(pending_, {}); }
-    bool waitForData(int) override {
-        if (onWait) onWait();
-        return false;
-    }
-    void waitConnected(QDeadlineTimer) override {}
-    bool isConnected() const override { return true; }
-    void close() override {}
-
-private:
-    static QByteArray answer(Reply reply, QByteArray frame) {
-        switch (reply) {
-            case Reply::Echo:
-                return frame;
-            case Reply::BadCrc:
-                frame[7] = static_cast<char>(frame[7] ^ 0x01);
-                return frame;
-            case Reply::Exception:
-                return modbus::withCrc(hex("018602"));
-            case Reply::Silence:
-                return {};
-        }
-        return {};
-    }
-    QByteArray pending_;
-};
-
-using Reply = ScriptedLink::Reply;
-
-const RegisterWrite kGruesoLow{16, QByteArray("\x64\x00", 2)};
-
-TEST(RetriedWrite, StopsAtTheFirstEcho) {
-    struct Case {
-        std::deque<Reply> script;
-        int frames;
-    };
-    for (const Case& c : {Case{{Reply::Echo}, 1}, Case{{Reply::BadCrc, Reply::Echo}, 2},
-                          Case{{Reply::Exception, Reply::BadCrc, Reply::Echo}, 3}}) {
-        ScriptedLink link;
-        link.script = c.script;
-        EXPECT_TRUE(retriedWrite(link, 1, kGruesoLow));
-        EXPECT_EQ(link.sent.size(), c.frames);
-    }
-}
-
-TEST(RetriedWrite, ThreeFailuresThenFalse) {
-    ScriptedLink link;
-    link.script = {Reply::BadCrc, Reply::Exception, Reply::BadCrc, Reply::Echo};
-    EXPECT_FALSE(retriedWrite(link, 1, kGruesoLow));
-    EXPECT_EQ(link.sent.size(), 3);
-    for (const QByteArray& frame : link.sent) EXPECT_EQ(frame, hex("01060010006489e4"));
 }
 
 TEST(RetriedWrite, ExactFramesForSlave1) {
     const auto expectFrames = [](const std::optional<WriteRequest>& request,
                                  const QList<QByteArray>& frames) {
-        ScriptedLink link;
-        link.script = {Reply::Echo, Reply::Echo};
-        for (const RegisterWrite& w : request.value().writes) EXPECT_TRUE(retriedWrite(link, 1, w));
-        EXPECT_EQ(link.sent, frames);
+        FakeModule module;
+        for (const RegisterWrite& w : request.value().writes)
+            EXPECT_TRUE(retriedWrite(module, 1, w));
+        EXPECT_EQ(module.sent, frames);
     };
     expectFrames(setpointRequest(Setpoint::Grueso, 100),
                  {hex("01060010006489e4"), hex("010600110000d9cf")});
@@ -136,18 +61,36 @@ TEST(RetriedWrite, ExactFramesForSlave1) {
     expectFrames(keyRequest(1), {hex("01060006005ae9f0")});
 }
 
+const RegisterWrite kGruesoLow{16, QByteArray("\x64\x00", 2)};
+
+TEST(RetriedWrite, UpToThreeAttemptsStoppingAtTheFirstEcho) {
+    struct Case {
+        std::deque<bool> script;  // false: that echo arrives spoilt
+        int frames;
+        bool written;
+    };
+    for (const Case& c :
+         {Case{{true}, 1, true}, Case{{false, true}, 2, true}, Case{{false, false, true}, 3, true},
+          Case{{false, false, false, true}, 3, false}}) {
+        FakeModule module;
+        module.script = c.script;
+        EXPECT_EQ(retriedWrite(module, 1, kGruesoLow), c.written);
+        EXPECT_EQ(module.sent, QList<QByteArray>(c.frames, hex("01060010006489e4")));
+    }
+}
+
 TEST(RetriedWrite, GivesUpWhenTheWorkerIsStopping) {
-    ScriptedLink link;
-    link.script = {Reply::Silence, Reply::Echo};
-    // The stop arrives while the first attempt waits for its echo.
-    link.onWait = [] { QThread::currentThread()->requestInterruption(); };
+    FakeModule module;
+    module.script = {false, true};
+    // The stop arrives while the first attempt is out.
+    module.onRequest = [](int) { QThread::currentThread()->requestInterruption(); };
     bool written = true;
     std::unique_ptr<QThread> worker(
-        QThread::create([&] { written = retriedWrite(link, 1, kGruesoLow); }));
+        QThread::create([&] { written = retriedWrite(module, 1, kGruesoLow); }));
     worker->start();
     worker->wait();
     EXPECT_FALSE(written);
-    EXPECT_EQ(link.sent.size(), 1);
+    EXPECT_EQ(module.sent.size(), 1);
 }
 
 }  // namespace

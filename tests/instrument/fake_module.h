@@ -12,8 +12,8 @@
 #include "link.h"
 
 // A scripted module behind a Link: it answers every read-holding-registers request
-// from its own register table at once. A reply it is told to spoil arrives complete
-// but with a broken CRC, so a failed attempt costs no reply timeout.
+// from its own register table at once and echoes every register write. A reply it is told to spoil
+// arrives complete but with a broken CRC, so a failed attempt costs no reply timeout.
 class FakeModule : public Link {
 public:
     std::array<quint16, 23> regs{};
@@ -44,7 +44,9 @@ public:
             ok = ok && script.front();
             script.pop_front();
         }
-        pending_ = reply(static_cast<quint8>(frame[0]), address, count);
+        pending_ = frame[1] == char(modbus::kWriteSingleRegister)
+                       ? frame
+                       : reply(static_cast<quint8>(frame[0]), address, count);
         if (!ok) pending_[pending_.size() - 1] = static_cast<char>(pending_.back() ^ 0x55);
         return true;
     }

@@ -38,8 +38,8 @@ public:
     void communicationLost() override { events << "lost"; }
 };
 
-class PollCycleTest : public ::testing::Test {
-protected:
+// One station's poll cycle against a scripted module, logging into a fresh directory.
+struct Cycle {
     QByteArray logContents() const {
         QFile file(log.path());
         if (!file.open(QIODevice::ReadOnly)) return {};
@@ -57,6 +57,8 @@ protected:
     WeightLog log{dir.filePath("Peso.csv")};
     RecordingSink sink;
 };
+
+class PollCycleTest : public ::testing::Test, protected Cycle {};
 
 TEST_F(PollCycleTest, ReadsEveryBlockInOrderAndLogsTheWeights) {
     module.regs[10] = 0x3F06;
@@ -80,19 +82,25 @@ TEST_F(PollCycleTest, ReadsEveryBlockInOrderAndLogsTheWeights) {
     EXPECT_EQ(logContents(), "12/7/26;7:54:31;12,5;0,5;12,0\r\n");
 }
 
-TEST_F(PollCycleTest, SilentModuleEndsAtTheDisplayWithoutALogLine) {
-    module.deadBlocks << 10;
-    run();
-    EXPECT_EQ(sink.events, QStringList({"lost"}));
-    EXPECT_EQ(module.addresses, QList<int>({10, 10, 10}));
-    EXPECT_FALSE(QFile::exists(log.path()));
-}
-
-TEST_F(PollCycleTest, UnreadWeightsShowTheDisplayButLogNothing) {
-    module.deadBlocks << 0;
-    run();
-    EXPECT_EQ(sink.events, QStringList({"display", "lost"}));
-    EXPECT_FALSE(QFile::exists(log.path()));
+TEST(PollCycleFailures, AFailedBlockEndsTheCycleThere) {
+    const struct {
+        int deadBlock;
+        QStringList events;
+        bool logged;
+    } cases[] = {
+        {10, {"lost"}, false},  // a silent module: nothing past the display
+        {0, {"display", "lost"}, false},
+        {7, {"display", "weights", "setpoints", "lost"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.deadBlock);
+        Cycle cycle;
+        cycle.module.deadBlocks << c.deadBlock;
+        cycle.run();
+        EXPECT_EQ(cycle.sink.events, c.events);
+        EXPECT_EQ(cycle.module.addresses.count(c.deadBlock), 3);
+        EXPECT_EQ(QFile::exists(cycle.log.path()), c.logged);
+    }
 }
 
 TEST_F(PollCycleTest, LineIsLoggedBeforeTheSetpointsAndStaysWhenTheyFail) {
@@ -107,12 +115,6 @@ TEST_F(PollCycleTest, LineIsLoggedBeforeTheSetpointsAndStaysWhenTheyFail) {
     EXPECT_EQ(logContents(), logAtSetpointRequest);
     // The readback block is not read once the cycle has ended.
     EXPECT_FALSE(module.addresses.contains(7));
-}
-
-TEST_F(PollCycleTest, UnreadReadbackEndsTheCycleLast) {
-    module.deadBlocks << 7;
-    run();
-    EXPECT_EQ(sink.events, QStringList({"display", "weights", "setpoints", "lost"}));
 }
 
 TEST_F(PollCycleTest, UnwritableLogDoesNotHoldUpThePoll) {

@@ -16,39 +16,38 @@ const QLocale kC = QLocale::c();
 
 // --- weight format ------------------------------------------------------------------
 
-TEST(WeightFormat, PatternHasOneZeroPerDecimal) {
-    EXPECT_EQ(WeightFormat(0), "#####0");
-    EXPECT_EQ(WeightFormat(1), "#####0.0");
-    EXPECT_EQ(WeightFormat(3), "#####0.000");
-}
-
-TEST(FormatWeight, DecimalsAndSeparatorFollowTheLocale) {
-    EXPECT_EQ(formatWeight(12.0, 0, kSpanish), "12");
-    EXPECT_EQ(formatWeight(12.5, 2, kSpanish), "12,50");
-    EXPECT_EQ(formatWeight(12.345, 3, kSpanish), "12,345");
-    EXPECT_EQ(formatWeight(12.5, 2, kC), "12.50");
-    EXPECT_EQ(formatWeight(12.345, 3, kC), "12.345");
-    // At least one integer digit.
-    EXPECT_EQ(formatWeight(0.0, 0, kSpanish), "0");
-    EXPECT_EQ(formatWeight(0.05, 2, kSpanish), "0,05");
-    EXPECT_EQ(formatWeight(0.0, 3, kC), "0.000");
-}
-
-TEST(FormatWeight, LargeValuesAreWrittenInFullWithoutGrouping) {
-    EXPECT_EQ(formatWeight(1234567.0, 0, kSpanish), "1234567");
-    EXPECT_EQ(formatWeight(4294967295.0, 0, kC), "4294967295");
-    EXPECT_EQ(formatWeight(42949672.95, 2, kSpanish), "42949672,95");
-    EXPECT_EQ(formatWeight(1234567.891, 3, QLocale(QLocale::English, QLocale::UnitedStates)),
-              "1234567.891");
-}
-
-TEST(FormatWeight, NegativesGetALeadingMinusButZeroNever) {
-    EXPECT_EQ(formatWeight(-1.0, 0, kSpanish), "-1");
-    EXPECT_EQ(formatWeight(-999999.0, 0, kC), "-999999");
-    EXPECT_EQ(formatWeight(-21474836.48, 2, kSpanish), "-21474836,48");
-    EXPECT_EQ(formatWeight(-0.5, 1, kSpanish), "-0,5");
-    EXPECT_EQ(formatWeight(-0.0, 2, kSpanish), "0,00");
-    EXPECT_EQ(formatWeight(-0.0001, 2, kC), "0.00");
+TEST(FormatWeight, DecimalsSeparatorSignAndNoGrouping) {
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    const struct {
+        double value;
+        int decimals;
+        const QLocale& locale;
+        const char* shown;
+    } cases[] = {
+        {12.0, 0, kSpanish, "12"},
+        {12.5, 2, kSpanish, "12,50"},
+        {12.345, 3, kSpanish, "12,345"},
+        {12.5, 2, kC, "12.50"},
+        {12.345, 3, kC, "12.345"},
+        // At least one integer digit.
+        {0.0, 0, kSpanish, "0"},
+        {0.05, 2, kSpanish, "0,05"},
+        {0.0, 3, kC, "0.000"},
+        // Large values in full, without group separators.
+        {1234567.0, 0, kSpanish, "1234567"},
+        {4294967295.0, 0, kC, "4294967295"},
+        {42949672.95, 2, kSpanish, "42949672,95"},
+        {1234567.891, 3, english, "1234567.891"},
+        // A leading minus for negatives, but never for a zero.
+        {-1.0, 0, kSpanish, "-1"},
+        {-21474836.48, 2, kSpanish, "-21474836,48"},
+        {-0.5, 1, kSpanish, "-0,5"},
+        {-0.0, 2, kSpanish, "0,00"},
+        {-0.0001, 2, kC, "0.00"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(formatWeight(c.value, c.decimals, c.locale), c.shown)
+            << c.value << " with " << c.decimals;
 }
 
 // --- display replica ----------------------------------------------------------------
@@ -66,38 +65,36 @@ TEST(SegmentsFromDisplay, EachBitLightsItsOwnElement) {
     }
 }
 
-TEST(SegmentsFromDisplay, FullAndDarkCharacters) {
+TEST(SegmentsFromDisplay, FullDarkAndShortImages) {
     QByteArray display(8, '\0');
     display[0] = static_cast<char>(0xFF);
     display[2] = 0x06;  // rightmost digit, bits 1 and 2: segments c and d
-    const SegmentStates states = segmentsFromDisplay(display);
-    QList<int> lit;
-    for (int index = 0; index <= 64; ++index)
-        if (states[index]) lit << index;
-    EXPECT_EQ(lit,
+    const auto lit = [](const QByteArray& image) {
+        QList<int> indices;
+        const SegmentStates states = segmentsFromDisplay(image);
+        for (int index = 0; index <= 64; ++index)
+            if (states[index]) indices << index;
+        return indices;
+    };
+    EXPECT_EQ(lit(display),
               QList<int>({1, 2, 3, 4, 5, 6, 7, 8, seg::digitFirst(0) + 1, seg::digitFirst(0) + 2}));
-}
-
-TEST(SegmentsFromDisplay, ShortOrEmptyImageIsDark) {
-    for (const QByteArray& display : {QByteArray(), QByteArray(7, '\xFF')}) {
-        const SegmentStates states = segmentsFromDisplay(display);
-        for (bool on : states) EXPECT_FALSE(on);
-    }
+    EXPECT_EQ(lit(QByteArray(8, '\xFF')).size(), 64);
+    EXPECT_TRUE(lit(QByteArray(8, '\0')).isEmpty());
+    EXPECT_TRUE(lit(QByteArray()).isEmpty());
+    EXPECT_TRUE(lit(QByteArray(7, '\xFF')).isEmpty());
 }
 
 // --- log line -----------------------------------------------------------------------
 
 const QDateTime kWhen(QDate(2026, 7, 12), QTime(7, 54, 31));
 
-TEST(LogLine, SpanishDateTimeAndCommaWithoutZone) {
-    const WeightReading w{12.5, 0.0, -3.25, 0, 0};
-    EXPECT_EQ(logLine(kWhen, w, 2, kSpanish), "12/7/26;7:54:31;12,50;0,00;-3,25");
-}
-
-TEST(LogLine, EnglishKeepsTheDayPeriodButNoZone) {
-    const WeightReading w{1234567, 20, 1234547, 0, 0};
-    const QString line = logLine(kWhen, w, 0, QLocale(QLocale::English, QLocale::UnitedStates));
-    EXPECT_EQ(line, "7/12/26;7:54:31 AM;1234567;20;1234547");
+TEST(LogLine, DateTimeAndWeightsInTheLocaleWithoutZone) {
+    EXPECT_EQ(logLine(kWhen, {12.5, 0.0, -3.25, 0, 0}, 2, kSpanish),
+              "12/7/26;7:54:31;12,50;0,00;-3,25");
+    // English keeps its day period.
+    EXPECT_EQ(logLine(kWhen, {1234567, 20, 1234547, 0, 0}, 0,
+                      QLocale(QLocale::English, QLocale::UnitedStates)),
+              "7/12/26;7:54:31 AM;1234567;20;1234547");
 }
 
 TEST(LogLine, NoLocaleLeavesAZoneInTheTime) {
@@ -122,7 +119,7 @@ QByteArray contents(const QString& path) {
     return file.readAll();
 }
 
-TEST(WeightLog, AppendsLinesWithCrLf) {
+TEST(WeightLog, AppendsWithCrLfAndKeepsLinesWhileUnwritable) {
     QTemporaryDir dir;
     const QString path = dir.filePath("Peso.csv");
     {
@@ -130,16 +127,6 @@ TEST(WeightLog, AppendsLinesWithCrLf) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("earlier\r\n");
     }
-    WeightLog log(path);
-    EXPECT_TRUE(log.append("a;1"));
-    EXPECT_TRUE(log.append("b;2"));
-    EXPECT_EQ(contents(path), "earlier\r\na;1\r\nb;2\r\n");
-    EXPECT_EQ(log.pending(), 0);
-}
-
-TEST(WeightLog, KeepsLinesWhileUnwritableAndWritesThemOnceInOrder) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("Peso.csv");
     WeightLog log(path);
     EXPECT_TRUE(log.append("1"));
 
@@ -155,7 +142,7 @@ TEST(WeightLog, KeepsLinesWhileUnwritableAndWritesThemOnceInOrder) {
     EXPECT_TRUE(log.append("4"));
     EXPECT_EQ(log.pending(), 0);
     EXPECT_TRUE(log.append("5"));
-    EXPECT_EQ(contents(path), "1\r\n2\r\n3\r\n4\r\n5\r\n");
+    EXPECT_EQ(contents(path), "earlier\r\n1\r\n2\r\n3\r\n4\r\n5\r\n");
 }
 
 TEST(WeightLog, BacklogDropsOnlyTheOldestBeyondItsBound) {

@@ -77,11 +77,24 @@ TEST(BlockRead, StopsRetryingOnceTheThreadIsAskedToStop) {
 
 TEST(Readers, EachWaitsForTheConnectionOnceAndReadsItsBlocks) {
     FakeModule module;
+    module.regs[10] = 0x3F06;
+    module.regs[11] = 0x5B4F;
+    // The old marker values are readings like any other.
+    module.setPair(0, static_cast<quint32>(-999999));
+    module.setPair(4, static_cast<quint32>(-999999));
+    module.setPair(14, 999999);
     Instrument instrument(module, kSlave, 0);
 
-    EXPECT_TRUE(LeeDisplay(instrument).has_value());
-    EXPECT_TRUE(LeePeso(instrument).has_value());
-    EXPECT_TRUE(LeeCortes(instrument).has_value());
+    const auto image = LeeDisplay(instrument);
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(*image, QByteArray("\x06\x3F\x4F\x5B\0\0\0\0", 8));  // low byte first
+    const auto weights = LeePeso(instrument);
+    ASSERT_TRUE(weights.has_value());
+    EXPECT_EQ(weights->gross, -999999.0);
+    EXPECT_EQ(weights->net, -999999.0);
+    const auto setpoints = LeeCortes(instrument);
+    ASSERT_TRUE(setpoints.has_value());
+    EXPECT_EQ(setpoints->zeroBand, 999999.0);
     EXPECT_TRUE(LeeComando(instrument).has_value());
 
     EXPECT_EQ(module.waitConnectedCalls, 4);
@@ -90,35 +103,11 @@ TEST(Readers, EachWaitsForTheConnectionOnceAndReadsItsBlocks) {
         modbus::readRequest(kSlave, 14, 6), modbus::readRequest(kSlave, 20, 3),
         modbus::readRequest(kSlave, 7, 3)};
     EXPECT_EQ(module.sent, expected);
-}
 
-TEST(Readers, DisplayOfAllZerosIsAnImageNotAFailure) {
-    FakeModule module;
-    Instrument instrument(module, kSlave, 0);
-    const auto image = LeeDisplay(instrument);
-    ASSERT_TRUE(image.has_value());
-    EXPECT_EQ(*image, QByteArray(8, '\0'));
-}
-
-TEST(Readers, DisplayBytesComeLowByteFirst) {
-    FakeModule module;
-    module.regs[10] = 0x3F06;
-    module.regs[11] = 0x5B4F;
-    Instrument instrument(module, kSlave, 0);
-    const auto image = LeeDisplay(instrument);
-    ASSERT_TRUE(image.has_value());
-    EXPECT_EQ(image->left(4), QByteArray("\x06\x3F\x4F\x5B"));
-}
-
-TEST(Readers, WeightOfTheOldMarkerValueIsARealReading) {
-    FakeModule module;
-    module.setPair(0, static_cast<quint32>(-999999));
-    module.setPair(4, static_cast<quint32>(-999999));
-    Instrument instrument(module, kSlave, 0);
-    const auto weights = LeePeso(instrument);
-    ASSERT_TRUE(weights.has_value());
-    EXPECT_EQ(weights->gross, -999999.0);
-    EXPECT_EQ(weights->net, -999999.0);
+    // A dark display is an image, not a failure.
+    FakeModule dark;
+    Instrument darkInstrument(dark, kSlave, 0);
+    EXPECT_EQ(LeeDisplay(darkInstrument), QByteArray(8, '\0'));
 }
 
 TEST(Readers, CutOffsNeedBothBlocksButAlwaysReadBoth) {
@@ -136,13 +125,6 @@ TEST(Readers, CutOffsNeedBothBlocksButAlwaysReadBoth) {
         EXPECT_EQ(module.addresses.count(20), c.secondDead ? 3 : 1);
         EXPECT_EQ(module.waitConnectedCalls, 1);
     }
-    // Zero band at its old marker value is a reading like any other.
-    FakeModule module;
-    module.setPair(14, 999999);
-    Instrument instrument(module, kSlave, 0);
-    const auto setpoints = LeeCortes(instrument);
-    ASSERT_TRUE(setpoints.has_value());
-    EXPECT_EQ(setpoints->zeroBand, 999999.0);
 }
 
 // --- decoders -----------------------------------------------------------------------
@@ -191,10 +173,8 @@ TEST(DecodeReadback, BytePairAndUnsignedDataWord) {
     EXPECT_EQ(r.command, 18);
     EXPECT_EQ(r.result, 3);
     EXPECT_EQ(r.data, 305419896u);
-    EXPECT_EQ(r.dataBytes[0], 120);
-    EXPECT_EQ(r.dataBytes[1], 86);
-    EXPECT_EQ(r.dataBytes[2], 52);
-    EXPECT_EQ(r.dataBytes[3], 18);
+    EXPECT_EQ(QList<int>(std::begin(r.dataBytes), std::end(r.dataBytes)),
+              QList<int>({120, 86, 52, 18}));
 
     r = decodeReadback(registerString({0, 0xFFFF, 0xFFFF}));
     EXPECT_EQ(r.data, 4294967295u);
