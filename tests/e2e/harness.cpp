@@ -34,8 +34,8 @@ void writeIni(const QString& dir, const QMap<QString, QString>& keys) {
     file.write(text);
 }
 
-QStringList logLines(const QString& dir) {
-    QFile file(QDir(dir).filePath(QStringLiteral("Peso.csv")));
+QStringList logLines(const QString& dir, const QString& name) {
+    QFile file(QDir(dir).filePath(name));
     if (!file.open(QIODevice::ReadOnly)) return {};
     QStringList lines = QString::fromLocal8Bit(file.readAll()).split(QStringLiteral("\r\n"));
     if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();

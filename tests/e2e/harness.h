@@ -19,8 +19,8 @@ bool waitFor(const std::function<bool()>& condition, int ms = 60000);
 
 // modbus.ini in `dir`: each value gets the trailing character the reader drops.
 void writeIni(const QString& dir, const QMap<QString, QString>& keys);
-// The lines of `dir`/Peso.csv, without their CR LF.
-QStringList logLines(const QString& dir);
+// The lines of the log `dir`/`name`, without their CR LF.
+QStringList logLines(const QString& dir, const QString& name = QStringLiteral("Peso.csv"));
 
 class SimProcess {
 public:

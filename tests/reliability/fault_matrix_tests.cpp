@@ -51,8 +51,8 @@ public:
         QStringList args{QStringLiteral("--slave"), QStringLiteral("1")};
         if (wire_ == Wire::Tcp)
             args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:%1").arg(port_);
-        if (wire_ == Wire::Pty) args << QStringLiteral("--pty") << path(QStringLiteral("module"));
-        if (wire_ == Wire::Socat) args << QStringLiteral("--serial") << path(QStringLiteral("B"));
+        if (wire_ == Wire::Pty) args << QStringLiteral("--pty") << path("module");
+        if (wire_ == Wire::Socat) args << QStringLiteral("--serial") << path("B");
         sim_ = std::make_unique<SimProcess>();
         if (!sim_->start(args + faults)) return false;
         if (wire_ == Wire::Tcp) port_ = sim_->port();
@@ -69,38 +69,32 @@ public:
             p->waitForFinished(5000);
         }
         // socat leaves its links behind when killed; a replugged adapter gets new ones.
-        QFile::remove(path(QStringLiteral("A")));
-        QFile::remove(path(QStringLiteral("B")));
+        QFile::remove(path("A"));
+        QFile::remove(path("B"));
     }
 
     QMap<QString, QString> ini() const {
-        QMap<QString, QString> keys{{QStringLiteral("ID_1"), QStringLiteral("1")},
-                                    {QStringLiteral("Decimales_1"), QStringLiteral("0")},
-                                    {QStringLiteral("Timer"), QStringLiteral("100")}};
-        if (wire_ == Wire::Tcp || wire_ == Wire::Pymodbus) {
-            keys.insert(QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
-            keys.insert(QStringLiteral("Host_1"), QStringLiteral("127.0.0.1"));
-            keys.insert(QStringLiteral("Port_1"), QString::number(port_));
-        } else {
-            keys.insert(QStringLiteral("Comunicacion_1"), QStringLiteral("0"));
-            keys.insert(QStringLiteral("Comm_1"),
-                        path(wire_ == Wire::Pty ? QStringLiteral("module") : QStringLiteral("A")));
-            keys.insert(QStringLiteral("Baudios_1"), QStringLiteral("115200"));
-        }
+        QMap<QString, QString> keys{{"ID_1", "1"}, {"Decimales_1", "0"}, {"Timer", "100"}};
+        if (wire_ == Wire::Tcp || wire_ == Wire::Pymodbus)
+            keys.insert({{"Comunicacion_1", "1"},
+                         {"Host_1", "127.0.0.1"},
+                         {"Port_1", QString::number(port_)}});
+        else
+            keys.insert({{"Comunicacion_1", "0"},
+                         {"Comm_1", path(wire_ == Wire::Pty ? "module" : "A")},
+                         {"Baudios_1", "115200"}});
         return keys;
     }
 
 private:
-    QString path(const QString& name) const { return QDir(dir_).filePath(name); }
+    QString path(const char* name) const { return QDir(dir_).filePath(QString::fromLatin1(name)); }
 
     bool startSocat() {
         socat_.start(QStringLiteral("socat"),
-                     {QStringLiteral("pty,raw,echo=0,link=%1").arg(path(QStringLiteral("A"))),
-                      QStringLiteral("pty,raw,echo=0,link=%1").arg(path(QStringLiteral("B")))});
-        return socat_.waitForStarted(10000) && waitFor([&] {
-                   return QFile::exists(path(QStringLiteral("A"))) &&
-                          QFile::exists(path(QStringLiteral("B")));
-               });
+                     {QStringLiteral("pty,raw,echo=0,link=%1").arg(path("A")),
+                      QStringLiteral("pty,raw,echo=0,link=%1").arg(path("B"))});
+        return socat_.waitForStarted(10000) &&
+               waitFor([&] { return QFile::exists(path("A")) && QFile::exists(path("B")); });
     }
 
     bool startPymodbus() {
@@ -126,24 +120,6 @@ private:
     QProcess socat_;
     QProcess pymodbus_;
 };
-
-void writeIni(const QString& dir, const QMap<QString, QString>& keys) {
-    QFile file(QDir(dir).filePath(QStringLiteral("modbus.ini")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QByteArray text = "[Global]\r\n";
-    // Every stored value carries the one trailing character the reader drops.
-    for (auto it = keys.begin(); it != keys.end(); ++it)
-        text += (it.key() + QLatin1Char('=') + it.value() + QLatin1String(";\r\n")).toUtf8();
-    file.write(text);
-}
-
-QStringList logLines(const QString& dir) {
-    QFile file(QDir(dir).filePath(QStringLiteral("Peso.csv")));
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    QStringList lines = QString::fromLocal8Bit(file.readAll()).split(QStringLiteral("\r\n"));
-    lines.removeAll(QString());
-    return lines;
-}
 
 QMessageBox* errorBox(frmPeso& form) {
     for (QMessageBox* box : form.findChildren<QMessageBox*>())

@@ -32,78 +32,36 @@ void PrintTo(const LostCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-QStringList readLines(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    QStringList lines = QString::fromLocal8Bit(file.readAll()).split(QStringLiteral("\r\n"));
-    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
-    return lines;
-}
-
-bool run(const QString& program, const QStringList& args) {
-    return QProcess::execute(program, args) == 0;
-}
-
 class NothingLost : public ::testing::TestWithParam<LostCase> {
 protected:
     void SetUp() override { qputenv("LANG", "C.UTF-8"); }
 
-    QString file(const char* name) const { return QDir(station.dir()).filePath(name); }
     qint64 counter(const char* name) { return sim.counters().value(name, -1); }
 
-    // The station stands still while the file is swapped, so no append falls between
-    // two renames.
-    template <typename F>
-    void whileStopped(F swap) {
+    // Puts the obstacle up or takes it down; false when it could not be done.
+    bool obstruct(Obstacle obstacle, bool up) {
+        const QString log = QDir(station.dir()).filePath(QStringLiteral("Peso.csv"));
+        const QString kept = QDir(station.dir()).filePath(QStringLiteral("Peso.keep"));
+        if (obstacle == Obstacle::None) return true;
+        if (obstacle == Obstacle::Immutable)
+            return QProcess::execute(QStringLiteral("chattr"), {up ? "+i" : "-i", log}) == 0;
+        // The station stands still while the file is swapped, so no append falls between
+        // two renames.
         const auto pid = static_cast<pid_t>(station.process().processId());
         ::kill(pid, SIGSTOP);
-        swap();
+        const bool directory = obstacle == Obstacle::Directory;
+        const bool ok =
+            up ? QFile::rename(log, kept) &&
+                     (directory ? QDir().mkdir(log) : QFile::link("/dev/full", log))
+               : (directory ? QDir().rmdir(log) : QFile::remove(log)) && QFile::rename(kept, log);
         ::kill(pid, SIGCONT);
-    }
-
-    bool block(Obstacle obstacle) {
-        const QString log = file("Peso.csv");
-        const QString kept = file("Peso.keep");
-        bool ok = true;
-        switch (obstacle) {
-            case Obstacle::None:
-                break;
-            case Obstacle::Directory:
-                whileStopped([&] { ok = QFile::rename(log, kept) && QDir().mkdir(log); });
-                break;
-            case Obstacle::FullDisk:
-                whileStopped(
-                    [&] { ok = QFile::rename(log, kept) && QFile::link("/dev/full", log); });
-                break;
-            case Obstacle::Immutable:
-                ok = run(QStringLiteral("chattr"), {QStringLiteral("+i"), log});
-                break;
-        }
         return ok;
     }
 
-    void unblock(Obstacle obstacle) {
-        const QString log = file("Peso.csv");
-        const QString kept = file("Peso.keep");
-        switch (obstacle) {
-            case Obstacle::None:
-                break;
-            case Obstacle::Directory:
-                whileStopped([&] { QDir().rmdir(log), QFile::rename(kept, log); });
-                break;
-            case Obstacle::FullDisk:
-                whileStopped([&] { QFile::remove(log), QFile::rename(kept, log); });
-                break;
-            case Obstacle::Immutable:
-                run(QStringLiteral("chattr"), {QStringLiteral("-i"), log});
-                break;
-        }
-    }
-
-    // Where the lines written so far are while the obstacle stands.
-    QString keptFile(Obstacle obstacle) const {
-        return obstacle == Obstacle::Directory || obstacle == Obstacle::FullDisk ? file("Peso.keep")
-                                                                                 : file("Peso.csv");
+    // The lines written so far while the obstacle stands.
+    QStringList keptLines(Obstacle obstacle) const {
+        const bool moved = obstacle == Obstacle::Directory || obstacle == Obstacle::FullDisk;
+        return logLines(station.dir(), moved ? "Peso.keep" : "Peso.csv");
     }
 
     SimProcess sim;
@@ -118,27 +76,27 @@ TEST_P(NothingLost, EveryAcceptedWeightReadIsOneLineInOrder) {
     ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--auto-cycle", "--bad-crc",
                            "0.05", "--extra-byte", "0.05", "--exception", "0.05", "--split", "0.1",
                            "--random-start", QString::number(7 + static_cast<int>(obstacle))}));
-    station.writeIni({{QStringLiteral("Comunicacion_1"), QStringLiteral("1")},
-                      {QStringLiteral("Host_1"), sim.host()},
-                      {QStringLiteral("Port_1"), QString::number(sim.port())},
-                      {QStringLiteral("ID_1"), QStringLiteral("1")},
-                      {QStringLiteral("Timer"), QStringLiteral("20")}});
+    station.writeIni({{"Comunicacion_1", "1"},
+                      {"Host_1", sim.host()},
+                      {"Port_1", QString::number(sim.port())},
+                      {"ID_1", "1"},
+                      {"Timer", "20"}});
     ASSERT_TRUE(station.start());
     ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= 10; }));
 
-    if (!block(obstacle)) {
-        unblock(obstacle);
+    if (!obstruct(obstacle, true)) {
+        obstruct(obstacle, false);
         GTEST_SKIP() << "this file system cannot hold the obstacle (chattr +i needs ext4 or "
                         "the like)";
     }
-    const qsizetype linesBlocked = readLines(keptFile(obstacle)).size();
+    const qsizetype linesBlocked = keptLines(obstacle).size();
     const qint64 readsBlocked = counter("reads.weight");
     ASSERT_TRUE(waitFor([&] { return counter("reads.weight") >= readsBlocked + 20; }));
     // The obstacle did hold: nothing reached the file meanwhile.
     if (obstacle != Obstacle::None) {
-        EXPECT_EQ(readLines(keptFile(obstacle)).size(), linesBlocked);
+        EXPECT_EQ(keptLines(obstacle).size(), linesBlocked);
     }
-    unblock(obstacle);
+    ASSERT_TRUE(obstruct(obstacle, false));
 
     const qint64 readsFreed = counter("reads.weight");
     ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= readsFreed; }));

@@ -38,15 +38,6 @@ void PrintTo(const ShutdownCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-void writeIni(const QMap<QString, QString>& keys) {
-    QFile file(QStringLiteral("modbus.ini"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QByteArray text = "[Global]\r\n";
-    for (auto it = keys.begin(); it != keys.end(); ++it)
-        text += (it.key() + QLatin1Char('=') + it.value() + QLatin1String(";\r\n")).toUtf8();
-    file.write(text);
-}
-
 bool errorBoxOpen(frmPeso& form) {
     for (QMessageBox* box : form.findChildren<QMessageBox*>())
         if (box->isVisible() && box->text() == QStringLiteral("Error")) return true;
@@ -73,11 +64,11 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
     const QString ptyLink = QDir(dir_.path()).filePath(QStringLiteral("module"));
     if (c.serial) {
         ASSERT_TRUE(sim.start({"--pty", ptyLink, "--silent"}));
-        writeIni({{"Comunicacion_1", "0"},
-                  {"Comm_1", ptyLink},
-                  {"Baudios_1", "9600"},
-                  {"ID_1", "1"},
-                  {"Timer", "100"}});
+        writeIni(dir_.path(), {{"Comunicacion_1", "0"},
+                               {"Comm_1", ptyLink},
+                               {"Baudios_1", "9600"},
+                               {"ID_1", "1"},
+                               {"Timer", "100"}});
     } else {
         server.setListenBacklogSize(0);
         ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
@@ -88,11 +79,11 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
             filler.connectToHost(QHostAddress::LocalHost, server.serverPort());
             ASSERT_TRUE(filler.waitForConnected(5000));
         }
-        writeIni({{"Comunicacion_1", "1"},
-                  {"Host_1", "127.0.0.1"},
-                  {"Port_1", QString::number(server.serverPort())},
-                  {"ID_1", "1"},
-                  {"Timer", "100"}});
+        writeIni(dir_.path(), {{"Comunicacion_1", "1"},
+                               {"Host_1", "127.0.0.1"},
+                               {"Port_1", QString::number(server.serverPort())},
+                               {"ID_1", "1"},
+                               {"Timer", "100"}});
     }
 
     auto station = std::make_unique<Station>();
