@@ -169,41 +169,27 @@ TEST(SimProcess, ServesClientsOneAfterAnotherAndClosesAfterN) {
 }
 
 TEST(SimFaults, EachOptionProducesItsFault) {
-    struct Case {
+    const struct {
         const char* option;
-        std::function<void(const QByteArray&)> check;
+        int length;
+        std::function<bool(const QByteArray&)> faulty;
+    } cases[] = {
+        {"--bad-crc", kWeightReply, [](const QByteArray& r) { return !modbus::hasValidCrc(r); }},
+        {"--extra-byte", kWeightReply + 1,
+         [](const QByteArray& r) { return modbus::hasValidCrc(r.left(kWeightReply)); }},
+        {"--exception", 5,
+         [](const QByteArray& r) { return modbus::isExceptionReply(r) && r[2] == '\x04'; }},
     };
-    const std::vector<Case> cases = {
-        {"--bad-crc",
-         [](const QByteArray& r) {
-             EXPECT_EQ(r.size(), kWeightReply);
-             EXPECT_FALSE(modbus::hasValidCrc(r));
-         }},
-        {"--extra-byte",
-         [](const QByteArray& r) {
-             EXPECT_EQ(r.size(), kWeightReply + 1);
-             EXPECT_TRUE(modbus::hasValidCrc(r.left(kWeightReply)));
-         }},
-        {"--exception",
-         [](const QByteArray& r) {
-             EXPECT_TRUE(modbus::isExceptionReply(r));
-             EXPECT_EQ(r[2], '\x04');
-         }},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.option);
         // Every second request: the first answer shows the fault does not leak.
         Sim sim(tcp({c.option, "1", "--fault-every", "2"}));
         Master m(sim.port());
         EXPECT_TRUE(modbus::hasValidCrc(m.exchange(kWeightRead, kWeightReply)));
-        m.send(kWeightRead);
-        const std::string option = c.option;
-        const int expected = option == "--exception"    ? 5
-                             : option == "--extra-byte" ? kWeightReply + 1
-                                                        : kWeightReply;
-        c.check(m.receive(expected));
-        const auto counters = sim.counters();
-        EXPECT_EQ(counters["reads.weight"], 1u) << "a spoilt reply is not a served read";
+        const QByteArray reply = m.exchange(kWeightRead, c.length);
+        EXPECT_EQ(reply.size(), c.length);
+        EXPECT_TRUE(c.faulty(reply)) << reply.toHex().constData();
+        EXPECT_EQ(sim.counters()["reads.weight"], 1u) << "a spoilt reply is not a served read";
     }
 }
 
