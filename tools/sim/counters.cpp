@@ -31,10 +31,6 @@ void Counters::countServed(RequestKind kind) {
     ++served(kind);
 }
 
-void Counters::uncountServed(RequestKind kind) {
-    --served(kind);
-}
-
 void Counters::countFault(Fault fault) {
     switch (fault) {
         case Fault::None:

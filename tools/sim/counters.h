@@ -32,12 +32,10 @@ struct Counters {
     quint64 faultsSplit = 0;
     quint64 faultsException = 0;
     quint64 faultsStale = 0;
-    quint64 spoiledByStale = 0;  // intact replies sent right around unasked junk
+    quint64 spoiledByStale = 0;  // intact replies to requests sent just as unasked junk went out
     quint64 faultsClose = 0;
 
     void countServed(RequestKind kind);
-    // Takes back a reply counted as served that the master could not have accepted.
-    void uncountServed(RequestKind kind);
     void countFault(Fault fault);
     QString line() const;
 

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <limits>
-#include <optional>
 #include <thread>
 
 #include "frames.h"
@@ -30,6 +29,7 @@ public:
             std::function<void()> close, bool canClose)
         : QObject(owner), write(std::move(write)), close(std::move(close)), canClose(canClose) {
         silence.setSingleShot(true);
+        staleTimer.setSingleShot(true);
     }
 
     std::function<void(const QByteArray&)> write;
@@ -40,18 +40,16 @@ public:
     QTimer silence;
     quint64 requests = 0;
     qint64 partialSinceUs = 0;
-    // When junk last went out unasked. A reply the master may have read together with
-    // junk is not counted as served: the master rightly rejects it.
+    // Unasked junk waits for the line to be quiet: a request that comes first cancels it,
+    // so junk never lands on a master that is still reading a reply.
+    QTimer staleTimer;
     qint64 staleSentUs = std::numeric_limits<qint64>::min() / 2;
-    // The last reply counted as served, which junk sent right after it may still join.
-    std::optional<RequestKind> lastServed;
-    qint64 lastServedUs = 0;
 };
 
 namespace {
-// Junk sent this long before a request arrived may still have been in flight when the
-// master sent the request, so it can land in that request's reply.
-constexpr qint64 kStaleInFlightUs = 50000;
+// Junk sent this shortly before a request arrived may still have been in flight when
+// the master sent the request, so it can land in that request's reply.
+constexpr qint64 kStaleInFlightUs = 1000;
 }  // namespace
 
 namespace {
@@ -244,6 +242,7 @@ void Simulator::handleFrame(Session& s, const QByteArray& frame, qint64 arrivedU
         return;
     }
     if (s.closing) return;
+    s.staleTimer.stop();
     ++counters_.requests;
     ++s.requests;
     const quint64 n = counters_.requests;
@@ -293,11 +292,7 @@ void Simulator::handleFrame(Session& s, const QByteArray& frame, qint64 arrivedU
             counters_.countFault(fault);
             const bool spoiled = s.staleSentUs >= arrivedUs - kStaleInFlightUs;
             if (intact && spoiled) ++counters_.spoiledByStale;
-            if (intact && !spoiled) {
-                counters_.countServed(kind);
-                s.lastServed = kind;
-                s.lastServedUs = nowUs();
-            }
+            if (intact && !spoiled) counters_.countServed(kind);
             afterRequest(s, n, true);
         },
         dueUs);
@@ -328,18 +323,15 @@ void Simulator::afterRequest(Session& s, quint64 n, bool replied) {
     const FaultOptions& f = plan_.options();
     if (replied && plan_.staleAfter(n)) {
         const QByteArray junk = plan_.staleBytes();
-        QTimer::singleShot(f.staleDelayMs, &s, [this, &s, junk] {
+        s.staleTimer.disconnect();
+        QObject::connect(&s.staleTimer, &QTimer::timeout, &s, [this, &s, junk] {
             // Only between requests: junk inside a request would just be a bad request.
             if (s.closing || s.frames.hasPartial()) return;
             ++counters_.faultsStale;
             s.staleSentUs = nowUs();
-            if (s.lastServed && s.staleSentUs - s.lastServedUs < kStaleInFlightUs) {
-                counters_.uncountServed(*s.lastServed);
-                ++counters_.spoiledByStale;
-            }
-            s.lastServed.reset();
             s.write(junk);
         });
+        s.staleTimer.start(f.staleDelayMs);
     }
     if (s.canClose && f.closeAfter > 0 && s.requests >= static_cast<quint64>(f.closeAfter) &&
         !s.closing) {
