@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "lee_ini.h"
+#include "weight_format.h"
 
 namespace {
 
@@ -84,14 +85,6 @@ std::variant<QString, ConfigError> toCommPort(const QString& value) {
     return QString::number(std::get<qint64>(number));
 }
 
-// The format the poll cycle applies to weights: the integer part always written, and
-// one "0" per decimal place after the point.
-QString weightPattern(int decimals) {
-    QString pattern = QStringLiteral("#####0");
-    if (decimals > 0) pattern += u'.' + QString(decimals, u'0');
-    return pattern;
-}
-
 }  // namespace
 
 std::optional<qint64> parseInteger(const QString& text) {
@@ -146,7 +139,7 @@ std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig confi
                                       {0, kDecimalsMax}, dir, &error);
     if (!decimals) return *error;
     config.Decimals = *decimals;
-    config.WeightFormat = weightPattern(config.Decimals);
+    config.WeightFormat = WeightFormat(config.Decimals);
 
     // Any 16-bit slave address is kept: one that does not fit the address byte makes
     // every transaction fail without sending anything, so the station starts and shows
