@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSerialPort>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -75,11 +74,6 @@ QByteArray readReplyFor(int slave, const QList<quint16>& values) {
 
 RegisterBank::RegisterBank() {
     for (int k = 0; k < 128; ++k) registers_[k] = static_cast<quint16>(0x1000 + k);
-}
-
-quint16 RegisterBank::value(int address) const {
-    std::lock_guard lock(mutex_);
-    return registers_[address];
 }
 
 PeerReply RegisterBank::answer(const QByteArray& request) {
@@ -202,66 +196,5 @@ void PtyPair::stop() {
     if (!socat_.waitForFinished(5000)) {
         socat_.kill();
         socat_.waitForFinished();
-    }
-}
-
-SerialResponder::SerialResponder(QString portName, Responder responder)
-    : portName_(std::move(portName)), responder_(std::move(responder)) {
-    thread_.reset(QThread::create([this] { run(); }));
-    thread_->start();
-}
-
-SerialResponder::~SerialResponder() {
-    stop_ = true;
-    thread_->wait();
-}
-
-void SerialResponder::sendRaw(const QByteArray& bytes) {
-    std::lock_guard lock(mutex_);
-    raw_ += bytes;
-}
-
-void SerialResponder::run() {
-    QSerialPort port;
-    port.setPortName(portName_);
-    QByteArray input;
-    auto write = [&port](const QByteArray& bytes) {
-        port.write(bytes);
-        while (port.bytesToWrite() > 0 && port.waitForBytesWritten(kPollMs)) {
-        }
-    };
-    auto closePort = [&] {
-        port.close();
-        input.clear();
-        open_ = false;
-    };
-    while (!stop_) {
-        if (!port.isOpen()) {
-            if (QFile::exists(portName_) && port.open(QIODevice::ReadWrite)) {
-                port.setBaudRate(9600);
-                port.setDataBits(QSerialPort::Data8);
-                port.setParity(QSerialPort::NoParity);
-                port.setStopBits(QSerialPort::OneStop);
-                port.setFlowControl(QSerialPort::NoFlowControl);
-                port.clearError();
-                open_ = true;
-            } else {
-                QThread::msleep(kPollMs);
-            }
-            continue;
-        }
-        QByteArray raw;
-        {
-            std::lock_guard lock(mutex_);
-            raw = std::exchange(raw_, {});
-        }
-        if (!raw.isEmpty()) write(raw);
-        if (port.bytesAvailable() > 0 || port.waitForReadyRead(kPollMs)) input += port.readAll();
-        const auto error = port.error();
-        if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) {
-            closePort();
-            continue;
-        }
-        serveRequests(input, responder_, requests_, write);
     }
 }

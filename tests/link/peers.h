@@ -1,8 +1,7 @@
 #pragma once
 
-// Test peers for the real links: a scripted TCP module on loopback, a socat pty pair
-// and a scripted serial module on the far end of it. Each peer runs on its own
-// thread with blocking Qt calls, like the station's link worker.
+// Test peers for the real links: a scripted TCP module on loopback, running on its own
+// thread with blocking Qt calls like the station's link worker, and a socat pty pair.
 
 #include <QByteArray>
 #include <QList>
@@ -33,7 +32,6 @@ class RegisterBank {
 public:
     RegisterBank();
     PeerReply answer(const QByteArray& request);
-    quint16 value(int address) const;
 
 private:
     mutable std::mutex mutex_;
@@ -89,28 +87,4 @@ public:
 private:
     QTemporaryDir dir_;
     QProcess socat_;
-};
-
-// The module on the far end of a serial line: reopens its port whenever it reappears.
-class SerialResponder {
-public:
-    SerialResponder(QString portName, Responder responder);
-    ~SerialResponder();
-    SerialResponder(const SerialResponder&) = delete;
-    SerialResponder& operator=(const SerialResponder&) = delete;
-
-    bool isOpen() const { return open_; }
-    void sendRaw(const QByteArray& bytes);
-
-private:
-    void run();
-
-    QString portName_;
-    Responder responder_;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> requests_{0};
-    std::atomic<bool> open_{false};
-    std::mutex mutex_;
-    QByteArray raw_;
-    std::unique_ptr<QThread> thread_;
 };
