@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,19 +20,18 @@
 #include "fake_module.h"
 #include "frm_peso.h"
 #include "link_worker.h"
+#include "operator_entries.h"
 
 namespace {
 
-// What the module side sees, shared between the worker thread (through ScriptedLink)
-// and the test. Requests are logged as "R<start>" and "W<register>=<value>", and every
-// reply the station takes off the line as "<".
-struct ModuleScript {
-    enum class Mode { Answer, BadCrc, Silent };
-
+// The scripted module, logging for the test what it sees: requests as "R<start>" and
+// "W<register>=<value>", and every reply the station takes off the line as "<". It is
+// owned by the worker; the test reaches it only under its mutex.
+class ScriptedModule : public FakeModule {
+public:
     std::mutex mutex;
-    FakeModule module;
-    Mode mode = Mode::Answer;
     QStringList events;
+    bool silent = false;
     // When set, the worker stops after sending a request to this block start, with the
     // reply still on the line, until `go` is released; `held` tells the test it got there.
     int holdAtRead = -1;
@@ -41,66 +41,41 @@ struct ModuleScript {
         std::lock_guard lock(mutex);
         return events;
     }
-    QStringList writes() {
-        QStringList out;
-        for (const QString& e : log())
-            if (e.startsWith(QLatin1Char('W'))) out << e;
-        return out;
-    }
-    void setMode(Mode m) {
+    QStringList writes() { return log().filter(QRegularExpression(QStringLiteral("^W"))); }
+    void setSilent(bool s) {
         std::lock_guard lock(mutex);
-        mode = m;
+        silent = s;
     }
-};
 
-// FakeModule answers the reads; writes are echoed here, as the module does.
-class ScriptedLink : public Link {
-public:
-    explicit ScriptedLink(ModuleScript& script) : s_(script) {}
-
-    void discardInput() override { pending_.clear(); }
     bool send(const QByteArray& frame) override {
-        const int address = (static_cast<quint8>(frame[2]) << 8) | static_cast<quint8>(frame[3]);
-        const int value = (static_cast<quint8>(frame[4]) << 8) | static_cast<quint8>(frame[5]);
         bool hold = false;
         {
-            std::lock_guard lock(s_.mutex);
+            std::lock_guard lock(mutex);
+            FakeModule::send(frame);
+            if (silent) discardInput();
+            const int value = (static_cast<quint8>(frame[4]) << 8) | static_cast<quint8>(frame[5]);
             const bool write = frame[1] == modbus::kWriteSingleRegister;
-            s_.events << (write ? QStringLiteral("W%1=%2").arg(address).arg(value)
-                                : QStringLiteral("R%1").arg(address));
-            if (write) {
-                pending_ = frame;
-            } else {
-                s_.module.send(frame);
-                pending_ = s_.module.takeAvailable();
-            }
-            if (s_.mode == ModuleScript::Mode::BadCrc) pending_[pending_.size() - 1] ^= 0x55;
-            if (s_.mode == ModuleScript::Mode::Silent) pending_.clear();
-            hold = !write && address == std::exchange(s_.holdAtRead, -1);
+            events << (write ? QStringLiteral("W%1=%2").arg(addresses.last()).arg(value)
+                             : QStringLiteral("R%1").arg(addresses.last()));
+            hold = !write && addresses.last() == std::exchange(holdAtRead, -1);
         }
         if (hold) {
-            s_.held.release();
-            s_.go.acquire();
+            held.release();
+            go.acquire();
         }
         return true;
     }
     QByteArray takeAvailable() override {
-        if (pending_.isEmpty()) return {};
-        std::lock_guard lock(s_.mutex);
-        s_.events << QStringLiteral("<");
-        return std::exchange(pending_, {});
+        std::lock_guard lock(mutex);
+        const QByteArray reply = FakeModule::takeAvailable();
+        if (!reply.isEmpty()) events << QStringLiteral("<");
+        return reply;
     }
+    // A silent module costs the reply timeout in real time.
     bool waitForData(int ms) override {
         QThread::msleep(static_cast<unsigned long>(ms));
         return false;
     }
-    void waitConnected(QDeadlineTimer) override {}
-    bool isConnected() const override { return true; }
-    void close() override {}
-
-private:
-    ModuleScript& s_;
-    QByteArray pending_;
 };
 
 // Lists compared as one line of text, so a failure shows the sequence readably.
@@ -126,7 +101,9 @@ protected:
         QMetaObject::invokeMethod(
             worker,
             [this, logPath] {
-                worker->useLink(std::make_unique<ScriptedLink>(script));
+                auto module = std::make_unique<ScriptedModule>();
+                script = module.get();
+                worker->useLink(std::move(module));
                 worker->configure(1, 0, QLocale(QLocale::Spanish, QLocale::Spain), logPath);
             },
             Qt::BlockingQueuedConnection);
@@ -143,19 +120,19 @@ protected:
     }
     void TearDown() override {
         pollTimer.stop();
-        script.go.release();
+        script->go.release();
         thread.requestInterruption();
         thread.quit();
         thread.wait();
     }
 
-    void enter(QLineEdit* box, const QString& text) {
+    // Sent with the button, or with Enter where there is none.
+    void send(QLineEdit* box, const QString& text, QPushButton* button = nullptr) {
         box->setText(text);
-        QTest::keyClick(box, Qt::Key_Return);
-    }
-    void click(QLineEdit* box, QPushButton* button, const QString& text) {
-        box->setText(text);
-        QTest::mouseClick(button, Qt::LeftButton);
+        if (button)
+            QTest::mouseClick(button, Qt::LeftButton);
+        else
+            QTest::keyClick(box, Qt::Key_Return);
     }
     QList<QMessageBox*> openBoxes() const {
         QList<QMessageBox*> open;
@@ -175,7 +152,7 @@ protected:
     }
 
     QTemporaryDir dir;
-    ModuleScript script;
+    ScriptedModule* script = nullptr;  // owned by the worker
     frmPeso form;
     QThread thread;
     LinkWorker* worker = nullptr;
@@ -185,33 +162,39 @@ protected:
 };
 
 TEST_F(WorkerTest, WritesGoOutBetweenThePollsTransactionsInTheOrderPressed) {
-    script.holdAtRead = kDisplayBlock.start;
+    script->holdAtRead = kDisplayBlock.start;
     pollNow();
-    ASSERT_TRUE(script.held.tryAcquire(1, 30000));
+    ASSERT_TRUE(script->held.tryAcquire(1, 30000));
 
-    // Three presses while the display read waits for its reply: two of the same
-    // setpoint in quick succession, then a key.
-    enter(form.txtGrueso, QStringLiteral("125"));
-    click(form.txtGrueso, form.cmdGrueso, QStringLiteral("300"));
+    // Everything the operator types, two presses of the same box among them, and a key,
+    // all while the display read waits for its reply.
+    QStringList expected{"R10", "<"};
+    for (const OperatorEntry& e : kOperatorEntries) {
+        enterAsOperator(form, e);
+        for (const QString& w : e.writes) expected << 'W' + QString(w).replace(' ', '=') << "<";
+    }
     form.Tecla_Click(1);
-    script.go.release();
+    expected << "W6=90"
+             << "<";
+    script->go.release();
     ASSERT_TRUE(waitFor([&] { return polls == 1; }));
 
-    const QStringList expected{"R10", "<",     "W16=125", "<",     "W17=0", "<",  "W16=300",
-                               "<",   "W17=0", "<",       "W6=90", "<",     "R0", "<",
-                               "R14", "<",     "R20",     "<",     "R7",    "<"};
-    EXPECT_EQ(text(script.log()), text(expected));
+    expected << QStringList{"R0", "<", "R14", "<", "R20", "<", "R7", "<"};
+    EXPECT_EQ(text(script->log()), text(expected));
     EXPECT_EQ(failures, 0);
 }
 
 TEST_F(WorkerTest, ModuleThatRejectsEveryReplyCostsOneErrorPerRegisterAndPollingGoesOn) {
-    script.setMode(ModuleScript::Mode::BadCrc);
+    {
+        std::lock_guard lock(script->mutex);
+        for (int address = 0; address < 23; ++address) script->deadBlocks << address;
+    }
     startPolling();
     ASSERT_TRUE(waitFor([&] { return losses >= 1; }));
 
-    click(form.txtTeor, form.cmdTeor, QStringLiteral("70000"));
-    click(form.txtPorc, form.cmdPorc, QStringLiteral("300"));
-    enter(form.txtComando, QStringLiteral("5"));
+    send(form.txtTeor, QStringLiteral("70000"), form.cmdTeor);
+    send(form.txtPorc, QStringLiteral("300"), form.cmdPorc);
+    send(form.txtComando, QStringLiteral("5"));
     form.Tecla_Click(1);
     ASSERT_TRUE(waitFor([&] { return failures == 5; }));
     const int lossesAfterWrites = losses;
@@ -220,7 +203,7 @@ TEST_F(WorkerTest, ModuleThatRejectsEveryReplyCostsOneErrorPerRegisterAndPolling
 
     QStringList expected;
     for (const char* w : {"W20=4464", "W21=1", "W22=300", "W7=5", "W6=90"}) expected << w << w << w;
-    EXPECT_EQ(text(script.writes()), text(expected));
+    EXPECT_EQ(text(script->writes()), text(expected));
 
     // Each failure gets its own "Error" box, one after the other.
     for (int k = 0; k < 5; ++k) {
@@ -234,9 +217,9 @@ TEST_F(WorkerTest, ModuleThatRejectsEveryReplyCostsOneErrorPerRegisterAndPolling
 }
 
 TEST_F(WorkerTest, WindowStaysLiveWhileAWriteWaitsOnASilentModule) {
-    script.setMode(ModuleScript::Mode::Silent);
+    script->setSilent(true);
     form.Tecla_Click(1);
-    ASSERT_TRUE(waitFor([&] { return script.writes().size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return script->writes().size() == 1; }));
 
     // The window's own timer keeps running and a second press is taken while the first
     // write still waits for its reply.
@@ -246,13 +229,14 @@ TEST_F(WorkerTest, WindowStaysLiveWhileAWriteWaitsOnASilentModule) {
     tick.start(5);
     ASSERT_TRUE(waitFor([&] { return ticks >= 3; }));
     form.Tecla_Click(4);
-    EXPECT_EQ(text(script.writes()), "W6=90");
+    EXPECT_EQ(text(script->writes()), "W6=90");
 
     // The module wakes up: the first key goes through on its second attempt, then the
     // second key.
-    script.setMode(ModuleScript::Mode::Answer);
-    ASSERT_TRUE(waitFor([&] { return script.writes().size() == 3 && script.log().last() == "<"; }));
-    EXPECT_EQ(text(script.writes()), "W6=90 W6=90 W6=70");
+    script->setSilent(false);
+    ASSERT_TRUE(
+        waitFor([&] { return script->writes().size() == 3 && script->log().last() == "<"; }));
+    EXPECT_EQ(text(script->writes()), "W6=90 W6=90 W6=70");
     EXPECT_EQ(failures, 0);
 }
 

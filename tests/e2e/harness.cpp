@@ -34,6 +34,44 @@ void writeIni(const QString& dir, const QMap<QString, QString>& keys) {
     file.write(text);
 }
 
+QMap<QString, QString> tcpIni(int port) {
+    return {{"Comunicacion_1", "1"},
+            {"Host_1", "127.0.0.1"},
+            {"Port_1", QString::number(port)},
+            {"ID_1", "1"},
+            {"Timer", "100"}};
+}
+
+QMap<QString, QString> serialIni(const QString& device, const QString& baud) {
+    return {{"Comunicacion_1", "0"},
+            {"Comm_1", device},
+            {"Baudios_1", baud},
+            {"ID_1", "1"},
+            {"Timer", "100"}};
+}
+
+int startPymodbus(QProcess& server, const QStringList& args) {
+    server.start(
+        QStringLiteral("/usr/bin/python3"),
+        QStringList{QStringLiteral(VORMELQ_SOURCE_DIR "/tests/link/modbus_rtu_tcp_server.py")} +
+            args);
+    if (!server.waitForStarted(10000)) return 0;
+    QByteArray line;
+    waitFor([&] {
+        server.waitForReadyRead(20);
+        line += server.readLine();
+        return line.endsWith('\n') || server.state() == QProcess::NotRunning;
+    });
+    return line.trimmed().toInt();
+}
+
+CurrentDir::CurrentDir(const QString& dir) : previous_(QDir::currentPath()) {
+    QDir::setCurrent(dir);
+}
+CurrentDir::~CurrentDir() {
+    QDir::setCurrent(previous_);
+}
+
 QStringList logLines(const QString& dir, const QString& name) {
     QFile file(QDir(dir).filePath(name));
     if (!file.open(QIODevice::ReadOnly)) return {};

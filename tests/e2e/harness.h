@@ -19,8 +19,27 @@ bool waitFor(const std::function<bool()>& condition, int ms = 60000);
 
 // modbus.ini in `dir`: each value gets the trailing character the reader drops.
 void writeIni(const QString& dir, const QMap<QString, QString>& keys);
+// modbus.ini keys for slave 1 polled every 100 ms over TCP to `port` on loopback, or
+// over the serial device `device`; callers add or override the rest.
+QMap<QString, QString> tcpIni(int port);
+QMap<QString, QString> serialIni(const QString& device, const QString& baud = "115200");
 // The lines of the log `dir`/`name`, without their CR LF.
 QStringList logLines(const QString& dir, const QString& name = QStringLiteral("Peso.csv"));
+
+// pymodbus as an independent slave serving RTU frames over TCP (holding register k is
+// 0x0101 * k + 0x1234), started in `server`; its port, or 0 when it did not come up.
+int startPymodbus(QProcess& server, const QStringList& args = {});
+
+// The working directory moved to `dir` while it lives: the station reads modbus.ini
+// and writes Peso.csv there.
+class CurrentDir {
+public:
+    explicit CurrentDir(const QString& dir);
+    ~CurrentDir();
+
+private:
+    QString previous_;
+};
 
 class SimProcess {
 public:

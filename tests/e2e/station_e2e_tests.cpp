@@ -17,29 +17,9 @@ const QRegularExpression kLine(
 
 class StationE2E : public ::testing::TestWithParam<bool> {  // true: serial pty
 protected:
-    void SetUp() override {
-        qputenv("LANG", "es_ES.UTF-8");
-        qputenv("LC_ALL", "es_ES.UTF-8");
-    }
     void TearDown() override {
         qunsetenv("LC_ALL");
         qputenv("LANG", "C.UTF-8");
-    }
-    // The simulator and a station pointed at it, over the wire of the test's parameter.
-    void startBoth() {
-        QMap<QString, QString> ini{{"ID_1", "1"}, {"Decimales_1", "1"}, {"Timer", "100"}};
-        if (GetParam()) {
-            const QString link = QDir(ptyDir.path()).filePath(QStringLiteral("module"));
-            ASSERT_TRUE(sim.start({"--pty", link, "--slave", "1", "--decimals", "1"}));
-            ini.insert({{"Comunicacion_1", "0"}, {"Comm_1", link}, {"Baudios_1", "115200"}});
-        } else {
-            ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1"}));
-            ini.insert({{"Comunicacion_1", "1"},
-                        {"Host_1", sim.host()},
-                        {"Port_1", QString::number(sim.port())}});
-        }
-        station.writeIni(ini);
-        ASSERT_TRUE(station.start());
     }
     qint64 silentReads() { return sim.counters().value("faults.silent", -1); }
 
@@ -51,7 +31,17 @@ protected:
 // One correct line per cycle; a silent module adds none and the station carries on;
 // once the module answers again the lines resume.
 TEST_P(StationE2E, LogsEachCycleStopsWhileSilentAndResumes) {
-    ASSERT_NO_FATAL_FAILURE(startBoth());
+    // The station inherits the Spanish locale: decimal comma, day/month/year.
+    qputenv("LANG", "es_ES.UTF-8");
+    qputenv("LC_ALL", "es_ES.UTF-8");
+    const QString link = QDir(ptyDir.path()).filePath(QStringLiteral("module"));
+    const QStringList where =
+        GetParam() ? QStringList{"--pty", link} : QStringList{"--listen", "127.0.0.1:0"};
+    ASSERT_TRUE(sim.start(where + QStringList{"--slave", "1", "--decimals", "1"}));
+    auto ini = GetParam() ? serialIni(link) : tcpIni(sim.port());
+    ini.insert("Decimales_1", "1");
+    station.writeIni(ini);
+    ASSERT_TRUE(station.start());
     ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= 5; }));
     for (const QString& line : station.logLines())
         EXPECT_TRUE(kLine.match(line).hasMatch()) << line.toStdString();

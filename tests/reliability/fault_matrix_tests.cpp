@@ -46,15 +46,19 @@ public:
     ~Module() { stop(); }
 
     bool start(const QStringList& faults) {
-        if (wire_ == Wire::Pymodbus) return startPymodbus();
-        if (wire_ == Wire::Socat && !startSocat()) return false;
-        QStringList args{QStringLiteral("--slave"), QStringLiteral("1")};
-        if (wire_ == Wire::Tcp)
-            args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:%1").arg(port_);
-        if (wire_ == Wire::Pty) args << QStringLiteral("--pty") << path("module");
-        if (wire_ == Wire::Socat) args << QStringLiteral("--serial") << path("B");
+        if (wire_ == Wire::Pymodbus)
+            return (port_ = startPymodbus(pymodbus_, {QString::number(port_)})) > 0;
+        QStringList where{"--listen", QStringLiteral("127.0.0.1:%1").arg(port_)};
+        if (wire_ == Wire::Pty) where = {"--pty", path("module")};
+        if (wire_ == Wire::Socat) {
+            socat_.start("socat",
+                         {"pty,raw,echo=0,link=" + path("A"), "pty,raw,echo=0,link=" + path("B")});
+            if (!waitFor([&] { return QFile::exists(path("A")) && QFile::exists(path("B")); }))
+                return false;
+            where = {"--serial", path("B")};
+        }
         sim_ = std::make_unique<SimProcess>();
-        if (!sim_->start(args + faults)) return false;
+        if (!sim_->start(QStringList{"--slave", "1"} + where + faults)) return false;
         if (wire_ == Wire::Tcp) port_ = sim_->port();
         return true;
     }
@@ -64,7 +68,6 @@ public:
         if (sim_) ::kill(static_cast<pid_t>(sim_->pid()), SIGKILL);
         sim_.reset();
         for (QProcess* p : {&socat_, &pymodbus_}) {
-            if (p->state() == QProcess::NotRunning) continue;
             p->kill();
             p->waitForFinished(5000);
         }
@@ -74,51 +77,18 @@ public:
     }
 
     QMap<QString, QString> ini() const {
-        QMap<QString, QString> keys{{"ID_1", "1"}, {"Decimales_1", "0"}, {"Timer", "100"}};
-        if (wire_ == Wire::Tcp || wire_ == Wire::Pymodbus)
-            keys.insert({{"Comunicacion_1", "1"},
-                         {"Host_1", "127.0.0.1"},
-                         {"Port_1", QString::number(port_)}});
-        else
-            keys.insert({{"Comunicacion_1", "0"},
-                         {"Comm_1", path(wire_ == Wire::Pty ? "module" : "A")},
-                         {"Baudios_1", "115200"}});
-        return keys;
+        if (wire_ == Wire::Tcp || wire_ == Wire::Pymodbus) return tcpIni(port_);
+        return serialIni(path(wire_ == Wire::Pty ? "module" : "A"));
     }
 
 private:
     QString path(const char* name) const { return QDir(dir_).filePath(QString::fromLatin1(name)); }
 
-    bool startSocat() {
-        socat_.start(QStringLiteral("socat"),
-                     {QStringLiteral("pty,raw,echo=0,link=%1").arg(path("A")),
-                      QStringLiteral("pty,raw,echo=0,link=%1").arg(path("B"))});
-        return socat_.waitForStarted(10000) &&
-               waitFor([&] { return QFile::exists(path("A")) && QFile::exists(path("B")); });
-    }
-
-    bool startPymodbus() {
-        pymodbus_.start(QStringLiteral("/usr/bin/python3"),
-                        {QStringLiteral(VORMELQ_SOURCE_DIR "/tests/link/modbus_rtu_tcp_server.py"),
-                         QString::number(port_)});
-        if (!pymodbus_.waitForStarted(10000)) return false;
-        QByteArray line;
-        if (!waitFor([&] {
-                pymodbus_.waitForReadyRead(20);
-                line += pymodbus_.readAllStandardOutput();
-                return line.contains('\n') || pymodbus_.state() == QProcess::NotRunning;
-            }))
-            return false;
-        port_ = line.trimmed().toInt();
-        return port_ > 0;
-    }
-
     Wire wire_;
     QString dir_;
     int port_ = 0;
     std::unique_ptr<SimProcess> sim_;
-    QProcess socat_;
-    QProcess pymodbus_;
+    QProcess socat_, pymodbus_;
 };
 
 QMessageBox* errorBox(frmPeso& form) {
@@ -141,31 +111,18 @@ void pressGrueso(frmPeso& form, const QString& value) {
     form.cmdGrueso_Click();
 }
 
-class FaultMatrix : public ::testing::TestWithParam<FaultCase> {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        previous_ = QDir::currentPath();
-        // The station reads modbus.ini and writes Peso.csv in the current directory.
-        QDir::setCurrent(dir_.path());
-    }
-    void TearDown() override {
-        station_.reset();
-        QDir::setCurrent(previous_);
-    }
-
-    QTemporaryDir dir_;
-    QString previous_;
-    std::unique_ptr<Station> station_ = std::make_unique<Station>();
-};
+class FaultMatrix : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultMatrix, StationRidesOutTheFaultAndRecovers) {
     const FaultCase& c = GetParam();
-    Module module(c.wire, dir_.path());
+    QTemporaryDir dir;
+    CurrentDir cwd(dir.path());
+    Station station;
+    Module module(c.wire, dir.path());
     ASSERT_TRUE(module.start(c.faults));
-    writeIni(dir_.path(), module.ini());
-    ASSERT_EQ(station_->Form_Load(), QString());
-    frmPeso& form = station_->form();
+    writeIni(dir.path(), module.ini());
+    ASSERT_EQ(station.Form_Load(), QString());
+    frmPeso& form = station.form();
     form.show();
 
     if (c.effect == Effect::NothingRead) {
@@ -176,12 +133,12 @@ TEST_P(FaultMatrix, StationRidesOutTheFaultAndRecovers) {
         ASSERT_TRUE(waitFor([&] { return errorBox(form) != nullptr; }));
         errorBox(form)->accept();
         // A reply the checks reject is never taken for a reading.
-        EXPECT_EQ(logLines(dir_.path()).size(), 0);
+        EXPECT_EQ(logLines(dir.path()).size(), 0);
     } else if (c.effect == Effect::Dropped) {
         // More lines than one connection's requests can carry.
-        EXPECT_TRUE(waitFor([&] { return logLines(dir_.path()).size() >= 6; }));
+        EXPECT_TRUE(waitFor([&] { return logLines(dir.path()).size() >= 6; }));
     } else {
-        ASSERT_TRUE(waitFor([&] { return logLines(dir_.path()).size() >= 3; }));
+        ASSERT_TRUE(waitFor([&] { return logLines(dir.path()).size() >= 3; }));
         pressGrueso(form, QStringLiteral("1234"));
         EXPECT_TRUE(waitFor([&] { return form.lblGrueso->text() == QStringLiteral("1234"); }));
     }
@@ -189,18 +146,18 @@ TEST_P(FaultMatrix, StationRidesOutTheFaultAndRecovers) {
     module.stop();
     ASSERT_TRUE(waitFor([&] { return !form.lblError->isHidden(); }));
     EXPECT_TRUE(windowResponds(form));
-    const qsizetype linesBefore = logLines(dir_.path()).size();
+    const qsizetype linesBefore = logLines(dir.path()).size();
 
     // Back at the same address: the station finds it again by itself.
     ASSERT_TRUE(module.start(c.recovery.isEmpty() ? c.faults : c.recovery));
     EXPECT_TRUE(waitFor([&] { return form.lblError->isHidden(); }));
-    EXPECT_TRUE(waitFor([&] { return logLines(dir_.path()).size() >= linesBefore + 3; }));
+    EXPECT_TRUE(waitFor([&] { return logLines(dir.path()).size() >= linesBefore + 3; }));
     pressGrueso(form, QStringLiteral("4321"));
     EXPECT_TRUE(waitFor([&] { return form.lblGrueso->text() == QStringLiteral("4321"); }));
     EXPECT_EQ(errorBox(form), nullptr);
 
     // The latest logged reading is the one on show.
-    const QStringList fields = logLines(dir_.path()).last().split(QLatin1Char(';'));
+    const QStringList fields = logLines(dir.path()).last().split(QLatin1Char(';'));
     ASSERT_EQ(fields.size(), 5);
     EXPECT_EQ(fields[2], form.lblBruto->text());
     EXPECT_EQ(fields[3], form.lblTara->text());

@@ -76,11 +76,9 @@ TEST_P(NothingLost, EveryAcceptedWeightReadIsOneLineInOrder) {
     ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--auto-cycle", "--bad-crc",
                            "0.05", "--extra-byte", "0.05", "--exception", "0.05", "--split", "0.1",
                            "--random-start", QString::number(7 + static_cast<int>(obstacle))}));
-    station.writeIni({{"Comunicacion_1", "1"},
-                      {"Host_1", sim.host()},
-                      {"Port_1", QString::number(sim.port())},
-                      {"ID_1", "1"},
-                      {"Timer", "20"}});
+    auto ini = tcpIni(sim.port());
+    ini.insert("Timer", "20");
+    station.writeIni(ini);
     ASSERT_TRUE(station.start());
     ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= 10; }));
 

@@ -13,7 +13,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <memory>
 
 #include "frm_peso.h"
 #include "harness.h"
@@ -38,37 +37,19 @@ void PrintTo(const ShutdownCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-bool errorBoxOpen(frmPeso& form) {
-    for (QMessageBox* box : form.findChildren<QMessageBox*>())
-        if (box->isVisible() && box->text() == QStringLiteral("Error")) return true;
-    return false;
-}
-
-class Shutdown : public ::testing::TestWithParam<ShutdownCase> {
-protected:
-    void SetUp() override {
-        previous_ = QDir::currentPath();
-        QDir::setCurrent(dir_.path());
-    }
-    void TearDown() override { QDir::setCurrent(previous_); }
-
-    QTemporaryDir dir_;
-    QString previous_;
-};
+class Shutdown : public ::testing::TestWithParam<ShutdownCase> {};
 
 TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
     const ShutdownCase& c = GetParam();
+    QTemporaryDir dir;
+    CurrentDir cwd(dir.path());
     QTcpServer server;
     QTcpSocket filler;
     SimProcess sim;
-    const QString ptyLink = QDir(dir_.path()).filePath(QStringLiteral("module"));
+    const QString ptyLink = QDir(dir.path()).filePath(QStringLiteral("module"));
     if (c.serial) {
         ASSERT_TRUE(sim.start({"--pty", ptyLink, "--silent"}));
-        writeIni(dir_.path(), {{"Comunicacion_1", "0"},
-                               {"Comm_1", ptyLink},
-                               {"Baudios_1", "9600"},
-                               {"ID_1", "1"},
-                               {"Timer", "100"}});
+        writeIni(dir.path(), serialIni(ptyLink, "9600"));
     } else {
         server.setListenBacklogSize(0);
         ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
@@ -79,16 +60,12 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
             filler.connectToHost(QHostAddress::LocalHost, server.serverPort());
             ASSERT_TRUE(filler.waitForConnected(5000));
         }
-        writeIni(dir_.path(), {{"Comunicacion_1", "1"},
-                               {"Host_1", "127.0.0.1"},
-                               {"Port_1", QString::number(server.serverPort())},
-                               {"ID_1", "1"},
-                               {"Timer", "100"}});
+        writeIni(dir.path(), tcpIni(server.serverPort()));
     }
 
-    auto station = std::make_unique<Station>();
-    ASSERT_EQ(station->Form_Load(), QString());
-    frmPeso& form = station->form();
+    Station station;
+    ASSERT_EQ(station.Form_Load(), QString());
+    frmPeso& form = station.form();
     form.show();
 
     QTcpSocket* peer = nullptr;
@@ -105,7 +82,7 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
         form.Tecla_Click(0);
     }
     if (c.busy == Busy::ErrorBoxOpen) {
-        ASSERT_TRUE(waitFor([&] { return errorBoxOpen(form); }));
+        ASSERT_TRUE(waitFor([&] { return !form.findChildren<QMessageBox*>().isEmpty(); }));
     }
     if (c.busy == Busy::Connecting) {
         // A whole cycle has failed; the next one starts with a fresh connection wait.
@@ -117,7 +94,7 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
         EXPECT_FALSE(other.open(QIODevice::ReadWrite)) << "the station holds the port";
     }
     form.close();
-    EXPECT_EQ(station->worker(), nullptr);  // the worker thread has ended
+    EXPECT_EQ(station.worker(), nullptr);  // the worker thread has ended
     if (peer != nullptr) {
         EXPECT_TRUE(waitFor([&] { return peer->state() == QAbstractSocket::UnconnectedState; }));
     }
@@ -126,7 +103,6 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
         QSerialPort port(ptyLink);
         EXPECT_TRUE(port.open(QIODevice::ReadWrite)) << port.errorString().toStdString();
     }
-    station.reset();
 }
 
 const ShutdownCase kCases[] = {
