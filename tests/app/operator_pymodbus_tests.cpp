@@ -3,51 +3,29 @@
 // register written to it.
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "harness.h"
 #include "link_worker.h"
 #include "operator_entries.h"
 #include "station.h"
 
 namespace {
 
-bool waitFor(const std::function<bool()>& condition) {
-    // Only a guard against a hang; nothing here depends on how long it takes.
-    return QTest::qWaitFor(condition, 60000);
-}
-
 class OperatorAgainstPymodbus : public ::testing::Test {
 protected:
     void SetUp() override {
-        server.setProgram(QStringLiteral("/usr/bin/python3"));
-        server.setArguments(
-            {QStringLiteral(VORMELQ_SOURCE_DIR "/tests/link/modbus_rtu_tcp_server.py"),
-             QStringLiteral("--log-writes")});
-        server.start();
-        ASSERT_TRUE(server.waitForStarted());
-        ASSERT_TRUE(waitFor([this] {
-            server.waitForReadyRead(20);
-            return !serverLines().isEmpty() || server.state() == QProcess::NotRunning;
-        })) << server.readAllStandardError().toStdString();
-        ASSERT_FALSE(serverLines().isEmpty()) << server.readAllStandardError().toStdString();
-        const int port = serverLines().constFirst().toInt();
+        const int port = startPymodbus(server, {QStringLiteral("--log-writes")});
         ASSERT_GT(port, 0) << server.readAllStandardError().toStdString();
-
-        QFile ini(dir.filePath(QStringLiteral("modbus.ini")));
-        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write(QStringLiteral("[Global]\r\nComunicacion_1=1;\r\nHost_1=127.0.0.1;\r\n"
-                                 "Port_1=%1;\r\nID_1=1;\r\nDecimales_1=1;\r\nTimer=50;\r\n")
-                      .arg(port)
-                      .toLatin1());
-        ini.close();
-        const QString here = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        const QString error = station.Form_Load();
-        QDir::setCurrent(here);
+        auto ini = tcpIni(port);
+        ini.insert({{"Decimales_1", "1"}, {"Timer", "50"}});
+        writeIni(dir.path(), ini);
+        const QString error = [&] {
+            CurrentDir cwd(dir.path());
+            return station.Form_Load();
+        }();
         ASSERT_TRUE(error.isEmpty()) << error.toStdString();
         station.form().setNumberFormat(1, QLocale(QLocale::Spanish, QLocale::Spain));
         QObject::connect(station.worker(), &LinkWorker::pollFinished, &station.form(),
@@ -61,15 +39,12 @@ protected:
         server.waitForFinished();
     }
 
-    QStringList serverLines() {
-        output += QString::fromUtf8(server.readAllStandardOutput());
-        return output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
     // Every register write the module received, "register value", in order; anything but
     // a single-register write (function 6) shows up with its function code in front.
     QStringList received() {
+        output += QString::fromUtf8(server.readAllStandardOutput());
         QStringList writes;
-        for (const QString& line : serverLines()) {
+        for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
             const QStringList f = line.split(QLatin1Char(' '));
             if (f.value(0) != QLatin1String("write")) continue;
             writes << (f.value(1) == QLatin1String("6") ? f.mid(2) : f.mid(1)).join(' ');

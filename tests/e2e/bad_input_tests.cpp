@@ -62,21 +62,6 @@ const BadValue kBadValues[] = {
     {"Timer", "", Mode::Serial, {kEmpty}},
 };
 
-QMap<QString, QString> goodIni(Mode mode, const QString& pty) {
-    QMap<QString, QString> ini{{QStringLiteral("ID_1"), QStringLiteral("1")},
-                               {QStringLiteral("Decimales_1"), QStringLiteral("1")},
-                               {QStringLiteral("Timer"), QStringLiteral("100")}};
-    if (mode == Mode::Tcp) {
-        ini.insert(QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
-        ini.insert(QStringLiteral("Host_1"), QStringLiteral("127.0.0.1"));
-    } else {
-        ini.insert(QStringLiteral("Comunicacion_1"), QStringLiteral("0"));
-        ini.insert(QStringLiteral("Comm_1"), pty);
-        ini.insert(QStringLiteral("Baudios_1"), QStringLiteral("115200"));
-    }
-    return ini;
-}
-
 // What the process holds open, as /proc shows it (device paths, "socket:[n]", ...).
 QStringList openFiles(qint64 pid) {
     const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
@@ -90,15 +75,13 @@ class BadStartupValue : public ::testing::TestWithParam<BadValue> {};
 
 TEST_P(BadStartupValue, NamesTheCauseAndLeavesNoPortOpen) {
     const BadValue& row = GetParam();
-    QTemporaryDir ptyDir;
-    const QString pty = QDir(ptyDir.path()).filePath(QStringLiteral("module"));
+    StationProcess station;
+    const QString pty = QDir(station.dir()).filePath(QStringLiteral("module"));
     SimProcess sim;
     if (row.mode == Mode::Serial) {
         ASSERT_TRUE(sim.start({"--pty", pty, "--slave", "1"}));
     }
-
-    StationProcess station;
-    auto ini = goodIni(row.mode, pty);
+    auto ini = row.mode == Mode::Tcp ? tcpIni(3000) : serialIni(pty);
     ini.insert(QString::fromUtf8(row.key), QString::fromUtf8(row.value));
     station.writeIni(ini);
     ASSERT_TRUE(station.start());
@@ -109,12 +92,11 @@ TEST_P(BadStartupValue, NamesTheCauseAndLeavesNoPortOpen) {
         message += station.stderrText();
         return message.contains(QStringLiteral("vormelq: ")) && message.endsWith(u'\n');
     })) << message.toStdString();
-    for (const char* word : row.words)
-        EXPECT_TRUE(message.contains(QString::fromUtf8(word))) << message.toStdString();
-    if (row.namesKeyAndValue) {
-        EXPECT_TRUE(message.contains(QString::fromUtf8(row.key))) << message.toStdString();
-        EXPECT_TRUE(message.contains(QString::fromUtf8(row.value))) << message.toStdString();
-    }
+    std::vector<const char*> words = row.words;
+    if (row.namesKeyAndValue) words.insert(words.end(), {row.key, row.value});
+    for (const char* word : words)
+        EXPECT_TRUE(message.contains(QString::fromUtf8(word)))
+            << word << " in " << message.toStdString();
     ASSERT_TRUE(station.running()) << "ended before the operator saw the cause";
 
     if (row.mode == Mode::Serial) {
@@ -130,23 +112,18 @@ INSTANTIATE_TEST_SUITE_P(EveryKey, BadStartupValue, ::testing::ValuesIn(kBadValu
 // Runs the whole program in this process from `dir`, as main() does; `operatorActs`
 // runs every 20 ms on the window thread, boxes included, until it returns true.
 int runStationIn(const QString& dir, const std::function<bool()>& operatorActs) {
-    const QString before = QDir::currentPath();
-    QDir::setCurrent(dir);
+    CurrentDir cwd(dir);
     QTimer operatorTimer;
     QObject::connect(&operatorTimer, &QTimer::timeout, [&] {
         if (operatorActs()) operatorTimer.stop();
     });
     operatorTimer.start(20);
-    const int code = runStation(*qobject_cast<QApplication*>(QCoreApplication::instance()));
-    QDir::setCurrent(before);
-    return code;
+    return runStation(*qobject_cast<QApplication*>(QCoreApplication::instance()));
 }
 
 TEST(StartupErrorBox, ProcessEndsNonZeroOnceTheOperatorClosesIt) {
     StationProcess files;  // only for its directory and modbus.ini
-    files.writeIni({{QStringLiteral("Comunicacion_1"), QStringLiteral("1")},
-                    {QStringLiteral("Host_1"), QStringLiteral("127.0.0.1")},
-                    {QStringLiteral("Port_1"), QStringLiteral("70000")}});
+    files.writeIni(tcpIni(70000));
     QString shown;
     const int code = runStationIn(files.dir(), [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -168,8 +145,7 @@ TEST_P(StartsWithoutCommunication, SendsNothingAndShowsTheErrorLabel) {
     SimProcess sim;
     ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1"}));
     StationProcess files;
-    auto ini = goodIni(Mode::Tcp, {});
-    ini.insert(QStringLiteral("Port_1"), QString::number(sim.port()));
+    auto ini = tcpIni(sim.port());
     ini.insert(QString::fromUtf8(GetParam().key), QString::fromUtf8(GetParam().value));
     files.writeIni(ini);
 
@@ -187,9 +163,8 @@ TEST_P(StartsWithoutCommunication, SendsNothingAndShowsTheErrorLabel) {
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(errorShown);
     const auto counters = sim.counters();
-    EXPECT_EQ(counters.value(QStringLiteral("requests")), 0);
-    EXPECT_EQ(counters.value(QStringLiteral("ignored")), 0);
-    EXPECT_EQ(counters.value(QStringLiteral("garbage_bytes")), 0);
+    for (const char* counter : {"requests", "ignored", "garbage_bytes"})
+        EXPECT_EQ(counters.value(counter, -1), 0) << counter;
 }
 
 const BadValue kStillStarts[] = {
