@@ -8,7 +8,7 @@
 #include "frm_peso.h"
 
 // What an operator types, in a Spanish locale (decimal comma), and the register writes
-// it must produce: shared by the window's own test and the station against pymodbus.
+// it must produce: shared by the worker's test and the station against pymodbus.
 struct OperatorEntry {
     QLineEdit* frmPeso::*box;
     QPushButton* frmPeso::*button;  // nullptr: Enter in the box
