@@ -137,14 +137,6 @@ TEST(StartupConfig, ReadsTheKeysOfTheChosenLink) {
     }
 }
 
-// The link is opened between the two reads, so a bad later key must not stop the first.
-TEST(StartupConfig, ALaterBadKeyLeavesTheLinkReadable) {
-    IniDir ini;
-    ini.write("[global]\nTimer=abcx\n");
-    EXPECT_EQ(okConfig(readLinkConfig(ini.dir())).commPort, "2");
-    EXPECT_FALSE(errorText(readStartupConfig(ini.dir())).isEmpty());
-}
-
 TEST(StartupConfig, EachBadValueNamesItsKeyAndValue) {
     struct Case {
         const char* key;

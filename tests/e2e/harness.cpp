@@ -34,20 +34,18 @@ void writeIni(const QString& dir, const QMap<QString, QString>& keys) {
     file.write(text);
 }
 
-QMap<QString, QString> tcpIni(int port) {
-    return {{"Comunicacion_1", "1"},
-            {"Host_1", "127.0.0.1"},
-            {"Port_1", QString::number(port)},
-            {"ID_1", "1"},
-            {"Timer", "100"}};
+// Slave 1 polled every 100 ms, over the link `link` names.
+static QMap<QString, QString> withLink(QMap<QString, QString> link) {
+    link.insert(QStringLiteral("ID_1"), QStringLiteral("1"));
+    link.insert(QStringLiteral("Timer"), QStringLiteral("100"));
+    return link;
 }
-
+QMap<QString, QString> tcpIni(int port) {
+    return withLink(
+        {{"Comunicacion_1", "1"}, {"Host_1", "127.0.0.1"}, {"Port_1", QString::number(port)}});
+}
 QMap<QString, QString> serialIni(const QString& device, const QString& baud) {
-    return {{"Comunicacion_1", "0"},
-            {"Comm_1", device},
-            {"Baudios_1", baud},
-            {"ID_1", "1"},
-            {"Timer", "100"}};
+    return withLink({{"Comunicacion_1", "0"}, {"Comm_1", device}, {"Baudios_1", baud}});
 }
 
 int startPymodbus(QProcess& server, const QStringList& args) {
