@@ -41,7 +41,9 @@ void registerLinkWorkerTypes() {
 
 LinkWorker::LinkWorker(QObject* parent) : QObject(parent) {}
 
-LinkWorker::~LinkWorker() { closeLink(); }
+LinkWorker::~LinkWorker() {
+    closeLink();
+}
 
 QString LinkWorker::openLink(const StartupConfig& config) {
     if (config.TcpLink != 0) {
@@ -57,7 +59,9 @@ QString LinkWorker::openLink(const StartupConfig& config) {
     return {};
 }
 
-void LinkWorker::useLink(std::unique_ptr<Link> link) { link_ = std::move(link); }
+void LinkWorker::useLink(std::unique_ptr<Link> link) {
+    link_ = std::move(link);
+}
 
 void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
                            const QString& logPath) {

@@ -14,7 +14,9 @@ Station::Station(QObject* parent) : QObject(parent) {
     thread_.setObjectName(QStringLiteral("link"));
 }
 
-Station::~Station() { Form_Unload(); }
+Station::~Station() {
+    Form_Unload();
+}
 
 void Station::startWorker() {
     worker_ = new LinkWorker;

@@ -25,5 +25,7 @@ constexpr int kBat = 15;
 constexpr int kStack = 16;
 // First index of digit d, d = 0 for the rightmost .. 5 for the leftmost. Within a
 // digit: +0 point right of it, +1 c, +2 d, +3 e, +4 b, +5 a, +6 f, +7 g.
-constexpr int digitFirst(int d) { return 17 + 8 * d; }
+constexpr int digitFirst(int d) {
+    return 17 + 8 * d;
+}
 }  // namespace seg

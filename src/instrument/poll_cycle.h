@@ -24,7 +24,7 @@ struct PollContext {
     Instrument& instrument;
     WeightLog& log;
     PollSink& sink;
-    QLocale locale;                               // date, time and decimal separator
+    QLocale locale;  // date, time and decimal separator
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
 };
 

@@ -26,9 +26,9 @@ struct Setpoints {
 };
 
 struct CommandReadback {
-    int command = 0;   // low byte of register 7
-    int result = 0;    // high byte of register 7
-    quint32 data = 0;  // registers 8 (low word) and 9
+    int command = 0;                  // low byte of register 7
+    int result = 0;                   // high byte of register 7
+    quint32 data = 0;                 // registers 8 (low word) and 9
     int dataBytes[4] = {0, 0, 0, 0};  // data byte 0 (least significant) to 3
 };
 

@@ -11,7 +11,8 @@ constexpr std::array<quint16, 256> makeTable() {
     std::array<quint16, 256> table{};
     for (unsigned i = 0; i < 256; ++i) {
         unsigned value = i;
-        for (int bit = 0; bit < 8; ++bit) value = (value & 1u) ? (value >> 1) ^ 0xA001u : value >> 1;
+        for (int bit = 0; bit < 8; ++bit)
+            value = (value & 1u) ? (value >> 1) ^ 0xA001u : value >> 1;
         table[i] = static_cast<quint16>(value);
     }
     return table;

@@ -6,8 +6,12 @@ namespace modbus {
 
 namespace {
 
-bool isByte(int v) { return v >= 0 && v <= 0xFF; }
-bool isAddress(int v) { return v >= 0 && v <= 0xFFFF; }
+bool isByte(int v) {
+    return v >= 0 && v <= 0xFF;
+}
+bool isAddress(int v) {
+    return v >= 0 && v <= 0xFFFF;
+}
 
 QByteArray header(int slave, quint8 function, int address) {
     QByteArray body;
@@ -21,7 +25,9 @@ QByteArray header(int slave, quint8 function, int address) {
 
 }  // namespace
 
-QByteArray withCrc(const QByteArray& body) { return body + crc16(body); }
+QByteArray withCrc(const QByteArray& body) {
+    return body + crc16(body);
+}
 
 bool hasValidCrc(const QByteArray& frame) {
     if (frame.size() < 2) return false;

@@ -16,7 +16,9 @@ constexpr int kExceptionReplyLength = 5;
 constexpr int kWriteReplyLength = 8;
 
 // Length of a valid reply to a read of `count` registers.
-constexpr int readReplyLength(int count) { return 2 * count + 5; }
+constexpr int readReplyLength(int count) {
+    return 2 * count + 5;
+}
 
 // The 8-byte function-3 request with its CRC; empty when an argument cannot be
 // encoded (slave or count outside 0..255, address outside 0..65535).

@@ -1,5 +1,6 @@
-#include <QApplication>
 #include <gtest/gtest.h>
+
+#include <QApplication>
 
 // Test binaries run without a display: fall back to the offscreen platform so the
 // window tests work under plain `ctest` as well as under Xvfb.
