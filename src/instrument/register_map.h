@@ -31,8 +31,6 @@ constexpr Block kDisplayBlock{RegDisplay, 4};
 constexpr Block kSetpointBlock1{RegBCero, 6};
 constexpr Block kSetpointBlock2{RegTeor, 3};
 
-constexpr qint64 kNoReading = -999999;  // shown by nothing; kept for the log and tests
-
 // Decoding of a register string (low byte of each register first). `byte` counts
 // from 0 here.
 namespace regs {

@@ -24,6 +24,20 @@ void setHigh(quint32& v, quint16 word) {
     v = (v & 0x0000FFFFu) | (static_cast<quint32>(word) << 16);
 }
 
+// The four 32-bit setpoints, low word at the even address: 14, 16, 18 and 20. Null
+// for any other register.
+template <typename S>
+auto setpointPair(S& setpoints, int address) -> decltype(&setpoints.zeroBand) {
+    if (address < 14 || address > 21) return nullptr;
+    decltype(&setpoints.zeroBand) pairs[] = {&setpoints.zeroBand, &setpoints.coarse,
+                                             &setpoints.fine, &setpoints.theoretical};
+    return pairs[(address - 14) / 2];
+}
+
+bool isHighWord(int address) {
+    return address % 2 == 1;
+}
+
 }  // namespace
 
 ModuleModel::ModuleModel(int decimals, quint32 randomStart)
@@ -234,6 +248,8 @@ QByteArray ModuleModel::display() const {
 quint16 ModuleModel::readRegister(int address) const {
     const auto g = static_cast<quint32>(gross());
     const auto n = static_cast<quint32>(net());
+    if (const quint32* pair = setpointPair(setpoints_, address))
+        return isHighWord(address) ? highWord(*pair) : lowWord(*pair);
     switch (address) {
         case 0:
             return lowWord(g);
@@ -255,22 +271,6 @@ quint16 ModuleModel::readRegister(int address) const {
             return dataLow_;
         case 9:
             return dataHigh_;
-        case 14:
-            return lowWord(setpoints_.zeroBand);
-        case 15:
-            return highWord(setpoints_.zeroBand);
-        case 16:
-            return lowWord(setpoints_.coarse);
-        case 17:
-            return highWord(setpoints_.coarse);
-        case 18:
-            return lowWord(setpoints_.fine);
-        case 19:
-            return highWord(setpoints_.fine);
-        case 20:
-            return lowWord(setpoints_.theoretical);
-        case 21:
-            return highWord(setpoints_.theoretical);
         case 22:
             return setpoints_.percent;
         default:
@@ -286,13 +286,16 @@ quint16 ModuleModel::readRegister(int address) const {
 }
 
 quint8 ModuleModel::writeRegister(int address, quint16 value) {
+    if (quint32* pair = setpointPair(setpoints_, address)) {
+        isHighWord(address) ? setHigh(*pair, value) : setLow(*pair, value);
+        return 0;
+    }
     switch (address) {
         case 6:
             return (value >> 8) != 0 ? kIllegalValue : pressKey(value);
         case 7: {
             // The command code stays; the module answers in the high byte.
             const auto code = static_cast<quint8>(value & 0xFFu);
-            commandWord_ = code;
             commandWord_ = static_cast<quint16>(code | (runCommand(code) << 8));
             return 0;
         }
@@ -301,30 +304,6 @@ quint8 ModuleModel::writeRegister(int address, quint16 value) {
             return 0;
         case 9:
             dataHigh_ = value;
-            return 0;
-        case 14:
-            setLow(setpoints_.zeroBand, value);
-            return 0;
-        case 15:
-            setHigh(setpoints_.zeroBand, value);
-            return 0;
-        case 16:
-            setLow(setpoints_.coarse, value);
-            return 0;
-        case 17:
-            setHigh(setpoints_.coarse, value);
-            return 0;
-        case 18:
-            setLow(setpoints_.fine, value);
-            return 0;
-        case 19:
-            setHigh(setpoints_.fine, value);
-            return 0;
-        case 20:
-            setLow(setpoints_.theoretical, value);
-            return 0;
-        case 21:
-            setHigh(setpoints_.theoretical, value);
             return 0;
         case 22:
             setpoints_.percent = value;
