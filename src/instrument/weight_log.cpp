@@ -1,7 +1,7 @@
 #include "weight_log.h"
 
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <utility>
 

@@ -1,14 +1,14 @@
 // The weight log at the file system's real edges: a disk that fills in the middle of a
 // line, a file someone else left without a line end, a pending file that outlives the
 // station, and a move into the log that a kill cuts short.
+#include "weight_log.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-
-#include "weight_log.h"
 
 namespace {
 
@@ -48,8 +48,8 @@ protected:
         if (mounted) QProcess::execute("umount", {dir.path()});
     }
     bool resize(const char* size) {
-        return QProcess::execute("mount", {"-o", QStringLiteral("remount,size=") + size,
-                                           dir.path()}) == 0;
+        return QProcess::execute("mount",
+                                 {"-o", QStringLiteral("remount,size=") + size, dir.path()}) == 0;
     }
     // A file that is a mount point of its own cannot be removed (EBUSY), as a file held
     // open elsewhere on some systems cannot.
