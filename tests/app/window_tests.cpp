@@ -239,6 +239,39 @@ TEST_F(WindowTest, WriteFailureAfterAClosedBoxOpensANewOne) {
     EXPECT_TRUE(messageBoxes()[0]->isVisible());
 }
 
+// The box does not block the window (its close request must get through), so the
+// window itself keeps the operator's clicks and keys from the controls meanwhile.
+TEST_F(WindowTest, AnOpenBoxKeepsTheOperatorFromTheControls) {
+    form->txtComando->setText("1");
+    form->showWriteFailed();
+    QTest::mouseClick(form->cmdComando, Qt::LeftButton);
+    QTest::keyClick(form->txtComando, Qt::Key_Return);
+    QTest::mouseClick(form->Tecla[4], Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(spy->count(), 0);
+    messageBoxes()[0]->button(QMessageBox::Ok)->click();
+    QTest::mouseClick(form->cmdComando, Qt::LeftButton);
+    EXPECT_EQ(spy->count(), 1);
+}
+
+TEST_F(WindowTest, PendingLogNoticeShowsTheCountAndCoversNothing) {
+    QLabel* notice = form->lblPendientes;
+    form->showLogPending(35);
+    form->showCommunicationLost();
+    ASSERT_TRUE(notice->isVisible());
+    EXPECT_EQ(notice->text(), "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes)");
+    EXPECT_LE(notice->heightForWidth(notice->width()), notice->height());
+    const QRect area = notice->geometry();
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+        if (w == notice || !w->isVisible()) continue;
+        const QRect other(w->mapTo(form.get(), QPoint(0, 0)), w->size());
+        EXPECT_FALSE(area.intersects(other)) << w->metaObject()->className();
+    }
+    form->showLogPending(1);
+    EXPECT_TRUE(notice->text().endsWith("(1 lectura pendiente)"));
+    form->showLogPending(0);
+    EXPECT_FALSE(notice->isVisible());
+}
+
 TEST_F(WindowTest, ClicksOnThePanelOutsideTheKeysDoNothing) {
     QWidget* pic = form->PicDisplay;
     // The display window (covered by the element overlays), a corner, between two keys
