@@ -80,6 +80,7 @@ void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
 void LinkWorker::poll() {
     const QScopedValueRollback busy(inJob_, true);
     if (instrument_ && log_) {
+        reportLog();
         SignalSink sink(*this);
         PollContext context{*instrument_, *log_, sink, locale_};
         pollCycle(context);
