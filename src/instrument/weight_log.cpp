@@ -151,12 +151,11 @@ bool WeightLog::flushPending() {
     QFile log(path_);
     if (!openForAppend(log)) return false;
 
-    const QByteArray lines = movingLines();
     QFile move(movePath_);
     const bool started = move.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
                          move.write(QByteArray::number(log.size())) > 0 && syncToDisk(move);
     move.close();
-    if (!started || !appendWhole(log, lines, true)) {
+    if (!started || !appendWhole(log, movingLines(), true)) {
         QFile::remove(movePath_);
         return false;
     }
