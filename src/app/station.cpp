@@ -108,10 +108,13 @@ int runStation(QApplication& app) {
     QApplication::setApplicationName(title);
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
 
-    // The system's stop signals close the window like its close box, from the start.
+    // The system's stop signals close the window like its close box, and end a
+    // start-up error's box as well.
     StopSignals stopSignals;
     Station station;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &station.form(), &QWidget::close);
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &app,
+                     [] { QCoreApplication::exit(0); });
     const QString error = station.Form_Load();
     if (!error.isEmpty()) {
         // Also on stderr, for whoever started the station from a script.
