@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "box_guard.h"
 #include "display_map.h"
 #include "entry.h"
 #include "panel_art.h"
@@ -106,6 +107,15 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     errorPalette.setColor(QPalette::WindowText, QColor(255, 0, 0));
     lblError->setPalette(errorPalette);
     lblError->hide();
+
+    // Below the weights, where it covers no control and lblError never lies.
+    lblPendientes = new QLabel(this);
+    lblPendientes->setFont(sansFont(8.25, true));
+    lblPendientes->setGeometry(twips(120, 9120, 3000, 900));
+    lblPendientes->setWordWrap(true);
+    lblPendientes->setPalette(errorPalette);
+    lblPendientes->hide();
+    new BoxGuard(this);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(500);
@@ -276,6 +286,14 @@ void frmPeso::showCommunicationLost() {
     lblError->show();
 }
 
+void frmPeso::showLogPending(int count) {
+    lblPendientes->setText(QStringLiteral("ERROR: No se puede escribir Peso.csv (%1 %2)")
+                               .arg(count)
+                               .arg(count == 1 ? QStringLiteral("lectura pendiente")
+                                               : QStringLiteral("lecturas pendientes")));
+    lblPendientes->setVisible(count > 0);
+}
+
 void frmPeso::showWriteFailed() {
     if (errorBox_) {
         ++queuedWriteErrors_;
@@ -300,13 +318,13 @@ void frmPeso::openNextWriteError() {
         }
     });
     errorBox_ = box;
-    box->open();
+    BoxGuard::open(box);
 }
 
 void frmPeso::openMessage(const QString& text) {
     auto* box = new QMessageBox(QMessageBox::NoIcon, kTitle, text, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    BoxGuard::open(box);
 }
 
 double frmPeso::takeEntry(QLineEdit* box) {

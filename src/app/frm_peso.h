@@ -61,6 +61,8 @@ public:
     QLabel *lblDato0, *lblDato1, *lblDato2, *lblDato3;
 
     QLabel* lblError;
+    // Log lines that could not be written yet, in red with their count.
+    QLabel* lblPendientes;
 
     // Front panel: the drawing, the 64 display elements (index 0 unused) and the five
     // key areas.
@@ -77,6 +79,7 @@ public slots:
     void showSetpoints(const Setpoints& s);
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
+    void showLogPending(int count);
     // One modal "Error" box per failed write; while one is open, further failures queue
     // up and their boxes follow one after another.
     void showWriteFailed();

@@ -80,11 +80,22 @@ void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
 void LinkWorker::poll() {
     const QScopedValueRollback busy(inJob_, true);
     if (instrument_ && log_) {
+        reportLog();
         SignalSink sink(*this);
         PollContext context{*instrument_, *log_, sink, locale_};
         pollCycle(context);
+        reportLog();
     }
     emit pollFinished();
+}
+
+void LinkWorker::reportLog() {
+    // Lines kept while the log could not be written go in as soon as it can again,
+    // also while the module is silent and brings no new line.
+    log_->flushPending();
+    if (log_->pending() == reportedPending_) return;
+    reportedPending_ = log_->pending();
+    emit logPending(reportedPending_);
 }
 
 void LinkWorker::enqueueWrite(const WriteRequest& request) {

@@ -46,12 +46,15 @@ signals:
     void readbackRead(const CommandReadback& readback);
     void communicationLost();
     void writeFailed();
+    // The log lines not yet in the log file, whenever their count changes.
+    void logPending(int count);
     void pollFinished();
 
 private:
     bool takeWrite(WriteRequest* request);
     void sendQueuedWrites();
     void send(const WriteRequest& request);
+    void reportLog();
 
     std::unique_ptr<Link> link_;
     std::unique_ptr<Instrument> instrument_;
@@ -61,6 +64,7 @@ private:
     int decimals_ = 0;
     QMutex queueMutex_;
     QQueue<WriteRequest> writes_;
+    int reportedPending_ = 0;
     bool inJob_ = false;  // a poll or a run of writes is under way on the worker thread
 };
 

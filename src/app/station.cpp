@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "link_worker.h"
+#include "stop_signals.h"
 
 Station::Station(QObject* parent) : QObject(parent) {
     registerLinkWorkerTypes();
@@ -74,6 +75,7 @@ void Station::connectWindow() {
     connect(worker_, &LinkWorker::readbackRead, &form_, &frmPeso::showReadback);
     connect(worker_, &LinkWorker::communicationLost, &form_, &frmPeso::showCommunicationLost);
     connect(worker_, &LinkWorker::writeFailed, &form_, &frmPeso::showWriteFailed);
+    connect(worker_, &LinkWorker::logPending, &form_, &frmPeso::showLogPending);
     connect(worker_, &LinkWorker::pollFinished, this, [this] { pollPending_ = false; });
     connect(form_.Timer1, &QTimer::timeout, this, &Station::Timer1_Timer);
     connect(&form_, &frmPeso::writeRequested, this, &Station::queueWrite);
@@ -106,7 +108,13 @@ int runStation(QApplication& app) {
     QApplication::setApplicationName(title);
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
 
+    // The system's stop signals close the window like its close box, and end a
+    // start-up error's box as well.
+    StopSignals stopSignals;
     Station station;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &station.form(), &QWidget::close);
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &app,
+                     [] { QCoreApplication::exit(0); });
     const QString error = station.Form_Load();
     if (!error.isEmpty()) {
         // Also on stderr, for whoever started the station from a script.

@@ -41,13 +41,15 @@ QList<QLabel*> valueLabels(const frmPeso& f) {
             f.lblDato,   f.lblDato0, f.lblDato1, f.lblDato2,  f.lblDato3};
 }
 
-// The operator's message boxes: plain, modal, titled with the program's name.
+// The operator's message boxes: plain, titled with the program's name, and shown
+// without blocking the window (which would swallow the system's close request).
 void expectPlainBox(QMessageBox* box, const char* text) {
     EXPECT_EQ(box->text(), text);
     EXPECT_EQ(box->windowTitle(), "Vormel-Q");
     EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
     EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
-    EXPECT_TRUE(box->isModal());
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_FALSE(box->isModal());
 }
 
 int visibleSegments(const frmPeso& f) {
@@ -235,6 +237,35 @@ TEST_F(WindowTest, WriteFailureAfterAClosedBoxOpensANewOne) {
     QTRY_COMPARE(messageBoxes().size(), 1);
     EXPECT_NE(messageBoxes()[0], first);
     EXPECT_TRUE(messageBoxes()[0]->isVisible());
+}
+
+// The box does not block the window (its close request must get through), so the
+// window itself keeps the operator's clicks and keys from the controls meanwhile.
+TEST_F(WindowTest, AnOpenBoxKeepsTheOperatorFromTheControls) {
+    form->txtComando->setText("1");
+    form->showWriteFailed();
+    QTest::mouseClick(form->cmdComando, Qt::LeftButton);
+    QTest::keyClick(form->txtComando, Qt::Key_Return);
+    QTest::mouseClick(form->Tecla[4], Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(spy->count(), 0);
+    messageBoxes()[0]->button(QMessageBox::Ok)->click();
+    QTest::mouseClick(form->cmdComando, Qt::LeftButton);
+    EXPECT_EQ(spy->count(), 1);
+}
+
+// Below the weights: it covers no control, and lblError does not cover it.
+TEST_F(WindowTest, PendingLogNoticeShowsTheCountAndCoversNothing) {
+    form->showLogPending(35);
+    form->showCommunicationLost();
+    EXPECT_EQ(form->lblPendientes->text(),
+              "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes)");
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+        if (w == form->lblPendientes || w->isHidden()) continue;
+        EXPECT_FALSE(form->lblPendientes->geometry().intersects(
+            QRect(w->mapTo(form.get(), QPoint(0, 0)), w->size())));
+    }
+    form->showLogPending(0);
+    EXPECT_TRUE(form->lblPendientes->isHidden());
 }
 
 TEST_F(WindowTest, ClicksOnThePanelOutsideTheKeysDoNothing) {
