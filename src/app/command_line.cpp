@@ -37,8 +37,7 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& workin
     if (args.size() == 1 && (first == u"--help" || first == u"-h"))
         return {CommandLine::Action::Print, helpText(workingDir), 0};
     if (args.size() == 1 && (first == u"--version" || first == u"-v"))
-        return {CommandLine::Action::Print,
-                QStringLiteral("vormelq " VORMELQ_VERSION "\n"), 0};
+        return {CommandLine::Action::Print, QStringLiteral("vormelq " VORMELQ_VERSION "\n"), 0};
     return {CommandLine::Action::Refuse,
             QStringLiteral("vormelq: argumentos no admitidos: %1\n"
                            "Uso: vormelq [--help | --version]\n")

@@ -144,8 +144,9 @@ QString iniFileProblem(const QDir& dir) {
                            ? QStringLiteral("no hay permiso de lectura")
                            : QStringLiteral("error de lectura del fichero"));
     if (!decodeIniText(file.readAll()))
-        return QStringLiteral("%1 no es un fichero de texto: guárdelo como texto (ANSI, UTF-8 o "
-                              "Unicode) y vuelva a arrancar")
+        return QStringLiteral(
+                   "%1 no es un fichero de texto: guárdelo como texto (ANSI, UTF-8 o "
+                   "Unicode) y vuelva a arrancar")
             .arg(name);
     return {};
 }

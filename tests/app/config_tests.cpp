@@ -213,9 +213,9 @@ TEST(LeeIni, SurvivesRandomAndMutatedText) {
 // Notepad's "Unicode" is UTF-16 with a byte-order mark; both byte orders read like any
 // other file. Bytes that are no text stop start-up instead of passing for "no file".
 TEST(StartupConfig, ReadsUtf16FilesAndRefusesWhatIsNoText) {
-    const QString text =
-        QStringLiteral("[Global]\r\nComunicacion_1=1;\r\nHost_1=báscula-2;\r\nPort_1=502;\r\n"
-                       "Timer=250;\r\n");
+    const QString text = QStringLiteral(
+        "[Global]\r\nComunicacion_1=1;\r\nHost_1=báscula-2;\r\nPort_1=502;\r\n"
+        "Timer=250;\r\n");
     auto utf16 = [&](QStringConverter::Encoding e) {
         return QByteArray(QStringEncoder(e, QStringConverter::Flag::WriteBom).encode(text));
     };
@@ -229,9 +229,11 @@ TEST(StartupConfig, ReadsUtf16FilesAndRefusesWhatIsNoText) {
         EXPECT_EQ(config.timerInterval, 250);
     }
     const QByteArray noText[] = {
-        utf16(QStringConverter::Utf16LE).sliced(2),  // UTF-16 without its mark
+        utf16(QStringConverter::Utf16LE).sliced(2),   // UTF-16 without its mark
         utf16(QStringConverter::Utf16LE).chopped(1),  // half a character at the end
-        QByteArray("\x7F" "ELF\x02\x01\x01\x00\x00\x00", 10),
+        QByteArray("\x7F"
+                   "ELF\x02\x01\x01\x00\x00\x00",
+                   10),
     };
     for (const QByteArray& content : noText) {
         IniDir ini;
