@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "link_worker.h"
+#include "qt_spanish.h"
 
 Station::Station(QObject* parent) : QObject(parent) {
     registerLinkWorkerTypes();
@@ -105,6 +106,7 @@ int runStation(QApplication& app) {
     const QString title = QStringLiteral("Vormel-Q");
     QApplication::setApplicationName(title);
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+    loadQtSpanish(app);
 
     Station station;
     const QString error = station.Form_Load();
