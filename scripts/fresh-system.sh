@@ -3,13 +3,16 @@
 # chroot (mmdebstrap, variant apt, plus git and make): nothing installed on this machine
 # carries over, so a package the README's commands need but install-deps.sh forgets
 # fails here. CI runs it on every submission.
-#   scripts/fresh-system.sh [COMMAND]       default: make test
+#   scripts/fresh-system.sh [--with FILE]... [COMMAND]     default COMMAND: make test
+# --with copies a file (a package built here) into the clone.
 # Needs root and mmdebstrap. The base system is built once into $VORMELQ_FRESH_BASE
 # (default /var/cache/vormelq-fresh/bookworm.tar; a directory holding an unpacked base
 # works too) and unpacked anew for every run. Downloaded .debs are kept in
 # /var/cache/vormelq-fresh/archives between runs: only the download is cached, never
 # an installed package. Exit status: the command's.
 set -euo pipefail
+with=()
+while [ "${1:-}" = --with ]; do with+=("$(realpath "$2")"); shift 2; done
 cmd="${*:-make test}"
 src="$(cd "$(dirname "$0")/.." && pwd -P)"
 cache=/var/cache/vormelq-fresh
@@ -39,6 +42,7 @@ mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev"
 mount --bind "$cache/archives" "$root/var/cache/apt/archives"
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
 git clone -q "$src" "$root/srv/vormelq"
+[ ${#with[@]} -eq 0 ] || cp "${with[@]}" "$root/srv/vormelq/"
 echo "fresh-system.sh: '$cmd' on $(git -C "$src" rev-parse --short HEAD) in a fresh Debian 12" >&2
 set +e
 chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
