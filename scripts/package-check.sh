@@ -27,8 +27,9 @@ printf '[Global]\r\nComunicacion_1=1;\r\nHost_1=%s;\r\nPort_1=%s;\r\nDecimales_1
 # No display here: Qt's offscreen platform, which the package's plugins include.
 QT_QPA_PLATFORM=offscreen vormelq 2>station.err &
 station=$!
-for _ in $(seq 300); do [ "$(wc -l <Peso.csv 2>/dev/null || echo 0)" -ge 5 ] && break; sleep 0.1; done
-lines="$(wc -l <Peso.csv 2>/dev/null || echo 0)"
+logged() { if [ -f Peso.csv ]; then wc -l <Peso.csv; else echo 0; fi; }
+for _ in $(seq 300); do [ "$(logged)" -ge 5 ] && break; sleep 0.1; done
+lines="$(logged)"
 kill "$station" "$sim" 2>/dev/null || true
 wait "$station" "$sim" 2>/dev/null || true
 [ "$lines" -ge 5 ] || fail "the installed station logged $lines lines: $(cat station.err)"
