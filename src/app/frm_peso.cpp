@@ -15,6 +15,7 @@
 #include "display_map.h"
 #include "entry.h"
 #include "panel_art.h"
+#include "value_label.h"
 #include "weight_format.h"
 
 namespace {
@@ -49,7 +50,7 @@ QLabel* caption(QWidget* parent, const QString& text, QRect geometry) {
 // Read-outs: bold blue on the highlighted-text background, so they stand out from the
 // captions like boxes of their own.
 QLabel* valueLabel(QWidget* parent, QRect geometry) {
-    auto* label = new QLabel(parent);
+    auto* label = new ValueLabel(parent);
     label->setFont(sansFont(9.75, true));
     label->setGeometry(geometry);
     QPalette pal = label->palette();

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "link_worker.h"
+#include "qt_spanish.h"
 #include "stop_signals.h"
 
 Station::Station(QObject* parent) : QObject(parent) {
@@ -107,6 +108,7 @@ int runStation(QApplication& app) {
     const QString title = QStringLiteral("Vormel-Q");
     QApplication::setApplicationName(title);
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+    loadQtSpanish(app);
 
     // The system's stop signals close the window like its close box, and end a
     // start-up error's box as well.

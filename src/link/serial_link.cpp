@@ -2,7 +2,10 @@
 
 #include <QThread>
 #include <algorithm>
+#include <cstdio>
 #include <utility>
+
+#include "port_errors.h"
 
 std::optional<qint32> parseBaudText(const QString& text) {
     bool ok = false;
@@ -58,8 +61,12 @@ QString SerialLink::openPort() {
     if (Comm1->isOpen()) Comm1->close();
     Comm1->clearError();
     if (!Comm1->open(QIODevice::ReadWrite)) {
-        return QStringLiteral("No se puede abrir el puerto serie %1: %2")
-            .arg(portName_, Comm1->errorString());
+        // The operator reads the Spanish cause; the system's own words go to stderr, once,
+        // at start-up (a reopen every half second would flood it).
+        if (!everOpened_)
+            std::fprintf(stderr, "puerto serie %s: %s\n", qUtf8Printable(portName_),
+                         qUtf8Printable(Comm1->errorString()));
+        return serialOpenFailure(portName_, Comm1->error());
     }
     if (!Comm1->setBaudRate(*baud)) {
         Comm1->close();

@@ -196,6 +196,46 @@ TEST_F(WindowTest, ReadingsUseDecimalsAndTheLocalesSeparator) {
     EXPECT_EQ(shown.join(' '), "18 3 4294967295 120 86 52 18");
 }
 
+// The first and last pixel columns of `label` painted in its text colour; -1 when none.
+std::pair<int, int> inkColumns(QLabel* label) {
+    const QImage image = label->grab().toImage();
+    int first = -1, last = -1;
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.blue() < 160 || c.red() > 160) continue;
+            if (first < 0) first = x;
+            last = x;
+            break;
+        }
+    return {first, last};
+}
+
+// A value wider than its label is shown whole in a smaller font, never cut into another
+// number; a value that fits looks exactly as in a plain label.
+TEST_F(WindowTest, WideValuesShrinkToFitInsteadOfBeingCut) {
+    const QLocale spanish(QLocale::Spanish, QLocale::Spain);
+    const QRect geometry = form->lblBruto->geometry();
+    form->showWeights({-2147483648.0, 0, 0, 0, 0});
+    form->setNumberFormat(1, spanish);
+    form->showSetpoints({0, 0, 429496729.5, 0, 0});
+    for (QLabel* label : {form->lblBruto, form->lblFino}) {
+        const auto [first, last] = inkColumns(label);
+        EXPECT_GE(first, 0) << label->text().toStdString();
+        EXPECT_LT(last, label->width() - 1) << label->text().toStdString() << " runs off the edge";
+    }
+    EXPECT_EQ(form->lblBruto->text(), "-2147483648");
+    EXPECT_EQ(form->lblBruto->geometry(), geometry);
+
+    form->showSetpoints({12.5, 0, 0, 0, 0});
+    QLabel plain(form->lblBCero->text());
+    plain.setFont(form->lblBCero->font());
+    plain.setPalette(form->lblBCero->palette());
+    plain.setAutoFillBackground(true);
+    plain.resize(form->lblBCero->size());
+    EXPECT_EQ(plain.grab().toImage(), form->lblBCero->grab().toImage());
+}
+
 // ---- Operator handlers -----------------------------------------------------------------------
 
 // The operator's entries and the writes they make are checked through the worker with
