@@ -52,7 +52,7 @@ public:
         {
             std::lock_guard lock(mutex);
             FakeModule::send(frame);
-            if (silent) discardInput();
+            if (silent) drainInput();
             const int value = (static_cast<quint8>(frame[4]) << 8) | static_cast<quint8>(frame[5]);
             const bool write = frame[1] == modbus::kWriteSingleRegister;
             events << (write ? QStringLiteral("W%1=%2").arg(addresses.last()).arg(value)
