@@ -146,8 +146,11 @@ bool LinkWorker::sendQueuedWrites() {
         if (stopRequested()) return false;
         // Whatever the operator asked for before this failure would reach the module
         // seconds late, when it may no longer be wanted (a key toggles the dosing
-        // cycle): it is given up with this one, and the operator told once.
+        // cycle): it is given up with this one, and the operator told once. Three
+        // unanswered attempts also mean no communication: the red label shows now,
+        // not after a poll's three attempts more.
         dropQueuedWrites();
+        emit communicationLost();
         emit writeFailed();
         return false;
     }

@@ -40,6 +40,7 @@ inline const char* disagreement(const QByteArray& bytes, int count) {
     const bool sized = bytes.size() == modbus::kWriteReplyLength;
     QByteArray asked = sized ? bytes.left(6) : QByteArray("\x01\x06\x00\x10\x00\x64", 6);
     asked[0] = static_cast<char>(asked[0] ^ 0x5A);
+    asked[1] = 6;
     const QByteArray request = modbus::withCrc(asked);
     QByteArray other = asked;
     other[3] = static_cast<char>(other[3] + 1);
