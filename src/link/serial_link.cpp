@@ -132,8 +132,10 @@ QByteArray SerialLink::keepInterFrameSilence() {
     // no reply to anything we are about to send: they go, and the silence starts anew.
     QByteArray broke;
     while (Comm1->isOpen() && !lineFreeAt_.hasExpired() && !stopRequested()) {
+        // Waits take whole milliseconds: sleep the fraction, then look without waiting.
         const qint64 leftNs = lineFreeAt_.remainingTimeNSecs();
-        const auto ms = static_cast<int>((leftNs + 999999) / 1000000);
+        const auto ms = static_cast<int>(leftNs / 1000000);
+        if (ms == 0) QThread::usleep(static_cast<unsigned long>((leftNs + 999) / 1000));
         if (Comm1->waitForReadyRead(ms)) {
             broke += Comm1->readAll();
             lineBusy(0);
