@@ -75,9 +75,8 @@ void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
         // Operator writes go out between the poll's blocks, so a write does not wait
         // behind a whole cycle; but only while the module answers: against a silent one
         // they wait for the end of the poll, and never put off the red label.
-        instrument_->setBetweenTransactions([this] {
-            return !instrument_->lastBlockAnswered() || sendQueuedWrites();
-        });
+        instrument_->setBetweenTransactions(
+            [this] { return !instrument_->lastBlockAnswered() || sendQueuedWrites(); });
     }
 }
 

@@ -66,7 +66,7 @@ private:
     int decimals_ = 0;
     QMutex queueMutex_;
     QQueue<WriteRequest> writes_;
-    bool inJob_ = false;  // a poll or a run of writes is under way on the worker thread
+    bool inJob_ = false;         // a poll or a run of writes is under way on the worker thread
     bool pollDeferred_ = false;  // a poll delivered inside a job, run once it ends
 };
 

@@ -47,8 +47,8 @@ void Link::settleUnanswered() {
     quiet.start();
     while (!stopRequested() && isConnected() && unanswered_.lastSent.elapsed() < giveUp) {
         const qint64 sinceSent = unanswered_.lastSent.elapsed();
-        const bool owed = repliesIn(late, unanswered_.replyLength) < unanswered_.count &&
-                          sinceSent < graceEnd;
+        const bool owed =
+            repliesIn(late, unanswered_.replyLength) < unanswered_.count && sinceSent < graceEnd;
         const qint64 wait = owed ? graceEnd - sinceSent : quietMs - quiet.elapsed();
         if (wait <= 0) break;
         waitForData(static_cast<int>(std::clamp<qint64>(wait, 1, kWaitSliceMs)));

@@ -29,7 +29,8 @@ inline bool crcMatches(const QByteArray& frame) {
 inline const char* disagreement(const QByteArray& bytes, int count) {
     const QByteArray registers = modbus::checkReadReply(bytes, count);
     const bool readOk = count > 0 && bytes.size() == modbus::readReplyLength(count) &&
-                        crcMatches(bytes) && bytes[1] == 3 && static_cast<quint8>(bytes[2]) == 2 * count;
+                        crcMatches(bytes) && bytes[1] == 3 &&
+                        static_cast<quint8>(bytes[2]) == 2 * count;
     if (registers.isEmpty() == readOk) return "read reply accepted or refused wrongly";
     for (int k = 0; readOk && k < count; ++k)
         if (registers[2 * k] != bytes[4 + 2 * k] || registers[2 * k + 1] != bytes[3 + 2 * k])

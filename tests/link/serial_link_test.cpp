@@ -1,13 +1,13 @@
 #include "serial_link.h"
 
+#include <gtest/gtest.h>
+
 #include <QElapsedTimer>
 #include <QSerialPort>
 #include <QThread>
 #include <atomic>
 #include <memory>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "harness.h"
 #include "peers.h"
@@ -123,7 +123,8 @@ TEST_F(SerialLinkTest, LineStaysSilentFor3Point5CharactersBeforeEachRequest) {
     module->start();
     ASSERT_TRUE(waitUntil([&] { return opened.load() || module->isFinished(); }));
     ASSERT_TRUE(opened);
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(RxD(link, 1, i, 1), registerString({quint16(0x1000 + i)}));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(RxD(link, 1, i, 1), registerString({quint16(0x1000 + i)}));
     stop = true;
     module->wait();
     // 3.5 characters of 10 bits at 9600 baud.

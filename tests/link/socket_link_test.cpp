@@ -89,8 +89,7 @@ TEST(SocketLink, ReplyToATimedOutAttemptIsNeverTakenForAnotherRequest) {
         RegisterBank bank;
         std::atomic<int> requests{0};
         Connected c([&](const QByteArray& request) {
-            if (late.contains(++requests))
-                QThread::msleep(linkexchange::kReplyTimeoutMs + 100);
+            if (late.contains(++requests)) QThread::msleep(linkexchange::kReplyTimeoutMs + 100);
             return bank.answer(request);
         });
         EXPECT_EQ(blockRead(c.link, 20, 3), registerString(setpoints));
