@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QSet>
 #include <QTcpServer>
-#include <QThread>
 
 #include "frames.h"
 #include "peers.h"
@@ -76,27 +74,6 @@ QByteArray blockRead(Link& link, int address, int count) {
     for (int attempt = 0; attempt < 3 && registers.isEmpty(); ++attempt)
         registers = RxD(link, 1, address, count);
     return registers;
-}
-
-TEST(SocketLink, ReplyToATimedOutAttemptIsNeverTakenForAnotherRequest) {
-    // The module answers late past the deadline, then answers the retry as well. The
-    // setpoint block at 20 and the readback at 7 have replies of the same length, function
-    // and byte count: only the order of the replies tells them apart.
-    const QList<quint16> setpoints = {0x1014, 0x1015, 0x1016};
-    const QList<quint16> readback = {0x1007, 0x1008, 0x1009};
-    for (const QSet<int>& late : {QSet<int>{1}, QSet<int>{1, 2}}) {
-        SCOPED_TRACE(late.size());
-        RegisterBank bank;
-        std::atomic<int> requests{0};
-        Connected c([&](const QByteArray& request) {
-            if (late.contains(++requests)) QThread::msleep(linkexchange::kReplyTimeoutMs + 100);
-            return bank.answer(request);
-        });
-        EXPECT_EQ(blockRead(c.link, 20, 3), registerString(setpoints));
-        EXPECT_EQ(blockRead(c.link, 7, 3), registerString(readback));
-        EXPECT_EQ(blockRead(c.link, 20, 3), registerString(setpoints));
-        EXPECT_EQ(blockRead(c.link, 7, 3), registerString(readback));
-    }
 }
 
 TEST(SocketLink, HangUpsEndTheAttemptAndTheNextReconnects) {
