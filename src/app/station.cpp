@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QLocale>
 #include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
 
 #include "link_worker.h"
@@ -65,7 +66,12 @@ QString Station::Form_Load() {
 
     // The timer comes last: no tick before the link and the window are ready.
     form_.Timer1->setInterval(config_.timerInterval);
-    if (config_.timerInterval > 0) form_.Timer1->start();
+    if (config_.timerInterval > 0) {
+        form_.Timer1->start();
+        // The first cycle runs as soon as the event loop does, with the window up,
+        // instead of one interval later.
+        QTimer::singleShot(0, this, &Station::Timer1_Timer);
+    }
     return {};
 }
 
