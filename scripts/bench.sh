@@ -57,7 +57,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts a simulator with the given arguments and prints the line where it serves.
+# Starts a simulator with the given arguments and sets `served` to the line where it
+# serves. Not called in a command substitution: the subshell would keep the pid, and the
+# simulator would outlive the script.
 start_sim() {
     local log="$1"
     shift
@@ -65,7 +67,7 @@ start_sim() {
     pids+=($!)
     for _ in $(seq 200); do
         if [ -s "$log" ]; then
-            head -n1 "$log"
+            served="$(head -n1 "$log")"
             return
         fi
         sleep 0.05
@@ -76,10 +78,10 @@ start_sim() {
 
 for baud in 0 9600 115200; do
     echo "== poll cycle, wire emulation at baud $baud" >&2
-    tcp_line="$(start_sim "$out/sim_tcp_$baud.log" --listen 127.0.0.1:0 --baud "$baud")"
-    pty_line="$(start_sim "$out/sim_pty_$baud.log" --pty "$out/pty_$baud" --baud "$baud")"
-    tcp="${tcp_line#listening on }"
-    pty="${pty_line#serving on }"
+    start_sim "$out/sim_tcp_$baud.log" --listen 127.0.0.1:0 --baud "$baud"
+    tcp="${served#listening on }"
+    start_sim "$out/sim_pty_$baud.log" --pty "$out/pty_$baud" --baud "$baud"
+    pty="${served#serving on }"
     VORMELQ_SIM_TCP="$tcp" VORMELQ_SIM_PTY="$pty" VORMELQ_BENCH_BAUD="$baud" \
         VORMELQ_BENCH_MIN_MS="$cycle_ms" "$build/bench/bench_cycle" \
         --benchmark_out="$out/cycle_$baud.json" --benchmark_out_format=json >/dev/null
