@@ -38,7 +38,7 @@ if [ ${#missing[@]} -gt 0 ] && [ "$install" = 1 ]; then
     missing=()
 fi
 if [ ${#missing[@]} -gt 0 ]; then
-    echo "install-deps.sh: missing Debian package(s): ${missing[*]} (apt-get install ${missing[*]})" >&2
+    echo "install-deps.sh: missing Debian package(s), run scripts/install-deps.sh to install: ${missing[*]}" >&2
     exit 1
 fi
 

@@ -149,6 +149,11 @@ echo "ok: command shown in the readback"
 writes="$(grep -c 'rx \[01 06' "$work/sim.err" || true)"
 [ "$writes" -eq 4 ] || fail "expected 4 writes, the module got $writes"
 
+# The last screenshot is for people, not a check: an X server too busy to hand over the
+# window (seen under heavy load) must not fail a run whose checks all passed.
 mkdir -p "$outdir"
-import -window "$wid" "$outdir/operator_xvfb.png"
-echo "screenshot: $outdir/operator_xvfb.png"
+if import -window "$wid" "$outdir/operator_xvfb.png"; then
+    echo "screenshot: $outdir/operator_xvfb.png"
+else
+    echo "screenshot not taken"
+fi
