@@ -12,22 +12,20 @@ namespace {
 const QString kLinkSection = QStringLiteral("Global");
 const QString kSection = QStringLiteral("global");
 
-constexpr qint64 kInt16Min = -32768;
-constexpr qint64 kInt16Max = 32767;
-// A port number beyond 65535 cannot go into a socket address, and port 0 would let
-// the system pick one: neither reaches the module.
-constexpr qint64 kPortMin = 1;
-constexpr qint64 kPortMax = 65535;
-// The poll timer's interval range; 0 is valid and means the timer never fires.
-constexpr qint64 kTimerMax = 65535;
-// Weights are divided by 10 to the power of the decimals; the module's 32-bit readings
-// have at most 10 digits, so more than 9 places is a typing slip, not a scale.
-constexpr qint64 kDecimalsMax = 9;
-
 struct IntRange {
     qint64 min;
     qint64 max;
 };
+
+constexpr IntRange kInt16{-32768, 32767};
+// A port number beyond 65535 cannot go into a socket address, and port 0 would let
+// the system pick one: neither reaches the module.
+constexpr IntRange kPort{1, 65535};
+// The poll timer's interval; 0 is valid and means the timer never fires.
+constexpr IntRange kTimer{0, 65535};
+// Weights are divided by 10 to the power of the decimals; the module's 32-bit readings
+// have at most 10 digits, so more than 9 places is a typing slip, not a scale.
+constexpr IntRange kDecimals{0, 9};
 
 ConfigError invalidValue(const QString& key, const QString& value, const QString& reason) {
     return {QStringLiteral("Valor no válido en modbus.ini: clave \"%1\" = \"%2\" (%3)")
@@ -73,7 +71,7 @@ std::variant<QString, ConfigError> toCommPort(const QString& value) {
         return invalidValue(key, value,
                             QStringLiteral("debe ser un número de puerto o la ruta de un "
                                            "dispositivo serie"));
-    auto number = toInteger(key, value, {1, kInt16Max});
+    auto number = toInteger(key, value, {1, kInt16.max});
     if (auto* failure = std::get_if<ConfigError>(&number)) return *failure;
     return QString::number(std::get<int>(number));
 }
@@ -104,7 +102,7 @@ std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir) {
         return ConfigError{problem};
     StartupConfig config;
     const auto link = readInteger(kLinkSection, QStringLiteral("Comunicacion_1"),
-                                  QStringLiteral("0"), {kInt16Min, kInt16Max}, dir);
+                                  QStringLiteral("0"), kInt16, dir);
     if (auto* failure = std::get_if<ConfigError>(&link)) return *failure;
     config.TcpLink = std::get<int>(link);
 
@@ -113,8 +111,8 @@ std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir) {
     if (config.TcpLink != 0) {
         config.host =
             LeeIni(kLinkSection, QStringLiteral("Host_1"), QString::fromLatin1(kDefaultHost), dir);
-        const auto port = readInteger(kLinkSection, QStringLiteral("Port_1"),
-                                      QStringLiteral("3000"), {kPortMin, kPortMax}, dir);
+        const auto port =
+            readInteger(kLinkSection, QStringLiteral("Port_1"), QStringLiteral("3000"), kPort, dir);
         if (auto* failure = std::get_if<ConfigError>(&port)) return *failure;
         config.port = std::get<int>(port);
         return config;
@@ -130,21 +128,21 @@ std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir) {
 
 std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig config,
                                                              const QDir& dir) {
-    const auto decimals = readInteger(kSection, QStringLiteral("Decimales_1"), QStringLiteral("0"),
-                                      {0, kDecimalsMax}, dir);
+    const auto decimals =
+        readInteger(kSection, QStringLiteral("Decimales_1"), QStringLiteral("0"), kDecimals, dir);
     if (auto* failure = std::get_if<ConfigError>(&decimals)) return *failure;
     config.Decimals = std::get<int>(decimals);
 
     // Any 16-bit slave address is kept: one that does not fit the address byte makes
     // every transaction fail without sending anything, so the station starts and shows
     // its no-communication label rather than refusing to start.
-    const auto slave = readInteger(kSection, QStringLiteral("ID_1"), QStringLiteral("0"),
-                                   {kInt16Min, kInt16Max}, dir);
+    const auto slave =
+        readInteger(kSection, QStringLiteral("ID_1"), QStringLiteral("0"), kInt16, dir);
     if (auto* failure = std::get_if<ConfigError>(&slave)) return *failure;
     config.SlaveId = std::get<int>(slave);
 
     const auto timer =
-        readInteger(kSection, QStringLiteral("Timer"), QStringLiteral("500"), {0, kTimerMax}, dir);
+        readInteger(kSection, QStringLiteral("Timer"), QStringLiteral("500"), kTimer, dir);
     if (auto* failure = std::get_if<ConfigError>(&timer)) return *failure;
     config.timerInterval = std::get<int>(timer);
     return config;
