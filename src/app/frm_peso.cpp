@@ -15,12 +15,11 @@
 #include "display_map.h"
 #include "entry.h"
 #include "panel_art.h"
+#include "panel_widgets.h"
 #include "value_label.h"
 #include "weight_format.h"
 
 namespace {
-
-const QString kTitle = QStringLiteral("Vormel-Q");
 
 // The layout is kept in twips as it was designed; 15 twips make one pixel at 96 dpi
 // and Qt's high-dpi scaling takes care of other screens.
@@ -87,12 +86,15 @@ bool isEnter(const QKeyEvent* key) {
 
 }  // namespace
 
-frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
+void useLayoutFont() {
     // The layout was drawn for MS Sans Serif; Liberation Sans has nearly its metrics,
     // where fontconfig's own choice (DejaVu Sans) would clip several captions.
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+}
+
+frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     setFont(sansFont(8.25, false));
-    setWindowTitle(kTitle);
+    setWindowTitle(kStationTitle);
     setFixedSize(twips(0, 0, 10665, 10650).size());
 
     buildPanel();
@@ -306,7 +308,7 @@ void frmPeso::showWriteFailed() {
 void frmPeso::openNextWriteError() {
     // A silent module fails every register of a press: the operator acknowledges each
     // failure in turn instead of getting a pile of boxes on top of each other.
-    auto* box = new QMessageBox(QMessageBox::NoIcon, kTitle, QStringLiteral("Error"),
+    auto* box = new QMessageBox(QMessageBox::NoIcon, kStationTitle, QStringLiteral("Error"),
                                 QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::finished, this, [this] {
@@ -323,7 +325,7 @@ void frmPeso::openNextWriteError() {
 }
 
 void frmPeso::openMessage(const QString& text) {
-    auto* box = new QMessageBox(QMessageBox::NoIcon, kTitle, text, QMessageBox::Ok, this);
+    auto* box = new QMessageBox(QMessageBox::NoIcon, kStationTitle, text, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     BoxGuard::open(box);
 }

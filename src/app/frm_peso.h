@@ -17,6 +17,13 @@ class QLineEdit;
 class QMessageBox;
 class QPushButton;
 
+// The program's name, in the window's title bar and on every message box.
+inline const QString kStationTitle = QStringLiteral("Vormel-Q");
+
+// Process-wide: the font the layout was drawn for, replaced by one that fits it. Once at
+// start-up, before the window is built.
+void useLayoutFont();
+
 // The station's one window: the module's front panel replica on top, the weight,
 // setpoint and command read-outs and entries below. It only shows what it is given and
 // turns operator actions into write requests; the link worker does the talking.
@@ -28,8 +35,6 @@ public:
     // Decimals for the weight and setpoint labels; locale for the decimal separator and
     // for reading entries (default QLocale::system()).
     void setNumberFormat(int decimals, const QLocale& locale);
-    int decimals() const { return decimals_; }
-    QLocale numberLocale() const { return locale_; }
 
     // Weight block.
     QGroupBox* FraBalanza;

@@ -67,7 +67,6 @@ void LinkWorker::useLink(std::unique_ptr<Link> link) {
 void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
                            const QString& logPath) {
     slaveId_ = slaveId;
-    decimals_ = decimals;
     locale_ = locale;
     log_ = std::make_unique<WeightLog>(logPath);
     if (link_) {

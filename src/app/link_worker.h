@@ -66,7 +66,6 @@ private:
     std::unique_ptr<WeightLog> log_;
     QLocale locale_;
     int slaveId_ = 0;
-    int decimals_ = 0;
     QMutex queueMutex_;
     QQueue<WriteRequest> writes_;
     int reportedPending_ = 0;

@@ -3,7 +3,6 @@
 #include <QFont>
 #include <QFontMetricsF>
 #include <QLinearGradient>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPathStroker>
 #include <QRadialGradient>
@@ -432,48 +431,11 @@ void paintIcon(QPainter& p, double side) {
     p.setClipPath(face);
     paintPanel(p);
     p.translate(kDisplayWindow.topLeft());
-    for (int i = 17; i <= 64; ++i) p.fillPath(elementPath(i), kInk);
+    for (int i = 17; i <= 64; ++i) paintElement(p, i);
+}
+
+void paintElement(QPainter& p, int index) {
+    p.fillPath(elementPath(index), kInk);
 }
 
 }  // namespace panel
-
-// ---- Widgets ------------------------------------------------------------------------------
-
-PanelPicture::PanelPicture(QWidget* parent) : QWidget(parent) {}
-
-void PanelPicture::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(width() / panel::kPanelSize.width(), height() / panel::kPanelSize.height());
-    panel::paintPanel(p);
-}
-
-SegmentImage::SegmentImage(int index, QWidget* parent) : QWidget(parent), index_(index) {
-    // Overlays only: the key areas and the panel under them take the clicks.
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-}
-
-void SegmentImage::paintEvent(QPaintEvent*) {
-    const QPainterPath path = panel::elementPath(index_);
-    if (path.isEmpty()) return;
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(width() / panel::kDisplayWindow.width(), height() / panel::kDisplayWindow.height());
-    p.fillPath(path, panel::kInk);
-}
-
-KeyArea::KeyArea(int index, QWidget* parent) : QWidget(parent), index_(index) {
-    setCursor(Qt::PointingHandCursor);
-}
-
-void KeyArea::mousePressEvent(QMouseEvent* event) {
-    pressed_ = event->button() == Qt::LeftButton;
-}
-
-void KeyArea::mouseReleaseEvent(QMouseEvent* event) {
-    // Like a button: letting go outside the key cancels the press.
-    const bool click = pressed_ && event->button() == Qt::LeftButton &&
-                       rect().contains(event->position().toPoint());
-    pressed_ = false;
-    if (click) emit clicked(index_);
-}

@@ -2,7 +2,6 @@
 
 #include <QPainterPath>
 #include <QRectF>
-#include <QWidget>
 
 class QPainter;
 
@@ -25,52 +24,11 @@ QPainterPath elementPath(int index);
 // The panel drawing in panel twips.
 void paintPanel(QPainter& painter);
 
+// Element `index` in the LCD's ink, in display-window twips.
+void paintElement(QPainter& painter, int index);
+
 // The program's icon: the panel's face, its display reading 8.8.8.8.8.8, on a transparent
 // square `side` pixels wide.
 void paintIcon(QPainter& painter, double side);
 
 }  // namespace panel
-
-// The picture box: paints the panel scaled to its own size.
-class PanelPicture : public QWidget {
-    Q_OBJECT
-public:
-    explicit PanelPicture(QWidget* parent = nullptr);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-};
-
-// One display element: a transparent overlay the size of the display window that
-// paints its element in the LCD's ink and ignores the mouse.
-class SegmentImage : public QWidget {
-    Q_OBJECT
-public:
-    SegmentImage(int index, QWidget* parent = nullptr);
-    int index() const { return index_; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    int index_;
-};
-
-// A transparent click area over one key; a press released inside it is a click.
-class KeyArea : public QWidget {
-    Q_OBJECT
-public:
-    KeyArea(int index, QWidget* parent = nullptr);
-    int index() const { return index_; }
-
-signals:
-    void clicked(int index);
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
-private:
-    int index_;
-    bool pressed_ = false;
-};

@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "lee_ini.h"
-#include "weight_format.h"
 
 namespace {
 
@@ -13,22 +12,20 @@ namespace {
 const QString kLinkSection = QStringLiteral("Global");
 const QString kSection = QStringLiteral("global");
 
-constexpr qint64 kInt16Min = -32768;
-constexpr qint64 kInt16Max = 32767;
-// A port number beyond 65535 cannot go into a socket address, and port 0 would let
-// the system pick one: neither reaches the module.
-constexpr qint64 kPortMin = 1;
-constexpr qint64 kPortMax = 65535;
-// The poll timer's interval range; 0 is valid and means the timer never fires.
-constexpr qint64 kTimerMax = 65535;
-// Weights are divided by 10 to the power of the decimals; the module's 32-bit readings
-// have at most 10 digits, so more than 9 places is a typing slip, not a scale.
-constexpr qint64 kDecimalsMax = 9;
-
 struct IntRange {
     qint64 min;
     qint64 max;
 };
+
+constexpr IntRange kInt16{-32768, 32767};
+// A port number beyond 65535 cannot go into a socket address, and port 0 would let
+// the system pick one: neither reaches the module.
+constexpr IntRange kPort{1, 65535};
+// The poll timer's interval; 0 is valid and means the timer never fires.
+constexpr IntRange kTimer{0, 65535};
+// Weights are divided by 10 to the power of the decimals; the module's 32-bit readings
+// have at most 10 digits, so more than 9 places is a typing slip, not a scale.
+constexpr IntRange kDecimals{0, 9};
 
 ConfigError invalidValue(const QString& key, const QString& value, const QString& reason) {
     return {QStringLiteral("Valor no válido en modbus.ini: clave \"%1\" = \"%2\" (%3)")
@@ -39,27 +36,21 @@ QString rangeReason(IntRange range) {
     return QStringLiteral("fuera de rango: debe estar entre %1 y %2").arg(range.min).arg(range.max);
 }
 
-std::variant<qint64, ConfigError> toInteger(const QString& key, const QString& value,
-                                            IntRange range) {
+// Every range checked here lies within int.
+std::variant<int, ConfigError> toInteger(const QString& key, const QString& value, IntRange range) {
     if (value.isEmpty())
         return invalidValue(key, value, QStringLiteral("vacío tras quitar el último carácter"));
     const std::optional<qint64> number = parseInteger(value);
     if (!number) return invalidValue(key, value, QStringLiteral("debe ser un número entero"));
     if (*number < range.min || *number > range.max)
         return invalidValue(key, value, rangeReason(range));
-    return *number;
+    return static_cast<int>(*number);
 }
 
-// Reads one integer key; on failure the error is stored and nothing is returned.
-std::optional<int> readInteger(const QString& section, const QString& key,
-                               const QString& defaultValue, IntRange range, const QDir& dir,
-                               std::optional<ConfigError>* error) {
-    auto result = toInteger(key, LeeIni(section, key, defaultValue, dir), range);
-    if (auto* failure = std::get_if<ConfigError>(&result)) {
-        *error = *failure;
-        return std::nullopt;
-    }
-    return static_cast<int>(std::get<qint64>(result));
+std::variant<int, ConfigError> readInteger(const QString& section, const QString& key,
+                                           const QString& defaultValue, IntRange range,
+                                           const QDir& dir) {
+    return toInteger(key, LeeIni(section, key, defaultValue, dir), range);
 }
 
 bool isDevicePath(const QString& value) {
@@ -80,9 +71,9 @@ std::variant<QString, ConfigError> toCommPort(const QString& value) {
         return invalidValue(key, value,
                             QStringLiteral("debe ser un número de puerto o la ruta de un "
                                            "dispositivo serie"));
-    auto number = toInteger(key, value, {1, kInt16Max});
+    auto number = toInteger(key, value, {1, kInt16.max});
     if (auto* failure = std::get_if<ConfigError>(&number)) return *failure;
-    return QString::number(std::get<qint64>(number));
+    return QString::number(std::get<int>(number));
 }
 
 }  // namespace
@@ -110,21 +101,20 @@ std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir) {
     if (const QString problem = iniFileProblem(dir); !problem.isEmpty())
         return ConfigError{problem};
     StartupConfig config;
-    std::optional<ConfigError> error;
     const auto link = readInteger(kLinkSection, QStringLiteral("Comunicacion_1"),
-                                  QStringLiteral("0"), {kInt16Min, kInt16Max}, dir, &error);
-    if (!link) return *error;
-    config.TcpLink = *link;
+                                  QStringLiteral("0"), kInt16, dir);
+    if (auto* failure = std::get_if<ConfigError>(&link)) return *failure;
+    config.TcpLink = std::get<int>(link);
 
     // Only the chosen link's keys are read: a broken value in the other mode's keys
     // must not stop a station that never uses them.
     if (config.TcpLink != 0) {
         config.host =
             LeeIni(kLinkSection, QStringLiteral("Host_1"), QString::fromLatin1(kDefaultHost), dir);
-        const auto port = readInteger(kLinkSection, QStringLiteral("Port_1"),
-                                      QStringLiteral("3000"), {kPortMin, kPortMax}, dir, &error);
-        if (!port) return *error;
-        config.port = *port;
+        const auto port =
+            readInteger(kLinkSection, QStringLiteral("Port_1"), QStringLiteral("3000"), kPort, dir);
+        if (auto* failure = std::get_if<ConfigError>(&port)) return *failure;
+        config.port = std::get<int>(port);
         return config;
     }
 
@@ -138,32 +128,24 @@ std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir) {
 
 std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig config,
                                                              const QDir& dir) {
-    std::optional<ConfigError> error;
-    const auto decimals = readInteger(kSection, QStringLiteral("Decimales_1"), QStringLiteral("0"),
-                                      {0, kDecimalsMax}, dir, &error);
-    if (!decimals) return *error;
-    config.Decimals = *decimals;
-    config.WeightFormat = WeightFormat(config.Decimals);
+    const auto decimals =
+        readInteger(kSection, QStringLiteral("Decimales_1"), QStringLiteral("0"), kDecimals, dir);
+    if (auto* failure = std::get_if<ConfigError>(&decimals)) return *failure;
+    config.Decimals = std::get<int>(decimals);
 
     // Any 16-bit slave address is kept: one that does not fit the address byte makes
     // every transaction fail without sending anything, so the station starts and shows
     // its no-communication label rather than refusing to start.
-    const auto slave = readInteger(kSection, QStringLiteral("ID_1"), QStringLiteral("0"),
-                                   {kInt16Min, kInt16Max}, dir, &error);
-    if (!slave) return *error;
-    config.SlaveId = *slave;
+    const auto slave =
+        readInteger(kSection, QStringLiteral("ID_1"), QStringLiteral("0"), kInt16, dir);
+    if (auto* failure = std::get_if<ConfigError>(&slave)) return *failure;
+    config.SlaveId = std::get<int>(slave);
 
-    const auto timer = readInteger(kSection, QStringLiteral("Timer"), QStringLiteral("500"),
-                                   {0, kTimerMax}, dir, &error);
-    if (!timer) return *error;
-    config.timerInterval = *timer;
+    const auto timer =
+        readInteger(kSection, QStringLiteral("Timer"), QStringLiteral("500"), kTimer, dir);
+    if (auto* failure = std::get_if<ConfigError>(&timer)) return *failure;
+    config.timerInterval = std::get<int>(timer);
     return config;
-}
-
-std::variant<StartupConfig, ConfigError> readStartupConfig(const QDir& dir) {
-    auto link = readLinkConfig(dir);
-    if (auto* failure = std::get_if<ConfigError>(&link)) return *failure;
-    return readRemainingConfig(std::get<StartupConfig>(link), dir);
 }
 
 QString serialPortName(const QString& commPort) {

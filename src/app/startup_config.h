@@ -16,7 +16,6 @@ struct StartupConfig {
     QString commPort;  // "2" (a port number) or a device path, as written
     QString baud;      // text, checked by the port when it opens
     int Decimals = 0;
-    QString WeightFormat;
     int SlaveId = 0;
     int timerInterval = 500;  // ms; 0: the timer never fires
 };
@@ -34,8 +33,6 @@ std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir = QDir::
 // Reads Decimales_1, ID_1 and Timer into `config`.
 std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig config,
                                                              const QDir& dir = QDir::current());
-// Both, for callers that do not open a link in between.
-std::variant<StartupConfig, ConfigError> readStartupConfig(const QDir& dir = QDir::current());
 
 // The integer in `text`: an optional sign, then decimal digits and nothing else.
 // Magnitudes far beyond 32 bits saturate (they are out of every range the caller checks).

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFont>
 #include <QLocale>
 #include <QMessageBox>
 #include <QTimer>
@@ -111,9 +110,8 @@ void Station::Form_Unload() {
 }
 
 int runStation(QApplication& app) {
-    const QString title = QStringLiteral("Vormel-Q");
-    QApplication::setApplicationName(title);
-    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+    QApplication::setApplicationName(kStationTitle);
+    useLayoutFont();
     loadQtSpanish(app);
 
     // The system's stop signals close the window like its close box, and end a
@@ -128,7 +126,7 @@ int runStation(QApplication& app) {
         // Also on stderr, for whoever started the station from a script.
         std::fprintf(stderr, "vormelq: %s\n", qUtf8Printable(error));
         std::fflush(stderr);
-        QMessageBox box(QMessageBox::Critical, title, error, QMessageBox::Ok);
+        QMessageBox box(QMessageBox::Critical, kStationTitle, error, QMessageBox::Ok);
         box.exec();
         return 1;
     }

@@ -24,7 +24,6 @@ public:
     QString Form_Load();
     frmPeso& form() { return form_; }
     LinkWorker* worker() { return worker_; }
-    const StartupConfig& config() const { return config_; }
 
     // Stops the worker at once (a transaction in progress is abandoned within one
     // wait slice) and closes the link. Safe to call twice.

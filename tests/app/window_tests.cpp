@@ -22,6 +22,7 @@ namespace {
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        useLayoutFont();
         form = std::make_unique<frmPeso>();
         form->setNumberFormat(0, QLocale(QLocale::Spanish, QLocale::Spain));
         spy = std::make_unique<QSignalSpy>(form.get(), &frmPeso::writeRequested);
@@ -50,6 +51,15 @@ void expectPlainBox(QMessageBox* box, const char* text) {
     EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
     EXPECT_TRUE(box->isVisible());
     EXPECT_FALSE(box->isModal());
+}
+
+// Pixels of the display window dark as the LCD's ink; the glass itself is a light green.
+int inkPixels(const frmPeso& f) {
+    const QImage image = f.PicDisplay->grab(f.ImgSeg[1]->geometry()).toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) n += qGray(image.pixel(x, y)) < 90 ? 1 : 0;
+    return n;
 }
 
 int visibleSegments(const frmPeso& f) {
@@ -118,11 +128,19 @@ TEST_F(WindowTest, ErrorLabelShownOnLossAndClearedByEveryReading) {
 }
 
 TEST_F(WindowTest, DisplayBytesLightTheirCharactersInOrder) {
+    EXPECT_EQ(inkPixels(*form), 0);
     form->showDisplay(QByteArray(8, '\xff'));
     EXPECT_EQ(visibleSegments(*form), 64);
-    // Every element lit at once, for eyes: six eights, four points, every marker and sign.
-    EXPECT_TRUE(
-        form->PicDisplay->grab().save(QStringLiteral(VORMELQ_BINARY_DIR "/panel_full.png")));
+    // Every element lit at once, kept for eyes: six eights, four points, every marker and sign.
+    form->PicDisplay->grab().save(QStringLiteral(VORMELQ_BINARY_DIR "/panel_full.png"));
+    // Each one shows in ink on the glass, but the two points the glass does not have.
+    for (int i = 1; i <= 64; ++i) {
+        QByteArray one(8, '\0');
+        one[(i - 1) / 8] = static_cast<char>(1 << ((i - 1) % 8));
+        form->showDisplay(one);
+        const bool outerPoint = i == seg::digitFirst(0) || i == seg::digitFirst(5);
+        EXPECT_EQ(inkPixels(*form) > 0, !outerPoint) << i;
+    }
 
     // Character 1 is the first byte: bit 0 of it is ImgSeg(1), bit 7 of byte 8 ImgSeg(64).
     QByteArray image(8, '\xff');
@@ -308,17 +326,30 @@ TEST_F(WindowTest, PendingLogNoticeShowsTheCountAndCoversNothing) {
     EXPECT_TRUE(form->lblPendientes->isHidden());
 }
 
-TEST_F(WindowTest, ClicksOnThePanelOutsideTheKeysDoNothing) {
-    QWidget* pic = form->PicDisplay;
-    // The display window (covered by the element overlays), a corner, between two keys
-    // and right of the last one.
-    for (QPoint p :
-         {QPoint(300, 140), QPoint(5, 5), QPoint(256 + 57 + 3, 320), QPoint(432 + 57 + 20, 320)}) {
-        QWidget* target = pic->childAt(p) ? pic->childAt(p) : pic;
-        QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFrom(pic, p));
+// A click on the panel goes to whatever lies under the pointer, as the mouse would.
+void clickPanel(frmPeso& f, QPoint p) {
+    QWidget* target = f.PicDisplay->childAt(p) ? f.PicDisplay->childAt(p) : f.PicDisplay;
+    QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFrom(f.PicDisplay, p));
+}
+
+TEST_F(WindowTest, EachKeySendsItsOwnAndTheRestOfThePanelNothing) {
+    const char letters[] = "SZMPF";  // into the key register, left to right
+    for (int k = 0; k < 5; ++k) {
+        clickPanel(*form, form->Tecla[k]->geometry().center());
+        ASSERT_EQ(spy->count(), 1) << "key " << k;
+        const QList<RegisterWrite> writes = spy->takeFirst().at(0).value<WriteRequest>().writes;
+        ASSERT_EQ(writes.size(), 1);
+        EXPECT_EQ(writes[0].address, 6);
+        EXPECT_EQ(writes[0].value.at(0), letters[k]) << "key " << k;
     }
-    form->showDisplay(QByteArray(8, '\xff'));
-    QTest::mouseClick(pic, Qt::LeftButton, {}, QPoint(300, 140));
+    // The display window (covered by the element overlays, lit or not), a corner, between
+    // two keys and right of the last one.
+    for (bool lit : {false, true}) {
+        form->showDisplay(QByteArray(8, lit ? '\xff' : '\0'));
+        for (QPoint p : {QPoint(300, 140), QPoint(5, 5), QPoint(256 + 57 + 3, 320),
+                         QPoint(432 + 57 + 20, 320)})
+            clickPanel(*form, p);
+    }
     EXPECT_EQ(spy->count(), 0);
 }
 

@@ -9,18 +9,22 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSemaphore>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <utility>
 
 #include "fake_module.h"
 #include "frm_peso.h"
+#include "harness.h"
 #include "link_worker.h"
 #include "operator_entries.h"
+#include "station.h"
 
 namespace {
 
@@ -32,10 +36,12 @@ public:
     std::mutex mutex;
     QStringList events;
     bool silent = false;
-    // When set, the worker stops after sending a request to this block start, with the
-    // reply still on the line, until `go` is released; `held` tells the test it got there.
-    int holdAtRead = -1;
+    // When set, the worker stops after sending a request to this address, with the reply
+    // (if any) still on the line, until `go` is released; `held` tells the test it got there.
+    int holdAt = -1;
     QSemaphore held, go;
+    // A request went out from the window's thread, which must never wait on the module.
+    std::atomic<bool> sentFromWindowThread = false;
 
     QStringList log() {
         std::lock_guard lock(mutex);
@@ -57,7 +63,10 @@ public:
             const bool write = frame[1] == modbus::kWriteSingleRegister;
             events << (write ? QStringLiteral("W%1=%2").arg(addresses.last()).arg(value)
                              : QStringLiteral("R%1").arg(addresses.last()));
-            hold = !write && addresses.last() == std::exchange(holdAtRead, -1);
+            if (QThread::currentThread() == qApp->thread())
+                sentFromWindowThread = true;
+            else
+                hold = addresses.last() == std::exchange(holdAt, -1);
         }
         if (hold) {
             held.release();
@@ -83,20 +92,25 @@ std::string text(const QStringList& list) {
     return list.join(QLatin1Char(' ')).toStdString();
 }
 
-bool waitFor(const std::function<bool()>& condition) {
-    // Only a guard against a hang; nothing here depends on how long it takes.
-    return QTest::qWaitFor(condition, 30000);
-}
-
+// The station as it runs, read from a modbus.ini with a TCP link and no poll timer, whose
+// worker then talks to the scripted module instead of the socket: polls come only from
+// Timer1_Timer, called by the test or by the window's timer started by it.
 class WorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        registerLinkWorkerTypes();
-        form.setNumberFormat(0, QLocale(QLocale::Spanish, QLocale::Spain));
-        worker = new LinkWorker;
-        worker->moveToThread(&thread);
-        QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
-        thread.start();
+        ASSERT_TRUE(listener.listen(QHostAddress::LocalHost));
+        writeIni(dir.path(), {{"Comunicacion_1", "1"},
+                              {"Host_1", "127.0.0.1"},
+                              {"Port_1", QString::number(listener.serverPort())},
+                              {"Decimales_1", "2"},
+                              {"ID_1", "1"},
+                              {"Timer", "0"}});
+        const QString error = [&] {
+            CurrentDir cwd(dir.path());
+            return station.Form_Load();
+        }();
+        ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+        worker = station.worker();
         const QString logPath = dir.filePath(QStringLiteral("Peso.csv"));
         QMetaObject::invokeMethod(
             worker,
@@ -104,26 +118,20 @@ protected:
                 auto module = std::make_unique<ScriptedModule>();
                 script = module.get();
                 worker->useLink(std::move(module));
-                worker->configure(1, 0, QLocale(QLocale::Spanish, QLocale::Spain), logPath);
+                worker->configure(1, 2, QLocale::system(), logPath);
             },
             Qt::BlockingQueuedConnection);
-        // The station's wiring: the window asks, the worker reports back queued.
-        QObject::connect(&form, &frmPeso::writeRequested, worker, &LinkWorker::enqueueWrite,
-                         Qt::DirectConnection);
-        QObject::connect(worker, &LinkWorker::writeFailed, &form, &frmPeso::showWriteFailed);
-        QObject::connect(worker, &LinkWorker::communicationLost, &form,
-                         &frmPeso::showCommunicationLost);
         QObject::connect(worker, &LinkWorker::writeFailed, &form, [this] { ++failures; });
         QObject::connect(worker, &LinkWorker::communicationLost, &form, [this] { ++losses; });
         QObject::connect(worker, &LinkWorker::pollFinished, &form, [this] { ++polls; });
         form.show();
     }
     void TearDown() override {
-        pollTimer.stop();
-        script->go.release();
-        thread.requestInterruption();
-        thread.quit();
-        thread.wait();
+        if (script) {
+            EXPECT_FALSE(script->sentFromWindowThread) << "the window waited on the module";
+            script->go.release();
+        }
+        station.Form_Unload();
     }
 
     // Sent with the button, or with Enter where there is none.
@@ -140,30 +148,26 @@ protected:
             if (box->isVisible()) open << box;
         return open;
     }
-    void pollNow() { QMetaObject::invokeMethod(worker, &LinkWorker::poll, Qt::QueuedConnection); }
-    // Polls like the station's timer: a tick while a cycle is still running is dropped.
-    void startPolling() {
-        QObject::connect(&pollTimer, &QTimer::timeout, &form, [this] {
-            if (polls < requestedPolls) return;
-            ++requestedPolls;
-            pollNow();
-        });
-        pollTimer.start(10);
+    void startPolling() { form.Timer1->start(10); }
+    // Everything queued to the worker so far has run.
+    void drainWorker() {
+        QMetaObject::invokeMethod(
+            worker, [] {}, Qt::BlockingQueuedConnection);
     }
 
     QTemporaryDir dir;
-    ScriptedModule* script = nullptr;  // owned by the worker
-    frmPeso form;
-    QThread thread;
+    QTcpServer listener;
+    Station station;
+    frmPeso& form = station.form();
     LinkWorker* worker = nullptr;
-    QTimer pollTimer;
-    int requestedPolls = 0;
+    ScriptedModule* script = nullptr;  // owned by the worker
     int polls = 0, failures = 0, losses = 0;
 };
 
 TEST_F(WorkerTest, WritesGoOutBetweenThePollsTransactionsInTheOrderPressed) {
-    script->holdAtRead = kDisplayBlock.start;
-    pollNow();
+    form.setNumberFormat(2, QLocale(QLocale::Spanish, QLocale::Spain));  // the entries' commas
+    script->holdAt = kDisplayBlock.start;
+    station.Timer1_Timer();
     ASSERT_TRUE(script->held.tryAcquire(1, 30000));
 
     // Everything the operator types, two presses of the same box among them, and a key,
@@ -233,28 +237,63 @@ TEST_F(WorkerTest, KeysPressedWhileTheModuleIsOffAreGivenUpWithOneErrorBox) {
     EXPECT_EQ(failures, 1);
 }
 
+// The write waits for the module on the worker's thread: meanwhile the window takes the
+// station's tick and a second press, and both are served once the module answers.
 TEST_F(WorkerTest, WindowStaysLiveWhileAWriteWaitsOnASilentModule) {
     script->setSilent(true);
+    script->holdAt = 6;  // the key register
     form.Tecla_Click(1);
-    ASSERT_TRUE(waitFor([&] { return script->writes().size() == 1; }));
-
-    // The window's own timer keeps running and a second press is taken while the first
-    // write still waits for its reply.
-    int ticks = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
-    tick.start(5);
-    ASSERT_TRUE(waitFor([&] { return ticks >= 3; }));
+    ASSERT_FALSE(script->sentFromWindowThread);
+    ASSERT_TRUE(script->held.tryAcquire(1, 30000));
+    station.Timer1_Timer();
     form.Tecla_Click(4);
     EXPECT_EQ(text(script->writes()), "W6=90");
 
     // The module wakes up: the first key goes through on its second attempt, then the
-    // second key.
+    // second key, then the tick's poll.
     script->setSilent(false);
-    ASSERT_TRUE(
-        waitFor([&] { return script->writes().size() == 3 && script->log().last() == "<"; }));
+    script->go.release();
+    ASSERT_TRUE(waitFor([&] { return polls == 1; }));
     EXPECT_EQ(text(script->writes()), "W6=90 W6=90 W6=70");
     EXPECT_EQ(failures, 0);
+}
+
+// Ticks never pile up behind a slow module: one that comes while a poll is queued or
+// running is dropped, and the next one after it polls again.
+TEST_F(WorkerTest, TicksWhileAPollIsQueuedOrRunningAreDropped) {
+    const auto displayReads = [&] { return script->log().count(QStringLiteral("R10")); };
+    script->holdAt = kDisplayBlock.start;
+    station.Timer1_Timer();
+    station.Timer1_Timer();  // queued
+    ASSERT_TRUE(script->held.tryAcquire(1, 30000));
+    station.Timer1_Timer();  // running
+    script->go.release();
+    drainWorker();
+    EXPECT_EQ(displayReads(), 1);
+
+    ASSERT_TRUE(waitFor([&] { return polls >= 1; }));  // the window heard the end
+    station.Timer1_Timer();
+    drainWorker();
+    EXPECT_EQ(displayReads(), 2);
+}
+
+TEST_F(WorkerTest, TimerZeroNeverPolls) {
+    for (int round = 0; round < 3; ++round) {
+        QCoreApplication::processEvents();
+        drainWorker();
+    }
+    EXPECT_FALSE(form.Timer1->isActive());
+    EXPECT_TRUE(script->log().isEmpty());
+    EXPECT_EQ(polls, 0);
+}
+
+// Decimales_1 reaches the labels from modbus.ini, in the system's locale (C here).
+TEST_F(WorkerTest, WeightsShowTheDecimalsOfTheIni) {
+    QMetaObject::invokeMethod(
+        worker, [this] { script->setPair(0, 12345); }, Qt::BlockingQueuedConnection);
+    station.Timer1_Timer();
+    ASSERT_TRUE(waitFor([&] { return polls == 1; }));
+    EXPECT_EQ(form.lblBruto->text().toStdString(), "123.45");
 }
 
 }  // namespace
