@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "lee_ini.h"
-#include "weight_format.h"
 
 namespace {
 
@@ -143,7 +142,6 @@ std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig confi
                                       {0, kDecimalsMax}, dir, &error);
     if (!decimals) return *error;
     config.Decimals = *decimals;
-    config.WeightFormat = WeightFormat(config.Decimals);
 
     // Any 16-bit slave address is kept: one that does not fit the address byte makes
     // every transaction fail without sending anything, so the station starts and shows

@@ -16,7 +16,6 @@ struct StartupConfig {
     QString commPort;  // "2" (a port number) or a device path, as written
     QString baud;      // text, checked by the port when it opens
     int Decimals = 0;
-    QString WeightFormat;
     int SlaveId = 0;
     int timerInterval = 500;  // ms; 0: the timer never fires
 };

@@ -1,7 +1,6 @@
 #include "link.h"
 
 #include <QThread>
-#include <algorithm>
 
 #include "frames.h"
 
@@ -18,6 +17,11 @@ int repliesIn(const QByteArray& bytes, int expectedLength) {
     if (expectedLength <= 0) return 0;
     if (bytes.size() < expectedLength) return modbus::isExceptionReply(bytes) ? 1 : 0;
     return static_cast<int>(bytes.size() / expectedLength);
+}
+
+void Link::sitOutSlice(const QElapsedTimer& slice, int ms) {
+    const qint64 left = ms - slice.elapsed();
+    if (left > 0) QThread::msleep(static_cast<unsigned long>(left));
 }
 
 bool Link::ensureOpen(QDeadlineTimer) {
@@ -51,7 +55,7 @@ void Link::settleUnanswered() {
             repliesIn(late, unanswered_.replyLength) < unanswered_.count && sinceSent < graceEnd;
         const qint64 wait = owed ? graceEnd - sinceSent : quietMs - quiet.elapsed();
         if (wait <= 0) break;
-        waitForData(static_cast<int>(std::clamp<qint64>(wait, 1, kWaitSliceMs)));
+        waitForData(waitSliceMs(wait));
         const QByteArray bytes = takeAvailable();
         if (bytes.isEmpty()) continue;
         late += bytes;
@@ -78,8 +82,7 @@ QByteArray Link::exchange(const QByteArray& frame, int expectedLength, int timeo
     // reconnects instead of sitting out a deadline no reply can meet.
     while (!replyComplete(reply, expectedLength) && !deadline.hasExpired() && !stopRequested() &&
            isConnected()) {
-        const auto remaining = static_cast<int>(std::max<qint64>(0, deadline.remainingTime()));
-        waitForData(std::min(remaining, linkexchange::kWaitSliceMs));
+        waitForData(linkexchange::waitSliceMs(deadline.remainingTime()));
         reply += takeAvailable();
     }
     countReplies(reply);

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <algorithm>
 
 // The byte pipe to the module: the serial port or the TCP socket. Only the link
 // worker thread touches a Link. Every blocking call returns within the time it is
@@ -45,6 +46,10 @@ public:
 protected:
     // A new connection or a reopened port carries no reply to anything sent before.
     void forgetUnanswered() { unanswered_ = {}; }
+    // For a waitForData() that could not wait (link down, or a wait that failed at
+    // once): sits out the rest of its `ms`, started at `slice`, instead of letting the
+    // caller spin, so the caller's deadline still paces the loop.
+    static void sitOutSlice(const QElapsedTimer& slice, int ms);
 
 private:
     // The attempts of the current request that no reply has been seen for yet. The
@@ -68,6 +73,10 @@ constexpr int kReplyTimeoutMs = 2000;
 constexpr int kConnectTimeoutMs = 2000;
 // Longest single blocking wait, so a stop request is seen promptly.
 constexpr int kWaitSliceMs = 50;
+// The next blocking wait towards something `remainingMs` away.
+constexpr int waitSliceMs(qint64 remainingMs) {
+    return static_cast<int>(std::clamp<qint64>(remainingMs, 0, kWaitSliceMs));
+}
 // A reply that missed its deadline is still waited for this long past it before the
 // next, different request goes out. Modules and gateways that answer late at all do so
 // by a few hundred milliseconds at most; a reply later still is taken as lost.

@@ -105,21 +105,20 @@ TEST(StartupConfig, ReadsTheKeysOfTheChosenLink) {
         int port;
         QString device, baud;
         int decimals;
-        QString format;
         int slave, timer;
     } cases[] = {
-        {"", 0, "", 3000, "/dev/ttyS1", "9600", 0, "#####0", 0, 500},  // no file: the defaults
-        {"[global]\nComunicacion_1=1x\n", 1, kDefaultHost, 3000, "", "", 0, "#####0", 0, 500},
-        {"[global]\nComunicacion_1=-7x\n", -7, kDefaultHost, 3000, "", "", 0, "#####0", 0, 500},
+        {"", 0, "", 3000, "/dev/ttyS1", "9600", 0, 0, 500},  // no file: the defaults
+        {"[global]\nComunicacion_1=1x\n", 1, kDefaultHost, 3000, "", "", 0, 0, 500},
+        {"[global]\nComunicacion_1=-7x\n", -7, kDefaultHost, 3000, "", "", 0, 0, 500},
         {"[Global]\nComunicacion_1=1x\nHost_1=10.0.0.5x\nPort_1=65535x\nComm_1=abcx\n", 1,
-         "10.0.0.5", 65535, "", "", 0, "#####0", 0, 500},
+         "10.0.0.5", 65535, "", "", 0, 0, 500},
         {"[Global]\nComunicacion_1=0x\nComm_1=3x\nBaudios_1=19200x\nPort_1=nonex\n", 0, "", 3000,
-         "/dev/ttyS2", "19200", 0, "#####0", 0, 500},
+         "/dev/ttyS2", "19200", 0, 0, 500},
         // The port judges the baud text, not the reader; a slave of 300 is kept for the
         // transactions to refuse.
         {"[global]\nComm_1=/dev/ttyUSB0x\nBaudios_1=whateverx\nDecimales_1=3x\nID_1=300x\nTimer="
          "0x\n",
-         0, "", 3000, "/dev/ttyUSB0", "whatever", 3, "#####0.000", 300, 0},
+         0, "", 3000, "/dev/ttyUSB0", "whatever", 3, 300, 0},
     };
     for (const Case& c : cases) {
         IniDir ini;
@@ -132,7 +131,6 @@ TEST(StartupConfig, ReadsTheKeysOfTheChosenLink) {
         EXPECT_EQ(got.commPort.isEmpty() ? QString() : serialPortName(got.commPort), c.device);
         EXPECT_EQ(got.baud, c.baud);
         EXPECT_EQ(got.Decimals, c.decimals);
-        EXPECT_EQ(got.WeightFormat, c.format);
         EXPECT_EQ(got.SlaveId, c.slave);
         EXPECT_EQ(got.timerInterval, c.timer);
     }
