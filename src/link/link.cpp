@@ -88,7 +88,3 @@ QByteArray Link::exchange(const QByteArray& frame, int expectedLength, int timeo
     countReplies(reply);
     return reply;
 }
-
-QByteArray linkExchange(Link& link, const QByteArray& frame, int expectedLength, int timeoutMs) {
-    return link.exchange(frame, expectedLength, timeoutMs);
-}

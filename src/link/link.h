@@ -5,6 +5,21 @@
 #include <QElapsedTimer>
 #include <algorithm>
 
+namespace linkexchange {
+constexpr int kReplyTimeoutMs = 2000;
+constexpr int kConnectTimeoutMs = 2000;
+// Longest single blocking wait, so a stop request is seen promptly.
+constexpr int kWaitSliceMs = 50;
+// The next blocking wait towards something `remainingMs` away.
+constexpr int waitSliceMs(qint64 remainingMs) {
+    return static_cast<int>(std::clamp<qint64>(remainingMs, 0, kWaitSliceMs));
+}
+// A reply that missed its deadline is still waited for this long past it before the
+// next, different request goes out. Modules and gateways that answer late at all do so
+// by a few hundred milliseconds at most; a reply later still is taken as lost.
+constexpr int kLateReplyGraceMs = 500;
+}  // namespace linkexchange
+
 // The byte pipe to the module: the serial port or the TCP socket. Only the link
 // worker thread touches a Link. Every blocking call returns within the time it is
 // given and also returns early when the calling thread is asked to stop
@@ -40,8 +55,14 @@ public:
     virtual bool isConnected() const = 0;
     virtual void close() = 0;
 
-    // One send-and-wait: see linkExchange().
-    QByteArray exchange(const QByteArray& frame, int expectedLength, int timeoutMs);
+    // One send-and-wait on the link. The link is brought up if it is down (an attempt on a
+    // link that stays down fails at once); replies still owed to an earlier, different
+    // request are waited for and thrown away; stale input is drained; then the frame is
+    // sent and bytes collected until replyComplete, the deadline (taken once the frame is
+    // handed to the link, on a monotonic clock) or the link going down. Returns whatever
+    // arrived; the caller checks it.
+    QByteArray exchange(const QByteArray& frame, int expectedLength,
+                        int timeoutMs = linkexchange::kReplyTimeoutMs);
 
 protected:
     // A new connection or a reopened port carries no reply to anything sent before.
@@ -68,21 +89,6 @@ private:
     Unanswered unanswered_;
 };
 
-namespace linkexchange {
-constexpr int kReplyTimeoutMs = 2000;
-constexpr int kConnectTimeoutMs = 2000;
-// Longest single blocking wait, so a stop request is seen promptly.
-constexpr int kWaitSliceMs = 50;
-// The next blocking wait towards something `remainingMs` away.
-constexpr int waitSliceMs(qint64 remainingMs) {
-    return static_cast<int>(std::clamp<qint64>(remainingMs, 0, kWaitSliceMs));
-}
-// A reply that missed its deadline is still waited for this long past it before the
-// next, different request goes out. Modules and gateways that answer late at all do so
-// by a few hundred milliseconds at most; a reply later still is taken as lost.
-constexpr int kLateReplyGraceMs = 500;
-}  // namespace linkexchange
-
 // True once `received` holds the reply the exchange waits for: the expected number
 // of bytes (or more, which the reply check then rejects), or a complete exception
 // reply, which ends the wait at once.
@@ -90,15 +96,6 @@ bool replyComplete(const QByteArray& received, int expectedLength);
 
 // How many replies of `expectedLength` bytes (or exception replies) `bytes` holds.
 int repliesIn(const QByteArray& bytes, int expectedLength);
-
-// One send-and-wait on the link. The link is brought up if it is down (an attempt on a
-// link that stays down fails at once); replies still owed to an earlier, different
-// request are waited for and thrown away; stale input is drained; then the frame is
-// sent and bytes collected until replyComplete, the deadline (taken once the frame is
-// handed to the link, on a monotonic clock) or the link going down. Returns whatever
-// arrived; the caller checks it.
-QByteArray linkExchange(Link& link, const QByteArray& frame, int expectedLength,
-                        int timeoutMs = linkexchange::kReplyTimeoutMs);
 
 // True when the current thread has been asked to stop.
 bool stopRequested();

@@ -4,7 +4,6 @@
 #include <QObject>
 #include <QString>
 #include <functional>
-#include <memory>
 
 #include "counters.h"
 #include "faults.h"
@@ -48,8 +47,6 @@ public:
     // A module switched off and on again.
     void setSilent(bool silent) { options_.silent = silent; }
     bool silent() const { return options_.silent; }
-
-    ModuleModel& model() { return model_; }
 
 private:
     Session* newSession(Session::Write write, Session::Close close, bool canClose, QObject* owner);
