@@ -13,11 +13,16 @@ bool replyComplete(const QByteArray& received, int expectedLength) {
     return received.size() >= expectedLength || modbus::isExceptionReply(received);
 }
 
+namespace {
+
+// How many replies of `expectedLength` bytes (or exception replies) `bytes` holds.
 int repliesIn(const QByteArray& bytes, int expectedLength) {
     if (expectedLength <= 0) return 0;
     if (bytes.size() < expectedLength) return modbus::isExceptionReply(bytes) ? 1 : 0;
     return static_cast<int>(bytes.size() / expectedLength);
 }
+
+}  // namespace
 
 void Link::sitOutSlice(const QElapsedTimer& slice, int ms) {
     const qint64 left = ms - slice.elapsed();

@@ -94,8 +94,5 @@ private:
 // reply, which ends the wait at once.
 bool replyComplete(const QByteArray& received, int expectedLength);
 
-// How many replies of `expectedLength` bytes (or exception replies) `bytes` holds.
-int repliesIn(const QByteArray& bytes, int expectedLength);
-
 // True when the current thread has been asked to stop.
 bool stopRequested();
