@@ -36,10 +36,6 @@ std::array<double, 4> bytes32(double value) {
 
 }  // namespace
 
-QByteArray registerString(quint16 value) {
-    return bytePair(static_cast<double>(value & 0xFFu), static_cast<double>(value >> 8));
-}
-
 std::optional<std::vector<QByteArray>> splitValue16(double value) {
     if (!fits(value, kLimit16)) return std::nullopt;
     const double b1 = std::floor(value / kByte);

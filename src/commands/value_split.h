@@ -9,6 +9,3 @@
 // when the value cannot be sent: negative, not finite, or too large for the width.
 std::optional<std::vector<QByteArray>> splitValue16(double value);
 std::optional<std::vector<QByteArray>> splitValue32(double value);
-
-// The register string of a single 16-bit value.
-QByteArray registerString(quint16 value);

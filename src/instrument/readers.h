@@ -59,8 +59,6 @@ public:
     // Whether the last block read got its data (true before the first).
     bool lastBlockAnswered() const { return lastBlockAnswered_; }
 
-    Link& link() { return link_; }
-    int slaveId() const { return slaveId_; }
     int decimals() const { return decimals_; }
 
 private:

@@ -1,11 +1,5 @@
 #include "weight_format.h"
 
-QString WeightFormat(int decimals) {
-    QString pattern = QStringLiteral("#####0");
-    if (decimals > 0) pattern += QLatin1Char('.') + QString(decimals, QLatin1Char('0'));
-    return pattern;
-}
-
 namespace {
 
 bool allZeroDigits(const QString& text) {

@@ -1,7 +1,6 @@
 #include "link.h"
 
 #include <QThread>
-#include <algorithm>
 
 #include "frames.h"
 
@@ -14,10 +13,20 @@ bool replyComplete(const QByteArray& received, int expectedLength) {
     return received.size() >= expectedLength || modbus::isExceptionReply(received);
 }
 
+namespace {
+
+// How many replies of `expectedLength` bytes (or exception replies) `bytes` holds.
 int repliesIn(const QByteArray& bytes, int expectedLength) {
     if (expectedLength <= 0) return 0;
     if (bytes.size() < expectedLength) return modbus::isExceptionReply(bytes) ? 1 : 0;
     return static_cast<int>(bytes.size() / expectedLength);
+}
+
+}  // namespace
+
+void Link::sitOutSlice(const QElapsedTimer& slice, int ms) {
+    const qint64 left = ms - slice.elapsed();
+    if (left > 0) QThread::msleep(static_cast<unsigned long>(left));
 }
 
 bool Link::ensureOpen(QDeadlineTimer) {
@@ -51,7 +60,7 @@ void Link::settleUnanswered() {
             repliesIn(late, unanswered_.replyLength) < unanswered_.count && sinceSent < graceEnd;
         const qint64 wait = owed ? graceEnd - sinceSent : quietMs - quiet.elapsed();
         if (wait <= 0) break;
-        waitForData(static_cast<int>(std::clamp<qint64>(wait, 1, kWaitSliceMs)));
+        waitForData(waitSliceMs(wait));
         const QByteArray bytes = takeAvailable();
         if (bytes.isEmpty()) continue;
         late += bytes;
@@ -78,14 +87,9 @@ QByteArray Link::exchange(const QByteArray& frame, int expectedLength, int timeo
     // reconnects instead of sitting out a deadline no reply can meet.
     while (!replyComplete(reply, expectedLength) && !deadline.hasExpired() && !stopRequested() &&
            isConnected()) {
-        const auto remaining = static_cast<int>(std::max<qint64>(0, deadline.remainingTime()));
-        waitForData(std::min(remaining, linkexchange::kWaitSliceMs));
+        waitForData(linkexchange::waitSliceMs(deadline.remainingTime()));
         reply += takeAvailable();
     }
     countReplies(reply);
     return reply;
-}
-
-QByteArray linkExchange(Link& link, const QByteArray& frame, int expectedLength, int timeoutMs) {
-    return link.exchange(frame, expectedLength, timeoutMs);
 }

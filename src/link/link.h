@@ -3,6 +3,22 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <algorithm>
+
+namespace linkexchange {
+constexpr int kReplyTimeoutMs = 2000;
+constexpr int kConnectTimeoutMs = 2000;
+// Longest single blocking wait, so a stop request is seen promptly.
+constexpr int kWaitSliceMs = 50;
+// The next blocking wait towards something `remainingMs` away.
+constexpr int waitSliceMs(qint64 remainingMs) {
+    return static_cast<int>(std::clamp<qint64>(remainingMs, 0, kWaitSliceMs));
+}
+// A reply that missed its deadline is still waited for this long past it before the
+// next, different request goes out. Modules and gateways that answer late at all do so
+// by a few hundred milliseconds at most; a reply later still is taken as lost.
+constexpr int kLateReplyGraceMs = 500;
+}  // namespace linkexchange
 
 // The byte pipe to the module: the serial port or the TCP socket. Only the link
 // worker thread touches a Link. Every blocking call returns within the time it is
@@ -39,12 +55,22 @@ public:
     virtual bool isConnected() const = 0;
     virtual void close() = 0;
 
-    // One send-and-wait: see linkExchange().
-    QByteArray exchange(const QByteArray& frame, int expectedLength, int timeoutMs);
+    // One send-and-wait on the link. The link is brought up if it is down (an attempt on a
+    // link that stays down fails at once); replies still owed to an earlier, different
+    // request are waited for and thrown away; stale input is drained; then the frame is
+    // sent and bytes collected until replyComplete, the deadline (taken once the frame is
+    // handed to the link, on a monotonic clock) or the link going down. Returns whatever
+    // arrived; the caller checks it.
+    QByteArray exchange(const QByteArray& frame, int expectedLength,
+                        int timeoutMs = linkexchange::kReplyTimeoutMs);
 
 protected:
     // A new connection or a reopened port carries no reply to anything sent before.
     void forgetUnanswered() { unanswered_ = {}; }
+    // For a waitForData() that could not wait (link down, or a wait that failed at
+    // once): sits out the rest of its `ms`, started at `slice`, instead of letting the
+    // caller spin, so the caller's deadline still paces the loop.
+    static void sitOutSlice(const QElapsedTimer& slice, int ms);
 
 private:
     // The attempts of the current request that no reply has been seen for yet. The
@@ -63,33 +89,10 @@ private:
     Unanswered unanswered_;
 };
 
-namespace linkexchange {
-constexpr int kReplyTimeoutMs = 2000;
-constexpr int kConnectTimeoutMs = 2000;
-// Longest single blocking wait, so a stop request is seen promptly.
-constexpr int kWaitSliceMs = 50;
-// A reply that missed its deadline is still waited for this long past it before the
-// next, different request goes out. Modules and gateways that answer late at all do so
-// by a few hundred milliseconds at most; a reply later still is taken as lost.
-constexpr int kLateReplyGraceMs = 500;
-}  // namespace linkexchange
-
 // True once `received` holds the reply the exchange waits for: the expected number
 // of bytes (or more, which the reply check then rejects), or a complete exception
 // reply, which ends the wait at once.
 bool replyComplete(const QByteArray& received, int expectedLength);
-
-// How many replies of `expectedLength` bytes (or exception replies) `bytes` holds.
-int repliesIn(const QByteArray& bytes, int expectedLength);
-
-// One send-and-wait on the link. The link is brought up if it is down (an attempt on a
-// link that stays down fails at once); replies still owed to an earlier, different
-// request are waited for and thrown away; stale input is drained; then the frame is
-// sent and bytes collected until replyComplete, the deadline (taken once the frame is
-// handed to the link, on a monotonic clock) or the link going down. Returns whatever
-// arrived; the caller checks it.
-QByteArray linkExchange(Link& link, const QByteArray& frame, int expectedLength,
-                        int timeoutMs = linkexchange::kReplyTimeoutMs);
 
 // True when the current thread has been asked to stop.
 bool stopRequested();

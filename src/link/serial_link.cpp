@@ -174,8 +174,7 @@ bool SerialLink::send(const QByteArray& frame) {
     // A frame takes about 10 ms at 9600 baud; give the driver the whole reply time.
     const QDeadlineTimer deadline(linkexchange::kReplyTimeoutMs);
     while (Comm1->bytesToWrite() > 0 && !deadline.hasExpired() && !stopRequested()) {
-        const auto remaining = static_cast<int>(std::max<qint64>(0, deadline.remainingTime()));
-        if (!Comm1->waitForBytesWritten(std::min(remaining, linkexchange::kWaitSliceMs)) &&
+        if (!Comm1->waitForBytesWritten(linkexchange::waitSliceMs(deadline.remainingTime())) &&
             Comm1->error() != QSerialPort::TimeoutError) {
             closeIfBroken();
             break;
@@ -205,10 +204,7 @@ bool SerialLink::waitForData(int ms) {
         // The data may have come in along with the error that closed the port.
         if (Comm1->isOpen() && Comm1->bytesAvailable() > 0) return true;
     }
-    // Port gone or a wait that failed at once: sit out the rest of the slice instead
-    // of spinning, so the caller's deadline still paces the loop.
-    const qint64 left = ms - slice.elapsed();
-    if (left > 0) QThread::msleep(static_cast<unsigned long>(left));
+    sitOutSlice(slice, ms);
     return false;
 }
 

@@ -2,7 +2,6 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <utility>
@@ -94,10 +93,7 @@ bool SocketLink::waitForData(int ms) {
         afterFailedWait();
         if (gotData) return true;
     }
-    // Not connected (or a wait that failed at once): sit out the slice rather than
-    // spin, so the caller's deadline paces the loop.
-    const qint64 left = ms - slice.elapsed();
-    if (left > 0) QThread::msleep(static_cast<unsigned long>(left));
+    sitOutSlice(slice, ms);
     return false;
 }
 
@@ -164,7 +160,7 @@ void SocketLink::waitWhileConnecting(QDeadlineTimer deadline) {
         const qint64 remaining =
             deadline.isForever() ? linkexchange::kConnectTimeoutMs : deadline.remainingTime();
         if (remaining <= 0) break;
-        slice.start(static_cast<int>(std::min<qint64>(remaining, linkexchange::kWaitSliceMs)));
+        slice.start(linkexchange::waitSliceMs(remaining));
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
 }

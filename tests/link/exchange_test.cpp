@@ -129,7 +129,7 @@ TEST(Exchange, StopRequestEndsTheWait) {
             if (n == 3) QThread::currentThread()->requestInterruption();
         };
         // Long enough that only the stop request can end it early.
-        linkExchange(link, modbus::readRequest(1, 0, 8), 21, 10000);
+        link.exchange(modbus::readRequest(1, 0, 8), 21, 10000);
         waits = link.waits;
     }));
     worker->start();

@@ -124,15 +124,31 @@ TEST(SocketLink, RefusedThenTheModuleAppears) {
     EXPECT_EQ(RxD(link, 1, 0, 1), registerString({0x1000}));
 }
 
-TEST(SocketLink, HandlersOnAClosedSocketDoNothing) {
-    SocketLink link(QStringLiteral("127.0.0.1"), 1);
-    link.RxBuffer = "kept";
-    link.Winsock1_Error();
-    link.Winsock1_Close();
-    link.Winsock1_DataArrival();
-    EXPECT_EQ(link.RxBuffer, QByteArray("kept"));
-    EXPECT_FALSE(link.isConnected());
-    EXPECT_FALSE(link.send(hex("010300000001840A")));
+TEST(SocketLink, HandlersKeepWhatCameBeforeTheHangUpThenDoNothing) {
+    Connected c([](const QByteArray&) { return PeerReply{}; });
+    ASSERT_TRUE(waitUntil([&c] { return c.peer.hasClient(); }));
+    c.peer.sendRaw("kept");
+    ASSERT_TRUE(waitUntil([&c] { return c.peer.rawSent() == 1; }));
+    c.peer.dropClient();
+    ASSERT_TRUE(waitUntil([&c] { return !c.peer.hasClient(); }));
+    // The bytes reach Qt's buffer, then the next wait sees the hang-up.
+    QTcpSocket& socket = *c.link.Winsock1;
+    ASSERT_TRUE(waitUntil([&socket] {
+        socket.waitForReadyRead(linkexchange::kWaitSliceMs);
+        return socket.state() != QAbstractSocket::ConnectedState;
+    }));
+    ASSERT_EQ(socket.bytesAvailable(), 4);
+    c.link.Winsock1_Close();
+    EXPECT_EQ(c.link.RxBuffer, QByteArray("kept"));
+    EXPECT_FALSE(c.link.isConnected());
+
+    c.link.Winsock1_Error();
+    c.link.Winsock1_Close();
+    c.link.Winsock1_DataArrival();
+    EXPECT_EQ(c.link.RxBuffer, QByteArray("kept"));
+    EXPECT_FALSE(c.link.isConnected());
+    EXPECT_FALSE(c.link.send(hex("010300000001840A")));
+    EXPECT_EQ(c.peer.connections(), 1);
 }
 
 }  // namespace

@@ -27,8 +27,13 @@ quint64& Counters::served(RequestKind kind) {
     return exceptions;
 }
 
-void Counters::countServed(RequestKind kind) {
-    ++served(kind);
+void Counters::countReply(Fault fault, RequestKind kind, bool spoiledByJunk) {
+    countFault(fault);
+    if (fault != Fault::None && fault != Fault::Split) return;
+    if (spoiledByJunk)
+        ++spoiledByStale;
+    else
+        ++served(kind);
 }
 
 void Counters::countFault(Fault fault) {

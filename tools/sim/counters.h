@@ -35,8 +35,10 @@ struct Counters {
     quint64 spoiledByStale = 0;  // intact replies to requests sent just as unasked junk went out
     quint64 faultsClose = 0;
 
-    void countServed(RequestKind kind);
     void countFault(Fault fault);
+    // A reply of `kind` sent with `fault`; one the master may have read mixed with unasked
+    // junk counts apart.
+    void countReply(Fault fault, RequestKind kind, bool spoiledByJunk);
     QString line() const;
 
 private:

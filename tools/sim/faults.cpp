@@ -4,10 +4,6 @@
 
 namespace sim {
 
-namespace {
-constexpr int kBitsPerChar = 10;  // 8N1: start, 8 data, stop
-}
-
 FaultPlan::FaultPlan(const FaultOptions& options, quint32 randomStart)
     : options_(options), random_(randomStart) {}
 
@@ -51,26 +47,41 @@ QList<QByteArray> FaultPlan::pieces(const QByteArray& reply) {
     return parts;
 }
 
-QByteArray withBadCrc(const QByteArray& reply) {
-    QByteArray spoilt = reply;
-    if (!spoilt.isEmpty()) spoilt[spoilt.size() - 1] = static_cast<char>(spoilt.back() ^ 0x5A);
-    return spoilt;
+QList<QByteArray> faultedPieces(FaultPlan& plan, Fault fault, const QByteArray& reply) {
+    switch (fault) {
+        case Fault::BadCrc: {
+            QByteArray spoilt = reply;
+            if (!spoilt.isEmpty())
+                spoilt[spoilt.size() - 1] = static_cast<char>(spoilt.back() ^ 0x5A);
+            return {spoilt};
+        }
+        case Fault::ExtraByte:
+            return {reply + QByteArray(1, '\0')};
+        case Fault::Split:
+            return plan.pieces(reply);
+        default:
+            return {reply};
+    }
 }
 
-QByteArray withExtraByte(const QByteArray& reply) {
-    return reply + QByteArray(1, '\0');
-}
-
-qint64 wireTimeUs(int requestChars, int replyChars, int baud, int gaps) {
-    if (baud <= 0) return 0;
-    const double charUs = kBitsPerChar * 1e6 / baud;
-    return static_cast<qint64>((requestChars + replyChars + gaps * 3.5) * charUs);
-}
-
-int silenceMs(int baud) {
-    if (baud <= 0) return 5;
-    const double ms = 3.5 * kBitsPerChar * 1000.0 / baud;
-    return std::max(5, static_cast<int>(ms + 0.999));
+const char* faultName(Fault fault) {
+    switch (fault) {
+        case Fault::None:
+            return "none";
+        case Fault::Drop:
+            return "drop";
+        case Fault::Exception:
+            return "exception";
+        case Fault::Late:
+            return "late";
+        case Fault::BadCrc:
+            return "bad-crc";
+        case Fault::ExtraByte:
+            return "extra-byte";
+        case Fault::Split:
+            return "split";
+    }
+    return "?";
 }
 
 }  // namespace sim

@@ -52,19 +52,10 @@ private:
     std::mt19937 random_;
 };
 
-// The same reply with its CRC spoilt.
-QByteArray withBadCrc(const QByteArray& reply);
-// The reply with one byte too many.
-QByteArray withExtraByte(const QByteArray& reply);
+// The reply as `fault` sends it: one piece, or the pieces of a split reply.
+QList<QByteArray> faultedPieces(FaultPlan& plan, Fault fault, const QByteArray& reply);
 
-// Microseconds a serial line at `baud` (8N1, 10 bits a character: start, 8 data,
-// stop) needs for the request, the reply and `gaps` 3.5-character silences: two
-// behind a socket (the gateway keeps the master's silence before the request and the
-// module's turnaround), one on a serial line, where the master keeps its own.
-qint64 wireTimeUs(int requestChars, int replyChars, int baud, int gaps);
-
-// The silence after which a partial request is dropped: 3.5 characters at `baud`,
-// never less than 5 ms (a timer's granularity).
-int silenceMs(int baud);
+// The fault's name in the request log.
+const char* faultName(Fault fault);
 
 }  // namespace sim

@@ -62,8 +62,6 @@ public:
     quint32 tare() const { return tare_; }
     qint32 net() const { return gross() - static_cast<qint32>(tare_); }
     Phase phase() const { return phase_; }
-    quint8 task() const { return task_; }
-    Shown shown() const { return shown_; }
     int decimals() const { return decimals_; }
     bool moving() const { return msSinceChange_ < kMotionWindowMs; }
     const Setpoints& setpoints() const { return setpoints_; }

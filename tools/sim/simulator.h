@@ -4,16 +4,12 @@
 #include <QObject>
 #include <QString>
 #include <functional>
-#include <memory>
 
 #include "counters.h"
 #include "faults.h"
 #include "module_model.h"
 #include "slave_protocol.h"
-
-class QTcpServer;
-class QSocketNotifier;
-class QSerialPort;
+#include "transports.h"
 
 namespace sim {
 
@@ -32,8 +28,6 @@ struct SimOptions {
     quint32 randomStart = 1;
     FaultOptions faults;
 };
-
-class Session;
 
 // Serves the module over one transport: TCP (one session per connection, any
 // number of them), a serial device or a pty. Single-threaded; every delay is a
@@ -54,15 +48,8 @@ public:
     void setSilent(bool silent) { options_.silent = silent; }
     bool silent() const { return options_.silent; }
 
-    ModuleModel& model() { return model_; }
-
 private:
-    friend class Session;
-    bool startTcp(QString* error);
-    bool startSerial(QString* error);
-    bool startPty(QString* error);
-    Session* newSession(std::function<void(const QByteArray&)> write, std::function<void()> close,
-                        bool canClose, QObject* owner);
+    Session* newSession(Session::Write write, Session::Close close, bool canClose, QObject* owner);
     void receive(Session& session, const QByteArray& bytes);
     void handleFrame(Session& session, const QByteArray& frame, qint64 arrivedUs);
     // The speed the line runs at, for the silence that ends a partial request.
@@ -81,11 +68,7 @@ private:
     QElapsedTimer clock_;
     qint64 modelMs_ = 0;
     QString servingLine_;
-    QTcpServer* server_ = nullptr;
-    QSerialPort* serialPort_ = nullptr;
-    QSocketNotifier* ptyNotifier_ = nullptr;
-    int ptyMaster_ = -1;
-    int ptySlave_ = -1;
+    TransportKind transport_ = TransportKind::Tcp;
 };
 
 }  // namespace sim
