@@ -16,6 +16,8 @@ class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
+class ChartWindow;
+class TrendRecorder;
 
 // The station's one window: the module's front panel replica on top, the weight,
 // setpoint and command read-outs and entries below. It only shows what it is given and
@@ -62,6 +64,11 @@ public:
 
     QLabel* lblError;
 
+    // Opens the weight chart, which records from the start whether open or not.
+    QPushButton* cmdGrafico;
+    TrendRecorder* trend() const { return trend_; }
+    ChartWindow* chartWindow() const;
+
     // Front panel: the drawing, the 64 display elements (index 0 unused) and the five
     // key areas.
     QWidget* PicDisplay;
@@ -89,6 +96,7 @@ public slots:
     void cmdComando_Click();
     void cmdDato_Click();
     void Tecla_Click(int index);
+    void cmdGrafico_Click();
 
     // Key presses in the boxes that send on Enter (character code 13).
     void txtBCero_KeyPress(int keyAscii);
@@ -120,5 +128,7 @@ private:
     int decimals_ = 0;
     QLocale locale_ = QLocale::system();
     QPointer<QMessageBox> errorBox_;
+    TrendRecorder* trend_;
+    QPointer<ChartWindow> chart_;
     int queuedWriteErrors_ = 0;
 };
