@@ -92,7 +92,7 @@ Range valueRange(const std::vector<Column>& columns, const ChartInput& in, doubl
     r.lo = std::floor(lo / r.step) * r.step;
     r.hi = std::ceil(hi / r.step) * r.step;
     if (r.hi - hi < r.step * 0.05) r.hi += r.step;  // room above the top value
-    if (lo - r.lo < r.step * 0.05 && lo != 0) r.lo -= r.step;
+    if (lo < 0 && lo - r.lo < r.step * 0.05) r.lo -= r.step;
     return r;
 }
 

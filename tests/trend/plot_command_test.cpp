@@ -9,13 +9,13 @@
 
 namespace {
 
-struct Run {
+struct PlotRun {
     int status = -1;
     QString err;
 };
 
 // The real executable, as a user runs it: no display, no modbus.ini, no module.
-Run plot(const QStringList& args, const QString& dir) {
+PlotRun plot(const QStringList& args, const QString& dir) {
     QProcess p;
     p.setWorkingDirectory(dir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -48,14 +48,14 @@ TEST(PlotCommand, DrawsALogWithBrokenLinesAndSaysWhichWereSkipped) {
     }
     write(dir.filePath("Peso.csv"), log);
 
-    const Run png = plot({"--plot", "Peso.csv", "-o", "peso.png", "--size", "800x500"}, dir.path());
+    const PlotRun png = plot({"--plot", "Peso.csv", "-o", "peso.png", "--size", "800x500"}, dir.path());
     EXPECT_EQ(png.status, 0) << png.err.toStdString();
     EXPECT_TRUE(png.err.contains("2 líneas ilegibles")) << png.err.toStdString();
     EXPECT_TRUE(png.err.contains("línea 5")) << png.err.toStdString();
     const QImage image(dir.filePath("peso.png"));
     EXPECT_EQ(image.size(), QSize(800, 500));
 
-    const Run svg = plot({"--plot", "Peso.csv", "-o", "peso.svg", "--from", "2026-12-07 08:00",
+    const PlotRun svg = plot({"--plot", "Peso.csv", "-o", "peso.svg", "--from", "2026-12-07 08:00",
                           "--to", "2026-12-07 08:01"},
                          dir.path());
     EXPECT_EQ(svg.status, 0) << svg.err.toStdString();
@@ -91,7 +91,7 @@ TEST(PlotCommand, RefusesWhatItCannotDrawWithAReasonAndAStatus) {
         {{"--plot", "one.csv", "-o", "x.png", "--colour", "red"}, 2, "opción desconocida"},
     };
     for (const Case& c : cases) {
-        const Run r = plot(c.args, dir.path());
+        const PlotRun r = plot(c.args, dir.path());
         EXPECT_EQ(r.status, c.status) << c.args.join(' ').toStdString() << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.says))) << r.err.toStdString();
     }
