@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-WeightHistory::WeightHistory(qsizetype capacity)
-    : ring_(static_cast<size_t>(std::max<qsizetype>(1, capacity))) {}
+WeightHistory::WeightHistory(qsizetype capacity) : capacity_(std::max<qsizetype>(1, capacity)) {}
 
 const TrendSample& WeightHistory::at(qsizetype i) const {
     return ring_[static_cast<size_t>((start_ + i) % capacity())];
@@ -12,7 +11,10 @@ const TrendSample& WeightHistory::at(qsizetype i) const {
 void WeightHistory::push(TrendSample sample) {
     if (count_ > 0) sample.ms = std::max(sample.ms, at(count_ - 1).ms);
     if (count_ < capacity()) {
-        ring_[static_cast<size_t>((start_ + count_) % capacity())] = sample;
+        if (ring_.size() == ring_.capacity())
+            ring_.reserve(static_cast<size_t>(
+                std::min<qsizetype>(capacity(), std::max<qsizetype>(1024, 2 * count_))));
+        ring_.push_back(sample);
         ++count_;
         return;
     }

@@ -29,7 +29,7 @@ public:
     void appendGap(qint64 ms);
 
     qsizetype size() const { return count_; }
-    qsizetype capacity() const { return static_cast<qsizetype>(ring_.size()); }
+    qsizetype capacity() const { return capacity_; }
     // i = 0 is the oldest entry still held.
     const TrendSample& at(qsizetype i) const;
     // The first entry at or after `ms`, or size() when there is none.
@@ -38,7 +38,9 @@ public:
 private:
     void push(TrendSample sample);
 
+    // Grows to the capacity as readings come, so a station just started holds little.
     std::vector<TrendSample> ring_;
+    qsizetype capacity_;
     qsizetype start_ = 0;
     qsizetype count_ = 0;
 };

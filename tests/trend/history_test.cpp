@@ -27,7 +27,9 @@ TEST(WeightHistory, HoldsADayAtTheDefaultPollAndThenDropsTheOldest) {
         const int i = 1500 + static_cast<int>(k);
         EXPECT_EQ(h.at(k).ms, i * 500);
         EXPECT_EQ(h.at(k).gap, i % 100 == 50);
-        if (!h.at(k).gap) EXPECT_EQ(h.at(k).gross, i);
+        if (!h.at(k).gap) {
+            EXPECT_EQ(h.at(k).gross, i);
+        }
     }
     EXPECT_EQ(h.lowerBound(0), 0);
     EXPECT_EQ(h.lowerBound(1500 * 500), 0);
@@ -190,7 +192,9 @@ TEST(ReadLog, CountsWhatItSkipsAndBreaksTheLineWhereTheLogFellSilent) {
     for (const Bucket& b : s.buckets) {
         breaks += b.gapBefore;
         top = std::max(top, b.grossMax);
-        if (b.gapBefore) EXPECT_EQ(b.grossFirst, 20.0);
+        if (b.gapBefore) {
+            EXPECT_EQ(b.grossFirst, 20.0);
+        }
     }
     EXPECT_EQ(breaks, 1);
     EXPECT_EQ(top, 21.5);
