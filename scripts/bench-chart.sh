@@ -22,7 +22,7 @@ done
 echo "== vormelq --plot on a 100 MB Peso.csv"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-/usr/bin/python3 "$root/scripts/gen-weight-log.py" "$work/Peso.csv" --size-mb 100 --locale es_ES
+/usr/bin/python3 "$root/scripts/gen-weight-log.py" "$work/Peso.csv" --size-mb 100 --locale es_ES --start 2026-11-20
 printf 'lines: %s, bytes: %s\n' "$(wc -l <"$work/Peso.csv")" "$(stat -c %s "$work/Peso.csv")"
 cat "$work/Peso.csv" >/dev/null  # from the page cache, as a second look at a file would be
 for out in peso.png peso.svg; do
@@ -31,4 +31,4 @@ for out in peso.png peso.svg; do
 done
 /usr/bin/time -f "one hour (--from/--to) png: %e s wall, %M KB peak" \
     "$build/src/app/vormelq" --plot "$work/Peso.csv" -o "$work/hour.png" \
-    --from "2026-12-01 09:00" --to "2026-12-01 10:00" 2>&1 | grep -v XDG_RUNTIME
+    --from "2026-11-21 09:00" --to "2026-11-21 10:00" 2>&1 | grep -v XDG_RUNTIME

@@ -49,6 +49,7 @@ QImage ChartView::picture(QSize size) const {
 }
 
 void ChartView::paintEvent(QPaintEvent*) {
+    sincePaint_.start();
     QPainter painter(this);
     const qint64 end = endMs();
     drawChart(painter, rect(), trend_.chart(end - spanMs_, end, width()));
@@ -92,7 +93,7 @@ ChartWindow::ChartWindow(const TrendRecorder& trend, QWidget* parent)
     });
     tick_.setInterval(1000);
     connect(&tick_, &QTimer::timeout, this, [this] {
-        if (!view_->paused()) view_->update();
+        if (!view_->paused() && view_->msSincePaint() > 900) view_->update();
     });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <optional>
@@ -22,6 +23,7 @@ public:
     bool paused() const { return pausedAt_.has_value(); }
     // What the view shows now, drawn into `size`.
     QImage picture(QSize size) const;
+    qint64 msSincePaint() const { return sincePaint_.isValid() ? sincePaint_.elapsed() : 1 << 30; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -32,6 +34,7 @@ private:
     const TrendRecorder& trend_;
     qint64 spanMs_ = 60000;
     std::optional<qint64> pausedAt_;
+    QElapsedTimer sincePaint_;
 };
 
 // "Vormel-Q - Gráfico": spans, pause and resume, the picture saved as PNG. A window of
