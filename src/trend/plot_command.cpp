@@ -140,7 +140,11 @@ std::optional<int> runPlotCommand(int argc, char** argv) {
         return 2;
     }
     // Text needs a font database, which needs a GUI application; the offscreen platform
-    // gives one on a machine with no display at all.
+    // gives one on a machine with no display at all. Qt's own notes about that machine
+    // (no runtime directory under cron, say) are not for whoever reads our stderr.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtCriticalMsg || type == QtFatalMsg) report(text);
+    });
     int qtArgc = 3;
     char arg0[] = "vormelq";
     char arg1[] = "-platform";
