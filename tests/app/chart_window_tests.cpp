@@ -9,6 +9,9 @@
 
 #include "chart_window.h"
 #include "frm_peso.h"
+#include "harness.h"
+#include "log_parse.h"
+#include "station.h"
 #include "trend_recorder.h"
 
 // The one button the chart adds: inside the window, clear of every other control and of
@@ -79,4 +82,46 @@ TEST(ChartButton, OpensOneNonModalChartWindow) {
             curve =
                 qAbs(image.pixelColor(x, y).blue() - 200) < 30 && image.pixelColor(x, y).red() < 60;
     EXPECT_TRUE(curve);
+}
+
+// The real station against the simulated module: the chart holds exactly the readings
+// that went to Peso.csv, in order, and a module switched off for a while is one break.
+TEST(ChartFeed, HoldsWhatTheLogHoldsAndBreaksWhereTheModuleWasSilent) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--auto-cycle"}));
+    QTemporaryDir dir;
+    writeIni(dir.path(), tcpIni(sim.port()));
+    CurrentDir cwd(dir.path());
+    Station station;
+    ASSERT_TRUE(station.Form_Load().isEmpty());
+    const WeightHistory& h = station.form().trend()->history();
+    auto readings = [&] {
+        int n = 0;
+        for (qsizetype i = 0; i < h.size(); ++i) n += h.at(i).gap ? 0 : 1;
+        return n;
+    };
+    ASSERT_TRUE(waitFor([&] { return readings() >= 5; }));
+    sim.toggleSilent();
+    ASSERT_TRUE(waitFor([&] { return h.size() > 0 && h.at(h.size() - 1).gap; }));
+    sim.toggleSilent();
+    const int before = readings();
+    ASSERT_TRUE(waitFor([&] { return readings() >= before + 5; }));
+    station.Form_Unload();
+    QCoreApplication::processEvents();  // what the worker sent before it stopped
+
+    const QStringList lines = logLines(dir.path());
+    ASSERT_EQ(lines.size(), readings());
+    int gaps = 0;
+    int line = 0;
+    for (qsizetype i = 0; i < h.size(); ++i) {
+        if (h.at(i).gap) {
+            ++gaps;
+            continue;
+        }
+        const auto record = parseLogLine(lines[line++].toUtf8(), DateOrder::DayFirst);
+        ASSERT_TRUE(record) << lines[line - 1].toStdString();
+        EXPECT_EQ(record->gross, h.at(i).gross) << lines[line - 1].toStdString();
+        EXPECT_EQ(record->net, h.at(i).net) << lines[line - 1].toStdString();
+    }
+    EXPECT_EQ(gaps, 1);
 }
