@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     const int hours = std::atoi(argv[4]);
 
     QProcess sim;
-    sim.start(simPath, {"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1", "--auto-cycle"});
+    sim.start(simPath,
+              {"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1", "--auto-cycle"});
     QString address;
     while (address.isEmpty() && sim.waitForReadyRead(5000)) {
         const QString line = QString::fromUtf8(sim.readLine()).trimmed();
@@ -66,7 +67,9 @@ int main(int argc, char** argv) {
 
     if (chart != QLatin1String("none")) {
         form.cmdGrafico_Click();
-        const int span = chart == QLatin1String("1min") ? 0 : chart == QLatin1String("10min") ? 1 : 2;
+        const int span = chart == QLatin1String("1min")    ? 0
+                         : chart == QLatin1String("10min") ? 1
+                                                           : 2;
         form.chartWindow()->spanButton(span)->click();
     }
 

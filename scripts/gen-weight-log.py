@@ -73,9 +73,9 @@ def main():
     ap.add_argument("--start", default="2026-12-07")
     ap.add_argument("--decimals", type=int, default=1)
     ap.add_argument("--size-mb", type=float, default=0)
-    ap.add_argument("--seed", type=int, default=7)
+    ap.add_argument("--random-start", type=int, default=7)
     a = ap.parse_args()
-    rng = random.Random(a.seed)
+    rng = random.Random(a.random_start)
     day = dt.date.fromisoformat(a.start)
     tare = 12.4
     with open(a.out, "w", newline="") as f:

@@ -48,7 +48,8 @@ TEST(PlotCommand, DrawsALogWithBrokenLinesAndSaysWhichWereSkipped) {
     }
     write(dir.filePath("Peso.csv"), log);
 
-    const PlotRun png = plot({"--plot", "Peso.csv", "-o", "peso.png", "--size", "800x500"}, dir.path());
+    const PlotRun png =
+        plot({"--plot", "Peso.csv", "-o", "peso.png", "--size", "800x500"}, dir.path());
     EXPECT_EQ(png.status, 0) << png.err.toStdString();
     EXPECT_TRUE(png.err.contains("2 líneas ilegibles")) << png.err.toStdString();
     EXPECT_TRUE(png.err.contains("línea 5")) << png.err.toStdString();
@@ -56,8 +57,8 @@ TEST(PlotCommand, DrawsALogWithBrokenLinesAndSaysWhichWereSkipped) {
     EXPECT_EQ(image.size(), QSize(800, 500));
 
     const PlotRun svg = plot({"--plot", "Peso.csv", "-o", "peso.svg", "--from", "2026-12-07 08:00",
-                          "--to", "2026-12-07 08:01"},
-                         dir.path());
+                              "--to", "2026-12-07 08:01"},
+                             dir.path());
     EXPECT_EQ(svg.status, 0) << svg.err.toStdString();
     QFile file(dir.filePath("peso.svg"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
