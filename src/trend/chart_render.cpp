@@ -68,13 +68,12 @@ Range valueRange(const std::vector<Column>& columns, const ChartInput& in, doubl
     if (in.setpoints) {
         // Setpoints near the readings belong in view; one far off (a register never
         // set, a typing slip) would flatten the curve and is marked at the edge instead.
+        const double values[] = {in.setpoints->coarse, in.setpoints->fine, in.setpoints->target};
+        // With no reading in view yet, the smallest setpoint stands in for them.
+        if (!any) lo = hi = *std::min_element(std::begin(values), std::end(values));
         const double reach =
             std::max({hi - lo, std::abs(hi), std::abs(lo), 10 * resolution(in.decimals)});
-        for (double v : {in.setpoints->coarse, in.setpoints->fine, in.setpoints->target}) {
-            if (!any) {
-                lo = hi = v;
-                any = true;
-            }
+        for (double v : values) {
             if (v >= lo - 3 * reach && v <= hi + 3 * reach) {
                 lo = std::min(lo, v);
                 hi = std::max(hi, v);
@@ -226,8 +225,9 @@ void drawChart(QPainter& p, const QRectF& area, const ChartInput& in) {
             (outside ? (m.value > range.hi ? QStringLiteral(" ↑") : QStringLiteral(" ↓"))
                      : QString());
         const double w = fm.horizontalAdvance(text) + 6;
-        const double ty = m.value < range.lo ? y - line - 1 : y + 1;
-        const QRectF box(labelX, outside && m.value > range.hi ? y + 1 : ty, w, line);
+        // Under its line, unless that would leave the plot.
+        const double ty = y + 1 + line > plot.bottom() ? y - line - 1 : y + 1;
+        const QRectF box(labelX, ty, w, line);
         p.fillRect(box, QColor(255, 255, 255, 210));
         p.setPen(m.color);
         p.drawText(box, Qt::AlignCenter, text);
