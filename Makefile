@@ -2,29 +2,38 @@
 BUILD      ?= build
 TEST_BUILD ?= build-test
 JOBS       ?= $(shell nproc)
-CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+# Ninja when there is one, decided as the recipe runs (after `deps` installed it); a
+# build directory keeps the generator it was made with.
+CMAKE_GEN   = $(shell [ -f $(1)/CMakeCache.txt ] || ! command -v ninja >/dev/null || echo "-G Ninja")
 
-.PHONY: all deps build run test test-build bench soak format clean
+.PHONY: all deps build run test test-build package bench soak format clean
 
 all: build
 
+# Every command that builds installs what is missing first: any of them may be the
+# first one typed on a new machine.
 deps:
 	scripts/install-deps.sh
 
-build:
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORMELQ_TESTS=OFF
+build: deps
+	cmake -S . -B $(BUILD) $(call CMAKE_GEN,$(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORMELQ_TESTS=OFF
 	cmake --build $(BUILD) -j $(JOBS)
 
 run:
 	scripts/run-station.sh
 
 # Tests are built with AddressSanitizer and UndefinedBehaviorSanitizer.
-test-build:
-	cmake -S . -B $(TEST_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DVORMELQ_SANITIZE=ON
+test-build: deps
+	cmake -S . -B $(TEST_BUILD) $(call CMAKE_GEN,$(TEST_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DVORMELQ_SANITIZE=ON
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 
 test: test-build
 	cd $(TEST_BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 300
+
+# The Debian package of the release build, copied here for `apt install ./vormelq_*.deb`.
+package: build
+	cd $(BUILD) && cpack -G DEB
+	cp $(BUILD)/vormelq_*.deb .
 
 bench:
 	scripts/bench.sh
@@ -36,4 +45,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) build-bench
+	rm -rf $(BUILD) $(TEST_BUILD) build-bench vormelq_*.deb

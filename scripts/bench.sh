@@ -9,7 +9,9 @@
 #     simulators in the same run;
 #   - the real station under Xvfb: CPU and memory over a minute at 500 ms, healthy and
 #     silent module, start to first reading, module silent to lblError, poll intervals
-#     from 500 ms down to 1 ms, and a perf profile.
+#     from 500 ms down to 1 ms, and a perf profile;
+#   - the real station against a module restarted on its port: readings back after
+#     each restart, and the CPU meanwhile.
 # Raw results (JSON) and the table go to build-bench/bench-results/.
 # --quick: shorter windows (10 s instead of 60 s and so on), about 2 minutes in all.
 set -euo pipefail
@@ -25,9 +27,9 @@ build="$root/build-bench"
 out="$build/bench-results"
 py=/usr/bin/python3  # Debian's interpreter: python3-pymodbus lives there
 if [ "$quick" = 1 ]; then
-    micro_min=0.1 cycle_ms=700 other_s=1.5 cost_s=10 sweep_s=3 repeats=1
+    micro_min=0.1 cycle_ms=700 other_s=1.5 cost_s=10 sweep_s=3 repeats=1 restarts=3
 else
-    micro_min=0.5 cycle_ms=3000 other_s=4 cost_s=60 sweep_s=10 repeats=3
+    micro_min=0.5 cycle_ms=3000 other_s=4 cost_s=60 sweep_s=10 repeats=3 restarts=10
 fi
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORMELQ_BENCH=ON \
@@ -57,7 +59,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts a simulator with the given arguments and prints the line where it serves.
+# Starts a simulator with the given arguments and sets sim_line to the line where it
+# serves. Not run in a subshell, so that its process id reaches the cleanup.
 start_sim() {
     local log="$1"
     shift
@@ -65,7 +68,7 @@ start_sim() {
     pids+=($!)
     for _ in $(seq 200); do
         if [ -s "$log" ]; then
-            head -n1 "$log"
+            sim_line="$(head -n1 "$log")"
             return
         fi
         sleep 0.05
@@ -76,8 +79,10 @@ start_sim() {
 
 for baud in 0 9600 115200; do
     echo "== poll cycle, wire emulation at baud $baud" >&2
-    tcp_line="$(start_sim "$out/sim_tcp_$baud.log" --listen 127.0.0.1:0 --baud "$baud")"
-    pty_line="$(start_sim "$out/sim_pty_$baud.log" --pty "$out/pty_$baud" --baud "$baud")"
+    start_sim "$out/sim_tcp_$baud.log" --listen 127.0.0.1:0 --baud "$baud"
+    tcp_line="$sim_line"
+    start_sim "$out/sim_pty_$baud.log" --pty "$out/pty_$baud" --baud "$baud"
+    pty_line="$sim_line"
     tcp="${tcp_line#listening on }"
     pty="${pty_line#serving on }"
     VORMELQ_SIM_TCP="$tcp" VORMELQ_SIM_PTY="$pty" VORMELQ_BENCH_BAUD="$baud" \
@@ -97,4 +102,10 @@ xvfb-run -a -s "-screen 0 800x760x24" "$py" "$root/bench/station_cost.py" \
     --station "$build/src/app/vormelq" --sim "$sim" --seconds "$cost_s" \
     --sweep-seconds "$sweep_s" --repeats "$repeats" >"$out/station.json"
 
+echo "== module restarted on its port ($restarts times)" >&2
+QT_QPA_PLATFORM=offscreen "$py" "$root/bench/recovery.py" --station "$build/src/app/vormelq" \
+    --sim "$sim" --restarts "$restarts" >"$out/recovery.json"
+
 "$py" "$root/bench/report.py" "$out" | tee "$out/table.md"
+echo "Module restarted on its port, Timer=500 (ms from listening to the next reading):"
+cat "$out/recovery.json"

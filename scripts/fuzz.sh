@@ -11,9 +11,17 @@ targets=(ini_fuzz reply_check_fuzz entry_fuzz)
 CMAKE_GEN=()
 command -v ninja >/dev/null && CMAKE_GEN=(-G Ninja)
 
-cmake -S "$root" -B "$build" "${CMAKE_GEN[@]}" -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "${JOBS:-2}" --target "${targets[@]}" >/dev/null
+# The build's output is kept and shown only when it fails, so a target that stops
+# building says why instead of ending the script silently.
+build_log="$(mktemp)"
+trap 'rm -f "$build_log"' EXIT
+if ! { cmake -S "$root" -B "$build" "${CMAKE_GEN[@]}" -DCMAKE_CXX_COMPILER=clang++ \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+       cmake --build "$build" -j "${JOBS:-2}" --target "${targets[@]}"; } >"$build_log" 2>&1; then
+    cat "$build_log" >&2
+    echo "fuzz.sh: the fuzz targets did not build (output above)" >&2
+    exit 1
+fi
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"

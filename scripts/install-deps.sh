@@ -1,21 +1,77 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the tools need.
+# Installs every Debian package the build, the tests, the benchmarks, the package and
+# the tools use, then tries each Python module and program the tests reach for once.
+# A piece that is still missing stops the script with one line naming its package.
+#   scripts/install-deps.sh            install what is missing (sudo when not root), check
+#   scripts/install-deps.sh --check    check only; exit 1 when something is missing
 set -euo pipefail
+
+case "${1:-}" in
+    "") install=1 ;;
+    --check) install=0 ;;
+    *) echo "usage: $0 [--check]" >&2; exit 2 ;;
+esac
+
 packages=(
-    build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev
-    xvfb xauth xdotool imagemagick fonts-liberation
-    socat mbpoll python3-pymodbus python3-serial
+    # build
+    build-essential cmake ninja-build pkg-config git
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev qt6-translations-l10n
+    # tests, fuzzers and benchmarks
+    libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+    xvfb xauth xdotool imagemagick fonts-liberation e2fsprogs procps linux-perf
+    socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio
+    # the Debian package: shlibdeps needs dpkg-dev and file; its test validates the
+    # desktop entry and renders the man pages
+    dpkg-dev file desktop-file-utils man-db
 )
+
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update
-$sudo apt-get install -y --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ] && [ "$install" = 1 ]; then
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    missing=()
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "install-deps.sh: missing Debian package(s): ${missing[*]} (apt-get install ${missing[*]})" >&2
+    exit 1
+fi
+
+# Installed is not the same as usable: a package can be there while what it only
+# recommends is not (pymodbus's server needs serial_asyncio). Each piece once.
+python=/usr/bin/python3
+checks=(
+    "python3-pymodbus|$python -c 'import pymodbus.server.async_io, pymodbus.client'"
+    "python3-serial|$python -c 'import serial'"
+    "python3-serial-asyncio|$python -c 'import serial_asyncio'"
+    "cmake|cmake --version"
+    "ninja-build|ninja --version"
+    "socat|socat -V"
+    "mbpoll|mbpoll -V"
+    "xdotool|command -v xdotool"
+    "xvfb|command -v Xvfb"
+    "xvfb|command -v xvfb-run"
+    "xauth|command -v xauth"
+    "imagemagick|import -version"
+    "imagemagick|convert -version"
+    "e2fsprogs|command -v chattr"
+    "procps|free"
+    "fonts-liberation|test -s /usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf"
+    "qt6-translations-l10n|test -s /usr/share/qt6/translations/qtbase_es.qm"
+    "dpkg-dev|dpkg-shlibdeps --version"
+    "file|file --version"
+    "desktop-file-utils|desktop-file-validate --help"
+    "man-db|man --version"
+)
+for check in "${checks[@]}"; do
+    package="${check%%|*}"
+    if ! bash -c "${check#*|}" >/dev/null 2>&1; then
+        echo "install-deps.sh: '${check#*|}' fails: install the Debian package $package" >&2
+        exit 1
+    fi
+done

@@ -13,7 +13,9 @@
 #
 # At the end the module is silenced, the station left to finish what it had in hand,
 # and the report compares the weight-block readings the module served with the lines
-# in Peso.csv: every reading must be exactly one line. Memory (VmRSS) is sampled every
+# in Peso.csv: every reading must be exactly one line. Meanwhile Peso.csv is made
+# unwritable for a while, now and then, and the station is stopped with SIGTERM and
+# started again (at least once, while lines are pending). Memory (VmRSS) is sampled every
 # few seconds; "start" is the first sample after a 30 s warm-up.
 # Late replies are left to the fault matrix tests: a reply that comes after its
 # deadline can still be taken by a retry of the same request, which the module cannot
@@ -155,6 +157,43 @@ cpu_ticks() { # utime + stime, the fields after the command name in parentheses
     echo $(( f[11] + f[12] ))
 }
 
+# The log cannot be written for a while: a directory stands in Peso.csv's place (the
+# station stands still during each swap, so no append falls between two renames).
+# Lines go to the pending file meanwhile and into Peso.csv once it is back.
+swap_log() { # swap_log block|release
+    kill -STOP "$stationpid"
+    if [ "$1" = block ]; then
+        [ -f Peso.csv ] && mv Peso.csv Peso.keep
+        mkdir Peso.csv
+    else
+        rmdir Peso.csv
+        [ -f Peso.keep ] && mv Peso.keep Peso.csv
+    fi
+    kill -CONT "$stationpid"
+}
+
+start_station() {
+    "$bin" >>"$work/station.out" 2>>"$work/station.err" &
+    stationpid=$!
+}
+
+# The station stopped as systemctl would (SIGTERM) while the log is blocked and lines
+# are pending, then started again. The module is silent meanwhile, so no reading it
+# served is in flight when the station goes.
+restart_station() {
+    local rc=0
+    silence_and_settle
+    ticks_done=$((ticks_done + $(cpu_ticks) - start_ticks))
+    kill -TERM "$stationpid"
+    wait "$stationpid" || rc=$?
+    [ "$rc" = 0 ] || { echo "soak: the station ended with status $rc on SIGTERM" >&2; exit 1; }
+    [ -s Peso.pendiente.csv ] && pending_at_stop=$((pending_at_stop + $(grep -c . Peso.pendiente.csv)))
+    start_station
+    start_ticks=$(cpu_ticks)
+    stops=$((stops + 1))
+    toggle_module
+}
+
 # Under Xvfb an operator types now and then; an "Error" box (a write the module never
 # answered) is answered with Enter first.
 operator_acts() {
@@ -214,8 +253,11 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
 else
     export QT_QPA_PLATFORM=offscreen
 fi
-"$bin" >"$work/station.out" 2>"$work/station.err" &
-stationpid=$!
+start_station
+ticks_done=0
+stops=0
+log_blocks=0
+pending_at_stop=0
 
 began=$SECONDS
 deadline=$((SECONDS + minutes * 60))
@@ -233,6 +275,16 @@ while [ $SECONDS -lt $deadline ]; do
         [ "$rss" -gt "$rss_peak" ] && rss_peak=$rss
         [ -z "$rss_start" ] && [ $((SECONDS - began)) -ge 30 ] && rss_start=$rss
         operator_acts
+        if [ $log_blocks = 0 ] || [ $((RANDOM % 10)) = 0 ]; then
+            # Peso.csv unwritable for 10 to 30 s; the first time, and now and then,
+            # the station is also stopped and started again meanwhile.
+            swap_log block
+            log_blocks=$((log_blocks + 1))
+            sleep $((5 + RANDOM % 15))
+            if [ $stops = 0 ] || [ $((RANDOM % 2)) = 0 ]; then restart_station; fi
+            sleep $((5 + RANDOM % 15))
+            swap_log release
+        fi
         if [ $((RANDOM % 8)) = 0 ]; then
             # The module switched off for a few seconds.
             toggle_module
@@ -249,8 +301,11 @@ while [ $SECONDS -lt $deadline ]; do
 done
 
 stop_sim
+# Lines still pending from the last time the log was blocked go in at the station's
+# next poll, which a silent module can hold up for a whole block read.
+for _ in $(seq 300); do [ -s Peso.pendiente.csv ] || break; sleep 0.1; done
 elapsed=$((SECONDS - began))
-ticks=$(( $(cpu_ticks) - start_ticks ))
+ticks=$(( ticks_done + $(cpu_ticks) - start_ticks ))
 hz=$(getconf CLK_TCK)
 rss_end=$(rss_kb)
 alive=yes
@@ -284,6 +339,8 @@ release build, $([ -n "$xvfbpid" ] && echo "under Xvfb with an operator typing" 
 | module switched off for a few seconds | $silences |
 | connections accepted | ${total[connections]:-0} |
 | operator writes served | ${total[writes]:-0} (typed $typed, \"Error\" boxes answered $error_boxes) |
+| Peso.csv unwritable for 10 to 30 s | $log_blocks times |
+| station stopped with SIGTERM and started again | $stops times (status 0 each time; $pending_at_stop lines pending at the stops) |
 | weight readings served | $served |
 | lines in Peso.csv | $lines |
 | **lines lost** | **$lost** |

@@ -11,11 +11,13 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "box_guard.h"
 #include "chart_window.h"
 #include "display_map.h"
 #include "entry.h"
 #include "panel_art.h"
 #include "trend_recorder.h"
+#include "value_label.h"
 #include "weight_format.h"
 
 namespace {
@@ -50,7 +52,7 @@ QLabel* caption(QWidget* parent, const QString& text, QRect geometry) {
 // Read-outs: bold blue on the highlighted-text background, so they stand out from the
 // captions like boxes of their own.
 QLabel* valueLabel(QWidget* parent, QRect geometry) {
-    auto* label = new QLabel(parent);
+    auto* label = new ValueLabel(parent);
     label->setFont(sansFont(9.75, true));
     label->setGeometry(geometry);
     QPalette pal = label->palette();
@@ -108,6 +110,15 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     errorPalette.setColor(QPalette::WindowText, QColor(255, 0, 0));
     lblError->setPalette(errorPalette);
     lblError->hide();
+
+    // Below the weights, where it covers no control and lblError never lies.
+    lblPendientes = new QLabel(this);
+    lblPendientes->setFont(sansFont(8.25, true));
+    lblPendientes->setGeometry(twips(120, 9120, 3000, 900));
+    lblPendientes->setWordWrap(true);
+    lblPendientes->setPalette(errorPalette);
+    lblPendientes->hide();
+    new BoxGuard(this);
 
     // Below the red label, so that it hides nothing when it shows.
     cmdGrafico = button(this, QStringLiteral("Gráfico"), twips(9480, 9960, 1095, 375));
@@ -284,6 +295,14 @@ void frmPeso::showCommunicationLost() {
     lblError->show();
 }
 
+void frmPeso::showLogPending(int count) {
+    lblPendientes->setText(QStringLiteral("ERROR: No se puede escribir Peso.csv (%1 %2)")
+                               .arg(count)
+                               .arg(count == 1 ? QStringLiteral("lectura pendiente")
+                                               : QStringLiteral("lecturas pendientes")));
+    lblPendientes->setVisible(count > 0);
+}
+
 void frmPeso::showWriteFailed() {
     if (errorBox_) {
         ++queuedWriteErrors_;
@@ -308,13 +327,13 @@ void frmPeso::openNextWriteError() {
         }
     });
     errorBox_ = box;
-    box->open();
+    BoxGuard::open(box);
 }
 
 void frmPeso::openMessage(const QString& text) {
     auto* box = new QMessageBox(QMessageBox::NoIcon, kTitle, text, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    BoxGuard::open(box);
 }
 
 double frmPeso::takeEntry(QLineEdit* box) {

@@ -63,6 +63,8 @@ public:
     QLabel *lblDato0, *lblDato1, *lblDato2, *lblDato3;
 
     QLabel* lblError;
+    // Log lines that could not be written yet, in red with their count.
+    QLabel* lblPendientes;
 
     // Opens the weight chart, which records from the start whether open or not.
     QPushButton* cmdGrafico;
@@ -84,6 +86,7 @@ public slots:
     void showSetpoints(const Setpoints& s);
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
+    void showLogPending(int count);
     // One modal "Error" box per failed write; while one is open, further failures queue
     // up and their boxes follow one after another.
     void showWriteFailed();

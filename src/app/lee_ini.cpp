@@ -3,19 +3,38 @@
 #include <QFile>
 #include <QStringDecoder>
 #include <QStringView>
+#include <optional>
 
 namespace {
 
 const QString kIniFileName = QStringLiteral("modbus.ini");
 
 // The file is written by hand on Windows machines: usually ANSI (Latin-1 for the
-// characters that matter), sometimes UTF-8 from a newer editor, with or without a BOM.
-QString decodeIniText(const QByteArray& content) {
+// characters that matter), sometimes UTF-8 from a newer editor, with or without a BOM,
+// or "Unicode" (UTF-16 with its byte-order mark, either byte order). A text file never
+// holds a NUL: one is a binary file, or UTF-16 without its mark, and nothing in it can be
+// trusted as a value.
+std::optional<QString> decodeIniText(const QByteArray& content) {
     QByteArrayView bytes(content);
-    if (bytes.startsWith("\xEF\xBB\xBF")) bytes = bytes.sliced(3);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError()) return QString::fromLatin1(bytes);
+    auto encoding = QStringConverter::Utf8;
+    if (bytes.startsWith("\xFF\xFE")) {
+        encoding = QStringConverter::Utf16LE;
+        bytes = bytes.sliced(2);
+    } else if (bytes.startsWith("\xFE\xFF")) {
+        encoding = QStringConverter::Utf16BE;
+        bytes = bytes.sliced(2);
+    } else if (bytes.startsWith("\xEF\xBB\xBF")) {
+        bytes = bytes.sliced(3);
+    }
+    // The decoder drops half a character at the end without a word.
+    if (encoding != QStringConverter::Utf8 && bytes.size() % 2 != 0) return std::nullopt;
+    QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError()) {
+        if (encoding != QStringConverter::Utf8) return std::nullopt;
+        text = QString::fromLatin1(bytes);
+    }
+    if (text.contains(QChar(u'\0'))) return std::nullopt;
     return text;
 }
 
@@ -54,8 +73,9 @@ bool sectionName(QStringView line, QStringView* name) {
 }  // namespace
 
 QString iniValue(const QByteArray& content, const QString& section, const QString& key) {
-    const QString text = decodeIniText(content);
-    const QStringView all(text);
+    const std::optional<QString> text = decodeIniText(content);
+    if (!text) return {};
+    const QStringView all(*text);
     bool inSection = false;
     bool sectionSeen = false;
     qsizetype pos = 0;
@@ -112,4 +132,21 @@ QString LeeIni(const QString& section, const QString& key, const QString& defaul
     QFile file(dir.filePath(name));
     if (!file.open(QIODevice::ReadOnly)) return defaultValue;
     return storedValue(iniValue(file.readAll(), section, key), defaultValue);
+}
+
+QString iniFileProblem(const QDir& dir) {
+    const QString name = findIniFile(dir);
+    if (name.isEmpty()) return {};
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("No se puede leer %1: %2")
+            .arg(name, file.error() == QFileDevice::PermissionsError
+                           ? QStringLiteral("no hay permiso de lectura")
+                           : QStringLiteral("error de lectura del fichero"));
+    if (!decodeIniText(file.readAll()))
+        return QStringLiteral(
+                   "%1 no es un fichero de texto: guárdelo como texto (ANSI, UTF-8 o "
+                   "Unicode) y vuelva a arrancar")
+            .arg(name);
+    return {};
 }

@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QScopedValueRollback>
+#include <utility>
 
 #include "link.h"
 #include "poll_cycle.h"
@@ -71,20 +72,49 @@ void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
     log_ = std::make_unique<WeightLog>(logPath);
     if (link_) {
         instrument_ = std::make_unique<Instrument>(*link_, slaveId, decimals);
-        // Operator writes go out between the poll's transactions, never inside one,
-        // so a write does not wait behind a whole cycle against a silent module.
-        instrument_->setBetweenTransactions([this] { sendQueuedWrites(); });
+        // Operator writes go out between the poll's blocks, so a write does not wait
+        // behind a whole cycle; but only while the module answers: against a silent one
+        // they wait for the end of the poll, and never put off the red label.
+        instrument_->setBetweenTransactions(
+            [this] { return !instrument_->lastBlockAnswered() || sendQueuedWrites(); });
     }
 }
 
 void LinkWorker::poll() {
-    const QScopedValueRollback busy(inJob_, true);
-    if (instrument_ && log_) {
-        SignalSink sink(*this);
-        PollContext context{*instrument_, *log_, sink, locale_};
-        pollCycle(context);
+    // The TCP connection wait runs the event loop, which may deliver this queued call
+    // inside a run of writes: the poll then runs once that job is over.
+    if (inJob_) {
+        pollDeferred_ = true;
+        return;
+    }
+    {
+        const QScopedValueRollback busy(inJob_, true);
+        if (instrument_ && log_) {
+            reportLog();
+            SignalSink sink(*this);
+            PollContext context{*instrument_, *log_, sink, locale_};
+            pollCycle(context);
+            reportLog();
+        }
+        // Writes held back while the module did not answer get their one chance now,
+        // instead of waiting for a module that answers again.
+        sendQueuedWrites();
     }
     emit pollFinished();
+    afterJob();
+}
+
+void LinkWorker::afterJob() {
+    if (std::exchange(pollDeferred_, false)) poll();
+}
+
+void LinkWorker::reportLog() {
+    // Lines kept while the log could not be written go in as soon as it can again,
+    // also while the module is silent and brings no new line.
+    log_->flushPending();
+    if (log_->pending() == reportedPending_) return;
+    reportedPending_ = log_->pending();
+    emit logPending(reportedPending_);
 }
 
 void LinkWorker::enqueueWrite(const WriteRequest& request) {
@@ -102,26 +132,47 @@ bool LinkWorker::takeWrite(WriteRequest* request) {
     return true;
 }
 
+void LinkWorker::dropQueuedWrites() {
+    QMutexLocker lock(&queueMutex_);
+    writes_.clear();
+}
+
 void LinkWorker::runWrites() {
     // The TCP connection wait runs the event loop, which may deliver this queued call
-    // inside a poll; the poll sends the write itself before its next transaction.
+    // inside a poll; the poll sends the write itself between its blocks or at its end.
     if (inJob_) return;
-    const QScopedValueRollback busy(inJob_, true);
-    sendQueuedWrites();
-}
-
-void LinkWorker::sendQueuedWrites() {
-    WriteRequest request;
-    while (!stopRequested() && takeWrite(&request)) send(request);
-}
-
-void LinkWorker::send(const WriteRequest& request) {
-    for (const RegisterWrite& write : request.writes) {
-        if (stopRequested()) return;
-        const bool ok = link_ && retriedWrite(*link_, slaveId_, write);
-        // A write cut short by shutdown is no failure to report.
-        if (!ok && !stopRequested()) emit writeFailed();
+    {
+        const QScopedValueRollback busy(inJob_, true);
+        sendQueuedWrites();
     }
+    afterJob();
+}
+
+bool LinkWorker::sendQueuedWrites() {
+    WriteRequest request;
+    while (!stopRequested() && takeWrite(&request)) {
+        if (send(request)) continue;
+        // A write cut short by shutdown is no failure to report.
+        if (stopRequested()) return false;
+        // Whatever the operator asked for before this failure would reach the module
+        // seconds late, when it may no longer be wanted (a key toggles the dosing
+        // cycle): it is given up with this one, and the operator told once. Three
+        // unanswered attempts also mean no communication: the red label shows now,
+        // not after a poll's three attempts more.
+        dropQueuedWrites();
+        emit communicationLost();
+        emit writeFailed();
+        return false;
+    }
+    return true;
+}
+
+bool LinkWorker::send(const WriteRequest& request) {
+    // The second register of a value is not sent once the first failed: half a value
+    // is worse than none.
+    for (const RegisterWrite& write : request.writes)
+        if (stopRequested() || !link_ || !retriedWrite(*link_, slaveId_, write)) return false;
+    return true;
 }
 
 void LinkWorker::closeLink() {

@@ -22,8 +22,10 @@ public:
     explicit LinkWorker(QObject* parent = nullptr);
     ~LinkWorker() override;
 
-    // Any thread. Writes are never dropped: they run in order between the
-    // transactions of a poll, or on their own when the link is idle.
+    // Any thread. Writes run in order between the blocks of a poll while the module
+    // answers, otherwise after the poll, or on their own when the link is idle. A
+    // command is sent promptly or not at all: when a write fails, it and every write
+    // asked for before the failure are given up, and reported once (writeFailed).
     void enqueueWrite(const WriteRequest& request);
 
     // Worker thread, for tests: an already open link (a scripted one).
@@ -46,12 +48,18 @@ signals:
     void readbackRead(const CommandReadback& readback);
     void communicationLost();
     void writeFailed();
+    // The log lines not yet in the log file, whenever their count changes.
+    void logPending(int count);
     void pollFinished();
 
 private:
     bool takeWrite(WriteRequest* request);
-    void sendQueuedWrites();
-    void send(const WriteRequest& request);
+    void dropQueuedWrites();
+    // False when a write failed (the rest were dropped and the failure reported).
+    bool sendQueuedWrites();
+    bool send(const WriteRequest& request);
+    void afterJob();
+    void reportLog();
 
     std::unique_ptr<Link> link_;
     std::unique_ptr<Instrument> instrument_;
@@ -61,7 +69,9 @@ private:
     int decimals_ = 0;
     QMutex queueMutex_;
     QQueue<WriteRequest> writes_;
-    bool inJob_ = false;  // a poll or a run of writes is under way on the worker thread
+    int reportedPending_ = 0;
+    bool inJob_ = false;         // a poll or a run of writes is under way on the worker thread
+    bool pollDeferred_ = false;  // a poll delivered inside a job, run once it ends
 };
 
 // Registers the value types the worker's signals carry across threads.

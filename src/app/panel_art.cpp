@@ -421,6 +421,20 @@ void paintPanel(QPainter& p) {
     paintKeySymbols(p);
 }
 
+void paintIcon(QPainter& p, double side) {
+    p.setRenderHint(QPainter::Antialiasing);
+    const double scale = side / kPanelFace.width();
+    p.translate(0, (side - kPanelFace.height() * scale) / 2);
+    p.scale(scale, scale);
+    p.translate(-kPanelFace.topLeft());
+    QPainterPath face;
+    face.addRoundedRect(kPanelFace, 420, 420);
+    p.setClipPath(face);
+    paintPanel(p);
+    p.translate(kDisplayWindow.topLeft());
+    for (int i = 17; i <= 64; ++i) p.fillPath(elementPath(i), kInk);
+}
+
 }  // namespace panel
 
 // ---- Widgets ------------------------------------------------------------------------------

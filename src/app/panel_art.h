@@ -25,6 +25,10 @@ QPainterPath elementPath(int index);
 // The panel drawing in panel twips.
 void paintPanel(QPainter& painter);
 
+// The program's icon: the panel's face, its display reading 8.8.8.8.8.8, on a transparent
+// square `side` pixels wide.
+void paintIcon(QPainter& painter, double side);
+
 }  // namespace panel
 
 // The picture box: paints the panel scaled to its own size.

@@ -105,6 +105,10 @@ std::optional<qint64> parseInteger(const QString& text) {
 }
 
 std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir) {
+    // A file that is there but is no text must not pass for "no file": the station would
+    // start on the defaults and complain about a port nobody configured.
+    if (const QString problem = iniFileProblem(dir); !problem.isEmpty())
+        return ConfigError{problem};
     StartupConfig config;
     std::optional<ConfigError> error;
     const auto link = readInteger(kLinkSection, QStringLiteral("Comunicacion_1"),

@@ -5,9 +5,12 @@
 #include <QFont>
 #include <QLocale>
 #include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
 
 #include "link_worker.h"
+#include "qt_spanish.h"
+#include "stop_signals.h"
 #include "trend_recorder.h"
 
 Station::Station(QObject* parent) : QObject(parent) {
@@ -64,7 +67,12 @@ QString Station::Form_Load() {
 
     // The timer comes last: no tick before the link and the window are ready.
     form_.Timer1->setInterval(config_.timerInterval);
-    if (config_.timerInterval > 0) form_.Timer1->start();
+    if (config_.timerInterval > 0) {
+        form_.Timer1->start();
+        // The first cycle runs as soon as the event loop does, with the window up,
+        // instead of one interval later.
+        QTimer::singleShot(0, this, &Station::Timer1_Timer);
+    }
     return {};
 }
 
@@ -75,6 +83,7 @@ void Station::connectWindow() {
     connect(worker_, &LinkWorker::readbackRead, &form_, &frmPeso::showReadback);
     connect(worker_, &LinkWorker::communicationLost, &form_, &frmPeso::showCommunicationLost);
     connect(worker_, &LinkWorker::writeFailed, &form_, &frmPeso::showWriteFailed);
+    connect(worker_, &LinkWorker::logPending, &form_, &frmPeso::showLogPending);
     connect(worker_, &LinkWorker::pollFinished, this, [this] { pollPending_ = false; });
     connect(worker_, &LinkWorker::weightsRead, form_.trend(), &TrendRecorder::addWeights);
     connect(worker_, &LinkWorker::setpointsRead, form_.trend(), &TrendRecorder::setSetpoints);
@@ -109,8 +118,15 @@ int runStation(QApplication& app) {
     const QString title = QStringLiteral("Vormel-Q");
     QApplication::setApplicationName(title);
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+    loadQtSpanish(app);
 
+    // The system's stop signals close the window like its close box, and end a
+    // start-up error's box as well.
+    StopSignals stopSignals;
     Station station;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &station.form(), &QWidget::close);
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &app,
+                     [] { QCoreApplication::exit(0); });
     const QString error = station.Form_Load();
     if (!error.isEmpty()) {
         // Also on stderr, for whoever started the station from a script.

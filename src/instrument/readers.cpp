@@ -45,7 +45,7 @@ CommandReadback decodeReadback(const QByteArray& block) {
 Instrument::Instrument(Link& link, int slaveId, int decimals)
     : link_(link), slaveId_(slaveId), decimals_(decimals) {}
 
-void Instrument::setBetweenTransactions(std::function<void()> hook) {
+void Instrument::setBetweenTransactions(std::function<bool()> hook) {
     betweenTransactions_ = std::move(hook);
 }
 
@@ -54,13 +54,15 @@ void Instrument::connectionWait() {
 }
 
 QByteArray Instrument::blockRead(Block block) {
+    // Queued operator writes go out between blocks, never between a block's attempts:
+    // against a module that stopped answering they would put off the red label.
     QByteArray data;
-    for (int attempt = 0; attempt < kBlockAttempts && data.isEmpty(); ++attempt) {
-        // Queued operator writes go out between our transactions, never inside one.
-        if (betweenTransactions_) betweenTransactions_();
-        if (stopRequested()) break;
-        data = RxD(link_, slaveId_, block.start, block.count);
+    if (!betweenTransactions_ || betweenTransactions_()) {
+        for (int attempt = 0; attempt < kBlockAttempts && data.isEmpty() && !stopRequested();
+             ++attempt)
+            data = RxD(link_, slaveId_, block.start, block.count);
     }
+    lastBlockAnswered_ = !data.isEmpty();
     return data;
 }
 

@@ -13,20 +13,34 @@ QString logLine(const QDateTime& when, const WeightReading& weights, int decimal
                 const QLocale& locale);
 
 // Appends lines to the log file, opening and closing it for every cycle so other
-// programs can read it in between. A line that cannot be written is kept and written,
-// in order, before the next line at the first cycle whose write succeeds.
+// programs can read it in between. A line reaches the file whole or not at all. A line
+// the file cannot take waits in the pending file beside it (pendingLogPath), or in
+// memory while no file here can be written, and is moved into the log, in order and
+// once only, as soon as the log can be written again: by this station or by the next
+// one started in the same directory.
 class WeightLog {
 public:
-    static constexpr int kMaxBacklog = 100000;
-
     explicit WeightLog(QString path = QStringLiteral("Peso.csv"));
 
-    // Returns true when every pending line reached the file.
+    // Returns true when the line and every pending one reached the log.
     bool append(const QString& line);
-    int pending() const { return static_cast<int>(backlog_.size()); }
+    // Moves the pending lines into the log if it can be written now.
+    bool flushPending();
+    int pending() const { return inFile_ + inMemory_; }
     const QString& path() const { return path_; }
 
 private:
+    void keep(const QByteArray& lines, int count);
+    QByteArray movingLines() const;
+    bool undoUnfinishedMove();
+
     QString path_;
-    QStringList backlog_;
+    QString pendingPath_;
+    QString movePath_;
+    int inFile_ = 0;
+    QByteArray memory_;
+    int inMemory_ = 0;
 };
+
+// "Peso.pendiente.csv" beside "Peso.csv": the lines waiting for the log, in its format.
+QString pendingLogPath(const QString& logPath);

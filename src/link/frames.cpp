@@ -53,6 +53,9 @@ QByteArray writeRequest(int slave, int address, const QByteArray& value) {
 QByteArray checkReadReply(const QByteArray& reply, int count) {
     if (count <= 0 || count > 0xFF) return {};
     if (reply.size() != readReplyLength(count) || !hasValidCrc(reply)) return {};
+    if (static_cast<quint8>(reply[1]) != kReadHoldingRegisters ||
+        static_cast<quint8>(reply[2]) != 2 * count)
+        return {};
     QByteArray registers;
     registers.reserve(2 * count);
     for (int k = 0; k < count; ++k) {
@@ -62,8 +65,9 @@ QByteArray checkReadReply(const QByteArray& reply, int count) {
     return registers;
 }
 
-QByteArray checkWriteReply(const QByteArray& reply) {
+QByteArray checkWriteReply(const QByteArray& reply, const QByteArray& request) {
     if (reply.size() != kWriteReplyLength || !hasValidCrc(reply)) return {};
+    if (request.size() != kWriteReplyLength || reply.mid(1, 5) != request.mid(1, 5)) return {};
     QByteArray value;
     value.append(reply[5]);
     value.append(reply[4]);

@@ -29,13 +29,16 @@ QByteArray readRequest(int slave, int address, int count);
 QByteArray writeRequest(int slave, int address, const QByteArray& value);
 
 // The register string carried by a read reply of `count` registers, or empty when the
-// reply is not exactly readReplyLength(count) bytes or its CRC does not match. Slave,
-// function and byte count are not compared with the request: the module is trusted
-// once length and CRC agree. A count of 0 never yields data.
+// reply is not exactly readReplyLength(count) bytes, its CRC does not match, or its
+// function code or byte count is not that of a read of `count` registers: a reply to
+// another request must not pass for this one. The slave address is not compared: a
+// module asked at address 0 answers with its own. A count of 0 never yields data.
 QByteArray checkReadReply(const QByteArray& reply, int count);
 
-// The echoed value of a write reply as a register string of two bytes, or empty.
-QByteArray checkWriteReply(const QByteArray& reply);
+// The echoed value of a write reply as a register string of two bytes, or empty when
+// the reply is not the 8-byte echo of `request` (function code, register and value;
+// the slave address again not compared) with a matching CRC.
+QByteArray checkWriteReply(const QByteArray& reply, const QByteArray& request);
 
 // True for a complete Modbus exception reply: 5 bytes, function code with bit 7 set,
 // matching CRC.

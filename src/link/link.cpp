@@ -14,15 +14,78 @@ bool replyComplete(const QByteArray& received, int expectedLength) {
     return received.size() >= expectedLength || modbus::isExceptionReply(received);
 }
 
-QByteArray linkExchange(Link& link, const QByteArray& frame, int expectedLength, int timeoutMs) {
-    link.discardInput();
-    link.send(frame);
-    const QDeadlineTimer deadline(timeoutMs, Qt::PreciseTimer);
-    QByteArray reply = link.takeAvailable();
-    while (!replyComplete(reply, expectedLength) && !deadline.hasExpired() && !stopRequested()) {
-        const auto remaining = static_cast<int>(std::max<qint64>(0, deadline.remainingTime()));
-        link.waitForData(std::min(remaining, linkexchange::kWaitSliceMs));
-        reply += link.takeAvailable();
+int repliesIn(const QByteArray& bytes, int expectedLength) {
+    if (expectedLength <= 0) return 0;
+    if (bytes.size() < expectedLength) return modbus::isExceptionReply(bytes) ? 1 : 0;
+    return static_cast<int>(bytes.size() / expectedLength);
+}
+
+bool Link::ensureOpen(QDeadlineTimer) {
+    return isConnected();
+}
+
+int Link::quietLineMs(int) const {
+    return 0;
+}
+
+void Link::countReplies(const QByteArray& bytes) {
+    unanswered_.count = std::max(0, unanswered_.count - repliesIn(bytes, unanswered_.replyLength));
+}
+
+void Link::settleUnanswered() {
+    if (unanswered_.count <= 0) return;
+    using namespace linkexchange;
+    // Every attempt the module has not answered yet may still be answered: wait for as
+    // many replies, up to the grace past the last attempt's deadline, then for a quiet
+    // line, so that the tail of the last of them is gone too. A line that never falls
+    // quiet (noise) is given up on one reply timeout later.
+    const qint64 graceEnd = kReplyTimeoutMs + kLateReplyGraceMs;
+    const qint64 giveUp = graceEnd + kReplyTimeoutMs;
+    const int quietMs = quietLineMs(unanswered_.replyLength);
+    QByteArray late = drainInput();
+    QElapsedTimer quiet;
+    quiet.start();
+    while (!stopRequested() && isConnected() && unanswered_.lastSent.elapsed() < giveUp) {
+        const qint64 sinceSent = unanswered_.lastSent.elapsed();
+        const bool owed =
+            repliesIn(late, unanswered_.replyLength) < unanswered_.count && sinceSent < graceEnd;
+        const qint64 wait = owed ? graceEnd - sinceSent : quietMs - quiet.elapsed();
+        if (wait <= 0) break;
+        waitForData(static_cast<int>(std::clamp<qint64>(wait, 1, kWaitSliceMs)));
+        const QByteArray bytes = takeAvailable();
+        if (bytes.isEmpty()) continue;
+        late += bytes;
+        quiet.restart();
     }
+    unanswered_ = {};
+}
+
+QByteArray Link::exchange(const QByteArray& frame, int expectedLength, int timeoutMs) {
+    if (!ensureOpen(QDeadlineTimer(linkexchange::kConnectTimeoutMs))) return {};
+    if (frame != unanswered_.request) {
+        settleUnanswered();
+        unanswered_.request = frame;
+        unanswered_.replyLength = expectedLength;
+    }
+    countReplies(drainInput());
+    countReplies(keepInterFrameSilence());
+    if (stopRequested() || !send(frame)) return {};
+    ++unanswered_.count;
+    unanswered_.lastSent.start();
+    const QDeadlineTimer deadline(timeoutMs, Qt::PreciseTimer);
+    QByteArray reply = takeAvailable();
+    // A link that goes down while waiting ends the attempt at once: the next attempt
+    // reconnects instead of sitting out a deadline no reply can meet.
+    while (!replyComplete(reply, expectedLength) && !deadline.hasExpired() && !stopRequested() &&
+           isConnected()) {
+        const auto remaining = static_cast<int>(std::max<qint64>(0, deadline.remainingTime()));
+        waitForData(std::min(remaining, linkexchange::kWaitSliceMs));
+        reply += takeAvailable();
+    }
+    countReplies(reply);
     return reply;
+}
+
+QByteArray linkExchange(Link& link, const QByteArray& frame, int expectedLength, int timeoutMs) {
+    return link.exchange(frame, expectedLength, timeoutMs);
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 
 // The byte pipe to the module: the serial port or the TCP socket. Only the link
 // worker thread touches a Link. Every blocking call returns within the time it is
@@ -11,22 +12,55 @@ class Link {
 public:
     virtual ~Link() = default;
 
-    // Throws away whatever arrived since the last exchange (a late reply to an
-    // earlier request must never be taken for the next one).
-    virtual void discardInput() = 0;
+    // Removes and returns every byte that arrived since the last exchange, from the
+    // library's buffer and from the operating system's alike: a late reply to an
+    // earlier request must never be taken for the next one.
+    virtual QByteArray drainInput() = 0;
     // Sends a frame. False when nothing could be sent (socket not connected, port
-    // not open); the caller still waits out its deadline.
+    // not open).
     virtual bool send(const QByteArray& frame) = 0;
     // Removes and returns every byte received so far.
     virtual QByteArray takeAvailable() = 0;
     // Blocks until new bytes arrive or `ms` pass. False on timeout or link error.
     virtual bool waitForData(int ms) = 0;
-    // Before a reader's first block: give a link that is down one chance to come up
-    // (TCP: start a new connection attempt when closed and wait for it), at most
-    // until `deadline`. Reports nothing; the transactions decide.
+    // Before a reader's first block: lets a connection attempt that is already under
+    // way finish, at most until `deadline`. Reports nothing; the transactions decide.
     virtual void waitConnected(QDeadlineTimer deadline) = 0;
+    // Before each attempt: a link that is down gets one chance to come up (TCP: one
+    // new connection attempt; serial: reopening a port that went away), at most until
+    // `deadline`. True when the link is up.
+    virtual bool ensureOpen(QDeadlineTimer deadline);
+    // Right before a request goes out: keeps the line's own silence between frames.
+    // Returns the bytes that broke the silence meanwhile (and were thrown away).
+    virtual QByteArray keepInterFrameSilence() { return {}; }
+    // How long the line must stay quiet after a surplus reply of `replyLength` bytes
+    // started to arrive before it is taken as complete.
+    virtual int quietLineMs(int replyLength) const;
     virtual bool isConnected() const = 0;
     virtual void close() = 0;
+
+    // One send-and-wait: see linkExchange().
+    QByteArray exchange(const QByteArray& frame, int expectedLength, int timeoutMs);
+
+protected:
+    // A new connection or a reopened port carries no reply to anything sent before.
+    void forgetUnanswered() { unanswered_ = {}; }
+
+private:
+    // The attempts of the current request that no reply has been seen for yet. The
+    // module answers every request it understood, however late, and the frames do
+    // not say which request they answer; attempts at the same request are
+    // interchangeable, so only a change of request needs the line cleared first.
+    struct Unanswered {
+        QByteArray request;
+        int replyLength = 0;
+        int count = 0;
+        QElapsedTimer lastSent;
+    };
+    void settleUnanswered();
+    void countReplies(const QByteArray& bytes);
+
+    Unanswered unanswered_;
 };
 
 namespace linkexchange {
@@ -34,6 +68,10 @@ constexpr int kReplyTimeoutMs = 2000;
 constexpr int kConnectTimeoutMs = 2000;
 // Longest single blocking wait, so a stop request is seen promptly.
 constexpr int kWaitSliceMs = 50;
+// A reply that missed its deadline is still waited for this long past it before the
+// next, different request goes out. Modules and gateways that answer late at all do so
+// by a few hundred milliseconds at most; a reply later still is taken as lost.
+constexpr int kLateReplyGraceMs = 500;
 }  // namespace linkexchange
 
 // True once `received` holds the reply the exchange waits for: the expected number
@@ -41,9 +79,15 @@ constexpr int kWaitSliceMs = 50;
 // reply, which ends the wait at once.
 bool replyComplete(const QByteArray& received, int expectedLength);
 
-// One send-and-wait on the link: discard stale input, send the frame, collect bytes
-// until replyComplete or the deadline (taken once the frame is handed to the link,
-// on a monotonic clock). Returns whatever arrived; the caller checks it.
+// How many replies of `expectedLength` bytes (or exception replies) `bytes` holds.
+int repliesIn(const QByteArray& bytes, int expectedLength);
+
+// One send-and-wait on the link. The link is brought up if it is down (an attempt on a
+// link that stays down fails at once); replies still owed to an earlier, different
+// request are waited for and thrown away; stale input is drained; then the frame is
+// sent and bytes collected until replyComplete, the deadline (taken once the frame is
+// handed to the link, on a monotonic clock) or the link going down. Returns whatever
+// arrived; the caller checks it.
 QByteArray linkExchange(Link& link, const QByteArray& frame, int expectedLength,
                         int timeoutMs = linkexchange::kReplyTimeoutMs);
 

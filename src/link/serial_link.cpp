@@ -2,7 +2,10 @@
 
 #include <QThread>
 #include <algorithm>
+#include <cstdio>
 #include <utility>
+
+#include "port_errors.h"
 
 std::optional<qint32> parseBaudText(const QString& text) {
     bool ok = false;
@@ -29,11 +32,26 @@ bool isFatal(QSerialPort::SerialPortError error) {
     }
 }
 
+// Modbus counts a character on a serial line as 11 bits (start, 8 data, parity or a
+// second stop bit, stop); with 8N1 that errs on the side of a longer silence.
+constexpr double kBitsPerChar = 11.0;
+
+// Nanoseconds `chars` characters take on the line at `baud`.
+qint64 charTimeNs(double chars, qint32 baud) {
+    return static_cast<qint64>(chars * kBitsPerChar * 1e9 / baud);
+}
+
 QString badBaudMessage(const QString& baudText) {
     return QStringLiteral("Velocidad no válida en Baudios_1: '%1'").arg(baudText);
 }
 
 }  // namespace
+
+qint64 interFrameSilenceNs(qint32 baud) {
+    // Above 19200 baud the rules fix the silence at 1.75 ms instead of shrinking it.
+    if (baud <= 0 || baud > 19200) return 1750000;
+    return charTimeNs(3.5, baud);
+}
 
 SerialLink::SerialLink(QString portName, QString baudText)
     : Comm1(new QSerialPort), portName_(std::move(portName)), baudText_(std::move(baudText)) {
@@ -58,13 +76,18 @@ QString SerialLink::openPort() {
     if (Comm1->isOpen()) Comm1->close();
     Comm1->clearError();
     if (!Comm1->open(QIODevice::ReadWrite)) {
-        return QStringLiteral("No se puede abrir el puerto serie %1: %2")
-            .arg(portName_, Comm1->errorString());
+        // The operator reads the Spanish cause; the system's own words go to stderr, once,
+        // at start-up (a reopen every half second would flood it).
+        if (!everOpened_)
+            std::fprintf(stderr, "puerto serie %s: %s\n", qUtf8Printable(portName_),
+                         qUtf8Printable(Comm1->errorString()));
+        return serialOpenFailure(portName_, Comm1->error());
     }
     if (!Comm1->setBaudRate(*baud)) {
         Comm1->close();
         return badBaudMessage(baudText_);
     }
+    baud_ = *baud;
     if (!Comm1->setParity(QSerialPort::NoParity) || !Comm1->setDataBits(QSerialPort::Data8) ||
         !Comm1->setStopBits(QSerialPort::OneStop) ||
         !Comm1->setFlowControl(QSerialPort::NoFlowControl)) {
@@ -77,6 +100,8 @@ QString SerialLink::openPort() {
     // some adapters) refuse it; the link works without it there.
     Comm1->setRequestToSend(true);
     Comm1->clearError();
+    forgetUnanswered();
+    lineBusy(0);
     return {};
 }
 
@@ -91,11 +116,52 @@ void SerialLink::closeIfBroken() {
     if (Comm1->isOpen() && isFatal(Comm1->error())) Comm1->close();
 }
 
-void SerialLink::discardInput() {
-    if (!Comm1->isOpen()) return;
-    Comm1->readAll();
-    Comm1->clear(QSerialPort::Input);
+QByteArray SerialLink::drainInput() {
+    if (!Comm1->isOpen()) return {};
+    // readAll() sees only what the port object has read in; a wait of no time reads
+    // in what the driver still holds.
+    while (Comm1->waitForReadyRead(0)) {
+    }
+    const QByteArray bytes = Comm1->readAll();
+    if (!bytes.isEmpty()) lineBusy(0);
     closeIfBroken();
+    return bytes;
+}
+
+void SerialLink::lineBusy(qint64 forNs) {
+    lineFreeAt_ = QDeadlineTimer(0, Qt::PreciseTimer);
+    lineFreeAt_.setPreciseRemainingTime(0, forNs + interFrameSilenceNs(baud_), Qt::PreciseTimer);
+}
+
+QByteArray SerialLink::keepInterFrameSilence() {
+    // A half-duplex module still turning its driver around after its reply misses the
+    // first bytes of a request that follows at once. Bytes that break the silence are
+    // no reply to anything we are about to send: they go, and the silence starts anew.
+    QByteArray broke;
+    while (Comm1->isOpen() && !lineFreeAt_.hasExpired() && !stopRequested()) {
+        // Waits take whole milliseconds: sleep the fraction, then look without waiting.
+        const qint64 leftNs = lineFreeAt_.remainingTimeNSecs();
+        const auto ms = static_cast<int>(leftNs / 1000000);
+        if (ms == 0) QThread::usleep(static_cast<unsigned long>((leftNs + 999) / 1000));
+        if (Comm1->waitForReadyRead(ms)) {
+            broke += Comm1->readAll();
+            lineBusy(0);
+        } else {
+            closeIfBroken();
+        }
+    }
+    return broke;
+}
+
+bool SerialLink::ensureOpen(QDeadlineTimer deadline) {
+    if (!deadline.hasExpired() && !stopRequested()) tryReopen();
+    return Comm1->isOpen();
+}
+
+int SerialLink::quietLineMs(int replyLength) const {
+    // The rest of a reply that has begun to arrive, and the silence that ends it.
+    const qint64 ns = charTimeNs(replyLength, baud_) + interFrameSilenceNs(baud_);
+    return static_cast<int>((ns + 999999) / 1000000);
 }
 
 bool SerialLink::send(const QByteArray& frame) {
@@ -115,12 +181,17 @@ bool SerialLink::send(const QByteArray& frame) {
             break;
         }
     }
-    return Comm1->isOpen() && Comm1->bytesToWrite() == 0;
+    const bool sent = Comm1->isOpen() && Comm1->bytesToWrite() == 0;
+    // The driver has the frame; the line carries it for a while yet.
+    if (sent) lineBusy(charTimeNs(static_cast<double>(frame.size()), baud_));
+    return sent;
 }
 
 QByteArray SerialLink::takeAvailable() {
     if (!Comm1->isOpen()) return {};
-    return Comm1->readAll();
+    const QByteArray bytes = Comm1->readAll();
+    if (!bytes.isEmpty()) lineBusy(0);
+    return bytes;
 }
 
 bool SerialLink::waitForData(int ms) {

@@ -10,6 +10,10 @@
 // Baud rate from the configured text: a positive whole number, or nothing.
 std::optional<qint32> parseBaudText(const QString& text);
 
+// The silence that separates two frames on a serial line at `baud`: 3.5 characters,
+// 1.75 ms above 19200 baud.
+qint64 interFrameSilenceNs(qint32 baud);
+
 // The module on a serial line, settings "baud,n,8,1" without flow control. Construct,
 // open and use it on the link worker thread only: the port has no parent and none of
 // its signals are connected; every wait is a blocking call with a short slice.
@@ -31,11 +35,16 @@ public:
     // (start-up shows it and ends the program).
     QString open();
 
-    void discardInput() override;
+    QByteArray drainInput() override;
     bool send(const QByteArray& frame) override;
     QByteArray takeAvailable() override;
     bool waitForData(int ms) override;
     void waitConnected(QDeadlineTimer deadline) override;
+    bool ensureOpen(QDeadlineTimer deadline) override;
+    // Before each request the line has been silent for 3.5 characters since the last
+    // byte sent or received.
+    QByteArray keepInterFrameSilence() override;
+    int quietLineMs(int replyLength) const override;
     bool isConnected() const override;
     void close() override;
 
@@ -45,9 +54,13 @@ private:
     QString openPort();
     bool tryReopen();
     void closeIfBroken();
+    // The line carries our bytes for `forNs` more, then must stay silent.
+    void lineBusy(qint64 forNs);
 
     QString portName_;
     QString baudText_;
     bool everOpened_ = false;
     QElapsedTimer lastOpenAttempt_;
+    qint32 baud_ = 9600;
+    QDeadlineTimer lineFreeAt_;
 };

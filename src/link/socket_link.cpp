@@ -35,11 +35,22 @@ void SocketLink::Winsock1_Error() {
     if (Winsock1->state() != QAbstractSocket::UnconnectedState) Winsock1->abort();
 }
 
-void SocketLink::discardInput() {
-    // Take in whatever the socket already holds first, so that a late reply to an
-    // earlier request goes out with the buffer instead of into this exchange.
+QByteArray SocketLink::drainInput() {
+    pullFromKernel();
+    return std::exchange(RxBuffer, QByteArray());
+}
+
+void SocketLink::pullFromKernel() {
+    // A buffered socket reads from the operating system only when its event loop or a
+    // wait asks it to; bytes still in the kernel are invisible to bytesAvailable(). A
+    // wait of no time reads them in, with no event loop, until nothing more is there.
+    while (Winsock1->state() == QAbstractSocket::ConnectedState) {
+        if (!Winsock1->waitForReadyRead(0)) {
+            afterFailedWait();
+            break;
+        }
+    }
     Winsock1_DataArrival();
-    RxBuffer.clear();
 }
 
 bool SocketLink::send(const QByteArray& frame) {
@@ -108,17 +119,42 @@ void SocketLink::afterFailedWait() {
 }
 
 void SocketLink::waitConnected(QDeadlineTimer deadline) {
-    // A connection the peer has closed still reads as connected until someone looks
-    // at it: look, without waiting.
-    if (Winsock1->state() == QAbstractSocket::ConnectedState) waitForData(0);
-    if (Winsock1->state() == QAbstractSocket::ConnectedState) return;
-    if (deadline.hasExpired() || stopRequested()) return;
-    if (Winsock1->state() == QAbstractSocket::UnconnectedState) connectToModule();
-    // Qt abandons an attempt whose waitForConnected() times out, so that call cannot be
-    // cut into slices, and in one piece a host that stays silent would hold up closing
-    // the window for the whole wait. The attempt runs on this thread's event loop
-    // instead, looked at every slice: a stop request ends the wait at once, and an
-    // attempt still under way when the wait ends carries on into the next one.
+    // Only an attempt already under way is waited for: each transaction attempt makes
+    // its own, so a module that is away costs one connection attempt per attempt.
+    waitWhileConnecting(deadline);
+}
+
+bool SocketLink::ensureOpen(QDeadlineTimer deadline) {
+    // A connection the peer has closed still reads as connected until someone looks at
+    // it: look, without waiting (what arrives meanwhile stays in RxBuffer).
+    pullFromKernel();
+    if (Winsock1->state() == QAbstractSocket::ConnectedState) return true;
+    if (Winsock1->state() == QAbstractSocket::UnconnectedState && !stopRequested())
+        connectToModule();
+    waitWhileConnecting(deadline);
+    if (!isConnected()) return false;
+    // Nothing sent on an earlier connection is answered on this one.
+    forgetUnanswered();
+    RxBuffer.clear();
+    return true;
+}
+
+int SocketLink::quietLineMs(int) const {
+    // Behind the socket a gateway or the module keeps the serial line's timing, at a
+    // speed we are not told. At the slowest line in use (9600 baud) our longest reply
+    // takes about 24 ms; twice that covers the network's own jitter on a LAN.
+    return linkexchange::kWaitSliceMs;
+}
+
+void SocketLink::waitWhileConnecting(QDeadlineTimer deadline) {
+    if (!isConnecting() || deadline.hasExpired() || stopRequested()) return;
+    // Qt abandons an attempt whose waitForConnected() times out (the socket is reset),
+    // so that call cannot be cut into slices, and in one piece a host that stays
+    // silent would hold up closing the window for the whole wait. The attempt runs on
+    // this thread's event loop instead, looked at every slice: a stop request ends the
+    // wait at once, and an attempt still under way when the wait ends carries on into
+    // the next one. Queued calls to the worker may run inside this loop; the worker
+    // defers them to the end of the job under way.
     QEventLoop loop;
     QTimer slice;
     slice.setSingleShot(true);

@@ -12,10 +12,10 @@
 // class itself once a blocking wait has shown that data arrived, the peer closed or the
 // socket failed, so the worker needs no event loop while it waits.
 //
-// A module that reboots drops the connection; waitConnected() starts a new attempt
-// whenever the socket is found closed, so the station picks the module up again. While
-// an attempt is under way, waitConnected() runs the thread's event loop: the caller
-// must not mind queued calls being delivered inside it.
+// A module that reboots drops the connection; ensureOpen() starts a new attempt
+// whenever the socket is found closed, so the next transaction attempt picks the module
+// up again. While an attempt is under way, ensureOpen() and waitConnected() run the
+// thread's event loop: the caller must not mind queued calls being delivered inside it.
 class SocketLink : public Link {
 public:
     SocketLink(QString host, quint16 port);
@@ -34,11 +34,13 @@ public:
     // The socket reported an error: close it unless it is closed already.
     void Winsock1_Error();
 
-    void discardInput() override;
+    QByteArray drainInput() override;
     bool send(const QByteArray& frame) override;
     QByteArray takeAvailable() override;
     bool waitForData(int ms) override;
     void waitConnected(QDeadlineTimer deadline) override;
+    bool ensureOpen(QDeadlineTimer deadline) override;
+    int quietLineMs(int replyLength) const override;
     bool isConnected() const override;
     void close() override;
 
@@ -47,6 +49,8 @@ public:
 
 private:
     void afterFailedWait();
+    void pullFromKernel();
+    void waitWhileConnecting(QDeadlineTimer deadline);
     bool isConnecting() const;
 
     QString host_;

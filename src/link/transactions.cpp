@@ -14,5 +14,5 @@ QByteArray TxD(Link& link, int slave, int address, const QByteArray& value) {
     const QByteArray request = modbus::writeRequest(slave, address, value);
     if (request.isEmpty()) return {};
     const QByteArray reply = linkExchange(link, request, modbus::kWriteReplyLength);
-    return modbus::checkWriteReply(reply);
+    return modbus::checkWriteReply(reply, request);
 }

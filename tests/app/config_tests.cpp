@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <random>
 
@@ -206,5 +207,38 @@ TEST(LeeIni, SurvivesRandomAndMutatedText) {
         ASSERT_LE(value.size(), kIniValueMax) << text.toHex().data();
         ASSERT_LT(storedValue(value, {}).size(), kIniValueMax);
         ASSERT_TRUE(storedValue(value, {}).isValidUtf16());
+    }
+}
+
+// Notepad's "Unicode" is UTF-16 with a byte-order mark; both byte orders read like any
+// other file. Bytes that are no text stop start-up instead of passing for "no file".
+TEST(StartupConfig, ReadsUtf16FilesAndRefusesWhatIsNoText) {
+    const QString text = QStringLiteral(
+        "[Global]\r\nComunicacion_1=1;\r\nHost_1=báscula-2;\r\nPort_1=502;\r\n"
+        "Timer=250;\r\n");
+    auto utf16 = [&](QStringConverter::Encoding e) {
+        return QByteArray(QStringEncoder(e, QStringConverter::Flag::WriteBom).encode(text));
+    };
+    for (auto encoding : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+        IniDir ini;
+        ini.write(utf16(encoding));
+        const StartupConfig config = okConfig(readStartupConfig(ini.dir()));
+        EXPECT_EQ(config.TcpLink, 1);
+        EXPECT_EQ(config.host, QStringLiteral("báscula-2"));
+        EXPECT_EQ(config.port, 502);
+        EXPECT_EQ(config.timerInterval, 250);
+    }
+    const QByteArray noText[] = {
+        utf16(QStringConverter::Utf16LE).sliced(2),   // UTF-16 without its mark
+        utf16(QStringConverter::Utf16LE).chopped(1),  // half a character at the end
+        QByteArray("\x7F"
+                   "ELF\x02\x01\x01\x00\x00\x00",
+                   10),
+    };
+    for (const QByteArray& content : noText) {
+        IniDir ini;
+        ini.write(content);
+        EXPECT_TRUE(errorText(readStartupConfig(ini.dir())).contains("no es un fichero de texto"))
+            << content.toHex().toStdString();
     }
 }

@@ -41,13 +41,15 @@ QList<QLabel*> valueLabels(const frmPeso& f) {
             f.lblDato,   f.lblDato0, f.lblDato1, f.lblDato2,  f.lblDato3};
 }
 
-// The operator's message boxes: plain, modal, titled with the program's name.
+// The operator's message boxes: plain, titled with the program's name, and shown
+// without blocking the window (which would swallow the system's close request).
 void expectPlainBox(QMessageBox* box, const char* text) {
     EXPECT_EQ(box->text(), text);
     EXPECT_EQ(box->windowTitle(), "Vormel-Q");
     EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
     EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
-    EXPECT_TRUE(box->isModal());
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_FALSE(box->isModal());
 }
 
 int visibleSegments(const frmPeso& f) {
@@ -194,6 +196,46 @@ TEST_F(WindowTest, ReadingsUseDecimalsAndTheLocalesSeparator) {
     EXPECT_EQ(shown.join(' '), "18 3 4294967295 120 86 52 18");
 }
 
+// The first and last pixel columns of `label` painted in its text colour; -1 when none.
+std::pair<int, int> inkColumns(QLabel* label) {
+    const QImage image = label->grab().toImage();
+    int first = -1, last = -1;
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.blue() < 160 || c.red() > 160) continue;
+            if (first < 0) first = x;
+            last = x;
+            break;
+        }
+    return {first, last};
+}
+
+// A value wider than its label is shown whole in a smaller font, never cut into another
+// number; a value that fits looks exactly as in a plain label.
+TEST_F(WindowTest, WideValuesShrinkToFitInsteadOfBeingCut) {
+    const QLocale spanish(QLocale::Spanish, QLocale::Spain);
+    const QRect geometry = form->lblBruto->geometry();
+    form->showWeights({-2147483648.0, 0, 0, 0, 0});
+    form->setNumberFormat(1, spanish);
+    form->showSetpoints({0, 0, 429496729.5, 0, 0});
+    for (QLabel* label : {form->lblBruto, form->lblFino}) {
+        const auto [first, last] = inkColumns(label);
+        EXPECT_GE(first, 0) << label->text().toStdString();
+        EXPECT_LT(last, label->width() - 1) << label->text().toStdString() << " runs off the edge";
+    }
+    EXPECT_EQ(form->lblBruto->text(), "-2147483648");
+    EXPECT_EQ(form->lblBruto->geometry(), geometry);
+
+    form->showSetpoints({12.5, 0, 0, 0, 0});
+    QLabel plain(form->lblBCero->text());
+    plain.setFont(form->lblBCero->font());
+    plain.setPalette(form->lblBCero->palette());
+    plain.setAutoFillBackground(true);
+    plain.resize(form->lblBCero->size());
+    EXPECT_EQ(plain.grab().toImage(), form->lblBCero->grab().toImage());
+}
+
 // ---- Operator handlers -----------------------------------------------------------------------
 
 // The operator's entries and the writes they make are checked through the worker with
@@ -235,6 +277,35 @@ TEST_F(WindowTest, WriteFailureAfterAClosedBoxOpensANewOne) {
     QTRY_COMPARE(messageBoxes().size(), 1);
     EXPECT_NE(messageBoxes()[0], first);
     EXPECT_TRUE(messageBoxes()[0]->isVisible());
+}
+
+// The box does not block the window (its close request must get through), so the
+// window itself keeps the operator's clicks and keys from the controls meanwhile.
+TEST_F(WindowTest, AnOpenBoxKeepsTheOperatorFromTheControls) {
+    form->txtComando->setText("1");
+    form->showWriteFailed();
+    QTest::mouseClick(form->cmdComando, Qt::LeftButton);
+    QTest::keyClick(form->txtComando, Qt::Key_Return);
+    QTest::mouseClick(form->Tecla[4], Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(spy->count(), 0);
+    messageBoxes()[0]->button(QMessageBox::Ok)->click();
+    QTest::mouseClick(form->cmdComando, Qt::LeftButton);
+    EXPECT_EQ(spy->count(), 1);
+}
+
+// Below the weights: it covers no control, and lblError does not cover it.
+TEST_F(WindowTest, PendingLogNoticeShowsTheCountAndCoversNothing) {
+    form->showLogPending(35);
+    form->showCommunicationLost();
+    EXPECT_EQ(form->lblPendientes->text(),
+              "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes)");
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+        if (w == form->lblPendientes || w->isHidden()) continue;
+        EXPECT_FALSE(form->lblPendientes->geometry().intersects(
+            QRect(w->mapTo(form.get(), QPoint(0, 0)), w->size())));
+    }
+    form->showLogPending(0);
+    EXPECT_TRUE(form->lblPendientes->isHidden());
 }
 
 TEST_F(WindowTest, ClicksOnThePanelOutsideTheKeysDoNothing) {

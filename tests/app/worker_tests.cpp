@@ -52,7 +52,7 @@ public:
         {
             std::lock_guard lock(mutex);
             FakeModule::send(frame);
-            if (silent) discardInput();
+            if (silent) drainInput();
             const int value = (static_cast<quint8>(frame[4]) << 8) | static_cast<quint8>(frame[5]);
             const bool write = frame[1] == modbus::kWriteSingleRegister;
             events << (write ? QStringLiteral("W%1=%2").arg(addresses.last()).arg(value)
@@ -184,7 +184,7 @@ TEST_F(WorkerTest, WritesGoOutBetweenThePollsTransactionsInTheOrderPressed) {
     EXPECT_EQ(failures, 0);
 }
 
-TEST_F(WorkerTest, ModuleThatRejectsEveryReplyCostsOneErrorPerRegisterAndPollingGoesOn) {
+TEST_F(WorkerTest, ModuleThatRejectsEveryReplyCostsOneErrorPerPressAndPollingGoesOn) {
     {
         std::lock_guard lock(script->mutex);
         for (int address = 0; address < 23; ++address) script->deadBlocks << address;
@@ -192,28 +192,45 @@ TEST_F(WorkerTest, ModuleThatRejectsEveryReplyCostsOneErrorPerRegisterAndPolling
     startPolling();
     ASSERT_TRUE(waitFor([&] { return losses >= 1; }));
 
+    // A 32-bit value whose low word fails: its high word is not sent either.
     send(form.txtTeor, QStringLiteral("70000"), form.cmdTeor);
-    send(form.txtPorc, QStringLiteral("300"), form.cmdPorc);
-    send(form.txtComando, QStringLiteral("5"));
+    ASSERT_TRUE(waitFor([&] { return failures == 1; }));
+    // A press after the failure is a new request, with its own attempts and box.
     form.Tecla_Click(1);
-    ASSERT_TRUE(waitFor([&] { return failures == 5; }));
+    ASSERT_TRUE(waitFor([&] { return failures == 2; }));
     const int lossesAfterWrites = losses;
     EXPECT_TRUE(waitFor([&] { return losses > lossesAfterWrites; }));
     EXPECT_FALSE(form.lblError->isHidden());
+    EXPECT_EQ(text(script->writes()), "W20=4464 W20=4464 W20=4464 W6=90 W6=90 W6=90");
 
-    QStringList expected;
-    for (const char* w : {"W20=4464", "W21=1", "W22=300", "W7=5", "W6=90"}) expected << w << w << w;
-    EXPECT_EQ(text(script->writes()), text(expected));
-
-    // Each failure gets its own "Error" box, one after the other.
-    for (int k = 0; k < 5; ++k) {
+    for (int k = 0; k < 2; ++k) {
         const QList<QMessageBox*> open = openBoxes();
         ASSERT_EQ(open.size(), 1) << "box " << k;
         EXPECT_EQ(open.front()->text(), "Error");
         open.front()->accept();
     }
     EXPECT_TRUE(openBoxes().isEmpty());
-    EXPECT_EQ(failures, 5);
+    EXPECT_EQ(failures, 2);
+}
+
+TEST_F(WorkerTest, KeysPressedWhileTheModuleIsOffAreGivenUpWithOneErrorBox) {
+    script->setSilent(true);
+    startPolling();
+    for (int k = 0; k < 5; ++k) form.Tecla_Click(0);
+    ASSERT_TRUE(waitFor([&] { return failures == 1; }));
+    // The red label shows no later than the failure.
+    EXPECT_GE(losses, 1);
+    EXPECT_FALSE(form.lblError->isHidden());
+
+    // The module is back: polling reads again, and none of the four presses queued
+    // behind the failed one reaches it.
+    script->setSilent(false);
+    const int pollsBefore = polls;
+    ASSERT_TRUE(waitFor([&] { return polls >= pollsBefore + 2; }));
+    EXPECT_EQ(script->log().last(), "<");
+    EXPECT_EQ(text(script->writes()), "W6=83 W6=83 W6=83");
+    EXPECT_EQ(openBoxes().size(), 1);
+    EXPECT_EQ(failures, 1);
 }
 
 TEST_F(WorkerTest, WindowStaysLiveWhileAWriteWaitsOnASilentModule) {

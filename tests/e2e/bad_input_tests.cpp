@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -29,6 +31,8 @@ struct BadValue {
     std::vector<const char*> words;  // besides key and value
     // A port that does not open is named by its device, which the value may not spell.
     bool namesKeyAndValue = true;
+    // Comm_1 left on the module's line, which another program holds open.
+    bool portHeld = false;
 };
 
 void PrintTo(const BadValue& row, std::ostream* os) {
@@ -47,12 +51,13 @@ const BadValue kBadValues[] = {
     {"Timer", "abc", Mode::Tcp, {kNotNumber}},
     {"Comm_1", "abc", Mode::Serial, {"puerto"}},
     {"Comm_1", "0", Mode::Serial, {kRange}},
-    {"Comm_1", "99", Mode::Serial, {"No se puede abrir", "/dev/ttyS98"}, false},
-    {"Comm_1",
-     "/dev/vormelq-no-such-port",
-     Mode::Serial,
-     {"No se puede abrir", "/dev/vormelq-no-such-port"},
-     false},
+    // A port that does not open: the cause in Spanish, the system's words on stderr.
+    {"Comm_1", "99", Mode::Serial, {"/dev/ttyS98 no existe"}, false},
+    {"Comm_1", "/dev/vormelq-no-such-port", Mode::Serial, {"no existe"}},
+    {"Comm_1", "/tmp", Mode::Serial, {"es una carpeta", "Is a directory"}},
+    {"Comm_1", "/etc/passwd", Mode::Serial, {"es un fichero, no un puerto serie"}},
+    {"Comm_1", "/dev/null", Mode::Serial, {"no es un puerto serie"}},
+    {"Comm_1", "", Mode::Serial, {"está en uso por otro programa", "locking"}, false, true},
     // The port judges the speed, not the reader.
     {"Baudios_1", "abc", Mode::Serial, {"Velocidad"}},
     {"Baudios_1", "-9600", Mode::Serial, {"Velocidad"}},
@@ -82,7 +87,11 @@ TEST_P(BadStartupValue, NamesTheCauseAndLeavesNoPortOpen) {
         ASSERT_TRUE(sim.start({"--pty", pty, "--slave", "1"}));
     }
     auto ini = row.mode == Mode::Tcp ? tcpIni(3000) : serialIni(pty);
-    ini.insert(QString::fromUtf8(row.key), QString::fromUtf8(row.value));
+    QSerialPort holder(pty);
+    if (row.portHeld)
+        ASSERT_TRUE(holder.open(QIODevice::ReadWrite)) << holder.errorString().toStdString();
+    else
+        ini.insert(QString::fromUtf8(row.key), QString::fromUtf8(row.value));
     station.writeIni(ini);
     ASSERT_TRUE(station.start());
 
@@ -129,6 +138,8 @@ TEST(StartupErrorBox, ProcessEndsNonZeroOnceTheOperatorClosesIt) {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (box == nullptr) return false;
         shown = box->text();
+        // Qt's own texts speak Spanish too.
+        EXPECT_EQ(box->button(QMessageBox::Ok)->text().remove(u'&'), QStringLiteral("Aceptar"));
         QTest::keyClick(box, Qt::Key_Return);
         return true;
     });

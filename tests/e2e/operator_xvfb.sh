@@ -4,15 +4,16 @@
 # front-panel key, a command word. Each must reach the module (the simulator's request
 # trace) and change what the window shows (screenshots of the affected region).
 #   operator_xvfb.sh STATION SIM OUTDIR
-# Exits 77 (skipped) when Xvfb, xdotool or ImageMagick are missing.
+# Fails, naming the package, when Xvfb, xdotool or ImageMagick are missing.
 set -euo pipefail
 
 station="$(realpath "$1")"
 sim="$(realpath "$2")"
 outdir="$3"
 
-for tool in xvfb-run xdotool import convert; do
-    command -v "$tool" >/dev/null || { echo "skipped: $tool not installed"; exit 77; }
+for tool in xvfb-run:xvfb xdotool:xdotool import:imagemagick convert:imagemagick; do
+    command -v "${tool%%:*}" >/dev/null ||
+        { echo "FAIL: ${tool%%:*} not installed (Debian package ${tool#*:}; scripts/install-deps.sh)" >&2; exit 1; }
 done
 
 # Always on an X server of our own, so a desktop session is never clicked into.

@@ -60,6 +60,20 @@ TEST_P(StationE2E, LogsEachCycleStopsWhileSilentAndResumes) {
     EXPECT_TRUE(waitFor([&] { return station.logLines().size() >= during + 3; }));
 }
 
+// The first cycle runs as soon as the window is up, not one poll interval later.
+TEST_P(StationE2E, FirstCycleRunsAtOnce) {
+    const QString link = QDir(ptyDir.path()).filePath(QStringLiteral("module"));
+    const QStringList where =
+        GetParam() ? QStringList{"--pty", link} : QStringList{"--listen", "127.0.0.1:0"};
+    ASSERT_TRUE(sim.start(where + QStringList{"--slave", "1"}));
+    auto ini = GetParam() ? serialIni(link) : tcpIni(sim.port());
+    ini.insert("Timer", "65535");  // the longest interval
+    station.writeIni(ini);
+    ASSERT_TRUE(station.start());
+    // Well inside the first interval (a guard against hanging, not a timing bound).
+    EXPECT_TRUE(waitFor([&] { return station.logLines().size() == 1; }, 30000));
+}
+
 INSTANTIATE_TEST_SUITE_P(Wire, StationE2E, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Pty" : "Tcp"; });
 

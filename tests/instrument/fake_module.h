@@ -32,7 +32,7 @@ public:
         regs[address + 1] = static_cast<quint16>(value >> 16);
     }
 
-    void discardInput() override { pending_.clear(); }
+    QByteArray drainInput() override { return std::exchange(pending_, {}); }
     bool send(const QByteArray& frame) override {
         sent << frame;
         const int address = (static_cast<quint8>(frame[2]) << 8) | static_cast<quint8>(frame[3]);

@@ -133,22 +133,4 @@ TEST(WeightLog, AppendsWithCrLfAndKeepsLinesWhileUnwritable) {
     EXPECT_EQ(contents(path), "earlier\r\n1\r\n2\r\n3\r\n4\r\n5\r\n");
 }
 
-TEST(WeightLog, BacklogDropsOnlyTheOldestBeyondItsBound) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("Peso.csv");
-    ASSERT_TRUE(QDir(dir.path()).mkdir("Peso.csv"));
-    WeightLog log(path);
-    const int total = WeightLog::kMaxBacklog + 3;
-    for (int i = 0; i < total; ++i) log.append(QString::number(i));
-    EXPECT_EQ(log.pending(), WeightLog::kMaxBacklog);
-
-    ASSERT_TRUE(QDir(dir.path()).rmdir("Peso.csv"));
-    EXPECT_TRUE(log.append(QString::number(total)));
-    const QList<QByteArray> lines = contents(path).split('\n');
-    // The newest line counts towards the bound too; the split leaves one empty tail.
-    ASSERT_EQ(lines.size(), WeightLog::kMaxBacklog + 1);
-    EXPECT_EQ(lines.front(), "4\r");
-    EXPECT_EQ(lines[lines.size() - 2], QByteArray::number(total) + "\r");
-}
-
 }  // namespace

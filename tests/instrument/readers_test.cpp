@@ -30,10 +30,10 @@ TEST(BlockRead, RetriesUntilAnAttemptSucceeds) {
         for (int i = 0; i < failures; ++i) module.script.push_back(false);
         Instrument instrument(module, kSlave, 0);
         int hookCalls = 0;
-        QList<int> sentBeforeHook;
         instrument.setBetweenTransactions([&] {
             ++hookCalls;
-            sentBeforeHook << static_cast<int>(module.sent.size());
+            EXPECT_TRUE(module.sent.isEmpty());
+            return true;
         });
 
         const QByteArray data = instrument.blockRead(kDisplayBlock);
@@ -42,10 +42,17 @@ TEST(BlockRead, RetriesUntilAnAttemptSucceeds) {
         ASSERT_EQ(module.sent.size(), failures + 1);
         for (const QByteArray& frame : module.sent)
             EXPECT_EQ(frame, modbus::readRequest(kSlave, 10, 4));
-        // The hook runs before each attempt, so writes never land inside one.
-        EXPECT_EQ(hookCalls, failures + 1);
-        for (int i = 0; i < sentBeforeHook.size(); ++i) EXPECT_EQ(sentBeforeHook[i], i);
+        // The hook runs before the block only: writes never land between its attempts.
+        EXPECT_EQ(hookCalls, 1);
     }
+}
+
+TEST(BlockRead, LinkThatJustFailedCostsNoFurtherAttempts) {
+    FakeModule module;
+    Instrument instrument(module, kSlave, 0);
+    instrument.setBetweenTransactions([] { return false; });
+    EXPECT_TRUE(instrument.blockRead(kDisplayBlock).isEmpty());
+    EXPECT_TRUE(module.sent.isEmpty());
 }
 
 TEST(BlockRead, GivesUpAfterThreeFailures) {
@@ -60,10 +67,7 @@ TEST(BlockRead, StopsRetryingOnceTheThreadIsAskedToStop) {
     FakeModule module;
     module.deadBlocks << 10;
     Instrument instrument(module, kSlave, 0);
-    int hookCalls = 0;
-    instrument.setBetweenTransactions([&] {
-        if (++hookCalls == 2) QThread::currentThread()->requestInterruption();
-    });
+    module.onRequest = [](int) { QThread::currentThread()->requestInterruption(); };
     QByteArray data = "not run";
     std::unique_ptr<QThread> worker(
         QThread::create([&] { data = instrument.blockRead(kDisplayBlock); }));

@@ -23,7 +23,7 @@ public:
     int waits = 0;
     std::function<void(int)> onWait;  // hook run at every wait
 
-    void discardInput() override { input.clear(); }
+    QByteArray drainInput() override { return std::exchange(input, {}); }
     bool send(const QByteArray& frame) override {
         sent.push_back(frame);
         return true;

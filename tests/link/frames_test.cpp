@@ -43,15 +43,22 @@ TEST(Frames, RequestEncoding) {
 TEST(Frames, RepliesGiveRegistersLowByteFirst) {
     EXPECT_EQ(modbus::checkReadReply(modbus::withCrc(hex("0103021234")), 1), hex("3412"));
     EXPECT_EQ(modbus::checkReadReply(modbus::withCrc(hex("0103040A0B0C0D")), 2), hex("0B0A0D0C"));
-    // Header bytes are not compared with the request once length and CRC agree.
-    EXPECT_EQ(modbus::checkReadReply(modbus::withCrc(hex("7F10FF1234")), 1), hex("3412"));
+    // The slave address is not compared (a module asked at address 0 answers with its
+    // own); function code and byte count must be those of the read.
+    EXPECT_EQ(modbus::checkReadReply(modbus::withCrc(hex("7F03021234")), 1), hex("3412"));
+    EXPECT_TRUE(modbus::checkReadReply(modbus::withCrc(hex("0104021234")), 1).isEmpty());
+    EXPECT_TRUE(modbus::checkReadReply(modbus::withCrc(hex("0103041234")), 1).isEmpty());
     // Longer than the 31 bytes the module ever sends: still fine.
     QByteArray body = hex("010328");
     for (int k = 0; k < 20; ++k) body += QByteArray(1, char(k)) + QByteArray(1, char(0x80 + k));
     EXPECT_EQ(modbus::checkReadReply(modbus::withCrc(body), 20).mid(38, 2), hex("9313"));
-    // The echoed value is returned as received, even when it differs from the request.
-    EXPECT_EQ(modbus::checkWriteReply(hex("01060010006489E4")), hex("6400"));
-    EXPECT_EQ(modbus::checkWriteReply(modbus::withCrc(hex("090600070BCD"))), hex("CD0B"));
+    // A write reply must echo the register and value written; any slave address.
+    const QByteArray request = hex("01060010006489E4");
+    EXPECT_EQ(modbus::checkWriteReply(request, request), hex("6400"));
+    EXPECT_EQ(modbus::checkWriteReply(modbus::withCrc(hex("000600100064")), request), hex("6400"));
+    EXPECT_TRUE(modbus::checkWriteReply(modbus::withCrc(hex("010600110064")), request).isEmpty());
+    EXPECT_TRUE(modbus::checkWriteReply(modbus::withCrc(hex("010600100065")), request).isEmpty());
+    EXPECT_TRUE(modbus::checkWriteReply(modbus::withCrc(hex("010300100064")), request).isEmpty());
     EXPECT_TRUE(modbus::isExceptionReply(modbus::withCrc(hex("018302"))));
     EXPECT_TRUE(modbus::isExceptionReply(modbus::withCrc(hex("018604"))));
     EXPECT_FALSE(modbus::isExceptionReply(modbus::withCrc(hex("010302"))));  // no error bit

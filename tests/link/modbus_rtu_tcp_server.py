@@ -6,19 +6,29 @@ An optional argument names the port (a slave brought back at the same address).
 Holding register k holds (0x0101 * k + 0x1234) & 0xFFFF for k in 0..99, slave 1.
 With --log-writes every register a master writes is printed as a line
 "write FUNCTION ADDRESS VALUE", in the order the writes arrive.
+With --late-reads N,M,... the N-th, M-th... read (counting from 1) is answered 2.1 s
+late, holding up everything after it, as a module busy with something else would.
+With --serial PATH it serves RTU on that serial device (9600 8N1) instead, and prints
+"ready" once it does.
 Run it with Debian's /usr/bin/python3 (pymodbus 3.0).
 """
 import asyncio
 import sys
+import time
 
 from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
                                 ModbusSlaveContext)
-from pymodbus.server.async_io import ModbusTcpServer
+from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer
 from pymodbus.transaction import ModbusRtuFramer
 
 
 def register_value(k):
     return (0x0101 * k + 0x1234) & 0xFFFF
+
+
+def option(name):
+    args = sys.argv[1:]
+    return args[args.index(name) + 1] if name in args else None
 
 
 class LoggingSlave(ModbusSlaveContext):
@@ -30,19 +40,48 @@ class LoggingSlave(ModbusSlaveContext):
             print(f"write {fc_as_hex} {address + offset} {value}", flush=True)
 
 
+class LateSlave(ModbusSlaveContext):
+    """Answers the chosen reads 2.1 s late; the sleep holds up the whole server."""
+
+    def __init__(self, late, **kwargs):
+        super().__init__(**kwargs)
+        self.late = late
+        self.reads = 0
+
+    def getValues(self, fc_as_hex, address, count=1):
+        if fc_as_hex == 3:
+            self.reads += 1
+            if self.reads in self.late:
+                time.sleep(2.1)
+        return super().getValues(fc_as_hex, address, count)
+
+
 async def main():
-    ports = [a for a in sys.argv[1:] if a.isdigit()]
+    ports = [a for a in sys.argv[1:] if a.isdigit() and a != option("--late-reads")]
     port = int(ports[0]) if ports else 0
     block = ModbusSequentialDataBlock(0, [register_value(k) for k in range(100)])
     # zero_mode: address 0 on the wire is the first value, not the second.
-    slave_class = LoggingSlave if "--log-writes" in sys.argv[1:] else ModbusSlaveContext
-    slave = slave_class(hr=block, zero_mode=True)
+    late = option("--late-reads")
+    if late:
+        slave = LateSlave({int(n) for n in late.split(",")}, hr=block, zero_mode=True)
+    elif "--log-writes" in sys.argv[1:]:
+        slave = LoggingSlave(hr=block, zero_mode=True)
+    else:
+        slave = ModbusSlaveContext(hr=block, zero_mode=True)
     context = ModbusServerContext(slaves={1: slave}, single=False)
-    server = ModbusTcpServer(context, framer=ModbusRtuFramer,
-                             address=("127.0.0.1", port), allow_reuse_address=True)
-    serving = asyncio.create_task(server.serve_forever())
-    await server.serving
-    print(server.server.sockets[0].getsockname()[1], flush=True)
+    device = option("--serial")
+    if device:
+        server = ModbusSerialServer(context, framer=ModbusRtuFramer, port=device,
+                                    baudrate=9600)
+        await server.start()
+        serving = asyncio.create_task(asyncio.sleep(float("inf")))
+        print("ready", flush=True)
+    else:
+        server = ModbusTcpServer(context, framer=ModbusRtuFramer,
+                                 address=("127.0.0.1", port), allow_reuse_address=True)
+        serving = asyncio.create_task(server.serve_forever())
+        await server.serving
+        print(server.server.sockets[0].getsockname()[1], flush=True)
     await asyncio.get_running_loop().run_in_executor(None, sys.stdin.read)
     serving.cancel()
 

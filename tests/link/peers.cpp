@@ -152,7 +152,10 @@ void ScriptedTcpPeer::run(quint16 port) {
             raw = std::exchange(raw_, {});
             drop = std::exchange(drop_, false);
         }
-        if (!raw.isEmpty()) write(raw);
+        if (!raw.isEmpty()) {
+            write(raw);
+            ++rawSent_;
+        }
         if (drop) {
             hangUp();
             continue;

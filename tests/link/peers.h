@@ -53,8 +53,10 @@ public:
     int requests() const { return requests_; }
     int connections() const { return connections_; }
     bool hasClient() const { return hasClient_; }
-    // Sends bytes to the connected client outside any request.
+    // Sends bytes to the connected client outside any request; rawSent() counts the
+    // sends written out (on loopback: in the client's kernel buffer).
     void sendRaw(const QByteArray& bytes);
+    int rawSent() const { return rawSent_; }
     // Hangs up on the current client.
     void dropClient();
 
@@ -68,6 +70,7 @@ private:
     std::atomic<int> requests_{0};
     std::atomic<int> connections_{0};
     std::atomic<bool> hasClient_{false};
+    std::atomic<int> rawSent_{0};
     std::mutex mutex_;
     QByteArray raw_;
     bool drop_ = false;

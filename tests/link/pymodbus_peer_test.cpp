@@ -3,6 +3,7 @@
 #include <QProcess>
 
 #include "peers.h"
+#include "serial_link.h"
 #include "socket_link.h"
 #include "transactions.h"
 
@@ -21,18 +22,27 @@ QList<quint16> registerValues(int first, int count) {
 // pymodbus as the module: RTU frames over TCP, a slave the station did not write.
 class PymodbusPeer : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(startServer({})); }
+    // Starts the slave; its first line is the TCP port, or "ready" on a serial device.
+    void startServer(const QStringList& options) {
         server.setProgram(QStringLiteral("/usr/bin/python3"));
-        server.setArguments({QStringLiteral(LINK_TEST_DIR "/modbus_rtu_tcp_server.py")});
+        server.setArguments(QStringList{QStringLiteral(LINK_TEST_DIR "/modbus_rtu_tcp_server.py")} +
+                            options);
         server.start();
         ASSERT_TRUE(server.waitForStarted());
         ASSERT_TRUE(waitUntil([this] {
             server.waitForReadyRead(50);
             return server.canReadLine() || server.state() == QProcess::NotRunning;
         }));
+        const QByteArray first = server.readLine().trimmed();
         bool ok = false;
-        port = static_cast<quint16>(server.readLine().trimmed().toUInt(&ok));
-        ASSERT_TRUE(ok && port != 0) << server.readAllStandardError().toStdString();
+        port = static_cast<quint16>(first.toUInt(&ok));
+        ASSERT_TRUE(first == "ready" || (ok && port != 0))
+            << server.readAllStandardError().toStdString();
+    }
+    void restartServer(const QStringList& options) {
+        TearDown();
+        ASSERT_NO_FATAL_FAILURE(startServer(options));
     }
     void TearDown() override {
         server.closeWriteChannel();
@@ -61,6 +71,41 @@ TEST_F(PymodbusPeer, ReadsKnownRegistersAndWritesOne) {
     EXPECT_EQ(TxD(link, 1, 16, value), value);
     EXPECT_EQ(RxD(link, 1, 16, 1), value);
     EXPECT_EQ(RxD(link, 1, 15, 3), registerString({registerValue(15), 0x0064, registerValue(17)}));
+}
+
+// Up to three attempts, like a block read.
+QByteArray blockRead(Link& link, int address, int count) {
+    QByteArray registers;
+    for (int attempt = 0; attempt < 3 && registers.isEmpty(); ++attempt)
+        registers = RxD(link, 1, address, count);
+    return registers;
+}
+
+// The setpoint block at 20 and the readback at 7 have replies of the same length,
+// function and byte count. Reads 1, 2 and 4 come 2.1 s late: the first block's reply
+// arrives during its retry and the retry's own reply after that; then a single late one.
+void lateRepliesNeverShiftTheBlocks(Link& link) {
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(blockRead(link, 20, 3), registerString(registerValues(20, 3))) << round;
+        EXPECT_EQ(blockRead(link, 7, 3), registerString(registerValues(7, 3))) << round;
+    }
+}
+
+const QStringList kLateReads{QStringLiteral("--late-reads"), QStringLiteral("1,2,4")};
+
+TEST_F(PymodbusPeer, LateRepliesOverTcpNeverShiftTheBlocks) {
+    ASSERT_NO_FATAL_FAILURE(restartServer(kLateReads));
+    SocketLink link(QStringLiteral("127.0.0.1"), port);
+    lateRepliesNeverShiftTheBlocks(link);
+}
+
+TEST_F(PymodbusPeer, LateRepliesOverAPtyNeverShiftTheBlocks) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.start());
+    ASSERT_NO_FATAL_FAILURE(restartServer(kLateReads + QStringList{"--serial", pty.b()}));
+    SerialLink link(pty.a(), QStringLiteral("9600"));
+    ASSERT_EQ(link.open(), QString());
+    lateRepliesNeverShiftTheBlocks(link);
 }
 
 }  // namespace

@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QThread>
+#include <atomic>
+#include <memory>
+#include <vector>
+
 #include "harness.h"
 #include "peers.h"
 #include "transactions.h"
@@ -19,8 +26,8 @@ TEST(SerialLinkOpen, BaudTextAndErrorsThatNameTheCause) {
 
     SerialLink missing(QStringLiteral("/dev/vormelq-no-such-port"), QStringLiteral("9600"));
     const QString error = missing.open();
-    EXPECT_TRUE(error.startsWith(
-        QStringLiteral("No se puede abrir el puerto serie /dev/vormelq-no-such-port: ")))
+    EXPECT_TRUE(
+        error.startsWith(QStringLiteral("El puerto serie /dev/vormelq-no-such-port no existe")))
         << error.toStdString();
     // Never opened: the link does not keep trying on its own.
     missing.waitConnected(QDeadlineTimer(100));
@@ -83,6 +90,46 @@ TEST_F(SerialLinkTest, PortVanishesAndComesBack) {
     }));
     EXPECT_EQ(RxD(link, 1, 22, 1), hex("2C01"));
     EXPECT_EQ(link.Comm1->baudRate(), 9600);
+}
+
+TEST_F(SerialLinkTest, LineStaysSilentFor3Point5CharactersBeforeEachRequest) {
+    ASSERT_TRUE(pty.start());
+    ASSERT_EQ(link.open(), QString());
+    // A module that answers at once, timing the silence from the last byte of each of its
+    // replies to the first byte of the next request.
+    std::vector<qint64> silencesNs;
+    std::atomic<bool> opened{false}, stop{false};
+    RegisterBank bank;
+    std::unique_ptr<QThread> module(QThread::create([&] {
+        QSerialPort port(pty.b());
+        if (!port.open(QIODevice::ReadWrite)) return;
+        opened = true;
+        QByteArray input;
+        QElapsedTimer sinceReply;
+        while (!stop) {
+            if (port.bytesAvailable() == 0 && !port.waitForReadyRead(20)) continue;
+            if (input.isEmpty() && sinceReply.isValid())
+                silencesNs.push_back(std::exchange(sinceReply, {}).nsecsElapsed());
+            input += port.readAll();
+            while (input.size() >= 8) {
+                port.write(bank.answer(input.left(8)).pieces.value(0));
+                input.remove(0, 8);
+                while (port.bytesToWrite() > 0 && port.waitForBytesWritten(20)) {
+                }
+                sinceReply.start();
+            }
+        }
+    }));
+    module->start();
+    ASSERT_TRUE(waitUntil([&] { return opened.load() || module->isFinished(); }));
+    ASSERT_TRUE(opened);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(RxD(link, 1, i, 1), registerString({quint16(0x1000 + i)}));
+    stop = true;
+    module->wait();
+    // 3.5 characters of 10 bits at 9600 baud.
+    ASSERT_EQ(silencesNs.size(), 5u);
+    for (qint64 ns : silencesNs) EXPECT_GE(ns, 3646000) << ns;
 }
 
 }  // namespace

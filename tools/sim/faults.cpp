@@ -61,10 +61,10 @@ QByteArray withExtraByte(const QByteArray& reply) {
     return reply + QByteArray(1, '\0');
 }
 
-qint64 wireTimeUs(int requestChars, int replyChars, int baud) {
+qint64 wireTimeUs(int requestChars, int replyChars, int baud, int gaps) {
     if (baud <= 0) return 0;
     const double charUs = kBitsPerChar * 1e6 / baud;
-    return static_cast<qint64>((requestChars + replyChars + 2 * 3.5) * charUs);
+    return static_cast<qint64>((requestChars + replyChars + gaps * 3.5) * charUs);
 }
 
 int silenceMs(int baud) {

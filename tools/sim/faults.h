@@ -58,9 +58,10 @@ QByteArray withBadCrc(const QByteArray& reply);
 QByteArray withExtraByte(const QByteArray& reply);
 
 // Microseconds a serial line at `baud` (8N1, 10 bits a character: start, 8 data,
-// stop) needs for the request, the reply and the two 3.5-character
-// gaps around them.
-qint64 wireTimeUs(int requestChars, int replyChars, int baud);
+// stop) needs for the request, the reply and `gaps` 3.5-character silences: two
+// behind a socket (the gateway keeps the master's silence before the request and the
+// module's turnaround), one on a serial line, where the master keeps its own.
+qint64 wireTimeUs(int requestChars, int replyChars, int baud, int gaps);
 
 // The silence after which a partial request is dropped: 3.5 characters at `baud`,
 // never less than 5 ms (a timer's granularity).

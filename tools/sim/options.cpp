@@ -51,6 +51,9 @@ std::optional<SimOptions> parseOptions(const QStringList& arguments, QString* me
         "3 zero, 4 take tare, 5 clear tare, 6 tare = data word, 7 theoretical = data word;\n"
         "result in the high byte: 1 done, 2 refused, 3 unknown command."));
     p.addHelpOption();
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Print the version and end."));
+    p.addOption(version);
     p.addOptions({
         valued(
             "listen",
@@ -91,6 +94,11 @@ std::optional<SimOptions> parseOptions(const QStringList& arguments, QString* me
     }
     if (p.isSet("help")) {
         *message = p.helpText();
+        *exitCode = 0;
+        return std::nullopt;
+    }
+    if (p.isSet(version)) {
+        *message = QStringLiteral("vormelq-sim " VORMELQ_VERSION);
         *exitCode = 0;
         return std::nullopt;
     }

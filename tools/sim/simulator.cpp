@@ -275,8 +275,9 @@ void Simulator::handleFrame(Session& s, const QByteArray& frame, qint64 arrivedU
     int delayMs = 0;
     qint64 dueUs = 0;
     if (options_.baud > 0 && serialPort_ == nullptr) {
+        const int gaps = ptyMaster_ >= 0 ? 1 : 2;
         dueUs = arrivedUs + wireTimeUs(static_cast<int>(frame.size()),
-                                       static_cast<int>(a.reply.size()), options_.baud);
+                                       static_cast<int>(a.reply.size()), options_.baud, gaps);
         // Timers only count whole milliseconds: wake up to a millisecond early and sleep
         // the rest, so fast lines are emulated to the microsecond.
         delayMs = static_cast<int>(qMax<qint64>(0, (dueUs - nowUs()) / 1000 - 1));

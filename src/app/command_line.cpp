@@ -1,0 +1,51 @@
+#include "command_line.h"
+
+#include <QDir>
+
+namespace {
+
+// Usage errors follow the shell's convention, apart from the station's own failures
+// (status 1).
+constexpr int kUsageError = 2;
+
+QString helpText(const QString& workingDir) {
+    const QString dir = QDir::toNativeSeparators(workingDir);
+    return QStringLiteral(
+               "Uso: vormelq [--help | --version]\n"
+               "     vormelq --plot Peso.csv -o peso.png [--from \"AAAA-MM-DD HH:MM\"]\n"
+               "             [--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n"
+               "\n"
+               "Puesto de operador Vormel-Q para un módulo de pesaje y dosificación: lee el\n"
+               "módulo por Modbus RTU (puerto serie o TCP), muestra los pesos, las consignas\n"
+               "y el panel frontal del módulo, y envía consignas, comandos y teclas.\n"
+               "\n"
+               "Al arrancar lee la configuración de modbus.ini en el directorio actual\n"
+               "  %1\n"
+               "y añade cada lectura de peso a Peso.csv en ese mismo directorio. Sin\n"
+               "modbus.ini usa el puerto serie 2 a 9600 baudios. Las claves están en\n"
+               "'man vormelq'.\n"
+               "\n"
+               "  -h, --help     muestra esta ayuda y termina\n"
+               "  -v, --version  muestra la versión y termina\n"
+               "  --plot FICHERO -o IMAGEN\n"
+               "                 dibuja las lecturas de un Peso.csv en IMAGEN (.png o .svg),\n"
+               "                 sin ventana ni módulo\n")
+        .arg(dir);
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const QStringList& arguments, const QString& workingDir) {
+    const QStringList args = arguments.mid(1);
+    if (args.isEmpty()) return {};
+    const QString& first = args.front();
+    if (args.size() == 1 && (first == u"--help" || first == u"-h"))
+        return {CommandLine::Action::Print, helpText(workingDir), 0};
+    if (args.size() == 1 && (first == u"--version" || first == u"-v"))
+        return {CommandLine::Action::Print, QStringLiteral("vormelq " VORMELQ_VERSION "\n"), 0};
+    return {CommandLine::Action::Refuse,
+            QStringLiteral("vormelq: argumentos no admitidos: %1\n"
+                           "Uso: vormelq [--help | --version]\n")
+                .arg(args.join(u' ')),
+            kUsageError};
+}

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The real station's window closed by the system's close request (what a window
+# manager's close box sends) while a failed write's "Error" box is open: the process
+# must end with status 0, without the box being answered first.
+#   close_with_box_xvfb.sh STATION SIM
+# Exits 77 (skipped) when Xvfb or xdotool are missing.
+set -euo pipefail
+
+station="$(realpath "$1")"
+sim="$(realpath "$2")"
+here="$(cd "$(dirname "$0")" && pwd)"
+
+for tool in xvfb-run xdotool; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool not installed"; exit 77; }
+done
+if [ -z "${VORMELQ_OWN_XVFB:-}" ]; then
+    VORMELQ_OWN_XVFB=1 exec xvfb-run -a -s "-screen 0 800x760x24" "$0" "$@"
+fi
+
+work="$(mktemp -d)"
+simpid=""
+stationpid=""
+cleanup() {
+    local rc=$?
+    for pid in $stationpid $simpid; do
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$work"
+    exit "$rc"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    tail -n 20 "$work/station.err" >&2 || true
+    exit 1
+}
+
+# Polls a condition; the limit only keeps a broken build from hanging the suite.
+wait_until() {
+    for _ in $(seq 300); do
+        if eval "$1"; then return 0; fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# A module that accepts the connection and never answers: every write fails.
+"$sim" --listen 127.0.0.1:0 --slave 1 --silent >"$work/sim.out" 2>"$work/sim.err" &
+simpid=$!
+wait_until "grep -q '^listening on ' '$work/sim.out'" || fail "the simulated module did not start"
+addr="$(sed -n 's/^listening on //p' "$work/sim.out" | head -n1)"
+printf '[Global]\r\nComunicacion_1=1;\r\nHost_1=%s;\r\nPort_1=%s;\r\nID_1=1;\r\nTimer=200;\r\n' \
+    "${addr%:*}" "${addr##*:}" >"$work/modbus.ini"
+(cd "$work" && exec "$station") 2>"$work/station.err" &
+stationpid=$!
+
+windows() { xdotool search --onlyvisible --name '^Vormel-Q$' 2>/dev/null || true; }
+wid=""
+wait_until 'wid="$(windows | head -n1)"; [ -n "$wid" ]' || fail "no station window"
+eval "$(xdotool getwindowgeometry --shell "$wid")"
+# Key F on the panel replica: its write fails after three attempts.
+xdotool mousemove $((X + 468)) $((Y + 332)) click 1
+wait_until '[ "$(windows | wc -l)" -ge 2 ]' || fail "no \"Error\" box"
+echo "ok: \"Error\" box open"
+
+/usr/bin/python3 "$here/wm_close.py" "$wid"
+wait_until "! kill -0 $stationpid 2>/dev/null" || fail "the station ignored the close request"
+rc=0
+wait "$stationpid" || rc=$?
+stationpid=""
+[ "$rc" -eq 0 ] || fail "exit status $rc"
+echo "ok: closed with the box open, exit status 0"

@@ -1,0 +1,46 @@
+// The station's command line as a shell runs it, with no display (a station that opened
+// its window would abort) and a modbus.ini that would stop any start-up: --help and
+// --version answer from what they know, anything else is a usage error.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "harness.h"
+
+TEST(CommandLine, AnswersOrRefusesWithoutWindowOrConfiguration) {
+    QTemporaryDir dir;
+    writeIni(dir.path(), {{"Comunicacion_1", "abc"}});
+    const struct {
+        QStringList args;
+        int code;
+        QStringList out, err;  // words in each; none: the stream stays empty
+    } cases[] = {
+        {{"--help"}, 0, {"modbus.ini", "Peso.csv", QDir(dir.path()).canonicalPath()}, {}},
+        {{"-v"}, 0, {"vormelq " VORMELQ_VERSION "\n"}, {}},
+        {{"--verbose"}, 2, {}, {"vormelq: ", "--verbose"}},
+        {{"modbus.ini"}, 2, {}, {"vormelq: ", "modbus.ini"}},
+        {{"--help", "extra"}, 2, {}, {"vormelq: ", "extra"}},
+    };
+    for (const auto& c : cases) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(dir.path());
+        p.start(stationPath(), c.args);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        const std::string args = c.args.join(' ').toStdString();
+        EXPECT_EQ(p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, c.code) << args;
+        EXPECT_EQ(out.isEmpty(), c.out.isEmpty()) << args << ": " << out.toStdString();
+        EXPECT_EQ(err.isEmpty(), c.err.isEmpty()) << args << ": " << err.toStdString();
+        for (const QString& word : c.out) EXPECT_TRUE(out.contains(word)) << args;
+        for (const QString& word : c.err) EXPECT_TRUE(err.contains(word)) << args;
+    }
+    EXPECT_FALSE(QFile::exists(QDir(dir.path()).filePath("Peso.csv")));
+}
