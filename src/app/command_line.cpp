@@ -12,6 +12,8 @@ QString helpText(const QString& workingDir) {
     const QString dir = QDir::toNativeSeparators(workingDir);
     return QStringLiteral(
                "Uso: vormelq [--help | --version]\n"
+               "     vormelq --plot Peso.csv -o peso.png [--from \"AAAA-MM-DD HH:MM\"]\n"
+               "             [--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n"
                "\n"
                "Puesto de operador Vormel-Q para un módulo de pesaje y dosificación: lee el\n"
                "módulo por Modbus RTU (puerto serie o TCP), muestra los pesos, las consignas\n"
@@ -24,7 +26,10 @@ QString helpText(const QString& workingDir) {
                "'man vormelq'.\n"
                "\n"
                "  -h, --help     muestra esta ayuda y termina\n"
-               "  -v, --version  muestra la versión y termina\n")
+               "  -v, --version  muestra la versión y termina\n"
+               "  --plot FICHERO -o IMAGEN\n"
+               "                 dibuja las lecturas de un Peso.csv en IMAGEN (.png o .svg),\n"
+               "                 sin ventana ni módulo\n")
         .arg(dir);
 }
 

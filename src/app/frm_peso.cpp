@@ -12,10 +12,12 @@
 #include <QTimer>
 
 #include "box_guard.h"
+#include "chart_window.h"
 #include "display_map.h"
 #include "entry.h"
 #include "panel_art.h"
 #include "panel_widgets.h"
+#include "trend_recorder.h"
 #include "value_label.h"
 #include "weight_format.h"
 
@@ -119,6 +121,11 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     lblPendientes->setPalette(errorPalette);
     lblPendientes->hide();
     new BoxGuard(this);
+
+    // Below the red label, so that it hides nothing when it shows.
+    cmdGrafico = button(this, QStringLiteral("Gráfico"), twips(9480, 9960, 1095, 375));
+    connect(cmdGrafico, &QPushButton::clicked, this, &frmPeso::cmdGrafico_Click);
+    trend_ = new TrendRecorder(this);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(500);
@@ -240,6 +247,7 @@ void frmPeso::buildCommandFrames() {
 void frmPeso::setNumberFormat(int decimals, const QLocale& locale) {
     decimals_ = decimals;
     locale_ = locale;
+    trend_->setNumberFormat(decimals, locale);
 }
 
 void frmPeso::clearError() {
@@ -370,6 +378,17 @@ void frmPeso::cmdDato_Click() {
 
 void frmPeso::Tecla_Click(int index) {
     if (auto request = keyRequest(index)) emit writeRequested(*request);
+}
+
+ChartWindow* frmPeso::chartWindow() const {
+    return chart_;
+}
+
+void frmPeso::cmdGrafico_Click() {
+    if (!chart_) chart_ = new ChartWindow(*trend_, this);
+    chart_->show();
+    chart_->raise();
+    chart_->activateWindow();
 }
 
 void frmPeso::txtBCero_KeyPress(int keyAscii) {

@@ -16,6 +16,8 @@ class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
+class ChartWindow;
+class TrendRecorder;
 
 // The program's name, in the window's title bar and on every message box.
 inline const QString kStationTitle = QStringLiteral("Vormel-Q");
@@ -69,6 +71,11 @@ public:
     // Log lines that could not be written yet, in red with their count.
     QLabel* lblPendientes;
 
+    // Opens the weight chart, which records from the start whether open or not.
+    QPushButton* cmdGrafico;
+    TrendRecorder* trend() const { return trend_; }
+    ChartWindow* chartWindow() const;
+
     // Front panel: the drawing, the 64 display elements (index 0 unused) and the five
     // key areas.
     QWidget* PicDisplay;
@@ -97,6 +104,7 @@ public slots:
     void cmdComando_Click();
     void cmdDato_Click();
     void Tecla_Click(int index);
+    void cmdGrafico_Click();
 
     // Key presses in the boxes that send on Enter (character code 13).
     void txtBCero_KeyPress(int keyAscii);
@@ -128,5 +136,7 @@ private:
     int decimals_ = 0;
     QLocale locale_ = QLocale::system();
     QPointer<QMessageBox> errorBox_;
+    TrendRecorder* trend_;
+    QPointer<ChartWindow> chart_;
     int queuedWriteErrors_ = 0;
 };

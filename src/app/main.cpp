@@ -3,9 +3,11 @@
 #include <cstdio>
 
 #include "command_line.h"
+#include "plot_command.h"
 #include "station.h"
 
 int main(int argc, char** argv) {
+    if (const auto status = runPlotCommand(argc, argv)) return *status;
     // Before the application object: --help and --version need no display.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QLocale>
+#include <QPainter>
+#include <QRectF>
+#include <QSize>
+#include <QString>
+#include <QTimeZone>
+#include <optional>
+#include <vector>
+
+#include "decimator.h"
+
+// The dosing cycle's setpoints, drawn as labelled horizontal lines.
+struct ChartSetpoints {
+    double coarse = 0;
+    double fine = 0;
+    double target = 0;
+};
+
+// Everything one picture of the weight shows; the live window and the log's picture
+// both come down to this.
+struct ChartInput {
+    std::vector<Bucket> buckets;  // in time order, any width
+    qint64 fromMs = 0;
+    qint64 toMs = 0;
+    int decimals = 0;
+    QLocale locale;
+    QTimeZone zone = QTimeZone::utc();  // in which the times are labelled
+    std::optional<ChartSetpoints> setpoints;
+    QString caption;  // top left, e.g. the file's name
+};
+
+// Draws the chart into `area`, one pass over the buckets whatever their number: each
+// pixel column gets the extremes of what falls in it.
+void drawChart(QPainter& painter, const QRectF& area, const ChartInput& input);
+
+// PNG, or SVG when `path` ends in ".svg"; an error text (Spanish) or empty.
+QString saveChart(const QString& path, QSize size, const ChartInput& input);
+
+// Tick steps that read well: 1, 2 or 5 times a power of ten, not finer than the
+// weight's own resolution.
+double niceStep(double roughStep, int decimals);
+// The time step between labelled ticks, from a fixed list of round steps, so that
+// about `maxTicks` or fewer fit in the span.
+qint64 timeStep(qint64 spanMs, int maxTicks);

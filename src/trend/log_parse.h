@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QDate>
+#include <optional>
+
+// Peso.csv as the station writes it in any locale: "date;time;gross;tare;net", the date
+// in the locale's short format ("7/12/26", "07.12.26", "12/7/26", "7 Dec 2026",
+// "2026-12-07"), the time as hours, minutes and seconds with or without AM/PM, the
+// weights with a point or a comma. Times are kept as written, with no time zone:
+// milliseconds since 1970-01-01 00:00 of the log's own clock.
+
+// Which of the two small numbers of a short date is the day. Only the file as a whole
+// can tell: "5/6/26" reads either way, "13/6/26" only one way.
+enum class DateOrder { Unknown, DayFirst, MonthFirst };
+
+// A short date taken apart, before the order is known.
+struct DateFields {
+    int first = 0;   // day or month
+    int second = 0;  // month or day
+    int year = 0;    // four digits
+    // Dates that read only one way ("7 Dec 2026", "2026-12-07") carry their date.
+    std::optional<QDate> certain;
+};
+
+std::optional<DateFields> parseLogDate(QByteArrayView text);
+// What this date says about the file's order, if anything.
+DateOrder dateOrderHint(const DateFields& date);
+// Unknown is read day first.
+std::optional<QDate> resolveDate(const DateFields& date, DateOrder order);
+
+struct LogTime {
+    int msOfDay = 0;
+    bool twelveHour = false;  // written with AM/PM, as month-first locales do
+};
+std::optional<LogTime> parseLogTime(QByteArrayView text);
+
+// A weight as formatWeight writes it; `decimals` gets its places after the separator.
+std::optional<double> parseLogNumber(QByteArrayView text, int* decimals = nullptr);
+
+struct LogRecord {
+    qint64 ms = 0;
+    double gross = 0;
+    double tare = 0;
+    double net = 0;
+    int decimals = 0;
+};
+
+// The fields of one line, with or without its CR LF.
+struct LogFields {
+    QByteArrayView date, time, gross, tare, net;
+};
+std::optional<LogFields> splitLogLine(QByteArrayView line);
+std::optional<LogRecord> parseLogLine(QByteArrayView line, DateOrder order);
+
+qint64 logMs(QDate date, int msOfDay);

@@ -1,0 +1,114 @@
+#include "log_reader.h"
+
+#include <QByteArray>
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr qsizetype kBlock = 1 << 20;
+constexpr qsizetype kLongestLine = 4096;
+
+}  // namespace
+
+void forEachLine(QIODevice& device,
+                 const std::function<bool(QByteArrayView line, qint64 number)>& line) {
+    QByteArray buffer(kBlock + kLongestLine, Qt::Uninitialized);
+    qsizetype held = 0;  // bytes of an unfinished line at the buffer's start
+    qint64 number = 0;
+    bool overlong = false;  // inside a line already passed on cut short
+    for (;;) {
+        const qint64 got = device.read(buffer.data() + held, kBlock);
+        if (got <= 0) break;
+        const char* data = buffer.constData();
+        const qsizetype end = held + got;
+        qsizetype start = 0;
+        for (;;) {
+            const void* nl = std::memchr(data + start, '\n', static_cast<size_t>(end - start));
+            if (!nl) break;
+            const qsizetype stop = static_cast<const char*>(nl) - data;
+            if (!overlong && !line(QByteArrayView(data + start, stop - start), ++number)) return;
+            overlong = false;
+            start = stop + 1;
+        }
+        held = end - start;
+        if (held > kLongestLine) {
+            if (!overlong && !line(QByteArrayView(data + start, kLongestLine), ++number)) return;
+            overlong = true;
+            held = 0;
+        } else {
+            std::memmove(buffer.data(), data + start, static_cast<size_t>(held));
+        }
+    }
+    if (held > 0 && !overlong) line(QByteArrayView(buffer.constData(), held), ++number);
+}
+
+DateOrder detectDateOrder(QIODevice& device, DateOrder fallback) {
+    DateOrder order = DateOrder::Unknown;
+    bool twelveHour = false;
+    QByteArray lastDate;
+    forEachLine(device, [&](QByteArrayView line, qint64) {
+        const auto fields = splitLogLine(line);
+        if (!fields) return true;
+        // A day's log repeats its date tens of thousands of times: look at each once.
+        if (fields->date != QByteArrayView(lastDate)) {
+            lastDate = fields->date.toByteArray();
+            if (const auto date = parseLogDate(fields->date)) order = dateOrderHint(*date);
+        }
+        if (!twelveHour) {
+            const auto time = parseLogTime(fields->time);
+            twelveHour = time && time->twelveHour;
+        }
+        return order == DateOrder::Unknown;
+    });
+    if (order != DateOrder::Unknown) return order;
+    return twelveHour ? DateOrder::MonthFirst : fallback;
+}
+
+bool GapRule::isGap(qint64 previousMs, qint64 ms) {
+    const qint64 interval = ms - previousMs;
+    if (interval <= 0) return false;
+    constexpr size_t kKept = 101;
+    if (intervals_.size() < kKept)
+        intervals_.insert(std::upper_bound(intervals_.begin(), intervals_.end(), interval),
+                          interval);
+    const qint64 usual = intervals_[intervals_.size() / 2];
+    return interval > std::max<qint64>(3000, 3 * usual);
+}
+
+LogSeries readLog(QIODevice& device, DateOrder order, const LogRange& range, int columns) {
+    LogSeries series;
+    std::optional<Decimator> decimator;
+    if (range.fromMs && range.toMs)
+        decimator.emplace(*range.fromMs, (*range.toMs - *range.fromMs) / (2 * columns) + 1,
+                          2 * columns);
+    GapRule gaps;
+    std::optional<qint64> previousMs;
+    bool anyInRange = false;
+    forEachLine(device, [&](QByteArrayView line, qint64 number) {
+        const auto record = parseLogLine(line, order);
+        if (!record) {
+            // A blank line (an editor's last line, a CR LF read twice) is no reading lost.
+            if (!line.trimmed().isEmpty()) {
+                if (series.unreadable++ == 0) series.firstUnreadable = number;
+            }
+            return true;
+        }
+        ++series.readable;
+        const bool gap = previousMs && gaps.isGap(*previousMs, record->ms);
+        previousMs = record->ms;
+        if ((range.fromMs && record->ms < *range.fromMs) ||
+            (range.toMs && record->ms > *range.toMs))
+            return true;
+        if (!decimator) decimator.emplace(range.fromMs.value_or(record->ms), 1000, 2 * columns);
+        if (gap) decimator->addGap();
+        decimator->add(record->ms, record->gross, record->net);
+        series.firstMs = anyInRange ? std::min(series.firstMs, record->ms) : record->ms;
+        series.lastMs = anyInRange ? std::max(series.lastMs, record->ms) : record->ms;
+        series.decimals = std::max(series.decimals, record->decimals);
+        anyInRange = true;
+        return true;
+    });
+    if (decimator) series.buckets = decimator->buckets();
+    return series;
+}

@@ -1,0 +1,155 @@
+#include "plot_command.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <cstdio>
+
+#include "chart_render.h"
+#include "log_reader.h"
+
+namespace {
+
+void report(const QString& text) {
+    std::fprintf(stderr, "vormelq: %s\n", qUtf8Printable(text));
+    std::fflush(stderr);
+}
+
+std::optional<qint64> parseWhen(const QString& text) {
+    for (const char* format : {"yyyy-MM-dd HH:mm", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd"}) {
+        const QDateTime when = QDateTime::fromString(text.trimmed(), QString::fromLatin1(format));
+        if (when.isValid()) return logMs(when.date(), when.time().msecsSinceStartOfDay());
+    }
+    return std::nullopt;
+}
+
+DateOrder systemDateOrder() {
+    const QString format = QLocale::system().dateFormat(QLocale::ShortFormat);
+    const qsizetype day = format.indexOf(QLatin1Char('d'));
+    const qsizetype month = format.indexOf(QLatin1Char('M'));
+    return month >= 0 && day > month ? DateOrder::MonthFirst : DateOrder::DayFirst;
+}
+
+QString timeText(qint64 ms) {
+    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc())
+        .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+}  // namespace
+
+std::variant<PlotOptions, UsageError> parsePlotArguments(const QStringList& args) {
+    PlotOptions options;
+    auto fail = [](const QString& text) { return UsageError{text}; };
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (i + 1 >= args.size()) return fail(QStringLiteral("falta el valor de %1").arg(arg));
+        const QString value = args[++i];
+        if (arg == QLatin1String("--plot")) {
+            options.logPath = value;
+        } else if (arg == QLatin1String("-o") || arg == QLatin1String("--output")) {
+            options.outputPath = value;
+        } else if (arg == QLatin1String("--from") || arg == QLatin1String("--to")) {
+            const auto when = parseWhen(value);
+            if (!when)
+                return fail(QStringLiteral("fecha no válida para %1: \"%2\" (se espera "
+                                           "AAAA-MM-DD HH:MM)")
+                                .arg(arg, value));
+            (arg == QLatin1String("--from") ? options.fromMs : options.toMs) = when;
+        } else if (arg == QLatin1String("--size")) {
+            const QStringList parts = value.toLower().split(QLatin1Char('x'));
+            bool okW = false;
+            bool okH = false;
+            const int w = parts.size() == 2 ? parts[0].toInt(&okW) : 0;
+            const int h = parts.size() == 2 ? parts[1].toInt(&okH) : 0;
+            if (!okW || !okH || w < 200 || h < 150 || w > 20000 || h > 20000)
+                return fail(QStringLiteral("tamaño no válido: \"%1\" (por ejemplo 1600x900, "
+                                           "de 200x150 a 20000x20000)")
+                                .arg(value));
+            options.size = QSize(w, h);
+        } else {
+            return fail(QStringLiteral("opción desconocida: %1").arg(arg));
+        }
+    }
+    if (options.logPath.isEmpty()) return fail(QStringLiteral("falta --plot FICHERO"));
+    if (options.outputPath.isEmpty()) return fail(QStringLiteral("falta -o IMAGEN (.png o .svg)"));
+    const QString suffix = QFileInfo(options.outputPath).suffix().toLower();
+    if (suffix != QLatin1String("png") && suffix != QLatin1String("svg"))
+        return fail(QStringLiteral("la imagen ha de ser .png o .svg: %1").arg(options.outputPath));
+    if (options.fromMs && options.toMs && *options.toMs <= *options.fromMs)
+        return fail(QStringLiteral("--to ha de ser posterior a --from"));
+    return options;
+}
+
+int runPlot(const PlotOptions& options) {
+    QFile file(options.logPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        report(QStringLiteral("no se puede leer %1: %2").arg(options.logPath, file.errorString()));
+        return 1;
+    }
+    const DateOrder order = detectDateOrder(file, systemDateOrder());
+    file.seek(0);
+    const LogSeries series =
+        readLog(file, order, {options.fromMs, options.toMs}, options.size.width());
+    if (series.unreadable > 0)
+        report(QStringLiteral("%1: %2 líneas ilegibles omitidas (la primera, línea %3)")
+                   .arg(options.logPath)
+                   .arg(series.unreadable)
+                   .arg(series.firstUnreadable));
+    if (series.readable == 0) {
+        report(QStringLiteral("%1 no tiene ninguna lectura legible (se espera "
+                              "fecha;hora;bruto;tara;neto por línea)")
+                   .arg(options.logPath));
+        return 1;
+    }
+    if (series.buckets.empty()) {
+        report(QStringLiteral("%1 no tiene lecturas entre %2 y %3")
+                   .arg(options.logPath,
+                        options.fromMs ? timeText(*options.fromMs) : QStringLiteral("el principio"),
+                        options.toMs ? timeText(*options.toMs) : QStringLiteral("el final")));
+        return 1;
+    }
+
+    ChartInput input;
+    input.buckets = series.buckets;
+    input.fromMs = options.fromMs.value_or(series.firstMs);
+    input.toMs = options.toMs.value_or(series.lastMs);
+    if (input.toMs <= input.fromMs) input.toMs = input.fromMs + 60000;
+    input.decimals = series.decimals;
+    input.locale = QLocale::system();
+    input.zone = QTimeZone::utc();  // the log's own clock, as written
+    input.caption = QFileInfo(options.logPath).fileName();
+    const QString error = saveChart(options.outputPath, options.size, input);
+    if (!error.isEmpty()) {
+        report(error);
+        return 1;
+    }
+    return 0;
+}
+
+std::optional<int> runPlotCommand(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    if (!args.contains(QLatin1String("--plot"))) return std::nullopt;
+    const auto parsed = parsePlotArguments(args);
+    if (const auto* usage = std::get_if<UsageError>(&parsed)) {
+        report(usage->message);
+        std::fprintf(stderr,
+                     "uso: vormelq --plot Peso.csv -o peso.png [--from \"AAAA-MM-DD HH:MM\"] "
+                     "[--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n");
+        return 2;
+    }
+    // Text needs a font database, which needs a GUI application; the offscreen platform
+    // gives one on a machine with no display at all. Qt's own notes about that machine
+    // (no runtime directory under cron, say) are not for whoever reads our stderr.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtCriticalMsg || type == QtFatalMsg) report(text);
+    });
+    int qtArgc = 3;
+    char arg0[] = "vormelq";
+    char arg1[] = "-platform";
+    char arg2[] = "offscreen";
+    char* qtArgv[] = {arg0, arg1, arg2, nullptr};
+    QGuiApplication app(qtArgc, qtArgv);
+    return runPlot(std::get<PlotOptions>(parsed));
+}

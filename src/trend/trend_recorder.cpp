@@ -1,0 +1,63 @@
+#include "trend_recorder.h"
+
+#include <QDateTime>
+
+#include "decimator.h"
+
+TrendRecorder::TrendRecorder(QObject* parent)
+    : QObject(parent), now_([] { return QDateTime::currentMSecsSinceEpoch(); }) {}
+
+void TrendRecorder::setNumberFormat(int decimals, const QLocale& locale) {
+    decimals_ = decimals;
+    locale_ = locale;
+    emit changed();
+}
+
+void TrendRecorder::addWeights(const WeightReading& weights) {
+    history_.append(now_(), weights.gross, weights.net);
+    weightsThisCycle_ = true;
+    emit changed();
+}
+
+void TrendRecorder::setSetpoints(const Setpoints& s) {
+    const ChartSetpoints next{s.coarse, s.fine, s.target};
+    if (setpoints_ && setpoints_->coarse == next.coarse && setpoints_->fine == next.fine &&
+        setpoints_->target == next.target)
+        return;
+    setpoints_ = next;
+    emit changed();
+}
+
+void TrendRecorder::endCycle() {
+    if (!weightsThisCycle_) {
+        history_.appendGap(now_());
+        emit changed();
+    }
+    weightsThisCycle_ = false;
+}
+
+ChartInput TrendRecorder::chart(qint64 fromMs, qint64 toMs, int columns) const {
+    ChartInput input;
+    input.fromMs = fromMs;
+    input.toMs = toMs;
+    input.decimals = decimals_;
+    input.locale = locale_;
+    input.zone = QTimeZone::systemTimeZone();
+    input.setpoints = setpoints_;
+    const int count = 2 * std::max(1, columns);
+    Decimator decimator(fromMs, (toMs - fromMs) / count + 1, count);
+    // The entry just before the window tells whether the first reading in it follows a
+    // break.
+    qsizetype i = history_.lowerBound(fromMs);
+    if (i > 0 && history_.at(i - 1).gap) decimator.addGap();
+    for (; i < history_.size(); ++i) {
+        const TrendSample& s = history_.at(i);
+        if (s.ms > toMs) break;
+        if (s.gap)
+            decimator.addGap();
+        else
+            decimator.add(s.ms, s.gross, s.net);
+    }
+    input.buckets = decimator.buckets();
+    return input;
+}

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "chart_window.h"
+#include "frm_peso.h"
+#include "harness.h"
+#include "log_parse.h"
+#include "station.h"
+#include "trend_recorder.h"
+
+// The one button the chart adds: inside the window, clear of every other control and of
+// the red label where it shows.
+TEST(ChartButton, SitsInTheFreeCornerAndHidesNothing) {
+    frmPeso form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_EQ(form.cmdGrafico->text(), QStringLiteral("Gráfico"));
+    EXPECT_EQ(form.cmdGrafico->font(), form.cmdComando->font());
+    const QRect button = form.cmdGrafico->geometry();
+    EXPECT_TRUE(form.rect().contains(button));
+    for (QWidget* other : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (other == form.cmdGrafico || other->isWindow()) continue;
+        EXPECT_FALSE(other->geometry().intersects(button)) << other->metaObject()->className();
+    }
+    EXPECT_GT(button.top(), form.lblError->geometry().bottom());
+    EXPECT_GT(button.top(), form.FraRxCMD->geometry().bottom());
+}
+
+// Opened from the button, a window of its own that never blocks the station; a second
+// click brings back the same one, with the span, pause and picture the operator left.
+TEST(ChartButton, OpensOneNonModalChartWindow) {
+    frmPeso form;
+    form.setNumberFormat(1, QLocale(QLocale::Spanish, QLocale::Spain));
+    form.show();
+    qint64 now = 1'800'000'000'000;
+    form.trend()->setClock([&] { return now; });
+    for (int i = 0; i < 200; ++i) {
+        now += 500;
+        form.trend()->addWeights({i % 100 * 1.0, 0, i % 100 * 1.0, 0, 0});
+        form.trend()->endCycle();
+    }
+    QTest::mouseClick(form.cmdGrafico, Qt::LeftButton);
+    ChartWindow* chart = form.chartWindow();
+    ASSERT_NE(chart, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(chart));
+    EXPECT_EQ(chart->windowTitle(), QStringLiteral("Vormel-Q - Gráfico"));
+    EXPECT_TRUE(chart->isWindow());
+    EXPECT_EQ(chart->windowModality(), Qt::NonModal);
+    EXPECT_TRUE(chart->spanButton(0)->isChecked());
+    EXPECT_EQ(chart->view()->spanMs(), 60000);
+
+    QTest::mouseClick(chart->spanButton(2), Qt::LeftButton);
+    EXPECT_EQ(chart->view()->spanMs(), 3600000);
+    QTest::mouseClick(chart->pauseButton(), Qt::LeftButton);
+    EXPECT_TRUE(chart->view()->paused());
+    EXPECT_EQ(chart->pauseButton()->text(), QStringLiteral("Reanudar"));
+
+    chart->close();
+    QTest::mouseClick(form.cmdGrafico, Qt::LeftButton);
+    EXPECT_EQ(form.chartWindow(), chart);
+    EXPECT_TRUE(chart->isVisible());
+    EXPECT_EQ(chart->view()->spanMs(), 3600000);
+    QTest::mouseClick(chart->pauseButton(), Qt::LeftButton);
+    EXPECT_FALSE(chart->view()->paused());
+
+    // "Guardar imagen..." ends in a PNG of what the view shows; the name gets its suffix.
+    QTemporaryDir dir;
+    const QString saved = chart->saveImage(dir.filePath(QStringLiteral("curva")));
+    EXPECT_EQ(saved, dir.filePath(QStringLiteral("curva.png")));
+    const QImage image(saved);
+    EXPECT_EQ(image.size(), chart->view()->size());
+    // The curve is drawn: the gross colour is somewhere in the picture.
+    bool curve = false;
+    for (int y = 0; y < image.height() && !curve; ++y)
+        for (int x = 0; x < image.width() && !curve; ++x)
+            curve =
+                qAbs(image.pixelColor(x, y).blue() - 200) < 30 && image.pixelColor(x, y).red() < 60;
+    EXPECT_TRUE(curve);
+}
+
+// The real station against the simulated module: the chart holds exactly the readings
+// that went to Peso.csv, in order, and a module switched off for a while is one break.
+TEST(ChartFeed, HoldsWhatTheLogHoldsAndBreaksWhereTheModuleWasSilent) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--auto-cycle"}));
+    QTemporaryDir dir;
+    writeIni(dir.path(), tcpIni(sim.port()));
+    CurrentDir cwd(dir.path());
+    Station station;
+    ASSERT_TRUE(station.Form_Load().isEmpty());
+    const WeightHistory& h = station.form().trend()->history();
+    auto readings = [&] {
+        int n = 0;
+        for (qsizetype i = 0; i < h.size(); ++i) n += h.at(i).gap ? 0 : 1;
+        return n;
+    };
+    ASSERT_TRUE(waitFor([&] { return readings() >= 5; }));
+    sim.toggleSilent();
+    ASSERT_TRUE(waitFor([&] { return h.size() > 0 && h.at(h.size() - 1).gap; }));
+    sim.toggleSilent();
+    const int before = readings();
+    ASSERT_TRUE(waitFor([&] { return readings() >= before + 5; }));
+    station.Form_Unload();
+    QCoreApplication::processEvents();  // what the worker sent before it stopped
+
+    const QStringList lines = logLines(dir.path());
+    ASSERT_EQ(lines.size(), readings());
+    int gaps = 0;
+    int line = 0;
+    for (qsizetype i = 0; i < h.size(); ++i) {
+        if (h.at(i).gap) {
+            ++gaps;
+            continue;
+        }
+        const auto record = parseLogLine(lines[line++].toUtf8(), DateOrder::DayFirst);
+        ASSERT_TRUE(record) << lines[line - 1].toStdString();
+        EXPECT_EQ(record->gross, h.at(i).gross) << lines[line - 1].toStdString();
+        EXPECT_EQ(record->net, h.at(i).net) << lines[line - 1].toStdString();
+    }
+    EXPECT_EQ(gaps, 1);
+}
