@@ -3,54 +3,18 @@
 # manager's close box sends) while a failed write's "Error" box is open: the process
 # must end with status 0, without the box being answered first.
 #   close_with_box_xvfb.sh STATION SIM
-# Exits 77 (skipped) when Xvfb or xdotool are missing.
+# Fails, naming the package, when Xvfb or xdotool are missing.
 set -euo pipefail
 
 station="$(realpath "$1")"
 sim="$(realpath "$2")"
 here="$(cd "$(dirname "$0")" && pwd)"
 
-for tool in xvfb-run xdotool; do
-    command -v "$tool" >/dev/null || { echo "skipped: $tool not installed"; exit 77; }
-done
-if [ -z "${VORMELQ_OWN_XVFB:-}" ]; then
-    VORMELQ_OWN_XVFB=1 exec xvfb-run -a -s "-screen 0 800x760x24" "$0" "$@"
-fi
-
-work="$(mktemp -d)"
-simpid=""
-stationpid=""
-cleanup() {
-    local rc=$?
-    for pid in $stationpid $simpid; do
-        kill -KILL "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-    exit "$rc"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    tail -n 20 "$work/station.err" >&2 || true
-    exit 1
-}
-
-# Polls a condition; the limit only keeps a broken build from hanging the suite.
-wait_until() {
-    for _ in $(seq 300); do
-        if eval "$1"; then return 0; fi
-        sleep 0.1
-    done
-    return 1
-}
+tools=()
+source "$here/xvfb_station.sh"
 
 # A module that accepts the connection and never answers: every write fails.
-"$sim" --listen 127.0.0.1:0 --slave 1 --silent >"$work/sim.out" 2>"$work/sim.err" &
-simpid=$!
-wait_until "grep -q '^listening on ' '$work/sim.out'" || fail "the simulated module did not start"
-addr="$(sed -n 's/^listening on //p' "$work/sim.out" | head -n1)"
+start_sim --slave 1 --silent
 printf '[Global]\r\nComunicacion_1=1;\r\nHost_1=%s;\r\nPort_1=%s;\r\nID_1=1;\r\nTimer=200;\r\n' \
     "${addr%:*}" "${addr##*:}" >"$work/modbus.ini"
 (cd "$work" && exec "$station") 2>"$work/station.err" &

@@ -11,52 +11,10 @@ station="$(realpath "$1")"
 sim="$(realpath "$2")"
 outdir="$3"
 
-for tool in xvfb-run:xvfb xdotool:xdotool import:imagemagick convert:imagemagick; do
-    command -v "${tool%%:*}" >/dev/null ||
-        { echo "FAIL: ${tool%%:*} not installed (Debian package ${tool#*:}; scripts/install-deps.sh)" >&2; exit 1; }
-done
+tools=(import:imagemagick convert:imagemagick)
+source "$(dirname "$0")/xvfb_station.sh"
 
-# Always on an X server of our own, so a desktop session is never clicked into.
-if [ -z "${VORMELQ_OWN_XVFB:-}" ]; then
-    VORMELQ_OWN_XVFB=1 exec xvfb-run -a -s "-screen 0 800x760x24" "$0" "$@"
-fi
-
-work="$(mktemp -d)"
-simpid=""
-stationpid=""
-cleanup() {
-    local rc=$?
-    for pid in $stationpid $simpid; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-    exit "$rc"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    echo "--- last requests seen by the module:" >&2
-    tail -n 20 "$work/sim.err" >&2 || true
-    echo "--- station's standard error:" >&2
-    tail -n 20 "$work/station.err" >&2 || true
-    exit 1
-}
-
-# Polls a condition; the limit only keeps a broken build from hanging the suite.
-wait_until() {
-    for _ in $(seq 150); do
-        if eval "$1"; then return 0; fi
-        sleep 0.1
-    done
-    return 1
-}
-
-"$sim" --listen 127.0.0.1:0 --slave 1 --decimals 1 --verbose >"$work/sim.out" 2>"$work/sim.err" &
-simpid=$!
-wait_until "grep -q '^listening on ' '$work/sim.out'" || fail "the simulated module did not start"
-addr="$(sed -n 's/^listening on //p' "$work/sim.out" | head -n1)"
+start_sim --slave 1 --decimals 1 --verbose
 
 mkdir "$work/station"
 cat >"$work/station/modbus.ini" <<INI
