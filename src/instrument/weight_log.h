@@ -27,7 +27,6 @@ public:
     // Moves the pending lines into the log if it can be written now.
     bool flushPending();
     int pending() const { return inFile_ + inMemory_; }
-    const QString& path() const { return path_; }
 
 private:
     void keep(const QByteArray& lines, int count);
