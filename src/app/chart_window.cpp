@@ -76,10 +76,10 @@ ChartWindow::ChartWindow(const TrendRecorder& trend, QWidget* parent)
     pause_->setAutoDefault(false);
     connect(pause_, &QPushButton::clicked, this, &ChartWindow::togglePause);
     bar->addWidget(pause_);
-    save_ = new QPushButton(QStringLiteral("Guardar imagen..."), this);
-    save_->setAutoDefault(false);
-    connect(save_, &QPushButton::clicked, this, &ChartWindow::askAndSave);
-    bar->addWidget(save_);
+    auto* save = new QPushButton(QStringLiteral("Guardar imagen..."), this);
+    save->setAutoDefault(false);
+    connect(save, &QPushButton::clicked, this, &ChartWindow::askAndSave);
+    bar->addWidget(save);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);

@@ -47,7 +47,6 @@ public:
     ChartView* view() const { return view_; }
     QPushButton* spanButton(int index) const;
     QPushButton* pauseButton() const { return pause_; }
-    QPushButton* saveButton() const { return save_; }
 
     // The file the picture went to, or empty when the operator cancelled or it failed.
     QString saveImage(const QString& path);
@@ -63,7 +62,6 @@ private:
     ChartView* view_;
     QButtonGroup* spans_;
     QPushButton* pause_;
-    QPushButton* save_;
     // Keeps the time axis moving while the module is silent and no reading comes.
     QTimer tick_;
 };

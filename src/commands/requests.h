@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QMetaType>
-#include <QString>
 #include <optional>
 
 class Link;

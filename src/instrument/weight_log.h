@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
-#include <QStringList>
 
 #include "readers.h"
 
@@ -27,7 +26,6 @@ public:
     // Moves the pending lines into the log if it can be written now.
     bool flushPending();
     int pending() const { return inFile_ + inMemory_; }
-    const QString& path() const { return path_; }
 
 private:
     void keep(const QByteArray& lines, int count);

@@ -22,17 +22,12 @@ constexpr std::array<quint16, 256> kTable = makeTable();
 
 }  // namespace
 
-quint16 crc16Value(const QByteArray& message) {
+QByteArray crc16(const QByteArray& message) {
     quint16 crc = 0xFFFF;
     for (char c : message) {
         const auto index = static_cast<quint8>((crc ^ static_cast<quint8>(c)) & 0xFFu);
         crc = static_cast<quint16>((crc >> 8) ^ kTable[index]);
     }
-    return crc;
-}
-
-QByteArray crc16(const QByteArray& message) {
-    const quint16 crc = crc16Value(message);
     QByteArray out(2, '\0');
     out[0] = static_cast<char>(crc & 0xFFu);
     out[1] = static_cast<char>(crc >> 8);

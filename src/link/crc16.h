@@ -6,6 +6,3 @@
 // number of bytes, returned as the two bytes that follow the message on the wire:
 // low-order byte first.
 QByteArray crc16(const QByteArray& message);
-
-// The same value as a number, for callers that compare or print it.
-quint16 crc16Value(const QByteArray& message);

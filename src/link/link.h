@@ -37,7 +37,8 @@ public:
     virtual bool send(const QByteArray& frame) = 0;
     // Removes and returns every byte received so far.
     virtual QByteArray takeAvailable() = 0;
-    // Blocks until new bytes arrive or `ms` pass. False on timeout or link error.
+    // Blocks until new bytes arrive or `ms` pass (a slice from waitSliceMs, so never
+    // negative). False on timeout or link error.
     virtual bool waitForData(int ms) = 0;
     // Before a reader's first block: lets a connection attempt that is already under
     // way finish, at most until `deadline`. Reports nothing; the transactions decide.

@@ -1,7 +1,6 @@
 #include "serial_link.h"
 
 #include <QThread>
-#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -194,7 +193,6 @@ QByteArray SerialLink::takeAvailable() {
 }
 
 bool SerialLink::waitForData(int ms) {
-    ms = std::max(ms, 0);
     if (Comm1->isOpen() && Comm1->bytesAvailable() > 0) return true;
     QElapsedTimer slice;
     slice.start();

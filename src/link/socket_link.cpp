@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
-#include <algorithm>
 #include <utility>
 
 SocketLink::SocketLink(QString host, quint16 port)
@@ -75,7 +74,6 @@ QByteArray SocketLink::takeAvailable() {
 }
 
 bool SocketLink::waitForData(int ms) {
-    ms = std::max(ms, 0);
     if (Winsock1->bytesAvailable() > 0) {
         Winsock1_DataArrival();
         return true;

@@ -3,7 +3,6 @@
 #include <QFileInfo>
 #include <QFontMetricsF>
 #include <QImage>
-#include <QPainterPath>
 #include <QSvgGenerator>
 #include <algorithm>
 #include <cmath>

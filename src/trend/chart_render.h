@@ -16,6 +16,7 @@ struct ChartSetpoints {
     double coarse = 0;
     double fine = 0;
     double target = 0;
+    bool operator==(const ChartSetpoints&) const = default;
 };
 
 // Everything one picture of the weight shows; the live window and the log's picture

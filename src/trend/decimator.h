@@ -29,7 +29,6 @@ public:
 
     // Buckets with readings, in time order.
     std::vector<Bucket> buckets() const;
-    qint64 widthMs() const { return width_; }
 
 private:
     void widen();

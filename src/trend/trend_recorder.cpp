@@ -21,9 +21,7 @@ void TrendRecorder::addWeights(const WeightReading& weights) {
 
 void TrendRecorder::setSetpoints(const Setpoints& s) {
     const ChartSetpoints next{s.coarse, s.fine, s.target};
-    if (setpoints_ && setpoints_->coarse == next.coarse && setpoints_->fine == next.fine &&
-        setpoints_->target == next.target)
-        return;
+    if (setpoints_ == next) return;
     setpoints_ = next;
     emit changed();
 }

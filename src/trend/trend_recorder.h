@@ -22,7 +22,6 @@ public:
     void setNumberFormat(int decimals, const QLocale& locale);
 
     const WeightHistory& history() const { return history_; }
-    std::optional<ChartSetpoints> setpoints() const { return setpoints_; }
 
     // The chart of [fromMs, toMs] for a plot about `columns` pixels wide, in local time.
     ChartInput chart(qint64 fromMs, qint64 toMs, int columns) const;

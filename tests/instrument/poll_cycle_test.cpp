@@ -41,7 +41,7 @@ public:
 // One station's poll cycle against a scripted module, logging into a fresh directory.
 struct Cycle {
     QByteArray logContents() const {
-        QFile file(log.path());
+        QFile file(dir.filePath("Peso.csv"));
         if (!file.open(QIODevice::ReadOnly)) return {};
         return file.readAll();
     }
@@ -99,7 +99,7 @@ TEST(PollCycleFailures, AFailedBlockEndsTheCycleThere) {
         cycle.run();
         EXPECT_EQ(cycle.sink.events, c.events);
         EXPECT_EQ(cycle.module.addresses.count(c.deadBlock), 3);
-        EXPECT_EQ(QFile::exists(cycle.log.path()), c.logged);
+        EXPECT_EQ(QFile::exists(cycle.dir.filePath("Peso.csv")), c.logged);
     }
 }
 

@@ -17,7 +17,6 @@ TEST(Crc16, PublishedExamplesAndHighBytes) {
     EXPECT_EQ(crc16(hex("010300000001")), hex("840A"));
     EXPECT_EQ(crc16(hex("1103006B0003")), hex("7687"));
     EXPECT_EQ(crc16("123456789"), hex("374B"));
-    EXPECT_EQ(crc16Value("123456789"), 0x4B37);
     // Bytes with the sign bit set: a signed index into the table would read outside it
     // (ASan) or give another value.
     EXPECT_EQ(crc16(hex("FF")), hex("FF00"));

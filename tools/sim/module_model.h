@@ -64,7 +64,6 @@ public:
     Phase phase() const { return phase_; }
     int decimals() const { return decimals_; }
     bool moving() const { return msSinceChange_ < kMotionWindowMs; }
-    const Setpoints& setpoints() const { return setpoints_; }
     QByteArray display() const;
 
     // Puts material on the scale or takes it off (in steps), as an operator would by
