@@ -12,50 +12,14 @@ Every simulator it starts is ended before it returns.
 import argparse
 import json
 import os
-import subprocess
-import tempfile
 import time
 
-CLK_TCK = os.sysconf("SC_CLK_TCK")
+from station_cost import Sim, Station
 
 
-def start_sim(binary, port):
-    proc = subprocess.Popen([binary, "--listen", "127.0.0.1:%d" % port],
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    line = proc.stdout.readline().strip()
-    if not line.startswith("listening on "):
-        proc.kill()
-        proc.wait()
-        raise RuntimeError("vormelq-sim: " + line)
-    return proc, int(line.rsplit(":", 1)[1])
-
-
-def stop(proc):
-    proc.terminate()
-    try:
-        proc.wait(10)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait()
-
-
-def cpu_s(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / CLK_TCK
-
-
-def lines(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().count(b"\r\n")
-    except FileNotFoundError:
-        return 0
-
-
-def wait_new_line(path, before, limit_s=30):
+def wait_new_line(station, before, limit_s=30):
     end = time.monotonic() + limit_s
-    while lines(path) <= before:
+    while station.lines() <= before:
         if time.monotonic() > end:
             raise RuntimeError("no reading within %d s" % limit_s)
         time.sleep(0.005)
@@ -70,37 +34,29 @@ def main():
     parser.add_argument("--away-s", type=float, default=3.0)
     args = parser.parse_args()
 
-    station_binary = os.path.abspath(args.station)
-    sim, port = start_sim(args.sim, 0)
+    sim = Sim(args.sim)
     out = {"restart_ms": []}
     station = None
-    with tempfile.TemporaryDirectory(prefix="vormelq-recovery-") as d:
-        with open(os.path.join(d, "modbus.ini"), "w") as f:
-            f.write("[Global]\r\nComunicacion_1=1;\r\nHost_1=127.0.0.1;\r\nPort_1=%d;\r\n"
-                    "ID_1=1;\r\nTimer=500;\r\n" % port)
-        log = os.path.join(d, "Peso.csv")
-        env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-        try:
-            started = time.monotonic()
-            station = subprocess.Popen([station_binary], cwd=d, env=env,
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            out["first_reading_ms"] = round((wait_new_line(log, 0) - started) * 1000)
-            away_cpu, away_wall = 0.0, 0.0
-            for _ in range(args.restarts):
-                stop(sim)
-                cpu0, t0 = cpu_s(station.pid), time.monotonic()
-                time.sleep(args.away_s)
-                away_cpu += cpu_s(station.pid) - cpu0
-                away_wall += time.monotonic() - t0
-                before = lines(log)
-                sim, _ = start_sim(args.sim, port)
-                listening = time.monotonic()
-                out["restart_ms"].append(round((wait_new_line(log, before) - listening) * 1000))
-            out["away_cpu_percent"] = round(100 * away_cpu / away_wall, 2)
-        finally:
-            if station is not None:
-                stop(station)
-            stop(sim)
+    try:
+        # The station runs in a directory of its own: its path must not be relative.
+        station = Station(os.path.abspath(args.station), sim, 500)
+        out["first_reading_ms"] = round(station.wait_first_line())
+        away_cpu, away_wall = 0.0, 0.0
+        for _ in range(args.restarts):
+            sim.stop()
+            cpu0, t0 = station.cpu_s(), time.monotonic()
+            time.sleep(args.away_s)
+            away_cpu += station.cpu_s() - cpu0
+            away_wall += time.monotonic() - t0
+            before = station.lines()
+            sim = Sim(args.sim, port=sim.port)
+            listening = time.monotonic()
+            out["restart_ms"].append(round((wait_new_line(station, before) - listening) * 1000))
+        out["away_cpu_percent"] = round(100 * away_cpu / away_wall, 2)
+    finally:
+        if station is not None:
+            station.stop()
+        sim.stop()
     print(json.dumps(out))
 
 

@@ -24,9 +24,9 @@ ERROR_BOX = (520, 584, 170, 34)
 
 
 class Sim:
-    def __init__(self, binary, *args):
+    def __init__(self, binary, *args, port=0):
         self.proc = subprocess.Popen(
-            [binary, "--listen", "127.0.0.1:0", *args],
+            [binary, "--listen", "127.0.0.1:%d" % port, *args],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         line = self.proc.stdout.readline().strip()
         if not line.startswith("listening on "):
