@@ -7,10 +7,10 @@
 #include "station.h"
 
 int main(int argc, char** argv) {
-    if (const auto status = runPlotCommand(argc, argv)) return *status;
-    // Before the application object: --help and --version need no display.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    if (const auto status = runPlotCommand(arguments.mid(1))) return *status;
+    // Before the application object: --help and --version need no display.
     const CommandLine command = parseCommandLine(arguments, QDir::currentPath());
     if (command.action != CommandLine::Action::Run) {
         std::FILE* out = command.action == CommandLine::Action::Print ? stdout : stderr;

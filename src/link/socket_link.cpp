@@ -137,7 +137,8 @@ int SocketLink::quietLineMs(int) const {
     // Behind the socket a gateway or the module keeps the serial line's timing, at a
     // speed we are not told. At the slowest line in use (9600 baud) our longest reply
     // takes about 24 ms; twice that covers the network's own jitter on a LAN.
-    return linkexchange::kWaitSliceMs;
+    constexpr int kQuietLineMs = 50;
+    return kQuietLineMs;
 }
 
 void SocketLink::waitWhileConnecting(QDeadlineTimer deadline) {

@@ -127,9 +127,7 @@ int runPlot(const PlotOptions& options) {
     return 0;
 }
 
-std::optional<int> runPlotCommand(int argc, char** argv) {
-    QStringList args;
-    for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+std::optional<int> runPlotCommand(const QStringList& args) {
     if (!args.contains(QLatin1String("--plot"))) return std::nullopt;
     const auto parsed = parsePlotArguments(args);
     if (const auto* usage = std::get_if<UsageError>(&parsed)) {

@@ -27,6 +27,6 @@ std::variant<PlotOptions, UsageError> parsePlotArguments(const QStringList& args
 // Reports on stderr.
 int runPlot(const PlotOptions& options);
 
-// For main(): the exit status when the command line asks for a picture (--plot),
-// nothing otherwise, so the station starts as usual.
-std::optional<int> runPlotCommand(int argc, char** argv);
+// For main(): the exit status when the command line (the arguments after the program's
+// name) asks for a picture (--plot), nothing otherwise, so the station starts as usual.
+std::optional<int> runPlotCommand(const QStringList& args);
