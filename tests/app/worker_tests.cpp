@@ -3,6 +3,7 @@
 // and what a module that does not answer costs the operator and the window.
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -232,15 +233,15 @@ TEST_F(WorkerTest, KeysPressedWhileTheModuleIsOffAreGivenUpWithOneErrorBox) {
     const int pollsBefore = polls;
     ASSERT_TRUE(waitFor([&] { return polls >= pollsBefore + 2; }));
     EXPECT_EQ(script->log().last(), "<");
-    EXPECT_EQ(text(script->writes()), "W6=83 W6=83 W6=83");
+    // Two reply timeouts fit in the first press's deadline, a third attempt would not.
+    EXPECT_EQ(text(script->writes()), "W6=83 W6=83");
     EXPECT_EQ(openBoxes().size(), 1);
     EXPECT_EQ(failures, 1);
 }
 
 // The write waits for the module on the worker's thread: meanwhile the window takes the
 // station's tick and a second press, and both are served once the module answers.
-TEST_F(WorkerTest, WindowStaysLiveWhileAWriteWaitsOnASilentModule) {
-    script->setSilent(true);
+TEST_F(WorkerTest, WindowStaysLiveWhileAWriteWaitsOnTheModule) {
     script->holdAt = 6;  // the key register
     form.Tecla_Click(1);
     ASSERT_FALSE(script->sentFromWindowThread);
@@ -249,13 +250,34 @@ TEST_F(WorkerTest, WindowStaysLiveWhileAWriteWaitsOnASilentModule) {
     form.Tecla_Click(4);
     EXPECT_EQ(text(script->writes()), "W6=90");
 
-    // The module wakes up: the first key goes through on its second attempt, then the
-    // second key, then the tick's poll.
-    script->setSilent(false);
+    // The module answers: the first key, then the second, then the tick's poll.
     script->go.release();
     ASSERT_TRUE(waitFor([&] { return polls == 1; }));
-    EXPECT_EQ(text(script->writes()), "W6=90 W6=90 W6=70");
+    EXPECT_EQ(text(script->writes()), "W6=90 W6=70");
     EXPECT_EQ(failures, 0);
+}
+
+// A press that waited past its deadline behind the module's slow reply is given up
+// unsent, in an "Error" box, while the reading goes on.
+TEST_F(WorkerTest, APressPastItsDeadlineIsNeverSent) {
+    QList<WriteOutcome> outcomes;
+    QObject::connect(worker, &LinkWorker::writeFinished, &form,
+                     [&](const WriteOutcome& o) { outcomes << o; });
+    script->holdAt = kDisplayBlock.start;
+    station.Timer1_Timer();
+    ASSERT_TRUE(script->held.tryAcquire(1, 30000));
+    form.Tecla_Click(0);
+    const QDeadlineTimer pressDeadline(kWriteDeadlineMs);
+    ASSERT_TRUE(waitFor([&] { return pressDeadline.hasExpired(); }));
+    script->go.release();
+
+    ASSERT_TRUE(waitFor([&] { return polls == 1 && !outcomes.isEmpty(); }));
+    EXPECT_EQ(text(script->log()), "R10 < R0 < R14 < R20 < R7 <");
+    ASSERT_EQ(outcomes.size(), 1);
+    EXPECT_EQ(outcomes[0].result, WriteResult::Descartado);
+    EXPECT_TRUE(outcomes[0].attempted.isEmpty());
+    EXPECT_EQ(failures, 1);
+    EXPECT_EQ(losses, 0);
 }
 
 // Ticks never pile up behind a slow module: one that comes while a poll is queued or

@@ -46,12 +46,11 @@ TEST(Requests, AddressesAndOrder) {
     EXPECT_FALSE(keyRequest(5));
 }
 
-TEST(RetriedWrite, ExactFramesForSlave1) {
+TEST(SendRequest, ExactFramesForSlave1) {
     const auto expectFrames = [](const std::optional<WriteRequest>& request,
                                  const QList<QByteArray>& frames) {
         FakeModule module;
-        for (const RegisterWrite& w : request.value().writes)
-            EXPECT_TRUE(retriedWrite(module, 1, w));
+        EXPECT_EQ(sendRequest(module, 1, request.value()).result, WriteResult::Enviado);
         EXPECT_EQ(module.sent, frames);
     };
     expectFrames(setpointRequest(Setpoint::Grueso, 100),
@@ -61,9 +60,9 @@ TEST(RetriedWrite, ExactFramesForSlave1) {
     expectFrames(keyRequest(1), {hex("01060006005ae9f0")});
 }
 
-const RegisterWrite kGruesoLow{16, QByteArray("\x64\x00", 2)};
+const WriteRequest kGruesoLow{{RegisterWrite{16, QByteArray("\x64\x00", 2)}}};
 
-TEST(RetriedWrite, UpToThreeAttemptsStoppingAtTheFirstEcho) {
+TEST(SendRequest, UpToThreeAttemptsStoppingAtTheFirstEcho) {
     struct Case {
         std::deque<bool> script;  // false: that echo arrives spoilt
         int frames;
@@ -74,19 +73,19 @@ TEST(RetriedWrite, UpToThreeAttemptsStoppingAtTheFirstEcho) {
           Case{{false, false, false, true}, 3, false}}) {
         FakeModule module;
         module.script = c.script;
-        EXPECT_EQ(retriedWrite(module, 1, kGruesoLow), c.written);
+        EXPECT_EQ(sendRequest(module, 1, kGruesoLow).result == WriteResult::Enviado, c.written);
         EXPECT_EQ(module.sent, QList<QByteArray>(c.frames, hex("01060010006489e4")));
     }
 }
 
-TEST(RetriedWrite, GivesUpWhenTheWorkerIsStopping) {
+TEST(SendRequest, GivesUpWhenTheWorkerIsStopping) {
     FakeModule module;
     module.script = {false, true};
     // The stop arrives while the first attempt is out.
     module.onRequest = [](int) { QThread::currentThread()->requestInterruption(); };
     bool written = true;
-    std::unique_ptr<QThread> worker(
-        QThread::create([&] { written = retriedWrite(module, 1, kGruesoLow); }));
+    std::unique_ptr<QThread> worker(QThread::create(
+        [&] { written = sendRequest(module, 1, kGruesoLow).result == WriteResult::Enviado; }));
     worker->start();
     worker->wait();
     EXPECT_FALSE(written);
