@@ -21,6 +21,8 @@ public:
     std::deque<bool> script;
     // Blocks (by start address) that never answer properly.
     QSet<int> deadBlocks;
+    // Consumed one per write: a code other than 0 answers with that exception.
+    std::deque<int> refusals;
     // Every request, in order, and the start address of each.
     QList<QByteArray> sent;
     QList<int> addresses;
@@ -48,6 +50,15 @@ public:
                        ? frame
                        : reply(static_cast<quint8>(frame[0]), address, count);
         if (!ok) pending_[pending_.size() - 1] = static_cast<char>(pending_.back() ^ 0x55);
+        if (frame[1] == char(modbus::kWriteSingleRegister) && !refusals.empty()) {
+            const int code = refusals.front();
+            refusals.pop_front();
+            if (code != 0) {
+                const char body[] = {frame[0], static_cast<char>(frame[1] | 0x80),
+                                     static_cast<char>(code)};
+                pending_ = modbus::withCrc(QByteArray(body, 3));
+            }
+        }
         return true;
     }
     QByteArray takeAvailable() override { return std::exchange(pending_, {}); }
