@@ -8,8 +8,6 @@
 
 #include "link.h"
 
-class Link;
-
 // One register to write and the value as a register string (low byte first).
 struct RegisterWrite {
     int address = 0;
