@@ -3,7 +3,6 @@
 // and what a module that does not answer costs the operator and the window.
 #include <gtest/gtest.h>
 
-#include <QDeadlineTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -255,29 +254,6 @@ TEST_F(WorkerTest, WindowStaysLiveWhileAWriteWaitsOnTheModule) {
     ASSERT_TRUE(waitFor([&] { return polls == 1; }));
     EXPECT_EQ(text(script->writes()), "W6=90 W6=70");
     EXPECT_EQ(failures, 0);
-}
-
-// A press that waited past its deadline behind the module's slow reply is given up
-// unsent, in an "Error" box, while the reading goes on.
-TEST_F(WorkerTest, APressPastItsDeadlineIsNeverSent) {
-    QList<WriteOutcome> outcomes;
-    QObject::connect(worker, &LinkWorker::writeFinished, &form,
-                     [&](const WriteOutcome& o) { outcomes << o; });
-    script->holdAt = kDisplayBlock.start;
-    station.Timer1_Timer();
-    ASSERT_TRUE(script->held.tryAcquire(1, 30000));
-    form.Tecla_Click(0);
-    const QDeadlineTimer pressDeadline(kWriteDeadlineMs);
-    ASSERT_TRUE(waitFor([&] { return pressDeadline.hasExpired(); }));
-    script->go.release();
-
-    ASSERT_TRUE(waitFor([&] { return polls == 1 && !outcomes.isEmpty(); }));
-    EXPECT_EQ(text(script->log()), "R10 < R0 < R14 < R20 < R7 <");
-    ASSERT_EQ(outcomes.size(), 1);
-    EXPECT_EQ(outcomes[0].result, WriteResult::Descartado);
-    EXPECT_TRUE(outcomes[0].attempted.isEmpty());
-    EXPECT_EQ(failures, 1);
-    EXPECT_EQ(losses, 0);
 }
 
 // Ticks never pile up behind a slow module: one that comes while a poll is queued or

@@ -79,61 +79,31 @@ TEST(SendRequest, UpToThreeAttemptsStoppingAtTheFirstEcho) {
     }
 }
 
-// What each kind of answer makes of a 32-bit value (registers 16 and 17).
-TEST(SendRequest, OutcomeByAnswer) {
+// Busy is worth another attempt, a gateway's "no reply" is silence, and nothing goes out
+// past the deadline but the second half of a value the module has just taken, once.
+TEST(SendRequest, BusyGatewayAndDeadline) {
     const WriteRequest grueso = setpointRequest(Setpoint::Grueso, 100).value();
-    struct Case {
-        std::deque<int> refusals;  // exception code per write, 0: echoed
-        std::deque<bool> script;   // false: that echo arrives spoilt
-        WriteResult result;
-        int exceptionCode;
-        QList<int> frames;  // registers, in the order they went out
-    };
-    const Case cases[] = {
-        // Refused: the module's answer, not retried; the second half does not follow.
-        {{3}, {}, WriteResult::Rechazado, 3, {16}},
-        // Busy is worth another attempt.
-        {{6, 6, 0, 0}, {}, WriteResult::Enviado, 0, {16, 16, 16, 17}},
-        {{6, 6, 6}, {}, WriteResult::Rechazado, 6, {16, 16, 16}},
-        // A gateway that says the module did not answer: silence.
-        {{11, 11, 11}, {}, WriteResult::Error, 0, {16, 16, 16}},
-        // The second half refused after the first went.
-        {{0, 2}, {}, WriteResult::Rechazado, 2, {16, 17}},
-        {{}, {true, false, false, false}, WriteResult::Error, 0, {16, 17, 17, 17}},
-    };
-    for (const Case& c : cases) {
-        FakeModule module;
-        module.refusals = c.refusals;
-        module.script = c.script;
-        const WriteOutcome outcome = sendRequest(module, 1, grueso);
-        EXPECT_EQ(outcome.result, c.result) << c.frames.size();
-        EXPECT_EQ(outcome.exceptionCode, c.exceptionCode) << c.frames.size();
-        EXPECT_EQ(module.addresses, c.frames);
-        EXPECT_EQ(outcome.attempted.size(), c.frames.contains(17) ? 2 : 1);
-    }
-}
+    FakeModule busy;
+    busy.refusals = {6, 6, 0, 0};
+    EXPECT_EQ(sendRequest(busy, 1, grueso).result, WriteResult::Enviado);
+    EXPECT_EQ(busy.addresses, (QList<int>{16, 16, 16, 17}));
+    FakeModule gateway;
+    gateway.refusals = {11, 11, 11};
+    EXPECT_EQ(sendRequest(gateway, 1, grueso).result, WriteResult::Error);
 
-// No frame goes out past the deadline, except the second half of a value the module
-// has just taken, once.
-TEST(SendRequest, Deadline) {
-    const WriteRequest grueso = setpointRequest(Setpoint::Grueso, 100).value();
-    FakeModule expired;
-    const WriteOutcome late = sendRequest(expired, 1, grueso, QDeadlineTimer(0));
-    EXPECT_EQ(late.result, WriteResult::Descartado);
-    EXPECT_TRUE(late.attempted.isEmpty());
-    EXPECT_TRUE(expired.sent.isEmpty());
-
-    FakeModule module;
-    module.script = {true, false, false, false};
+    FakeModule late;
+    EXPECT_EQ(sendRequest(late, 1, grueso, QDeadlineTimer(0)).result, WriteResult::Descartado);
+    EXPECT_TRUE(late.sent.isEmpty());
+    FakeModule half;
+    half.script = {true, false, false, false};
     const QDeadlineTimer sendBy(200);
-    // The deadline runs out while the module takes the first half.
-    module.onRequest = [&](int) {
+    half.onRequest = [&](int) {  // the deadline runs out while the first half goes
         while (!sendBy.hasExpired()) QThread::msleep(5);
     };
-    const WriteOutcome half = sendRequest(module, 1, grueso, sendBy);
-    EXPECT_EQ(half.result, WriteResult::Error);
-    EXPECT_EQ(module.addresses, (QList<int>{16, 17}));
-    EXPECT_EQ(half.attempted.size(), 2);
+    const WriteOutcome outcome = sendRequest(half, 1, grueso, sendBy);
+    EXPECT_EQ(outcome.result, WriteResult::Error);
+    EXPECT_EQ(half.addresses, (QList<int>{16, 17}));
+    EXPECT_EQ(outcome.attempted.size(), 2);
 }
 
 TEST(SendRequest, GivesUpWhenTheWorkerIsStopping) {

@@ -51,13 +51,9 @@ public:
                        : reply(static_cast<quint8>(frame[0]), address, count);
         if (!ok) pending_[pending_.size() - 1] = static_cast<char>(pending_.back() ^ 0x55);
         if (frame[1] == char(modbus::kWriteSingleRegister) && !refusals.empty()) {
-            const int code = refusals.front();
+            const char code = static_cast<char>(refusals.front());
             refusals.pop_front();
-            if (code != 0) {
-                const char body[] = {frame[0], static_cast<char>(frame[1] | 0x80),
-                                     static_cast<char>(code)};
-                pending_ = modbus::withCrc(QByteArray(body, 3));
-            }
+            if (code != 0) pending_ = modbus::withCrc(frame.left(1) + char(0x86) + code);
         }
         return true;
     }
