@@ -23,6 +23,28 @@
 
 namespace {
 
+// What a Modbus exception code says, in the operator's words.
+QString exceptionMeaning(int code) {
+    switch (code) {
+        case 1:
+            return QStringLiteral("función no admitida");
+        case 2:
+            return QStringLiteral("dirección no válida");
+        case 3:
+            return QStringLiteral("valor no válido");
+        case 4:
+            return QStringLiteral("fallo del módulo");
+        case 5:
+            return QStringLiteral("petición aceptada, en curso");
+        case 6:
+            return QStringLiteral("módulo ocupado");
+        case 8:
+            return QStringLiteral("error de paridad en la memoria del módulo");
+        default:
+            return QStringLiteral("código desconocido");
+    }
+}
+
 // The layout is kept in twips as it was designed; 15 twips make one pixel at 96 dpi
 // and Qt's high-dpi scaling takes care of other screens.
 QRect twips(int left, int top, int width, int height) {
@@ -306,29 +328,35 @@ void frmPeso::showLogPending(int count) {
 }
 
 void frmPeso::showWriteFailed() {
-    if (errorBox_) {
-        ++queuedWriteErrors_;
-        return;
-    }
-    openNextWriteError();
+    queueBox(QStringLiteral("Error"));
 }
 
-void frmPeso::openNextWriteError() {
-    // A silent module fails every register of a press: the operator acknowledges each
-    // failure in turn instead of getting a pile of boxes on top of each other.
-    auto* box = new QMessageBox(QMessageBox::NoIcon, kStationTitle, QStringLiteral("Error"),
+void frmPeso::showWriteFinished(const WriteOutcome& outcome) {
+    if (outcome.result != WriteResult::Rechazado) return;
+    queueBox(QStringLiteral("El módulo rechazó el valor: %1 (excepción %2, registro %3)")
+                 .arg(exceptionMeaning(outcome.exceptionCode))
+                 .arg(outcome.exceptionCode)
+                 .arg(outcome.attempted.isEmpty() ? 0 : outcome.attempted.last().address));
+}
+
+void frmPeso::queueBox(const QString& text) {
+    queuedBoxes_ << text;
+    if (!writeBox_) openNextBox();
+}
+
+void frmPeso::openNextBox() {
+    // A silent module fails press after press: the operator acknowledges each report in
+    // turn instead of getting a pile of boxes on top of each other.
+    auto* box = new QMessageBox(QMessageBox::NoIcon, kStationTitle, queuedBoxes_.takeFirst(),
                                 QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::finished, this, [this] {
         // The closed box is deleted later; from now on it no longer counts as open, so a
         // failure reported in between opens its own box instead of waiting for nothing.
-        errorBox_.clear();
-        if (queuedWriteErrors_ > 0) {
-            --queuedWriteErrors_;
-            openNextWriteError();
-        }
+        writeBox_.clear();
+        if (!queuedBoxes_.isEmpty()) openNextBox();
     });
-    errorBox_ = box;
+    writeBox_ = box;
     BoxGuard::open(box);
 }
 
@@ -351,6 +379,7 @@ void frmPeso::send(const std::optional<WriteRequest>& request) {
     }
     // The module's registers cannot hold a negative or a too large number, and cutting
     // it down would set something the operator never typed.
+    emit writeFinished(WriteOutcome{{}, {}, WriteResult::FueraDeRango, 0});
     openMessage(QStringLiteral("Valor fuera de rango"));
 }
 

@@ -92,9 +92,10 @@ public slots:
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
     void showLogPending(int count);
-    // One modal "Error" box per failed write; while one is open, further failures queue
-    // up and their boxes follow one after another.
+    // One "Error" box per failed run of writes, one box per write the module refused;
+    // while one is open, further boxes queue up and follow one after another.
     void showWriteFailed();
+    void showWriteFinished(const WriteOutcome& outcome);
 
     void cmdBCero_Click();
     void cmdGrueso_Click();
@@ -115,6 +116,8 @@ public slots:
 
 signals:
     void writeRequested(const WriteRequest& request);
+    // An entry that fits no register ends here, as "Fuera de rango", with nothing queued.
+    void writeFinished(const WriteOutcome& outcome);
     void unloading();
 
 protected:
@@ -131,12 +134,13 @@ private:
     double takeEntry(QLineEdit* box);
     void send(const std::optional<WriteRequest>& request);
     void openMessage(const QString& text);
-    void openNextWriteError();
+    void queueBox(const QString& text);
+    void openNextBox();
 
     int decimals_ = 0;
     QLocale locale_ = QLocale::system();
-    QPointer<QMessageBox> errorBox_;
+    QPointer<QMessageBox> writeBox_;
     TrendRecorder* trend_;
     QPointer<ChartWindow> chart_;
-    int queuedWriteErrors_ = 0;
+    QStringList queuedBoxes_;
 };

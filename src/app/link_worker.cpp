@@ -37,6 +37,7 @@ void registerLinkWorkerTypes() {
     qRegisterMetaType<Setpoints>();
     qRegisterMetaType<CommandReadback>();
     qRegisterMetaType<WriteRequest>();
+    qRegisterMetaType<WriteOutcome>();
     qRegisterMetaType<StartupConfig>();
 }
 
@@ -71,11 +72,11 @@ void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
     log_ = std::make_unique<WeightLog>(logPath);
     if (link_) {
         instrument_ = std::make_unique<Instrument>(*link_, slaveId, decimals);
-        // Operator writes go out between the poll's blocks, so a write does not wait
-        // behind a whole cycle; but only while the module answers: against a silent one
-        // they wait for the end of the poll, and never put off the red label.
-        instrument_->setBetweenTransactions(
-            [this] { return !instrument_->lastBlockAnswered() || sendQueuedWrites(); });
+        // Operator writes go out between the poll's transactions, its retries included, so
+        // a write never waits out a silent module's attempts past its deadline. A write
+        // against a silent module costs no more than its deadline and a reply timeout, and
+        // its failure shows the red label itself.
+        instrument_->setBetweenTransactions([this] { return sendQueuedWrites(); });
     }
 }
 
@@ -95,8 +96,7 @@ void LinkWorker::poll() {
             pollCycle(context);
             reportLog();
         }
-        // Writes held back while the module did not answer get their one chance now,
-        // instead of waiting for a module that answers again.
+        // Writes asked for during the poll's last transaction.
         sendQueuedWrites();
     }
     emit pollFinished();
@@ -119,21 +119,21 @@ void LinkWorker::reportLog() {
 void LinkWorker::enqueueWrite(const WriteRequest& request) {
     {
         QMutexLocker lock(&queueMutex_);
-        writes_.enqueue(request);
+        writes_.enqueue({request, QDeadlineTimer(kWriteDeadlineMs)});
     }
     QMetaObject::invokeMethod(this, &LinkWorker::runWrites, Qt::QueuedConnection);
 }
 
-bool LinkWorker::takeWrite(WriteRequest* request) {
+bool LinkWorker::takeWrite(QueuedWrite* write) {
     QMutexLocker lock(&queueMutex_);
     if (writes_.isEmpty()) return false;
-    *request = writes_.dequeue();
+    *write = writes_.dequeue();
     return true;
 }
 
-void LinkWorker::dropQueuedWrites() {
+QList<LinkWorker::QueuedWrite> LinkWorker::takeAllWrites() {
     QMutexLocker lock(&queueMutex_);
-    writes_.clear();
+    return std::exchange(writes_, {});
 }
 
 void LinkWorker::runWrites() {
@@ -148,30 +148,34 @@ void LinkWorker::runWrites() {
 }
 
 bool LinkWorker::sendQueuedWrites() {
-    WriteRequest request;
-    while (!stopRequested() && takeWrite(&request)) {
-        if (send(request)) continue;
+    QueuedWrite write;
+    bool givenUp = false;
+    while (!stopRequested() && takeWrite(&write)) {
+        const WriteOutcome outcome = send(write);
         // A write cut short by shutdown is no failure to report.
         if (stopRequested()) return false;
+        emit writeFinished(outcome);
+        if (outcome.result == WriteResult::Descartado) givenUp = true;
+        if (outcome.result != WriteResult::Error) continue;
         // Whatever the operator asked for before this failure would reach the module
-        // seconds late, when it may no longer be wanted (a key toggles the dosing
-        // cycle): it is given up with this one, and the operator told once. Three
-        // unanswered attempts also mean no communication: the red label shows now,
-        // not after a poll's three attempts more.
-        dropQueuedWrites();
+        // late, when it may no longer be wanted (a key toggles the dosing cycle): it is
+        // given up with this one, and the operator told once. A write the module did not
+        // answer also means no communication: the red label shows now, not after a poll's
+        // attempts more.
+        for (const QueuedWrite& dropped : takeAllWrites())
+            emit writeFinished(WriteOutcome{dropped.request, {}, WriteResult::Descartado, 0});
         emit communicationLost();
         emit writeFailed();
         return false;
     }
+    if (givenUp) emit writeFailed();
     return true;
 }
 
-bool LinkWorker::send(const WriteRequest& request) {
-    // The second register of a value is not sent once the first failed: half a value
-    // is worse than none.
-    for (const RegisterWrite& write : request.writes)
-        if (stopRequested() || !link_ || !retriedWrite(*link_, slaveId_, write)) return false;
-    return true;
+WriteOutcome LinkWorker::send(const QueuedWrite& write) {
+    if (!link_ || write.sendBy.hasExpired())
+        return WriteOutcome{write.request, {}, WriteResult::Descartado, 0};
+    return sendRequest(*link_, slaveId_, write.request, write.sendBy);
 }
 
 void LinkWorker::closeLink() {

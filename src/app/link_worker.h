@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QLocale>
 #include <QMutex>
 #include <QObject>
@@ -22,10 +23,12 @@ public:
     explicit LinkWorker(QObject* parent = nullptr);
     ~LinkWorker() override;
 
-    // Any thread. Writes run in order between the blocks of a poll while the module
-    // answers, otherwise after the poll, or on their own when the link is idle. A
-    // command is sent promptly or not at all: when a write fails, it and every write
-    // asked for before the failure are given up, and reported once (writeFailed).
+    // Any thread, at the press: the write's deadline starts now. Writes run in order
+    // before any attempt of a poll's block reads, after the poll, or on their own when the
+    // link is idle. A command is sent promptly or not at all: one whose deadline is over
+    // is given up unsent; when a write gets no answer, it and every write asked for
+    // before the failure are given up. Each request ends in one writeFinished; the
+    // failures of one run of writes are reported once (writeFailed).
     void enqueueWrite(const WriteRequest& request);
 
     // Worker thread, for tests: an already open link (a scripted one).
@@ -48,16 +51,21 @@ signals:
     void readbackRead(const CommandReadback& readback);
     void communicationLost();
     void writeFailed();
+    void writeFinished(const WriteOutcome& outcome);
     // The log lines not yet in the log file, whenever their count changes.
     void logPending(int count);
     void pollFinished();
 
 private:
-    bool takeWrite(WriteRequest* request);
-    void dropQueuedWrites();
-    // False when a write failed (the rest were dropped and the failure reported).
+    struct QueuedWrite {
+        WriteRequest request;
+        QDeadlineTimer sendBy;
+    };
+    bool takeWrite(QueuedWrite* write);
+    QList<QueuedWrite> takeAllWrites();
+    // False when a write got no answer (the rest were dropped and the failure reported).
     bool sendQueuedWrites();
-    bool send(const WriteRequest& request);
+    WriteOutcome send(const QueuedWrite& write);
     void afterJob();
     void reportLog();
 
@@ -67,7 +75,7 @@ private:
     QLocale locale_;
     int slaveId_ = 0;
     QMutex queueMutex_;
-    QQueue<WriteRequest> writes_;
+    QQueue<QueuedWrite> writes_;
     int reportedPending_ = 0;
     bool inJob_ = false;         // a poll or a run of writes is under way on the worker thread
     bool pollDeferred_ = false;  // a poll delivered inside a job, run once it ends

@@ -82,6 +82,7 @@ void Station::connectWindow() {
     connect(worker_, &LinkWorker::readbackRead, &form_, &frmPeso::showReadback);
     connect(worker_, &LinkWorker::communicationLost, &form_, &frmPeso::showCommunicationLost);
     connect(worker_, &LinkWorker::writeFailed, &form_, &frmPeso::showWriteFailed);
+    connect(worker_, &LinkWorker::writeFinished, &form_, &frmPeso::showWriteFinished);
     connect(worker_, &LinkWorker::logPending, &form_, &frmPeso::showLogPending);
     connect(worker_, &LinkWorker::pollFinished, this, [this] { pollPending_ = false; });
     connect(worker_, &LinkWorker::weightsRead, form_.trend(), &TrendRecorder::addWeights);

@@ -1,5 +1,6 @@
 #include "requests.h"
 
+#include "frames.h"
 #include "link.h"
 #include "register_map.h"
 #include "transactions.h"
@@ -64,11 +65,62 @@ std::optional<WriteRequest> keyRequest(int index) {
     return WriteRequest{{RegisterWrite{RegTecla, letter}}};
 }
 
-bool retriedWrite(Link& link, int slave, const RegisterWrite& write) {
+namespace {
+
+// A register's attempts: the last one's reply, `sent` when any went out; Late when the
+// deadline was over before the first could. With `firstAttemptDue` the first goes out
+// whatever the deadline.
+WriteReply retriedWrite(Link& link, int slave, const RegisterWrite& write, QDeadlineTimer sendBy,
+                        bool firstAttemptDue) {
     // Any well-formed echo counts as done: its value is not compared with what was sent.
-    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-        if (stopRequested()) return false;
-        if (!TxD(link, slave, write.address, write.value).isEmpty()) return true;
+    // A refusal is the module's answer and stands, unless it only said it was busy.
+    WriteReply last{WriteReply::Kind::Late, false, 0, {}};
+    bool sent = false;
+    for (int attempt = 0; attempt < kWriteAttempts && !stopRequested(); ++attempt) {
+        const QDeadlineTimer by =
+            attempt == 0 && firstAttemptDue ? QDeadlineTimer(QDeadlineTimer::Forever) : sendBy;
+        const WriteReply reply = writeRegister(link, slave, write.address, write.value, by);
+        if (reply.kind == WriteReply::Kind::Late) break;
+        last = reply;
+        sent = sent || reply.sent;
+        if (reply.kind == WriteReply::Kind::Echoed) break;
+        if (reply.kind == WriteReply::Kind::Refused && reply.exceptionCode != modbus::kSlaveBusy)
+            break;
     }
-    return false;
+    last.sent = sent;
+    return last;
+}
+
+WriteResult resultOf(const WriteReply& reply) {
+    switch (reply.kind) {
+        case WriteReply::Kind::Late:
+            return WriteResult::Descartado;
+        case WriteReply::Kind::Refused:
+            return WriteResult::Rechazado;
+        case WriteReply::Kind::Echoed:
+            return WriteResult::Enviado;
+        case WriteReply::Kind::NoAnswer:
+            break;
+    }
+    return WriteResult::Error;
+}
+
+}  // namespace
+
+WriteOutcome sendRequest(Link& link, int slave, const WriteRequest& request,
+                         QDeadlineTimer sendBy) {
+    WriteOutcome outcome{request, {}, WriteResult::Enviado, 0};
+    for (const RegisterWrite& write : request.writes) {
+        // The module took the first half of the value a moment ago: the second goes out
+        // now, late or not, since half a value is worse than a late one; only its retries
+        // keep to the deadline.
+        const bool completesValue = !outcome.attempted.isEmpty();
+        const WriteReply reply = retriedWrite(link, slave, write, sendBy, completesValue);
+        if (reply.sent) outcome.attempted << write;
+        outcome.result = resultOf(reply);
+        if (outcome.result == WriteResult::Enviado) continue;
+        outcome.exceptionCode = reply.exceptionCode;
+        return outcome;
+    }
+    return outcome;
 }

@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QMetaType>
 #include <optional>
 
-class Link;
+#include "link.h"
 
 // One register to write and the value as a register string (low byte first).
 struct RegisterWrite {
@@ -29,7 +30,36 @@ std::optional<WriteRequest> dataRequest(double value);
 // Key area 0..4 -> letters S Z M P F into the key register; nullopt for other indices.
 std::optional<WriteRequest> keyRequest(int index);
 
-// Up to three TxD calls, stopping at the first echo. False when all three failed.
-bool retriedWrite(Link& link, int slave, const RegisterWrite& write);
+// How long after the press a write may still go out. A press that reaches the module
+// later may no longer be wanted (a key starts or stops the dosing cycle). Long enough for a
+// write that waits on a poll's attempt at a silent module (its reply timeout and the
+// grace for a late reply) to still go out, and for a write that goes out at once to get a
+// second attempt after a lost frame.
+constexpr int kWriteDeadlineMs =
+    linkexchange::kReplyTimeoutMs + linkexchange::kLateReplyGraceMs + 500;
+
+// How an operator's request ended; exactly one per request.
+enum class WriteResult {
+    Enviado,       // every register echoed
+    Error,         // no answer after the attempts
+    Rechazado,     // the module answered with an exception
+    Descartado,    // given up unsent: too old, or dropped with a failure before it
+    FueraDeRango,  // the entry fits no register: decided in the window, nothing queued
+};
+
+struct WriteOutcome {
+    WriteRequest request;
+    QList<RegisterWrite> attempted;  // the registers that went out on the line, in order
+    WriteResult result = WriteResult::Descartado;
+    int exceptionCode = 0;  // Rechazado: the module's exception code
+};
+
+// Sends the request's registers in order, each tried up to three times while its answer
+// is silence or "busy", none after `sendBy`; the second register of a value whose first
+// the module took goes out at once even just past it. Stops at the first register that
+// fails or is refused.
+WriteOutcome sendRequest(Link& link, int slave, const WriteRequest& request,
+                         QDeadlineTimer sendBy = QDeadlineTimer::Forever);
 
 Q_DECLARE_METATYPE(WriteRequest)
+Q_DECLARE_METATYPE(WriteOutcome)

@@ -54,15 +54,12 @@ void Instrument::connectionWait() {
 }
 
 QByteArray Instrument::blockRead(Block block) {
-    // Queued operator writes go out between blocks, never between a block's attempts:
-    // against a module that stopped answering they would put off the red label.
     QByteArray data;
-    if (!betweenTransactions_ || betweenTransactions_()) {
-        for (int attempt = 0; attempt < kBlockAttempts && data.isEmpty() && !stopRequested();
-             ++attempt)
-            data = RxD(link_, slaveId_, block.start, block.count);
+    for (int attempt = 0; attempt < kBlockAttempts && data.isEmpty() && !stopRequested();
+         ++attempt) {
+        if (betweenTransactions_ && !betweenTransactions_()) break;
+        data = RxD(link_, slaveId_, block.start, block.count);
     }
-    lastBlockAnswered_ = !data.isEmpty();
     return data;
 }
 

@@ -46,18 +46,16 @@ class Instrument {
 public:
     Instrument(Link& link, int slaveId, int decimals);
 
-    // Called before each block read, never between its attempts: the link worker uses
-    // it to run queued operator writes between the poll's blocks. False means the link
-    // has just failed (a write got no answer in three attempts): the block is then
-    // taken as unreadable without more attempts.
+    // Called before each attempt of a block read: the link worker uses it to run queued
+    // operator writes, so that none waits behind a silent module's attempts past its
+    // deadline. False means the link has just failed (a write got no answer): the block
+    // is then taken as unreadable without more attempts.
     void setBetweenTransactions(std::function<bool()> hook);
 
     // Gives a dropped connection one chance to come back (up to 2000 ms).
     void connectionWait();
     // Up to three RxD attempts; the register string or empty.
     QByteArray blockRead(Block block);
-    // Whether the last block read got its data (true before the first).
-    bool lastBlockAnswered() const { return lastBlockAnswered_; }
 
     int decimals() const { return decimals_; }
 
@@ -66,7 +64,6 @@ private:
     int slaveId_;
     int decimals_;
     std::function<bool()> betweenTransactions_;
-    bool lastBlockAnswered_ = true;
 };
 
 // The readers: each runs the connection wait, then its block read(s). nullopt means

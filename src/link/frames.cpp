@@ -79,4 +79,10 @@ bool isExceptionReply(const QByteArray& bytes) {
            hasValidCrc(bytes);
 }
 
+int exceptionCode(const QByteArray& reply, const QByteArray& request) {
+    if (!isExceptionReply(reply) || request.size() < 2) return 0;
+    if (static_cast<quint8>(reply[1]) != (static_cast<quint8>(request[1]) | 0x80u)) return 0;
+    return static_cast<quint8>(reply[2]);
+}
+
 }  // namespace modbus

@@ -14,6 +14,10 @@ constexpr quint8 kReadHoldingRegisters = 0x03;
 constexpr quint8 kWriteSingleRegister = 0x06;
 constexpr int kExceptionReplyLength = 5;
 constexpr int kWriteReplyLength = 8;
+// Exception codes with a meaning of their own to the station.
+constexpr int kSlaveBusy = 6;
+constexpr int kGatewayPathUnavailable = 10;
+constexpr int kGatewayTargetFailed = 11;
 
 // Length of a valid reply to a read of `count` registers.
 constexpr int readReplyLength(int count) {
@@ -43,6 +47,11 @@ QByteArray checkWriteReply(const QByteArray& reply, const QByteArray& request);
 // True for a complete Modbus exception reply: 5 bytes, function code with bit 7 set,
 // matching CRC.
 bool isExceptionReply(const QByteArray& bytes);
+
+// The exception code of a complete exception reply to `request` (its function code with
+// bit 7 set), or 0 when `reply` is no such thing: a refusal of another request is no
+// answer to this one.
+int exceptionCode(const QByteArray& reply, const QByteArray& request);
 
 // Appends the CRC to a message: the helper both sides of the link use to seal a frame.
 QByteArray withCrc(const QByteArray& body);

@@ -69,8 +69,10 @@ void Link::settleUnanswered() {
     unanswered_ = {};
 }
 
-QByteArray Link::exchange(const QByteArray& frame, int expectedLength, int timeoutMs) {
-    if (!ensureOpen(QDeadlineTimer(linkexchange::kConnectTimeoutMs))) return {};
+std::optional<QByteArray> Link::exchange(const QByteArray& frame, int expectedLength, int timeoutMs,
+                                         QDeadlineTimer sendBy) {
+    const QDeadlineTimer connectBy(linkexchange::kConnectTimeoutMs);
+    if (!ensureOpen(std::min(connectBy, sendBy))) return {};
     if (frame != unanswered_.request) {
         settleUnanswered();
         unanswered_.request = frame;
@@ -78,7 +80,9 @@ QByteArray Link::exchange(const QByteArray& frame, int expectedLength, int timeo
     }
     countReplies(drainInput());
     countReplies(keepInterFrameSilence());
-    if (stopRequested() || !send(frame)) return {};
+    // The last look before the frame goes out: the connection, a late reply and the line's
+    // silence may all have taken time.
+    if (stopRequested() || sendBy.hasExpired() || !send(frame)) return {};
     ++unanswered_.count;
     unanswered_.lastSent.start();
     const QDeadlineTimer deadline(timeoutMs, Qt::PreciseTimer);

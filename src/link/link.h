@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <algorithm>
+#include <optional>
 
 namespace linkexchange {
 constexpr int kReplyTimeoutMs = 2000;
@@ -61,9 +62,11 @@ public:
     // request are waited for and thrown away; stale input is drained; then the frame is
     // sent and bytes collected until replyComplete, the deadline (taken once the frame is
     // handed to the link, on a monotonic clock) or the link going down. Returns whatever
-    // arrived; the caller checks it.
-    QByteArray exchange(const QByteArray& frame, int expectedLength,
-                        int timeoutMs = linkexchange::kReplyTimeoutMs);
+    // arrived, for the caller to check; nullopt when the frame did not go out (link down,
+    // stop request, or `sendBy` over before the line was ready for it).
+    std::optional<QByteArray> exchange(const QByteArray& frame, int expectedLength,
+                                       int timeoutMs = linkexchange::kReplyTimeoutMs,
+                                       QDeadlineTimer sendBy = QDeadlineTimer::Forever);
 
 protected:
     // A new connection or a reopened port carries no reply to anything sent before.

@@ -269,6 +269,7 @@ TEST_F(WindowTest, OutOfRangeSendsNothingAndSaysSo) {
                           {form->txtComando, &frmPeso::cmdComando_Click, "65536"},
                           {form->txtPorc, &frmPeso::cmdPorc_Click, "65536"},
                           {form->txtBCero, &frmPeso::cmdBCero_Click, "-5"}};
+    QSignalSpy outcomes(form.get(), &frmPeso::writeFinished);
     for (const Case& c : cases) {
         c.box->setText(c.typed);
         (form.get()->*c.click)();
@@ -280,6 +281,9 @@ TEST_F(WindowTest, OutOfRangeSendsNothingAndSaysSo) {
         QTRY_VERIFY(messageBoxes().isEmpty());
     }
     EXPECT_EQ(form->txtFino->text(), "4294967296");  // left as typed, for the operator to fix
+    ASSERT_EQ(outcomes.size(), 5);
+    for (const QList<QVariant>& o : outcomes)
+        EXPECT_EQ(o.at(0).value<WriteOutcome>().result, WriteResult::FueraDeRango);
 }
 
 // Boxes one after another through the worker are the worker test's; here a failure

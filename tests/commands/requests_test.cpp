@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QThread>
 
 #include "fake_module.h"
@@ -46,12 +47,11 @@ TEST(Requests, AddressesAndOrder) {
     EXPECT_FALSE(keyRequest(5));
 }
 
-TEST(RetriedWrite, ExactFramesForSlave1) {
+TEST(SendRequest, ExactFramesForSlave1) {
     const auto expectFrames = [](const std::optional<WriteRequest>& request,
                                  const QList<QByteArray>& frames) {
         FakeModule module;
-        for (const RegisterWrite& w : request.value().writes)
-            EXPECT_TRUE(retriedWrite(module, 1, w));
+        EXPECT_EQ(sendRequest(module, 1, request.value()).result, WriteResult::Enviado);
         EXPECT_EQ(module.sent, frames);
     };
     expectFrames(setpointRequest(Setpoint::Grueso, 100),
@@ -61,9 +61,9 @@ TEST(RetriedWrite, ExactFramesForSlave1) {
     expectFrames(keyRequest(1), {hex("01060006005ae9f0")});
 }
 
-const RegisterWrite kGruesoLow{16, QByteArray("\x64\x00", 2)};
+const WriteRequest kGruesoLow{{RegisterWrite{16, QByteArray("\x64\x00", 2)}}};
 
-TEST(RetriedWrite, UpToThreeAttemptsStoppingAtTheFirstEcho) {
+TEST(SendRequest, UpToThreeAttemptsStoppingAtTheFirstEcho) {
     struct Case {
         std::deque<bool> script;  // false: that echo arrives spoilt
         int frames;
@@ -74,19 +74,46 @@ TEST(RetriedWrite, UpToThreeAttemptsStoppingAtTheFirstEcho) {
           Case{{false, false, false, true}, 3, false}}) {
         FakeModule module;
         module.script = c.script;
-        EXPECT_EQ(retriedWrite(module, 1, kGruesoLow), c.written);
+        EXPECT_EQ(sendRequest(module, 1, kGruesoLow).result == WriteResult::Enviado, c.written);
         EXPECT_EQ(module.sent, QList<QByteArray>(c.frames, hex("01060010006489e4")));
     }
 }
 
-TEST(RetriedWrite, GivesUpWhenTheWorkerIsStopping) {
+// Busy is worth another attempt, a gateway's "no reply" is silence, and nothing goes out
+// past the deadline but the second half of a value the module has just taken, once.
+TEST(SendRequest, BusyGatewayAndDeadline) {
+    const WriteRequest grueso = setpointRequest(Setpoint::Grueso, 100).value();
+    FakeModule busy;
+    busy.refusals = {6, 6, 0, 0};
+    EXPECT_EQ(sendRequest(busy, 1, grueso).result, WriteResult::Enviado);
+    EXPECT_EQ(busy.addresses, (QList<int>{16, 16, 16, 17}));
+    FakeModule gateway;
+    gateway.refusals = {11, 11, 11};
+    EXPECT_EQ(sendRequest(gateway, 1, grueso).result, WriteResult::Error);
+
+    FakeModule late;
+    EXPECT_EQ(sendRequest(late, 1, grueso, QDeadlineTimer(0)).result, WriteResult::Descartado);
+    EXPECT_TRUE(late.sent.isEmpty());
+    FakeModule half;
+    half.script = {true, false, false, false};
+    const QDeadlineTimer sendBy(200);
+    half.onRequest = [&](int) {  // the deadline runs out while the first half goes
+        while (!sendBy.hasExpired()) QThread::msleep(5);
+    };
+    const WriteOutcome outcome = sendRequest(half, 1, grueso, sendBy);
+    EXPECT_EQ(outcome.result, WriteResult::Error);
+    EXPECT_EQ(half.addresses, (QList<int>{16, 17}));
+    EXPECT_EQ(outcome.attempted.size(), 2);
+}
+
+TEST(SendRequest, GivesUpWhenTheWorkerIsStopping) {
     FakeModule module;
     module.script = {false, true};
     // The stop arrives while the first attempt is out.
     module.onRequest = [](int) { QThread::currentThread()->requestInterruption(); };
     bool written = true;
-    std::unique_ptr<QThread> worker(
-        QThread::create([&] { written = retriedWrite(module, 1, kGruesoLow); }));
+    std::unique_ptr<QThread> worker(QThread::create(
+        [&] { written = sendRequest(module, 1, kGruesoLow).result == WriteResult::Enviado; }));
     worker->start();
     worker->wait();
     EXPECT_FALSE(written);

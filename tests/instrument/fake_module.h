@@ -21,6 +21,8 @@ public:
     std::deque<bool> script;
     // Blocks (by start address) that never answer properly.
     QSet<int> deadBlocks;
+    // Consumed one per write: a code other than 0 answers with that exception.
+    std::deque<int> refusals;
     // Every request, in order, and the start address of each.
     QList<QByteArray> sent;
     QList<int> addresses;
@@ -48,6 +50,11 @@ public:
                        ? frame
                        : reply(static_cast<quint8>(frame[0]), address, count);
         if (!ok) pending_[pending_.size() - 1] = static_cast<char>(pending_.back() ^ 0x55);
+        if (frame[1] == char(modbus::kWriteSingleRegister) && !refusals.empty()) {
+            const char code = static_cast<char>(refusals.front());
+            refusals.pop_front();
+            if (code != 0) pending_ = modbus::withCrc(frame.left(1) + char(0x86) + code);
+        }
         return true;
     }
     QByteArray takeAvailable() override { return std::exchange(pending_, {}); }

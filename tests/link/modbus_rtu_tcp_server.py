@@ -8,6 +8,8 @@ With --log-writes every register a master writes is printed as a line
 "write FUNCTION ADDRESS VALUE", in the order the writes arrive.
 With --late-reads N,M,... the N-th, M-th... read (counting from 1) is answered 2.1 s
 late, holding up everything after it, as a module busy with something else would.
+With --refuse-writes CODE every register write is answered with that exception code
+(pymodbus's own exception reply) and printed as "refused 6 ADDRESS VALUE".
 With --serial PATH it serves RTU on that serial device (9600 8N1) instead, and prints
 "ready" once it does.
 Run it with Debian's /usr/bin/python3 (pymodbus 3.0).
@@ -18,6 +20,7 @@ import time
 
 from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
                                 ModbusSlaveContext)
+from pymodbus.register_write_message import WriteSingleRegisterRequest
 from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer
 from pymodbus.transaction import ModbusRtuFramer
 
@@ -56,8 +59,18 @@ class LateSlave(ModbusSlaveContext):
         return super().getValues(fc_as_hex, address, count)
 
 
+def refuse_writes(code):
+    def execute(request, _context):
+        print(f"refused 6 {request.address} {request.value}", flush=True)
+        return request.doException(code)
+    WriteSingleRegisterRequest.execute = execute
+
+
 async def main():
-    ports = [a for a in sys.argv[1:] if a.isdigit() and a != option("--late-reads")]
+    if option("--refuse-writes"):
+        refuse_writes(int(option("--refuse-writes")))
+    ports = [a for a in sys.argv[1:]
+             if a.isdigit() and a not in (option("--late-reads"), option("--refuse-writes"))]
     port = int(ports[0]) if ports else 0
     block = ModbusSequentialDataBlock(0, [register_value(k) for k in range(100)])
     # zero_mode: address 0 on the wire is the first value, not the second.
