@@ -23,9 +23,9 @@ public:
     ~LinkWorker() override;
 
     // Any thread. Writes run in order between the blocks of a poll while the module
-    // answers, otherwise after the poll, or on their own when the link is idle. A
-    // command is sent promptly or not at all: when a write fails, it and every write
-    // asked for before the failure are given up, and reported once (writeFailed).
+    // answers, otherwise after the poll, or on their own when the link is idle. When a
+    // write fails, it and every write still queued are given up, and reported once
+    // (writeFailed).
     void enqueueWrite(const WriteRequest& request);
 
     // Worker thread, for tests: an already open link (a scripted one).

@@ -132,4 +132,57 @@ TEST_F(SerialLinkTest, LineStaysSilentFor3Point5CharactersBeforeEachRequest) {
     for (qint64 ns : silencesNs) EXPECT_GE(ns, 3646000) << ns;
 }
 
+// A line that never falls silent, flooded with zeros or babbling a byte at a time faster
+// than the silence between frames: the attempt fails, and the port holds no more than
+// its budget, instead of reading for ever. Once the line is quiet again, so is the link.
+TEST(SerialLinkNoise, ALineThatNeverFallsSilentFailsTheAttempt) {
+    struct Case {
+        const char* name;
+        QByteArray chunk;
+        int gapMs;
+    };
+    for (const Case& c : {Case{"flooded with zeros", QByteArray(512, '\0'), 0},
+                          Case{"a byte every 2 ms", QByteArray(1, '\x55'), 2}}) {
+        SCOPED_TRACE(c.name);
+        PtyPair pty;
+        ASSERT_TRUE(pty.start());
+        // At 1200 baud the line must be quiet for 32 ms before a request.
+        SerialLink link(pty.a(), QStringLiteral("1200"));
+        ASSERT_EQ(link.open(), QString());
+        {
+            Babbler babbler(pty.b(), c.chunk, c.gapMs);
+            ASSERT_TRUE(waitUntil([&] { return babbler.started(); }));
+            EXPECT_TRUE(RxD(link, 1, 0, 8).isEmpty());
+            EXPECT_LE(link.Comm1->bytesAvailable(), linkexchange::kInputBudgetBytes);
+            EXPECT_TRUE(link.isConnected());
+        }
+        EXPECT_TRUE(waitUntil([&] {
+            link.drainInput();
+            return link.keepInterFrameSilence(QDeadlineTimer(linkexchange::kReplyTimeoutMs))
+                .has_value();
+        }));
+    }
+}
+
+// Nobody reads the far end, so the frame cannot leave within its time: it is dropped
+// with whatever still waited in front of it, not sent once the line moves again.
+TEST_F(SerialLinkTest, AFrameTheSendGaveUpOnNeverGoesOutLater) {
+    ASSERT_TRUE(pty.start());
+    ASSERT_EQ(link.open(), QString());
+    link.Comm1->write(QByteArray(1 << 20, 'x'));  // more than the line holds
+    const QByteArray frame = hex("010300000008440C");
+    ASSERT_FALSE(link.send(frame));
+
+    QSerialPort far(pty.b());
+    ASSERT_TRUE(far.open(QIODevice::ReadWrite));
+    QByteArray heard;
+    // The station's waits would push out what its port still holds.
+    while (link.Comm1->bytesToWrite() > 0 || far.waitForReadyRead(200)) {
+        link.waitForData(1);
+        heard += far.readAll();
+    }
+    EXPECT_FALSE(heard.contains(frame));
+    EXPECT_LT(heard.size(), 1 << 20);
+}
+
 }  // namespace

@@ -57,6 +57,19 @@ TEST(SocketLink, FaultyAndMissingRepliesAreRejected) {
     EXPECT_TRUE(c.link.isConnected());
 }
 
+// A peer that sends faster than the link reads: the attempt fails and the link holds no
+// more than its budget, instead of reading for ever.
+TEST(SocketLink, AFloodFailsTheAttemptWithinTheBudget) {
+    Connected c([](const QByteArray&) { return PeerReply{}; });
+    ASSERT_TRUE(waitUntil([&c] { return c.peer.hasClient(); }));
+    c.peer.flood(true);
+    ASSERT_TRUE(waitUntil([&c] { return c.link.waitForData(linkexchange::kWaitSliceMs); }));
+    for (int attempt = 0; attempt < 3; ++attempt) EXPECT_TRUE(RxD(c.link, 1, 0, 8).isEmpty());
+    EXPECT_LE(c.link.RxBuffer.size() + c.link.Winsock1->bytesAvailable(),
+              2 * linkexchange::kInputBudgetBytes);
+    c.peer.flood(false);
+}
+
 TEST(SocketLink, StaleBytesBeforeTheRequestAreDiscarded) {
     Connected c([](const QByteArray&) { return PeerReply{{readReplyFor(1, {0x1234})}}; });
     ASSERT_TRUE(waitUntil([&c] { return c.peer.hasClient(); }));

@@ -14,6 +14,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include "close_request.h"
 #include "frm_peso.h"
 #include "harness.h"
 #include "station.h"
@@ -93,7 +94,8 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
         QSerialPort other(ptyLink);
         EXPECT_FALSE(other.open(QIODevice::ReadWrite)) << "the station holds the port";
     }
-    form.close();
+    // As the window system asks: a modal box would have it dropped.
+    EXPECT_TRUE(systemCloseRequest(form));
     EXPECT_EQ(station.worker(), nullptr);  // the worker thread has ended
     if (peer != nullptr) {
         EXPECT_TRUE(waitFor([&] { return peer->state() == QAbstractSocket::UnconnectedState; }));
