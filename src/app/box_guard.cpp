@@ -1,8 +1,8 @@
 #include "box_guard.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QDialog>
+#include <QEvent>
 
 namespace {
 

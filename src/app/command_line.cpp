@@ -31,7 +31,7 @@ QString helpText(const QString& workingDir) {
                "  --plot FICHERO -o IMAGEN\n"
                "                 dibuja las lecturas de un Peso.csv en IMAGEN (.png o .svg),\n"
                "                 sin ventana ni módulo\n")
-        .arg(dir);
+               .arg(dir);
 }
 
 }  // namespace
@@ -44,8 +44,8 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& workin
         return {CommandLine::Action::Print, helpText(workingDir), 0};
     if (args.size() == 1 && (first == u"--version" || first == u"-v"))
         return {CommandLine::Action::Print, QStringLiteral("vormelq " VORMELQ_VERSION "\n"), 0};
-    return {CommandLine::Action::Refuse,
-            QStringLiteral("vormelq: argumentos no admitidos: %1\n").arg(args.join(u' ')) +
-                usageText(),
-            kUsageError};
+    return {
+        CommandLine::Action::Refuse,
+        QStringLiteral("vormelq: argumentos no admitidos: %1\n").arg(args.join(u' ')) + usageText(),
+        kUsageError};
 }
