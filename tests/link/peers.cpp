@@ -184,7 +184,9 @@ Babbler::Babbler(const QString& port, QByteArray chunk, int gapMs) {
         QSerialPort line(port);
         if (!line.open(QIODevice::ReadWrite)) return;
         while (!stop_) {
-            if (line.bytesToWrite() == 0) written_ += line.write(chunk);
+            // Flooding, the port always has more to write than the line takes.
+            while (line.bytesToWrite() < (gapMs > 0 ? 1 : 4 * chunk.size()))
+                written_ += line.write(chunk);
             line.waitForBytesWritten(kPollMs);
             line.clear(QSerialPort::Input);  // what the station sends goes unheard
             if (gapMs > 0) QThread::msleep(static_cast<unsigned long>(gapMs));

@@ -1,7 +1,8 @@
 // Closing the window while the link is busy: the worker stops, the link is released,
 // whatever was under way. The peer is a module that accepts the connection and never
-// answers, or one whose host never completes the connection at all, so there is
-// always a transaction or a connection wait in progress when the window closes.
+// answers, one whose host never completes the connection at all, or a serial line
+// flooded with zeros, so there is always a transaction or a connection wait in progress
+// when the window closes.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -17,6 +18,7 @@
 #include "close_request.h"
 #include "frm_peso.h"
 #include "harness.h"
+#include "peers.h"
 #include "station.h"
 
 namespace {
@@ -26,6 +28,7 @@ enum class Busy {
     WriteQueued,   // and an operator write waits behind it
     ErrorBoxOpen,  // a failed write's "Error" box is on the screen
     Connecting,    // the host never completes the connection
+    Flooded,       // a serial line flooded with zeros never falls silent
 };
 
 struct ShutdownCase {
@@ -47,8 +50,17 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
     QTcpServer server;
     QTcpSocket filler;
     SimProcess sim;
-    const QString ptyLink = QDir(dir.path()).filePath(QStringLiteral("module"));
-    if (c.serial) {
+    PtyPair pty;
+    std::unique_ptr<Babbler> flood;
+    QString ptyLink = QDir(dir.path()).filePath(QStringLiteral("module"));
+    if (c.busy == Busy::Flooded) {
+        ASSERT_TRUE(pty.start());
+        flood = std::make_unique<Babbler>(pty.b(), QByteArray(1 << 16, '\0'), 0);
+        ptyLink = pty.a();
+        // A slow line wants a long silence (128 ms) before each request: the flood never
+        // leaves one, however the machine schedules it.
+        writeIni(dir.path(), serialIni(ptyLink, "300"));
+    } else if (c.serial) {
         ASSERT_TRUE(sim.start({"--pty", ptyLink, "--silent"}));
         writeIni(dir.path(), serialIni(ptyLink, "9600"));
     } else {
@@ -76,7 +88,7 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
         // Requests arriving prove a transaction is waiting for its reply.
         ASSERT_TRUE(waitFor([&] { return peer->bytesAvailable() > 0; }));
     }
-    if (c.serial) {
+    if (c.serial && c.busy != Busy::Flooded) {
         ASSERT_TRUE(waitFor([&] { return sim.counters().value("faults.silent") > 0; }));
     }
     if (c.busy == Busy::WriteQueued || c.busy == Busy::ErrorBoxOpen) {
@@ -85,7 +97,7 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
     if (c.busy == Busy::ErrorBoxOpen) {
         ASSERT_TRUE(waitFor([&] { return !form.findChildren<QMessageBox*>().isEmpty(); }));
     }
-    if (c.busy == Busy::Connecting) {
+    if (c.busy == Busy::Connecting || c.busy == Busy::Flooded) {
         // A whole cycle has failed; the next one starts with a fresh connection wait.
         ASSERT_TRUE(waitFor([&] { return !form.lblError->isHidden(); }));
     }
@@ -114,6 +126,7 @@ const ShutdownCase kCases[] = {
     {"WhileConnecting", Busy::Connecting, false},
     {"SerialMidTransaction", Busy::Transaction, true},
     {"SerialWithAWriteQueued", Busy::WriteQueued, true},
+    {"SerialFlooded", Busy::Flooded, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Close, Shutdown, ::testing::ValuesIn(kCases),
