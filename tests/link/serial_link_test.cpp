@@ -132,38 +132,6 @@ TEST_F(SerialLinkTest, LineStaysSilentFor3Point5CharactersBeforeEachRequest) {
     for (qint64 ns : silencesNs) EXPECT_GE(ns, 3646000) << ns;
 }
 
-// A line that never falls silent, flooded with zeros or babbling a byte at a time faster
-// than the silence between frames: the attempt fails, and the port holds no more than
-// its budget, instead of reading for ever. Once the line is quiet again, so is the link.
-TEST(SerialLinkNoise, ALineThatNeverFallsSilentFailsTheAttempt) {
-    struct Case {
-        const char* name;
-        QByteArray chunk;
-        int gapMs;
-    };
-    for (const Case& c : {Case{"flooded with zeros", QByteArray(512, '\0'), 0},
-                          Case{"a byte every 2 ms", QByteArray(1, '\x55'), 2}}) {
-        SCOPED_TRACE(c.name);
-        PtyPair pty;
-        ASSERT_TRUE(pty.start());
-        // At 1200 baud the line must be quiet for 32 ms before a request.
-        SerialLink link(pty.a(), QStringLiteral("1200"));
-        ASSERT_EQ(link.open(), QString());
-        {
-            Babbler babbler(pty.b(), c.chunk, c.gapMs);
-            ASSERT_TRUE(waitUntil([&] { return babbler.started(); }));
-            EXPECT_TRUE(RxD(link, 1, 0, 8).isEmpty());
-            EXPECT_LE(link.Comm1->bytesAvailable(), linkexchange::kInputBudgetBytes);
-            EXPECT_TRUE(link.isConnected());
-        }
-        EXPECT_TRUE(waitUntil([&] {
-            link.drainInput();
-            return link.keepInterFrameSilence(QDeadlineTimer(linkexchange::kReplyTimeoutMs))
-                .has_value();
-        }));
-    }
-}
-
 // Nobody reads the far end, so the frame cannot leave within its time: it is dropped
 // with whatever still waited in front of it, not sent once the line moves again.
 TEST_F(SerialLinkTest, AFrameTheSendGaveUpOnNeverGoesOutLater) {

@@ -1,7 +1,7 @@
 // Closing the window while the link is busy: the worker stops, the link is released,
 // whatever was under way. The peer is a module that accepts the connection and never
-// answers, one whose host never completes the connection at all, or a serial line
-// flooded with zeros, so there is always a transaction or a connection wait in progress
+// answers, one whose host never completes the connection at all, or a serial line that
+// never falls silent, so there is always a transaction or a connection wait in progress
 // when the window closes.
 #include <gtest/gtest.h>
 
@@ -29,6 +29,7 @@ enum class Busy {
     ErrorBoxOpen,  // a failed write's "Error" box is on the screen
     Connecting,    // the host never completes the connection
     Flooded,       // a serial line flooded with zeros never falls silent
+    Babbling,      // nor one that carries a byte every 2 ms
 };
 
 struct ShutdownCase {
@@ -53,12 +54,14 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
     PtyPair pty;
     std::unique_ptr<Babbler> flood;
     QString ptyLink = QDir(dir.path()).filePath(QStringLiteral("module"));
-    if (c.busy == Busy::Flooded) {
+    if (c.busy == Busy::Flooded || c.busy == Busy::Babbling) {
         ASSERT_TRUE(pty.start());
-        flood = std::make_unique<Babbler>(pty.b(), QByteArray(1 << 16, '\0'), 0);
+        flood = c.busy == Busy::Flooded
+                    ? std::make_unique<Babbler>(pty.b(), QByteArray(1 << 16, '\0'), 0)
+                    : std::make_unique<Babbler>(pty.b(), QByteArray(1, '\x55'), 2);
         ptyLink = pty.a();
-        // A slow line wants a long silence (128 ms) before each request: the flood never
-        // leaves one, however the machine schedules it.
+        // A slow line wants a long silence (128 ms) before each request: the line never
+        // leaves one, however the machine schedules the peer.
         writeIni(dir.path(), serialIni(ptyLink, "300"));
     } else if (c.serial) {
         ASSERT_TRUE(sim.start({"--pty", ptyLink, "--silent"}));
@@ -88,7 +91,7 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
         // Requests arriving prove a transaction is waiting for its reply.
         ASSERT_TRUE(waitFor([&] { return peer->bytesAvailable() > 0; }));
     }
-    if (c.serial && c.busy != Busy::Flooded) {
+    if (c.serial && !flood) {
         ASSERT_TRUE(waitFor([&] { return sim.counters().value("faults.silent") > 0; }));
     }
     if (c.busy == Busy::WriteQueued || c.busy == Busy::ErrorBoxOpen) {
@@ -97,7 +100,7 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
     if (c.busy == Busy::ErrorBoxOpen) {
         ASSERT_TRUE(waitFor([&] { return !form.findChildren<QMessageBox*>().isEmpty(); }));
     }
-    if (c.busy == Busy::Connecting || c.busy == Busy::Flooded) {
+    if (c.busy == Busy::Connecting || flood) {
         // A whole cycle has failed; the next one starts with a fresh connection wait.
         ASSERT_TRUE(waitFor([&] { return !form.lblError->isHidden(); }));
     }
@@ -127,6 +130,7 @@ const ShutdownCase kCases[] = {
     {"SerialMidTransaction", Busy::Transaction, true},
     {"SerialWithAWriteQueued", Busy::WriteQueued, true},
     {"SerialFlooded", Busy::Flooded, true},
+    {"SerialBabbling", Busy::Babbling, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Close, Shutdown, ::testing::ValuesIn(kCases),
