@@ -185,8 +185,7 @@ Babbler::Babbler(const QString& port, QByteArray chunk, int gapMs) {
         if (!line.open(QIODevice::ReadWrite)) return;
         while (!stop_) {
             // Flooding, the port always has more to write than the line takes.
-            while (line.bytesToWrite() < (gapMs > 0 ? 1 : 4 * chunk.size()))
-                written_ += line.write(chunk);
+            while (line.bytesToWrite() < (gapMs > 0 ? 1 : 4 * chunk.size())) line.write(chunk);
             line.waitForBytesWritten(kPollMs);
             line.clear(QSerialPort::Input);  // what the station sends goes unheard
             if (gapMs > 0) QThread::msleep(static_cast<unsigned long>(gapMs));

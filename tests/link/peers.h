@@ -86,13 +86,9 @@ class Babbler {
 public:
     Babbler(const QString& port, QByteArray chunk, int gapMs);
     ~Babbler();
-    Babbler(const Babbler&) = delete;
-    Babbler& operator=(const Babbler&) = delete;
-    bool started() const { return written_ > 0; }
 
 private:
     std::atomic<bool> stop_{false};
-    std::atomic<qint64> written_{0};
     std::unique_ptr<QThread> thread_;
 };
 
