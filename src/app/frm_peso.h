@@ -92,8 +92,9 @@ public slots:
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
     void showLogPending(int count);
-    // One modal "Error" box per failed write; while one is open, further failures queue
-    // up and their boxes follow one after another.
+    // One "Error" box per failed write, keeping the operator from the window but not
+    // modal; while one is open, further failures queue up and their boxes follow one
+    // after another.
     void showWriteFailed();
 
     void cmdBCero_Click();

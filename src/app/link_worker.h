@@ -55,7 +55,8 @@ signals:
 private:
     bool takeWrite(WriteRequest* request);
     void dropQueuedWrites();
-    // False when a write failed (the rest were dropped and the failure reported).
+    // False when a write failed (the rest were dropped and the failure reported) or a
+    // stop request cut the writes short.
     bool sendQueuedWrites();
     bool send(const WriteRequest& request);
     void afterJob();
