@@ -16,6 +16,8 @@ packages=(
     # build
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev qt6-translations-l10n
+    # tests: the window system's own close request (QWindowSystemInterface)
+    qt6-base-private-dev
     # tests, fuzzers and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     xvfb xauth xdotool imagemagick fonts-liberation e2fsprogs procps linux-perf
@@ -63,6 +65,7 @@ checks=(
     "procps|free"
     "fonts-liberation|test -s /usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf"
     "qt6-translations-l10n|test -s /usr/share/qt6/translations/qtbase_es.qm"
+    "qt6-base-private-dev|find /usr/include -path '*/QtGui/qpa/qwindowsysteminterface.h' | grep -q ."
     "dpkg-dev|dpkg-shlibdeps --version"
     "file|file --version"
     "desktop-file-utils|desktop-file-validate --help"

@@ -1,8 +1,8 @@
 #include "box_guard.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QEvent>
-#include <QMessageBox>
 
 namespace {
 
@@ -27,13 +27,13 @@ BoxGuard::BoxGuard(QWidget* window) : QObject(window), window_(window) {
     qApp->installEventFilter(this);
 }
 
-void BoxGuard::open(QMessageBox* box) {
+void BoxGuard::open(QDialog* box) {
     box->setWindowModality(Qt::NonModal);
     box->show();
 }
 
-QMessageBox* BoxGuard::openBox() const {
-    for (QMessageBox* box : window_->findChildren<QMessageBox*>(Qt::FindDirectChildrenOnly))
+QDialog* BoxGuard::openBox() const {
+    for (QDialog* box : window_->findChildren<QDialog*>(Qt::FindDirectChildrenOnly))
         if (box->isVisible()) return box;
     return nullptr;
 }
@@ -41,7 +41,7 @@ QMessageBox* BoxGuard::openBox() const {
 bool BoxGuard::eventFilter(QObject* watched, QEvent* event) {
     if (!isOperatorInput(event) || !watched->isWidgetType()) return false;
     if (static_cast<QWidget*>(watched)->window() != window_) return false;
-    QMessageBox* box = openBox();
+    QDialog* box = openBox();
     if (box == nullptr) return false;
     // As under a modal box: the click goes nowhere and the box comes to the front.
     if (event->type() == QEvent::MouseButtonPress) {

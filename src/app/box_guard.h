@@ -2,25 +2,26 @@
 
 #include <QObject>
 
-class QMessageBox;
+class QDialog;
 class QWidget;
 
-// The window's message boxes keep the operator away from its controls while they are
-// up, without being modal to it: a window under a modal box never hears the system's
-// close request, so the close box would do nothing until every box was answered.
+// The window's dialogs (message boxes, the file dialog) keep the operator away from its
+// controls while they are up, without being modal: a window under a modal dialog, and
+// every window above it, never hears the system's close request, so the station's
+// close box would do nothing until every dialog was answered.
 class BoxGuard : public QObject {
     Q_OBJECT
 public:
     explicit BoxGuard(QWidget* window);
 
-    // Shows a box that belongs to the window.
-    static void open(QMessageBox* box);
+    // Shows a dialog that belongs to the window.
+    static void open(QDialog* box);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QMessageBox* openBox() const;
+    QDialog* openBox() const;
 
     QWidget* window_;
 };

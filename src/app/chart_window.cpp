@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "box_guard.h"
 #include "trend_recorder.h"
 
 namespace {
@@ -85,6 +86,7 @@ ChartWindow::ChartWindow(const TrendRecorder& trend, QWidget* parent)
     layout->addLayout(bar);
     layout->addWidget(view_, 1);
     resize(900, 540);
+    new BoxGuard(this);
 
     // Repaint with every reading the window gets, but never when it is not seen: a
     // station left with the chart closed pays nothing for it.
@@ -116,7 +118,7 @@ QString ChartWindow::saveImage(const QString& path) {
                                     QStringLiteral("No se puede guardar la imagen en %1").arg(file),
                                     QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
+        BoxGuard::open(box);
         return {};
     }
     return file;
@@ -127,7 +129,7 @@ void ChartWindow::askAndSave() {
     const bool wasPaused = view_->paused();
     if (!wasPaused) view_->setPaused(true);
     // Not a nested event loop: the window goes on taking readings while the operator
-    // picks a file.
+    // picks a file. Not modal either, or it would hold up closing the station.
     auto* dialog = new QFileDialog(this, QStringLiteral("Guardar imagen"), QString(),
                                    QStringLiteral("Imagen PNG (*.png)"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -138,7 +140,7 @@ void ChartWindow::askAndSave() {
     connect(dialog, &QFileDialog::finished, this, [this, wasPaused] {
         if (!wasPaused) view_->setPaused(false);
     });
-    dialog->open();
+    BoxGuard::open(dialog);
 }
 
 void ChartWindow::showEvent(QShowEvent* event) {

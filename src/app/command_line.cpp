@@ -2,18 +2,19 @@
 
 #include <QDir>
 
-namespace {
+QString usageText() {
+    return QStringLiteral(
+        "Uso: vormelq [--help | --version]\n"
+        "     vormelq --plot Peso.csv -o peso.png [--from \"AAAA-MM-DD HH:MM\"]\n"
+        "             [--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n");
+}
 
-// Usage errors follow the shell's convention, apart from the station's own failures
-// (status 1).
-constexpr int kUsageError = 2;
+namespace {
 
 QString helpText(const QString& workingDir) {
     const QString dir = QDir::toNativeSeparators(workingDir);
-    return QStringLiteral(
-               "Uso: vormelq [--help | --version]\n"
-               "     vormelq --plot Peso.csv -o peso.png [--from \"AAAA-MM-DD HH:MM\"]\n"
-               "             [--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n"
+    return usageText() +
+           QStringLiteral(
                "\n"
                "Puesto de operador Vormel-Q para un módulo de pesaje y dosificación: lee el\n"
                "módulo por Modbus RTU (puerto serie o TCP), muestra los pesos, las consignas\n"
@@ -30,7 +31,7 @@ QString helpText(const QString& workingDir) {
                "  --plot FICHERO -o IMAGEN\n"
                "                 dibuja las lecturas de un Peso.csv en IMAGEN (.png o .svg),\n"
                "                 sin ventana ni módulo\n")
-        .arg(dir);
+               .arg(dir);
 }
 
 }  // namespace
@@ -43,9 +44,8 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& workin
         return {CommandLine::Action::Print, helpText(workingDir), 0};
     if (args.size() == 1 && (first == u"--version" || first == u"-v"))
         return {CommandLine::Action::Print, QStringLiteral("vormelq " VORMELQ_VERSION "\n"), 0};
-    return {CommandLine::Action::Refuse,
-            QStringLiteral("vormelq: argumentos no admitidos: %1\n"
-                           "Uso: vormelq [--help | --version]\n")
-                .arg(args.join(u' ')),
-            kUsageError};
+    return {
+        CommandLine::Action::Refuse,
+        QStringLiteral("vormelq: argumentos no admitidos: %1\n").arg(args.join(u' ')) + usageText(),
+        kUsageError};
 }

@@ -13,6 +13,14 @@ struct CommandLine {
     int exitCode = 0;
 };
 
+// Usage errors follow the shell's convention, apart from the station's own failures
+// (status 1).
+constexpr int kUsageError = 2;
+
+// The usage lines, one text for the help, the station's refusal and the offline
+// commands' usage errors.
+QString usageText();
+
 // `arguments` as the process got them, program name first; `workingDir` is where
 // modbus.ini is read and Peso.csv written, for the help text.
 CommandLine parseCommandLine(const QStringList& arguments, const QString& workingDir);

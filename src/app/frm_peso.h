@@ -92,8 +92,9 @@ public slots:
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
     void showLogPending(int count);
-    // One "Error" box per failed run of writes, one box per write the module refused;
-    // while one is open, further boxes queue up and follow one after another.
+    // One "Error" box per failed run of writes, one box per write the module refused,
+    // each keeping the operator from the window but not modal; while one is open,
+    // further boxes queue up and follow one after another.
     void showWriteFailed();
     void showWriteFinished(const WriteOutcome& outcome);
 

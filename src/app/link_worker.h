@@ -63,7 +63,8 @@ private:
     };
     bool takeWrite(QueuedWrite* write);
     QList<QueuedWrite> takeAllWrites();
-    // False when a write got no answer (the rest were dropped and the failure reported).
+    // False when a write got no answer (the rest were dropped and the failure reported)
+    // or a stop request cut the writes short.
     bool sendQueuedWrites();
     WriteOutcome send(const QueuedWrite& write);
     void afterJob();

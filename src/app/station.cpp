@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 
 #include "link_worker.h"
 #include "qt_spanish.h"
@@ -110,7 +111,15 @@ void Station::Form_Unload() {
     if (!thread_.isRunning()) return;
     thread_.requestInterruption();
     thread_.quit();
-    thread_.wait();
+    // Every wait of the worker ends within a slice of the stop request. Should one ever
+    // hang in the system (a driver that does not return), the operator's close still
+    // ends the station; what the worker holds goes with the process.
+    if (!thread_.wait(QDeadlineTimer(kWorkerStopMs))) {
+        std::fputs("vormelq: el enlace no se detuvo a tiempo; el programa termina sin él\n",
+                   stderr);
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
     worker_ = nullptr;
 }
 

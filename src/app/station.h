@@ -26,8 +26,10 @@ public:
     LinkWorker* worker() { return worker_; }
 
     // Stops the worker at once (a transaction in progress is abandoned within one
-    // wait slice) and closes the link. Safe to call twice.
+    // wait slice) and closes the link. Safe to call twice. A worker that has not
+    // stopped within kWorkerStopMs ends the process (status 1, a line on stderr).
     void Form_Unload();
+    static constexpr int kWorkerStopMs = 1000;
 
 public slots:
     void Timer1_Timer();

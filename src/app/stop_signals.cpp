@@ -3,15 +3,24 @@
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 
+#include <mutex>
+
 namespace {
 
+// The handler runs on a thread of its own that the system starts for each event, at
+// any time, also while the object goes away: it posts under the lock that the
+// destructor takes to clear the pointer.
+std::mutex instanceMutex;
 StopSignals* instance = nullptr;
 
 BOOL WINAPI onConsoleEvent(DWORD type) {
-    if (instance == nullptr) return FALSE;
-    QMetaObject::invokeMethod(instance, &StopSignals::stopRequested, Qt::QueuedConnection);
-    // Windows ends the process as soon as this returns from a close, logoff or shutdown
-    // event; the window thread ends it first, after unloading.
+    {
+        const std::lock_guard lock(instanceMutex);
+        if (instance == nullptr) return FALSE;
+        QMetaObject::invokeMethod(instance, &StopSignals::stopRequested, Qt::QueuedConnection);
+    }
+    // Windows ends the process as soon as this returns from a close event; the window
+    // thread ends it first, after unloading.
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) Sleep(INFINITE);
     return TRUE;
 }
@@ -19,12 +28,16 @@ BOOL WINAPI onConsoleEvent(DWORD type) {
 }  // namespace
 
 StopSignals::StopSignals(QObject* parent) : QObject(parent) {
-    instance = this;
+    {
+        const std::lock_guard lock(instanceMutex);
+        instance = this;
+    }
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
 StopSignals::~StopSignals() {
     SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    const std::lock_guard lock(instanceMutex);
     instance = nullptr;
 }
 

@@ -15,7 +15,7 @@ struct RegisterWrite {
 };
 
 // What one operator action sends: one or two register writes, in order. Each is
-// retried on its own and the second goes out whatever became of the first.
+// retried on its own; the second is not sent once the first failed.
 struct WriteRequest {
     QList<RegisterWrite> writes;
 };

@@ -33,6 +33,10 @@ bool Link::ensureOpen(QDeadlineTimer) {
     return isConnected();
 }
 
+std::optional<QByteArray> Link::keepInterFrameSilence(QDeadlineTimer) {
+    return QByteArray();
+}
+
 int Link::quietLineMs(int) const {
     return 0;
 }
@@ -47,14 +51,16 @@ void Link::settleUnanswered() {
     // Every attempt the module has not answered yet may still be answered: wait for as
     // many replies, up to the grace past the last attempt's deadline, then for a quiet
     // line, so that the tail of the last of them is gone too. A line that never falls
-    // quiet (noise) is given up on one reply timeout later.
+    // quiet (noise) is given up on one reply timeout later, or once it brought more than
+    // any late replies could be.
     const qint64 graceEnd = kReplyTimeoutMs + kLateReplyGraceMs;
     const qint64 giveUp = graceEnd + kReplyTimeoutMs;
     const int quietMs = quietLineMs(unanswered_.replyLength);
     QByteArray late = drainInput();
     QElapsedTimer quiet;
     quiet.start();
-    while (!stopRequested() && isConnected() && unanswered_.lastSent.elapsed() < giveUp) {
+    while (!stopRequested() && isConnected() && unanswered_.lastSent.elapsed() < giveUp &&
+           late.size() < kInputBudgetBytes) {
         const qint64 sinceSent = unanswered_.lastSent.elapsed();
         const bool owed =
             repliesIn(late, unanswered_.replyLength) < unanswered_.count && sinceSent < graceEnd;
@@ -78,8 +84,11 @@ std::optional<QByteArray> Link::exchange(const QByteArray& frame, int expectedLe
         unanswered_.request = frame;
         unanswered_.replyLength = expectedLength;
     }
+    const QDeadlineTimer quietBy(timeoutMs, Qt::PreciseTimer);
     countReplies(drainInput());
-    countReplies(keepInterFrameSilence());
+    const std::optional<QByteArray> broke = keepInterFrameSilence(quietBy);
+    if (!broke) return {};
+    countReplies(*broke);
     // The last look before the frame goes out: the connection, a late reply and the line's
     // silence may all have taken time.
     if (stopRequested() || sendBy.hasExpired() || !send(frame)) return {};

@@ -19,6 +19,11 @@ constexpr int waitSliceMs(qint64 remainingMs) {
 // next, different request goes out. Modules and gateways that answer late at all do so
 // by a few hundred milliseconds at most; a reply later still is taken as lost.
 constexpr int kLateReplyGraceMs = 500;
+// The most bytes an exchange takes in before its request goes out (late replies, stray
+// bytes), and the most a link holds unread. A sound line carries a few replies of at
+// most 255 bytes between two requests; more is a line that never falls silent (noise, a
+// babbling device, a flood), and the attempt fails instead of reading it for ever.
+constexpr qsizetype kInputBudgetBytes = 4096;
 }  // namespace linkexchange
 
 // The byte pipe to the module: the serial port or the TCP socket. Only the link
@@ -29,9 +34,9 @@ class Link {
 public:
     virtual ~Link() = default;
 
-    // Removes and returns every byte that arrived since the last exchange, from the
-    // library's buffer and from the operating system's alike: a late reply to an
-    // earlier request must never be taken for the next one.
+    // Removes and returns the bytes that arrived since the last exchange, from the
+    // library's buffer and from the operating system's alike (a late reply to an earlier
+    // request must never be taken for the next one), about kInputBudgetBytes at most.
     virtual QByteArray drainInput() = 0;
     // Sends a frame. False when nothing could be sent (socket not connected, port
     // not open).
@@ -49,8 +54,10 @@ public:
     // `deadline`. True when the link is up.
     virtual bool ensureOpen(QDeadlineTimer deadline);
     // Right before a request goes out: keeps the line's own silence between frames.
-    // Returns the bytes that broke the silence meanwhile (and were thrown away).
-    virtual QByteArray keepInterFrameSilence() { return {}; }
+    // Returns the bytes that broke the silence meanwhile (and were thrown away), or
+    // nothing when the line did not fall silent by `deadline` or within
+    // kInputBudgetBytes: the request must not go out into it.
+    virtual std::optional<QByteArray> keepInterFrameSilence(QDeadlineTimer deadline);
     // How long the line must stay quiet after a surplus reply of `replyLength` bytes
     // started to arrive before it is taken as complete.
     virtual int quietLineMs(int replyLength) const;
@@ -59,11 +66,13 @@ public:
 
     // One send-and-wait on the link. The link is brought up if it is down (an attempt on a
     // link that stays down fails at once); replies still owed to an earlier, different
-    // request are waited for and thrown away; stale input is drained; then the frame is
-    // sent and bytes collected until replyComplete, the deadline (taken once the frame is
-    // handed to the link, on a monotonic clock) or the link going down. Returns whatever
-    // arrived, for the caller to check; nullopt when the frame did not go out (link down,
-    // stop request, or `sendBy` over before the line was ready for it).
+    // request are waited for and thrown away; stale input is drained and the line's
+    // silence kept, within `timeoutMs` (a line that never falls silent fails the
+    // attempt); then the frame is sent and bytes collected until replyComplete, the
+    // deadline (taken once the frame is handed to the link, on a monotonic clock) or the
+    // link going down. Returns whatever arrived, for the caller to check; nullopt when the
+    // frame did not go out (link down, a line that never fell silent, stop request, or
+    // `sendBy` over before the line was ready for it).
     std::optional<QByteArray> exchange(const QByteArray& frame, int expectedLength,
                                        int timeoutMs = linkexchange::kReplyTimeoutMs,
                                        QDeadlineTimer sendBy = QDeadlineTimer::Forever);

@@ -55,6 +55,8 @@ qint64 interFrameSilenceNs(qint32 baud) {
 SerialLink::SerialLink(QString portName, QString baudText)
     : Comm1(new QSerialPort), portName_(std::move(portName)), baudText_(std::move(baudText)) {
     Comm1->setPortName(portName_);
+    // What the driver holds waits there, bounded by the driver, until a read asks for it.
+    Comm1->setReadBufferSize(linkexchange::kInputBudgetBytes);
 }
 
 SerialLink::~SerialLink() {
@@ -118,10 +120,10 @@ void SerialLink::closeIfBroken() {
 QByteArray SerialLink::drainInput() {
     if (!Comm1->isOpen()) return {};
     // readAll() sees only what the port object has read in; a wait of no time reads
-    // in what the driver still holds.
-    while (Comm1->waitForReadyRead(0)) {
-    }
-    const QByteArray bytes = Comm1->readAll();
+    // in what the driver still holds. A line that outruns the reads stops at the budget.
+    QByteArray bytes = Comm1->readAll();
+    while (bytes.size() < linkexchange::kInputBudgetBytes && Comm1->waitForReadyRead(0))
+        bytes += Comm1->readAll();
     if (!bytes.isEmpty()) lineBusy(0);
     closeIfBroken();
     return bytes;
@@ -132,12 +134,14 @@ void SerialLink::lineBusy(qint64 forNs) {
     lineFreeAt_.setPreciseRemainingTime(0, forNs + interFrameSilenceNs(baud_), Qt::PreciseTimer);
 }
 
-QByteArray SerialLink::keepInterFrameSilence() {
+std::optional<QByteArray> SerialLink::keepInterFrameSilence(QDeadlineTimer deadline) {
     // A half-duplex module still turning its driver around after its reply misses the
     // first bytes of a request that follows at once. Bytes that break the silence are
     // no reply to anything we are about to send: they go, and the silence starts anew.
     QByteArray broke;
     while (Comm1->isOpen() && !lineFreeAt_.hasExpired() && !stopRequested()) {
+        if (deadline.hasExpired() || broke.size() >= linkexchange::kInputBudgetBytes)
+            return std::nullopt;
         // Waits take whole milliseconds: sleep the fraction, then look without waiting.
         const qint64 leftNs = lineFreeAt_.remainingTimeNSecs();
         const auto ms = static_cast<int>(leftNs / 1000000);
@@ -167,6 +171,7 @@ bool SerialLink::send(const QByteArray& frame) {
     if (!tryReopen()) return false;
     Comm1->clearError();
     if (Comm1->write(frame) != frame.size()) {
+        Comm1->clear(QSerialPort::Output);
         closeIfBroken();
         return false;
     }
@@ -182,6 +187,9 @@ bool SerialLink::send(const QByteArray& frame) {
     const bool sent = Comm1->isOpen() && Comm1->bytesToWrite() == 0;
     // The driver has the frame; the line carries it for a while yet.
     if (sent) lineBusy(charTimeNs(static_cast<double>(frame.size()), baud_));
+    // A frame given up on must not go out later, behind the next one, as a request
+    // nobody waits for.
+    if (!sent && Comm1->isOpen()) Comm1->clear(QSerialPort::Output);
     return sent;
 }
 

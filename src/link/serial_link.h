@@ -43,7 +43,7 @@ public:
     bool ensureOpen(QDeadlineTimer deadline) override;
     // Before each request the line has been silent for 3.5 characters since the last
     // byte sent or received.
-    QByteArray keepInterFrameSilence() override;
+    std::optional<QByteArray> keepInterFrameSilence(QDeadlineTimer deadline) override;
     int quietLineMs(int replyLength) const override;
     bool isConnected() const override;
     void close() override;

@@ -6,7 +6,10 @@
 #include <utility>
 
 SocketLink::SocketLink(QString host, quint16 port)
-    : Winsock1(new QTcpSocket), host_(std::move(host)), port_(port) {}
+    : Winsock1(new QTcpSocket), host_(std::move(host)), port_(port) {
+    // What the kernel holds waits there, bounded by the kernel, until a read asks for it.
+    Winsock1->setReadBufferSize(linkexchange::kInputBudgetBytes);
+}
 
 SocketLink::~SocketLink() {
     close();
@@ -41,14 +44,17 @@ QByteArray SocketLink::drainInput() {
 void SocketLink::pullFromKernel() {
     // A buffered socket reads from the operating system only when its event loop or a
     // wait asks it to; bytes still in the kernel are invisible to bytesAvailable(). A
-    // wait of no time reads them in, with no event loop, until nothing more is there.
-    while (Winsock1->state() == QAbstractSocket::ConnectedState) {
+    // wait of no time reads them in, with no event loop, until nothing more is there or,
+    // against a peer that outruns the reads, the budget is reached.
+    Winsock1_DataArrival();
+    while (RxBuffer.size() < linkexchange::kInputBudgetBytes &&
+           Winsock1->state() == QAbstractSocket::ConnectedState) {
         if (!Winsock1->waitForReadyRead(0)) {
             afterFailedWait();
             break;
         }
+        Winsock1_DataArrival();
     }
-    Winsock1_DataArrival();
 }
 
 bool SocketLink::send(const QByteArray& frame) {
@@ -59,13 +65,17 @@ bool SocketLink::send(const QByteArray& frame) {
     }
     // Loopback and LAN sockets take 8 bytes at once; this only pushes them out of
     // Qt's buffer without an event loop.
-    while (Winsock1->bytesToWrite() > 0 && !stopRequested()) {
-        if (!Winsock1->waitForBytesWritten(linkexchange::kWaitSliceMs)) {
+    const QDeadlineTimer deadline(linkexchange::kReplyTimeoutMs);
+    while (Winsock1->bytesToWrite() > 0 && isConnected() && !deadline.hasExpired() &&
+           !stopRequested()) {
+        if (!Winsock1->waitForBytesWritten(linkexchange::waitSliceMs(deadline.remainingTime())))
             afterFailedWait();
-            break;
-        }
     }
-    return Winsock1->state() == QAbstractSocket::ConnectedState && Winsock1->bytesToWrite() == 0;
+    if (Winsock1->bytesToWrite() == 0) return isConnected();
+    // A peer that takes nothing more: the rest of the frame must not go out later, in
+    // front of the next request. Only a new connection starts the stream clean.
+    Winsock1->abort();
+    return false;
 }
 
 QByteArray SocketLink::takeAvailable() {

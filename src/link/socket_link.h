@@ -8,9 +8,10 @@
 
 // The module behind a TCP connection carrying plain RTU frames (with CRC, no MBAP
 // header). Construct and use it on the link worker thread only: the socket has no
-// parent and none of its signals are connected. The handlers below are called by this
-// class itself once a blocking wait has shown that data arrived, the peer closed or the
-// socket failed, so the worker needs no event loop while it waits.
+// parent. The handlers below are called by this class itself once a blocking wait has
+// shown that data arrived, the peer closed or the socket failed, so the worker needs no
+// event loop while it waits for replies; only the wait for a connection under way runs
+// one, with the socket's state change connected to end it.
 //
 // A module that reboots drops the connection; ensureOpen() starts a new attempt
 // whenever the socket is found closed, so the next transaction attempt picks the module

@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <cstdio>
 
 #include "chart_render.h"
@@ -81,11 +80,11 @@ std::variant<PlotOptions, UsageError> parsePlotArguments(const QStringList& args
     return options;
 }
 
-int runPlot(const PlotOptions& options) {
+bool runPlot(const PlotOptions& options) {
     QFile file(options.logPath);
     if (!file.open(QIODevice::ReadOnly)) {
         report(QStringLiteral("no se puede leer %1: %2").arg(options.logPath, file.errorString()));
-        return 1;
+        return false;
     }
     const DateOrder order = detectDateOrder(file, systemDateOrder());
     file.seek(0);
@@ -100,14 +99,14 @@ int runPlot(const PlotOptions& options) {
         report(QStringLiteral("%1 no tiene ninguna lectura legible (se espera "
                               "fecha;hora;bruto;tara;neto por línea)")
                    .arg(options.logPath));
-        return 1;
+        return false;
     }
     if (series.buckets.empty()) {
         report(QStringLiteral("%1 no tiene lecturas entre %2 y %3")
                    .arg(options.logPath,
                         options.fromMs ? timeText(*options.fromMs) : QStringLiteral("el principio"),
                         options.toMs ? timeText(*options.toMs) : QStringLiteral("el final")));
-        return 1;
+        return false;
     }
 
     ChartInput input;
@@ -122,32 +121,7 @@ int runPlot(const PlotOptions& options) {
     const QString error = saveChart(options.outputPath, options.size, input);
     if (!error.isEmpty()) {
         report(error);
-        return 1;
+        return false;
     }
-    return 0;
-}
-
-std::optional<int> runPlotCommand(const QStringList& args) {
-    if (!args.contains(QLatin1String("--plot"))) return std::nullopt;
-    const auto parsed = parsePlotArguments(args);
-    if (const auto* usage = std::get_if<UsageError>(&parsed)) {
-        report(usage->message);
-        std::fprintf(stderr,
-                     "uso: vormelq --plot Peso.csv -o peso.png [--from \"AAAA-MM-DD HH:MM\"] "
-                     "[--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n");
-        return 2;
-    }
-    // Text needs a font database, which needs a GUI application; the offscreen platform
-    // gives one on a machine with no display at all. Qt's own notes about that machine
-    // (no runtime directory under cron, say) are not for whoever reads our stderr.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
-        if (type == QtCriticalMsg || type == QtFatalMsg) report(text);
-    });
-    int qtArgc = 3;
-    char arg0[] = "vormelq";
-    char arg1[] = "-platform";
-    char arg2[] = "offscreen";
-    char* qtArgv[] = {arg0, arg1, arg2, nullptr};
-    QGuiApplication app(qtArgc, qtArgv);
-    return runPlot(std::get<PlotOptions>(parsed));
+    return true;
 }

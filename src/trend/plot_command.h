@@ -22,11 +22,7 @@ struct UsageError {
 // The arguments after the program's name.
 std::variant<PlotOptions, UsageError> parsePlotArguments(const QStringList& args);
 
-// Draws the log as a picture without a window or the module: 0 when written, 1 when the
-// log or the picture cannot be read or written, 2 for arguments it does not take.
-// Reports on stderr.
-int runPlot(const PlotOptions& options);
-
-// For main(): the exit status when the command line (the arguments after the program's
-// name) asks for a picture (--plot), nothing otherwise, so the station starts as usual.
-std::optional<int> runPlotCommand(const QStringList& args);
+// Draws the log as a picture without a window or the module (text needs a
+// QGuiApplication). True when the picture was written; otherwise the log or the picture
+// could not be read or written, and stderr says why.
+bool runPlot(const PlotOptions& options);

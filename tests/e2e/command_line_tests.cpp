@@ -20,7 +20,7 @@ TEST(CommandLine, AnswersOrRefusesWithoutWindowOrConfiguration) {
     } cases[] = {
         {{"--help"}, 0, {"modbus.ini", "Peso.csv", QDir(dir.path()).canonicalPath()}, {}},
         {{"-v"}, 0, {"vormelq " VORMELQ_VERSION "\n"}, {}},
-        {{"--verbose"}, 2, {}, {"vormelq: ", "--verbose"}},
+        {{"--verbose"}, 2, {}, {"vormelq: ", "--verbose", "--plot"}},
         {{"modbus.ini"}, 2, {}, {"vormelq: ", "modbus.ini"}},
         {{"--help", "extra"}, 2, {}, {"vormelq: ", "extra"}},
     };

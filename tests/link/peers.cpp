@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSerialPort>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -160,7 +161,11 @@ void ScriptedTcpPeer::run(quint16 port) {
             hangUp();
             continue;
         }
-        if (client->bytesAvailable() > 0 || client->waitForReadyRead(kPollMs))
+        if (flood_) {
+            if (client->bytesToWrite() == 0) client->write(QByteArray(1 << 16, '\0'));
+            client->waitForBytesWritten(kPollMs);
+        }
+        if (client->bytesAvailable() > 0 || client->waitForReadyRead(flood_ ? 0 : kPollMs))
             input += client->readAll();
         if (!serveRequests(input, responder_, requests_, write)) {
             hangUp();
@@ -172,6 +177,26 @@ void ScriptedTcpPeer::run(quint16 port) {
             hasClient_ = false;
         }
     }
+}
+
+Babbler::Babbler(const QString& port, QByteArray chunk, int gapMs) {
+    thread_.reset(QThread::create([this, port, chunk, gapMs] {
+        QSerialPort line(port);
+        if (!line.open(QIODevice::ReadWrite)) return;
+        while (!stop_) {
+            // Flooding, the port always has more to write than the line takes.
+            while (line.bytesToWrite() < (gapMs > 0 ? 1 : 4 * chunk.size())) line.write(chunk);
+            line.waitForBytesWritten(kPollMs);
+            line.clear(QSerialPort::Input);  // what the station sends goes unheard
+            if (gapMs > 0) QThread::msleep(static_cast<unsigned long>(gapMs));
+        }
+    }));
+    thread_->start();
+}
+
+Babbler::~Babbler() {
+    stop_ = true;
+    thread_->wait();
 }
 
 PtyPair::PtyPair() {

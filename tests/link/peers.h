@@ -59,6 +59,8 @@ public:
     int rawSent() const { return rawSent_; }
     // Hangs up on the current client.
     void dropClient();
+    // Sends zeros to the client as fast as it takes them, until turned off.
+    void flood(bool on) { flood_ = on; }
 
 private:
     void run(quint16 port);
@@ -71,9 +73,22 @@ private:
     std::atomic<int> connections_{0};
     std::atomic<bool> hasClient_{false};
     std::atomic<int> rawSent_{0};
+    std::atomic<bool> flood_{false};
     std::mutex mutex_;
     QByteArray raw_;
     bool drop_ = false;
+    std::unique_ptr<QThread> thread_;
+};
+
+// A device at the far end of a serial line that never falls silent: it writes `chunk`
+// again and again, `gapMs` apart (0: as fast as the line takes it), until destroyed.
+class Babbler {
+public:
+    Babbler(const QString& port, QByteArray chunk, int gapMs);
+    ~Babbler();
+
+private:
+    std::atomic<bool> stop_{false};
     std::unique_ptr<QThread> thread_;
 };
 

@@ -132,4 +132,27 @@ TEST_F(SerialLinkTest, LineStaysSilentFor3Point5CharactersBeforeEachRequest) {
     for (qint64 ns : silencesNs) EXPECT_GE(ns, 3646000) << ns;
 }
 
+// Nobody reads the far end, so the frame cannot leave within its time: it is dropped
+// with whatever still waited in front of it, not sent once the line moves again.
+TEST_F(SerialLinkTest, AFrameTheSendGaveUpOnNeverGoesOutLater) {
+    ASSERT_TRUE(pty.start());
+    ASSERT_EQ(link.open(), QString());
+    QSerialPort far(pty.b());
+    ASSERT_TRUE(far.open(QIODevice::ReadWrite));
+    link.Comm1->write(QByteArray(1 << 18, 'x'));  // more than the line holds
+    const QByteArray frame = hex("010300000008440C");
+    ASSERT_FALSE(link.send(frame));
+
+    QByteArray heard;
+    // The station's waits would push out what its port still holds.
+    for (;;) {
+        link.waitForData(1);
+        const bool more = far.waitForReadyRead(200);
+        heard += far.readAll();
+        if (!more && link.Comm1->bytesToWrite() == 0) break;
+    }
+    EXPECT_FALSE(heard.contains(frame));
+    EXPECT_LT(heard.size(), 1 << 18);
+}
+
 }  // namespace

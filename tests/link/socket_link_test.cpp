@@ -57,6 +57,19 @@ TEST(SocketLink, FaultyAndMissingRepliesAreRejected) {
     EXPECT_TRUE(c.link.isConnected());
 }
 
+// A peer that sends faster than the link reads: the attempt fails and the link holds no
+// more than its budget, instead of reading for ever.
+TEST(SocketLink, AFloodFailsTheAttemptWithinTheBudget) {
+    Connected c([](const QByteArray&) { return PeerReply{}; });
+    ASSERT_TRUE(waitUntil([&c] { return c.peer.hasClient(); }));
+    c.peer.flood(true);
+    ASSERT_TRUE(waitUntil([&c] { return c.link.waitForData(linkexchange::kWaitSliceMs); }));
+    EXPECT_TRUE(RxD(c.link, 1, 0, 8).isEmpty());
+    // What comes meanwhile waits in the kernel, a budget at a time for the link.
+    c.link.waitForData(linkexchange::kWaitSliceMs);
+    EXPECT_LE(c.link.takeAvailable().size(), linkexchange::kInputBudgetBytes);
+}
+
 TEST(SocketLink, StaleBytesBeforeTheRequestAreDiscarded) {
     Connected c([](const QByteArray&) { return PeerReply{{readReplyFor(1, {0x1234})}}; });
     ASSERT_TRUE(waitUntil([&c] { return c.peer.hasClient(); }));

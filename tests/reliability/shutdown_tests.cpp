@@ -1,7 +1,8 @@
 // Closing the window while the link is busy: the worker stops, the link is released,
 // whatever was under way. The peer is a module that accepts the connection and never
-// answers, or one whose host never completes the connection at all, so there is
-// always a transaction or a connection wait in progress when the window closes.
+// answers, one whose host never completes the connection at all, or a serial line that
+// never falls silent, so there is always a transaction or a connection wait in progress
+// when the window closes.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -14,8 +15,10 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include "close_request.h"
 #include "frm_peso.h"
 #include "harness.h"
+#include "peers.h"
 #include "station.h"
 
 namespace {
@@ -25,6 +28,8 @@ enum class Busy {
     WriteQueued,   // and an operator write waits behind it
     ErrorBoxOpen,  // a failed write's "Error" box is on the screen
     Connecting,    // the host never completes the connection
+    Flooded,       // a serial line flooded with zeros never falls silent
+    Babbling,      // nor one that carries a byte every 2 ms
 };
 
 struct ShutdownCase {
@@ -46,8 +51,19 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
     QTcpServer server;
     QTcpSocket filler;
     SimProcess sim;
-    const QString ptyLink = QDir(dir.path()).filePath(QStringLiteral("module"));
-    if (c.serial) {
+    PtyPair pty;
+    std::unique_ptr<Babbler> flood;
+    QString ptyLink = QDir(dir.path()).filePath(QStringLiteral("module"));
+    if (c.busy == Busy::Flooded || c.busy == Busy::Babbling) {
+        ASSERT_TRUE(pty.start());
+        flood = c.busy == Busy::Flooded
+                    ? std::make_unique<Babbler>(pty.b(), QByteArray(1 << 16, '\0'), 0)
+                    : std::make_unique<Babbler>(pty.b(), QByteArray(1, '\x55'), 2);
+        ptyLink = pty.a();
+        // A slow line wants a long silence (128 ms) before each request: the line never
+        // leaves one, however the machine schedules the peer.
+        writeIni(dir.path(), serialIni(ptyLink, "300"));
+    } else if (c.serial) {
         ASSERT_TRUE(sim.start({"--pty", ptyLink, "--silent"}));
         writeIni(dir.path(), serialIni(ptyLink, "9600"));
     } else {
@@ -75,7 +91,7 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
         // Requests arriving prove a transaction is waiting for its reply.
         ASSERT_TRUE(waitFor([&] { return peer->bytesAvailable() > 0; }));
     }
-    if (c.serial) {
+    if (c.serial && !flood) {
         ASSERT_TRUE(waitFor([&] { return sim.counters().value("faults.silent") > 0; }));
     }
     if (c.busy == Busy::WriteQueued || c.busy == Busy::ErrorBoxOpen) {
@@ -84,8 +100,9 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
     if (c.busy == Busy::ErrorBoxOpen) {
         ASSERT_TRUE(waitFor([&] { return !form.findChildren<QMessageBox*>().isEmpty(); }));
     }
-    if (c.busy == Busy::Connecting) {
-        // A whole cycle has failed; the next one starts with a fresh connection wait.
+    if (c.busy == Busy::Connecting || flood) {
+        // A whole cycle has failed; the next one starts with a fresh connection wait, or
+        // on a line that never falls silent, with attempts that must not read for ever.
         ASSERT_TRUE(waitFor([&] { return !form.lblError->isHidden(); }));
     }
 
@@ -93,7 +110,8 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
         QSerialPort other(ptyLink);
         EXPECT_FALSE(other.open(QIODevice::ReadWrite)) << "the station holds the port";
     }
-    form.close();
+    // As the window system asks: a modal box would have it dropped.
+    systemCloseRequest(form);
     EXPECT_EQ(station.worker(), nullptr);  // the worker thread has ended
     if (peer != nullptr) {
         EXPECT_TRUE(waitFor([&] { return peer->state() == QAbstractSocket::UnconnectedState; }));
@@ -112,6 +130,8 @@ const ShutdownCase kCases[] = {
     {"WhileConnecting", Busy::Connecting, false},
     {"SerialMidTransaction", Busy::Transaction, true},
     {"SerialWithAWriteQueued", Busy::WriteQueued, true},
+    {"SerialFlooded", Busy::Flooded, true},
+    {"SerialBabbling", Busy::Babbling, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Close, Shutdown, ::testing::ValuesIn(kCases),

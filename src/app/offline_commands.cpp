@@ -1,0 +1,53 @@
+#include "offline_commands.h"
+
+#include <QGuiApplication>
+#include <cstdio>
+
+#include "command_line.h"
+#include "plot_command.h"
+
+namespace {
+
+void report(const QString& text) {
+    std::fprintf(stderr, "vormelq: %s\n", qUtf8Printable(text));
+    std::fflush(stderr);
+}
+
+int plotCommand(const QStringList& args) {
+    const auto parsed = parsePlotArguments(args);
+    if (const auto* usage = std::get_if<UsageError>(&parsed)) {
+        report(usage->message);
+        std::fputs(qUtf8Printable(usageText()), stderr);
+        return kUsageError;
+    }
+    // Text needs a font database, which needs a GUI application; the offscreen platform
+    // gives one on a machine with no display at all. Qt's own notes about that machine
+    // (no runtime directory under cron, say) are not for whoever reads our stderr.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtCriticalMsg || type == QtFatalMsg) report(text);
+    });
+    int qtArgc = 3;
+    char arg0[] = "vormelq";
+    char arg1[] = "-platform";
+    char arg2[] = "offscreen";
+    char* qtArgv[] = {arg0, arg1, arg2, nullptr};
+    QGuiApplication app(qtArgc, qtArgv);
+    return runPlot(std::get<PlotOptions>(parsed)) ? 0 : 1;
+}
+
+struct OfflineCommand {
+    const char* option;  // anywhere on the command line, it selects the command
+    int (*run)(const QStringList& args);
+};
+
+constexpr OfflineCommand kOfflineCommands[] = {
+    {"--plot", plotCommand},
+};
+
+}  // namespace
+
+std::optional<int> runOfflineCommand(const QStringList& args) {
+    for (const OfflineCommand& command : kOfflineCommands)
+        if (args.contains(QLatin1String(command.option))) return command.run(args);
+    return std::nullopt;
+}
