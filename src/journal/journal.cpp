@@ -85,8 +85,8 @@ struct MoveMark {
 };
 
 QByteArray markText(const MoveMark& mark) {
-    return QByteArray::number(mark.at) + ' ' + QByteArray::number(mark.length) + ' ' +
-           mark.digest + '\n';
+    return QByteArray::number(mark.at) + ' ' + QByteArray::number(mark.length) + ' ' + mark.digest +
+           '\n';
 }
 
 bool parseMark(const QByteArray& text, MoveMark* mark) {
@@ -203,15 +203,15 @@ bool Journal::settleMark() {
     MoveMark mark;
     if (parseMark(mark_.read(), &mark)) {
         switch (markedBlock(path_, mark)) {
-        case BlockState::Unknown:
-            return false;
-        case BlockState::Whole:
-            inFile_ = 0;
-            stuck_ = QFile::exists(pendingPath_) && !QFile::remove(pendingPath_);
-            if (stuck_) return true;
-            break;
-        case BlockState::Absent:
-            break;
+            case BlockState::Unknown:
+                return false;
+            case BlockState::Whole:
+                inFile_ = 0;
+                stuck_ = QFile::exists(pendingPath_) && !QFile::remove(pendingPath_);
+                if (stuck_) return true;
+                break;
+            case BlockState::Absent:
+                break;
         }
     }
     stuck_ = false;

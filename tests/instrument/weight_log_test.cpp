@@ -87,8 +87,7 @@ TEST_F(SmallDisk, AMoveCutShortByAKillIsFinishedOnceAtTheNextStart) {
 
 // Locks a file against appends and removal, as a spreadsheet holding it open does.
 bool lock(const QString& path, bool on) {
-    return !QFile::exists(path) ||
-           QProcess::execute("chattr", {on ? "+i" : "-i", path}) == 0;
+    return !QFile::exists(path) || QProcess::execute("chattr", {on ? "+i" : "-i", path}) == 0;
 }
 
 // A line at every step of a script: 'L' locks or unlocks the log, 'P' the pending file,
