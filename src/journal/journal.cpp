@@ -196,26 +196,26 @@ void Journal::keep(const QByteArray& lines, int count) {
 }
 
 bool Journal::settleMark() {
-    if (!mark_.exists()) {
-        stuck_ = false;
-        return true;
-    }
-    MoveMark mark;
-    if (parseMark(mark_.read(), &mark)) {
-        switch (markedBlock(path_, mark)) {
-            case BlockState::Unknown:
-                return false;
-            case BlockState::Whole:
-                inFile_ = 0;
-                stuck_ = QFile::exists(pendingPath_) && !QFile::remove(pendingPath_);
-                if (stuck_) return true;
-                break;
-            case BlockState::Absent:
-                break;
+    if (!stuck_ && mark_.exists()) {
+        MoveMark mark;
+        if (parseMark(mark_.read(), &mark)) {
+            switch (markedBlock(path_, mark)) {
+                case BlockState::Unknown:
+                    return false;
+                case BlockState::Whole:
+                    inFile_ = 0;
+                    stuck_ = true;
+                    break;
+                case BlockState::Absent:
+                    break;
+            }
         }
+        if (!stuck_) return mark_.remove();
     }
-    stuck_ = false;
-    return mark_.remove();
+    if (!stuck_) return true;
+    // The block is in the file, read back once: only the pending file is left to remove.
+    stuck_ = QFile::exists(pendingPath_) && !QFile::remove(pendingPath_);
+    return stuck_ || mark_.remove();
 }
 
 bool Journal::flushPending() {
@@ -238,8 +238,8 @@ bool Journal::flushPending() {
     }
     inFile_ = 0;
     forgetMemory();
-    stuck_ = QFile::exists(pendingPath_) && !QFile::remove(pendingPath_);
-    return stuck_ || mark_.remove();
+    stuck_ = true;
+    return settleMark();
 }
 
 bool Journal::move(const QByteArray& block) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QTemporaryDir>
 
 // Test binaries run without a display: fall back to the offscreen platform so the
