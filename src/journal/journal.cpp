@@ -221,7 +221,13 @@ bool Journal::settleMark() {
 bool Journal::flushPending() {
     if (pending() == 0 && !stuck_) return true;
     if (!settleMark()) return false;
-    if (pending() == 0) return true;
+    if (pending() == 0 || moveWaiting()) return true;
+    // Lines from memory are safer in the pending file meanwhile.
+    keep({}, 0);
+    return false;
+}
+
+bool Journal::moveWaiting() {
     // Once the pending file's lines are in (or it is gone), lines from memory have no
     // file to remove: a plain append brings them in after them.
     if (stuck_ || !QFile::exists(pendingPath_)) {
@@ -231,11 +237,7 @@ bool Journal::flushPending() {
     QByteArray block;
     if (!readFile(pendingPath_, &block)) return false;
     if (!endsLine(block)) block += "\r\n";
-    if (!move(block + memory_)) {
-        // Lines from memory are safer in the pending file meanwhile.
-        keep({}, 0);
-        return false;
-    }
+    if (!move(block + memory_)) return false;
     inFile_ = 0;
     forgetMemory();
     stuck_ = true;

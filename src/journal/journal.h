@@ -49,6 +49,7 @@ public:
 
 private:
     bool settleMark();
+    bool moveWaiting();
     bool move(const QByteArray& block);
     bool appendMemory();
     void keep(const QByteArray& lines, int count);
