@@ -30,6 +30,9 @@ struct LostCase {
     const char* name;
     Obstacle obstacle;
     int stopSignal = 0;  // sent while the obstacle stands, then a new station started
+    // Peso.pendiente.csv then made immutable, to the end (it can be read, not appended
+    // to or removed: a spreadsheet holding it open), and the log freed before the stop.
+    bool pendingLocked = false;
 };
 
 void PrintTo(const LostCase& c, std::ostream* out) {
@@ -46,9 +49,16 @@ protected:
             << "a disk to fill needs a tmpfs (mounted as root)";
     }
     void TearDown() override {
+        lockPending(false);
         if (GetParam().obstacle != Obstacle::NothingWritable) return;
         station.stop();
         QProcess::execute("umount", {station.dir()});
+    }
+
+    bool lockPending(bool on) {
+        const QString pending = QDir(station.dir()).filePath(QStringLiteral("Peso.pendiente.csv"));
+        return !GetParam().pendingLocked ||
+               QProcess::execute(QStringLiteral("chattr"), {on ? "+i" : "-i", pending}) == 0;
     }
 
     qint64 counter(const char* name) { return sim.counters().value(name, -1); }
@@ -158,6 +168,13 @@ TEST_P(NothingLost, EveryAcceptedWeightReadIsOneLineInOrder) {
     if (obstacle != Obstacle::None) {
         EXPECT_EQ(keptLines(obstacle).size(), linesBlocked);
     }
+    ASSERT_TRUE(lockPending(true));
+    const bool freedBeforeStop = GetParam().pendingLocked;
+    if (freedBeforeStop) {
+        ASSERT_TRUE(obstruct(obstacle, false));
+        const qint64 reads = counter("reads.weight");
+        ASSERT_TRUE(waitFor([&] { return counter("reads.weight") >= reads + 10; }));
+    }
     if (const int signal = GetParam().stopSignal) {
         // Stopped as systemctl, Ctrl-C or a logout would, with lines pending.
         silence();
@@ -172,7 +189,9 @@ TEST_P(NothingLost, EveryAcceptedWeightReadIsOneLineInOrder) {
         sim.toggleSilent();
         ASSERT_TRUE(station.start());
     }
-    ASSERT_TRUE(obstruct(obstacle, false));
+    if (!freedBeforeStop) {
+        ASSERT_TRUE(obstruct(obstacle, false));
+    }
 
     const qint64 readsFreed = counter("reads.weight");
     ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= readsFreed; }));
@@ -205,6 +224,7 @@ const LostCase kCases[] = {
     {"SigintWhileTheLogIsOnAFullDisk", Obstacle::FullDisk, SIGINT},
     {"SighupWhileTheLogIsLocked", Obstacle::Directory, SIGHUP},
     {"SigtermWhileNothingInTheDirectoryIsWritable", Obstacle::NothingWritable, SIGTERM},
+    {"SigtermWhileTheLogAndThePendingFileAreLocked", Obstacle::Directory, SIGTERM, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Log, NothingLost, ::testing::ValuesIn(kCases),
