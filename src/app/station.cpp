@@ -8,10 +8,22 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "journal.h"
 #include "link_worker.h"
 #include "qt_spanish.h"
 #include "stop_signals.h"
 #include "trend_recorder.h"
+
+namespace {
+
+QString otherStationMessage(const DirectoryLock::Holder& other) {
+    return QStringLiteral(
+               "Ya hay otra estación trabajando en esta carpeta: %1, proceso %2 "
+               "en el equipo %3. Ciérrela antes de abrir otra aquí.")
+        .arg(other.application, QString::number(other.pid), other.host);
+}
+
+}  // namespace
 
 Station::Station(QObject* parent) : QObject(parent) {
     registerLinkWorkerTypes();
@@ -33,6 +45,15 @@ void Station::startWorker() {
 
 QString Station::Form_Load() {
     const QDir here = QDir::current();
+    const QString logPath = here.filePath(QStringLiteral("Peso.csv"));
+    // Two stations on one log would undo each other's moves. A directory where not
+    // even the lock can be written has no log to share: the lines wait in memory.
+    lock_ = std::make_unique<DirectoryLock>(logPath);
+    if (lock_->take() == DirectoryLock::Result::HeldByAnother) {
+        const QString message = otherStationMessage(lock_->holder());
+        lock_.reset();
+        return message;
+    }
     auto link = readLinkConfig(here);
     if (auto* error = std::get_if<ConfigError>(&link)) return error->message;
     config_ = std::get<StartupConfig>(link);
@@ -55,7 +76,6 @@ QString Station::Form_Load() {
     config_ = std::get<StartupConfig>(rest);
 
     const QLocale locale = QLocale::system();
-    const QString logPath = here.filePath(QStringLiteral("Peso.csv"));
     QMetaObject::invokeMethod(
         worker_,
         [worker = worker_, c = config_, locale, logPath] {
@@ -108,19 +128,22 @@ void Station::queueWrite(const WriteRequest& request) {
 
 void Station::Form_Unload() {
     form_.Timer1->stop();
-    if (!thread_.isRunning()) return;
-    thread_.requestInterruption();
-    thread_.quit();
-    // Every wait of the worker ends within a slice of the stop request. Should one ever
-    // hang in the system (a driver that does not return), the operator's close still
-    // ends the station; what the worker holds goes with the process.
-    if (!thread_.wait(QDeadlineTimer(kWorkerStopMs))) {
-        std::fputs("vormelq: el enlace no se detuvo a tiempo; el programa termina sin él\n",
-                   stderr);
-        std::fflush(stderr);
-        std::_Exit(1);
+    if (thread_.isRunning()) {
+        thread_.requestInterruption();
+        thread_.quit();
+        // Every wait of the worker ends within a slice of the stop request. Should one
+        // ever hang in the system (a driver that does not return), the operator's close
+        // still ends the station; what the worker holds goes with the process.
+        if (!thread_.wait(QDeadlineTimer(kWorkerStopMs))) {
+            std::fputs("vormelq: el enlace no se detuvo a tiempo; el programa termina sin él\n",
+                       stderr);
+            std::fflush(stderr);
+            std::_Exit(1);
+        }
+        worker_ = nullptr;
     }
-    worker_ = nullptr;
+    // Only once the worker, and with it the log, is gone may the next station start.
+    lock_.reset();
 }
 
 int runStation(QApplication& app) {
