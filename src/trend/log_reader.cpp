@@ -1,6 +1,7 @@
 #include "log_reader.h"
 
 #include <QByteArray>
+#include <QLocale>
 #include <algorithm>
 #include <cstring>
 
@@ -63,6 +64,20 @@ DateOrder detectDateOrder(QIODevice& device, DateOrder fallback) {
     });
     if (order != DateOrder::Unknown) return order;
     return twelveHour ? DateOrder::MonthFirst : fallback;
+}
+
+DateOrder systemDateOrder() {
+    const QString format = QLocale::system().dateFormat(QLocale::ShortFormat);
+    const qsizetype day = format.indexOf(QLatin1Char('d'));
+    const qsizetype month = format.indexOf(QLatin1Char('M'));
+    return month >= 0 && day > month ? DateOrder::MonthFirst : DateOrder::DayFirst;
+}
+
+QString skippedLinesNote(const QString& path, qint64 count, qint64 first) {
+    return QStringLiteral("%1: %2 líneas ilegibles omitidas (la primera, línea %3)")
+        .arg(path)
+        .arg(count)
+        .arg(first);
 }
 
 bool GapRule::isGap(qint64 previousMs, qint64 ms) {

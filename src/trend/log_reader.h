@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIODevice>
+#include <QString>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -19,6 +20,12 @@ void forEachLine(QIODevice& device,
 // every date reads both ways ("5/6/26" and nothing after the 12th), from the AM/PM of
 // its times (month-first locales write them), else `fallback`.
 DateOrder detectDateOrder(QIODevice& device, DateOrder fallback);
+
+// The order this machine's own short dates are written in.
+DateOrder systemDateOrder();
+
+// What the offline commands say on stderr about the lines of a log they skipped.
+QString skippedLinesNote(const QString& path, qint64 count, qint64 first);
 
 struct LogSeries {
     std::vector<Bucket> buckets;
