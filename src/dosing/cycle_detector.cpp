@@ -1,8 +1,7 @@
 #include "cycle_detector.h"
 
-#include <algorithm>
-
 #include <QTimeZone>
+#include <algorithm>
 
 #include "log_parse.h"
 

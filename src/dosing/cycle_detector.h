@@ -22,15 +22,15 @@ struct DoseSetpoints {
 };
 
 struct DoseReading {
-    qint64 ms = 0;          // log clock
-    bool answered = true;   // false: the poll did not get the weights (`net` unused)
-    qint64 net = 0;         // display steps
+    qint64 ms = 0;         // log clock
+    bool answered = true;  // false: the poll did not get the weights (`net` unused)
+    qint64 net = 0;        // display steps
 };
 
 struct DoseCycle {
-    qint64 startMs = 0;  // the first reading above the zero band
-    qint64 endMs = 0;    // the first reading back within it; 0 while open
-    DoseSetpoints setpoints;  // in force at the final weight, or at the end without one
+    qint64 startMs = 0;              // the first reading above the zero band
+    qint64 endMs = 0;                // the first reading back within it; 0 while open
+    DoseSetpoints setpoints;         // in force at the final weight, or at the end without one
     std::optional<qint64> finalNet;  // display steps, once settled
     qint64 finalMs = 0;
     // The station cannot vouch for the cycle: it ended before a final weight, the module
@@ -43,9 +43,9 @@ struct DoseCycle {
 
 // What one reading changed.
 struct DoseStep {
-    bool began = false;                    // a cycle opened: persist its start
-    std::optional<DoseCycle> finalTaken;   // the open cycle, just given its final weight
-    std::optional<DoseCycle> ended;        // a cycle closed: record it
+    bool began = false;                   // a cycle opened: persist its start
+    std::optional<DoseCycle> finalTaken;  // the open cycle, just given its final weight
+    std::optional<DoseCycle> ended;       // a cycle closed: record it
 };
 
 // The rule of a cycle, fed one reading at a time, the same for the live station (per

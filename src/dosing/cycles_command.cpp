@@ -108,10 +108,9 @@ int runCycles(const CyclesOptions& options) {
         }
         if (!decimals) {
             decimals = record->decimals;
-            detector.setSetpoints({steps(options.zeroBand, *decimals),
-                                   steps(options.coarse.value_or(0), *decimals),
-                                   steps(options.fine, *decimals),
-                                   steps(options.target.value_or(0), *decimals)});
+            detector.setSetpoints(
+                {steps(options.zeroBand, *decimals), steps(options.coarse.value_or(0), *decimals),
+                 steps(options.fine, *decimals), steps(options.target.value_or(0), *decimals)});
         }
         const DoseStep step = detector.feed({record->ms, true, steps(record->net, *decimals)});
         if (!step.ended) return true;
@@ -123,9 +122,9 @@ int runCycles(const CyclesOptions& options) {
     });
     if (unreadable > 0) report(skippedLinesNote(options.logPath, unreadable, firstUnreadable));
     if (!written || !out.flush()) {
-        report(QStringLiteral("no se puede escribir %1: %2")
-                   .arg(toFile ? options.outputPath : QStringLiteral("la salida"),
-                        out.errorString()));
+        report(
+            QStringLiteral("no se puede escribir %1: %2")
+                .arg(toFile ? options.outputPath : QStringLiteral("la salida"), out.errorString()));
         return 1;
     }
     return 0;

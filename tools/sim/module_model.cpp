@@ -61,8 +61,7 @@ double ModuleModel::fineRate() const {
 }
 
 double ModuleModel::finalOffset() {
-    if (const auto forced = forced_.find(cycles_); forced != forced_.end())
-        return forced->second;
+    if (const auto forced = forced_.find(cycles_); forced != forced_.end()) return forced->second;
     if (spread_) return std::round(std::normal_distribution<double>(0, *spread_)(random_));
     return std::uniform_int_distribution<int>(-2, 2)(random_);
 }

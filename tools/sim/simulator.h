@@ -28,8 +28,8 @@ struct SimOptions {
     bool autoCycle = false;
     int statsIntervalMs = 0;
     quint32 randomStart = 1;
-    std::optional<double> spread;    // steps; none: the model's default
-    std::map<int, qint32> forced;    // cycle number -> steps off the theoretical weight
+    std::optional<double> spread;  // steps; none: the model's default
+    std::map<int, qint32> forced;  // cycle number -> steps off the theoretical weight
     FaultOptions faults;
 };
 

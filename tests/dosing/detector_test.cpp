@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "cycle_detector.h"
+
+namespace {
+
+constexpr qint64 kSilent = -999999;  // a poll without the weights
+const DoseSetpoints kSetpoints{20, 800, 980, 1000};
+
+struct Expected {
+    qint64 startMs;
+    qint64 endMs;
+    std::optional<qint64> finalNet;
+    qint64 finalMs;  // when the final-weight event came, 0 for none
+    bool interrupted;
+};
+
+struct Case {
+    const char* what;
+    std::vector<std::pair<qint64, qint64>> readings;  // ms, net (steps) or kSilent
+    std::vector<Expected> cycles;
+};
+
+// Feeds the readings one by one, as the station and the log reader do, and collects
+// the cycles together with the time of each one's final-weight event.
+std::vector<Expected> run(CycleDetector& detector,
+                          const std::vector<std::pair<qint64, qint64>>& readings) {
+    std::vector<Expected> found;
+    qint64 finalEventMs = 0;
+    for (const auto& [ms, net] : readings) {
+        const DoseStep step = detector.feed({ms, net != kSilent, net});
+        if (step.finalTaken) {
+            EXPECT_EQ(step.finalTaken->finalMs, ms);
+            finalEventMs = ms;
+        }
+        if (step.ended) {
+            found.push_back({step.ended->startMs, step.ended->endMs, step.ended->finalNet,
+                             finalEventMs, step.ended->interrupted});
+            EXPECT_EQ(step.ended->setpoints, kSetpoints);
+            finalEventMs = 0;
+        }
+    }
+    return found;
+}
+
+void expectCycles(const std::vector<Expected>& found, const std::vector<Expected>& expected,
+                  const char* what) {
+    ASSERT_EQ(found.size(), expected.size()) << what;
+    for (size_t i = 0; i < found.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << what << ", cycle " << i);
+        EXPECT_EQ(found[i].startMs, expected[i].startMs);
+        EXPECT_EQ(found[i].endMs, expected[i].endMs);
+        EXPECT_EQ(found[i].finalNet, expected[i].finalNet);
+        EXPECT_EQ(found[i].finalMs, expected[i].finalMs);
+        EXPECT_EQ(found[i].interrupted, expected[i].interrupted);
+    }
+}
+
+}  // namespace
+
+TEST(CycleDetector, FindsTheCyclesOfEachKindOfRun) {
+    const std::vector<Case> cases = {
+        {"a whole cycle: the final weight once a second within one step at the fine cut-off",
+         {{0, 0},
+          {1000, 300},
+          {2000, 900},
+          {3000, 1001},
+          {3500, 1002},
+          {4000, 1001},
+          {4500, 1001},
+          {5000, 10}},
+         {{1000, 5000, 1001, 4000, false}}},
+        {"a move of two steps starts the second again; unanswered polls do not",
+         {{0, 20},
+          {1000, 990},
+          {1500, 992},
+          {2000, kSilent},
+          {2500, 992},
+          {3000, 993},
+          {3500, 1500},
+          {4000, 0}},
+         {{1000, 4000, 992, 2500, false}}},
+        {"settled below the fine cut-off, then emptied: aborted",
+         {{0, 0}, {1000, 500}, {2000, 500}, {3000, 500}, {4000, 20}},
+         {{1000, 4000, std::nullopt, 0, true}}},
+        {"no weights for more than 10 s inside a cycle",
+         {{0, 0},
+          {1000, 300},
+          {2000, kSilent},
+          {11000, kSilent},
+          {11001, 1000},
+          {12001, 1000},
+          {13000, 0}},
+         {{1000, 13000, 1000, 12001, true}}},
+        {"exactly 10 s between two readings is not too long",
+         {{0, 0}, {1000, 300}, {11000, 1000}, {12000, 1000}, {13000, 0}},
+         {{1000, 13000, 1000, 12000, false}}},
+        {"joined late: the first reading is already above the zero band",
+         {{0, 700}, {1000, 1000}, {2000, 1000}, {3000, 0}, {4000, 21}, {5000, 0}},
+         {{0, 3000, 1000, 2000, true}, {4000, 5000, std::nullopt, 0, true}}},
+        {"the clock went back inside a cycle, and a settle run across it counts for nothing",
+         {{10000, 0}, {11000, 1000}, {5000, 1000}, {6000, 1000}, {7000, 0}},
+         {{11000, 7000, 1000, 6000, true}}},
+        {"two cycles back to back, the weight on the zero band's edge counting as empty",
+         {{0, 20}, {1000, 1000}, {2000, 1000}, {3000, 20}, {4000, 1005}, {5000, 1005}, {6000, -3}},
+         {{1000, 3000, 1000, 2000, false}, {4000, 6000, 1005, 5000, false}}},
+    };
+    for (const Case& c : cases) {
+        CycleDetector detector;
+        detector.setSetpoints(kSetpoints);
+        expectCycles(run(detector, c.readings), c.cycles, c.what);
+    }
+}
+
+TEST(CycleDetector, CarriesOnTheCycleARunWasKilledInAndJudgesNothingWithoutSetpoints) {
+    CycleDetector detector;
+    EXPECT_FALSE(detector.feed({0, true, 0}).began);  // no setpoints yet
+    detector.setSetpoints(kSetpoints);
+    ASSERT_TRUE(detector.feed({1000, true, 400}).began);
+    const qint64 killedStart = detector.open()->startMs;
+
+    CycleDetector restarted;
+    restarted.setSetpoints(kSetpoints);
+    restarted.resume(killedStart);
+    expectCycles(run(restarted, {{60000, 1000}, {61000, 1000}, {62000, 5}}),
+                 {{1000, 62000, 1000, 61000, true}}, "resumed");
+    EXPECT_FALSE(restarted.open());
+}
