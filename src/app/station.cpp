@@ -86,7 +86,6 @@ void Station::connectWindow() {
     connect(worker_, &LinkWorker::pollFinished, this, [this] { pollPending_ = false; });
     connect(worker_, &LinkWorker::weightsRead, form_.trend(), &TrendRecorder::addWeights);
     connect(worker_, &LinkWorker::setpointsRead, form_.trend(), &TrendRecorder::setSetpoints);
-    connect(worker_, &LinkWorker::pollFinished, form_.trend(), &TrendRecorder::endCycle);
     connect(form_.Timer1, &QTimer::timeout, this, &Station::Timer1_Timer);
     connect(&form_, &frmPeso::writeRequested, this, &Station::queueWrite);
     connect(&form_, &frmPeso::unloading, this, &Station::Form_Unload);

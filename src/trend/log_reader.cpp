@@ -80,17 +80,6 @@ QString skippedLinesNote(const QString& path, qint64 count, qint64 first) {
         .arg(first);
 }
 
-bool GapRule::isGap(qint64 previousMs, qint64 ms) {
-    const qint64 interval = ms - previousMs;
-    if (interval <= 0) return false;
-    constexpr size_t kKept = 101;
-    if (intervals_.size() < kKept)
-        intervals_.insert(std::upper_bound(intervals_.begin(), intervals_.end(), interval),
-                          interval);
-    const qint64 usual = intervals_[intervals_.size() / 2];
-    return interval > std::max<qint64>(3000, 3 * usual);
-}
-
 LogSeries readLog(QIODevice& device, DateOrder order, const LogRange& range, int columns) {
     LogSeries series;
     std::optional<Decimator> decimator;
