@@ -2,6 +2,7 @@
 
 #include <QTimeZone>
 #include <algorithm>
+#include <cmath>
 
 #include "log_parse.h"
 
@@ -70,6 +71,10 @@ void CycleDetector::resume(qint64 startMs) {
     open_->startMs = startMs;
     open_->interrupted = true;
     lastWithinBand_ = false;
+}
+
+qint64 displaySteps(double value, int decimals) {
+    return std::llround(value * std::pow(10.0, decimals));
 }
 
 qint64 logClockMs(const QDateTime& when) {

@@ -88,6 +88,9 @@ private:
     bool inRun_ = false;
 };
 
+// A weight as a whole number of display steps.
+qint64 displaySteps(double value, int decimals);
+
 // The log's clock for a wall-clock time: its date and time to the whole second.
 qint64 logClockMs(const QDateTime& when);
 // Back to a date and time to write (no time zone: the log's own clock).

@@ -2,8 +2,8 @@
 
 #include <QFile>
 #include <QLocale>
-#include <cmath>
 #include <cstdio>
+#include <map>
 
 #include "dose_record.h"
 #include "log_reader.h"
@@ -15,61 +15,46 @@ void report(const QString& text) {
     std::fflush(stderr);
 }
 
-qint64 steps(double value, int decimals) {
-    return std::llround(value * std::pow(10.0, decimals));
-}
-
 }  // namespace
 
 std::variant<CyclesOptions, CyclesUsageError> parseCyclesArguments(const QStringList& args) {
     CyclesOptions options;
+    std::optional<double> zeroBand;
+    std::optional<double> fine;
+    std::optional<double> tolerance;
+    const std::map<QString, std::optional<double>*> numbers = {
+        {QStringLiteral("--zero-band"), &zeroBand},
+        {QStringLiteral("--fine"), &fine},
+        {QStringLiteral("--coarse"), &options.coarse},
+        {QStringLiteral("--target"), &options.target},
+        {QStringLiteral("--tolerance"), &tolerance}};
     auto fail = [](const QString& text) { return CyclesUsageError{text}; };
-    bool zeroBandGiven = false;
-    bool fineGiven = false;
-    bool toleranceGiven = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (i + 1 >= args.size()) return fail(QStringLiteral("falta el valor de %1").arg(arg));
         const QString value = args[++i];
         if (arg == QLatin1String("--cycles")) {
             options.logPath = value;
-            continue;
-        }
-        if (arg == QLatin1String("-o") || arg == QLatin1String("--output")) {
+        } else if (arg == QLatin1String("-o") || arg == QLatin1String("--output")) {
             options.outputPath = value;
-            continue;
-        }
-        const auto number = parseLogNumber(value.trimmed().toLatin1());
-        if (arg == QLatin1String("--zero-band") || arg == QLatin1String("--fine") ||
-            arg == QLatin1String("--coarse") || arg == QLatin1String("--target") ||
-            arg == QLatin1String("--tolerance")) {
-            if (!number || *number < 0)
+        } else if (const auto number = numbers.find(arg); number != numbers.end()) {
+            *number->second = parseLogNumber(value.trimmed().toLatin1());
+            if (!*number->second || **number->second < 0)
                 return fail(QStringLiteral("valor no válido para %1: \"%2\" (se espera un "
                                            "número no negativo)")
                                 .arg(arg, value));
-        }
-        if (arg == QLatin1String("--zero-band")) {
-            options.zeroBand = *number;
-            zeroBandGiven = true;
-        } else if (arg == QLatin1String("--fine")) {
-            options.fine = *number;
-            fineGiven = true;
-        } else if (arg == QLatin1String("--coarse")) {
-            options.coarse = number;
-        } else if (arg == QLatin1String("--target")) {
-            options.target = number;
-        } else if (arg == QLatin1String("--tolerance")) {
-            options.tolerancePercent = *number;
-            toleranceGiven = true;
         } else {
             return fail(QStringLiteral("opción desconocida: %1").arg(arg));
         }
     }
     if (options.logPath.isEmpty()) return fail(QStringLiteral("falta --cycles FICHERO"));
-    if (!zeroBandGiven) return fail(QStringLiteral("falta --zero-band (la banda de cero)"));
-    if (!fineGiven) return fail(QStringLiteral("falta --fine (el corte fino)"));
-    if (toleranceGiven && !options.target)
+    if (!zeroBand) return fail(QStringLiteral("falta --zero-band (la banda de cero)"));
+    if (!fine) return fail(QStringLiteral("falta --fine (el corte fino)"));
+    if (tolerance && !options.target)
         return fail(QStringLiteral("--tolerance necesita --target (el peso teórico)"));
+    options.zeroBand = *zeroBand;
+    options.fine = *fine;
+    options.tolerancePercent = tolerance.value_or(0);
     return options;
 }
 
@@ -108,11 +93,13 @@ int runCycles(const CyclesOptions& options) {
         }
         if (!decimals) {
             decimals = record->decimals;
-            detector.setSetpoints(
-                {steps(options.zeroBand, *decimals), steps(options.coarse.value_or(0), *decimals),
-                 steps(options.fine, *decimals), steps(options.target.value_or(0), *decimals)});
+            detector.setSetpoints({displaySteps(options.zeroBand, *decimals),
+                                   displaySteps(options.coarse.value_or(0), *decimals),
+                                   displaySteps(options.fine, *decimals),
+                                   displaySteps(options.target.value_or(0), *decimals)});
         }
-        const DoseStep step = detector.feed({record->ms, true, steps(record->net, *decimals)});
+        const DoseStep step =
+            detector.feed({record->ms, true, displaySteps(record->net, *decimals)});
         if (!step.ended) return true;
         DoseRecord dose = doseRecord(*step.ended, options.tolerancePercent);
         if (!options.target) dose.target.reset();

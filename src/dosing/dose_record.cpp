@@ -35,7 +35,7 @@ bool parseSteps(QByteArrayView text, int decimals, std::optional<qint64>* steps)
     }
     const auto value = parseLogNumber(text);
     if (!value) return false;
-    *steps = std::llround(*value * scale(decimals));
+    *steps = displaySteps(*value, decimals);
     return true;
 }
 
