@@ -25,7 +25,7 @@ DoseStep CycleDetector::feed(const DoseReading& reading) {
     const std::optional<bool> before = lastWithinBand_;
     lastWithinBand_ = within;
     if (!open_) {
-        if (within || before == false) return step;
+        if (within) return step;
         open_ = DoseCycle{};
         open_->startMs = reading.ms;
         open_->interrupted = !before.has_value();

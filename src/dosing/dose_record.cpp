@@ -120,8 +120,10 @@ std::optional<DoseRecord> parseDoseLine(QByteArrayView line, DateOrder order, in
     });
     if (result == kResultTexts.end()) return std::nullopt;
     r.result = result->first;
-    // An Incompleta with a weight, or a weight without a result, is not a line we wrote.
+    // An Incompleta with a weight, an OK without one, a deviation that is not the
+    // difference: not a line the station wrote.
     if (r.finalNet.has_value() == (r.result == DoseResult::Incompleta)) return std::nullopt;
+    if (deviation != r.deviation()) return std::nullopt;
     return r;
 }
 
