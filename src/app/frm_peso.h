@@ -98,13 +98,13 @@ public slots:
     void showSetpoints(const Setpoints& s);
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
-    void showLogPending(int count);
-    void showDosePending(int count);
     // A cycle's final weight as soon as it is taken: one out of tolerance shows the
     // notice (the latest replaces an earlier one not yet acknowledged).
     void showDoseFinal(const DoseRecord& record);
     // A cycle as recorded in Dosificaciones.csv when it ends.
     void showDoseEnded(const DoseRecord& record);
+    void showDosePending(int count);
+    void showLogPending(int count);
     // One modal "Error" box per failed write; while one is open, further failures queue
     // up and their boxes follow one after another.
     void showWriteFailed();
@@ -149,10 +149,10 @@ private:
 
     int decimals_ = 0;
     QLocale locale_ = QLocale::system();
+    int logPending_ = 0;
+    int dosePending_ = 0;
     QPointer<QMessageBox> errorBox_;
     TrendRecorder* trend_;
     QPointer<ChartWindow> chart_;
     int queuedWriteErrors_ = 0;
-    int logPending_ = 0;
-    int dosePending_ = 0;
 };
