@@ -149,10 +149,10 @@ private:
 
     int decimals_ = 0;
     QLocale locale_ = QLocale::system();
-    int logPending_ = 0;
-    int dosePending_ = 0;
     QPointer<QMessageBox> errorBox_;
     TrendRecorder* trend_;
+    int logPending_ = 0;
+    int dosePending_ = 0;
     QPointer<ChartWindow> chart_;
     int queuedWriteErrors_ = 0;
 };
