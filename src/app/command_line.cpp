@@ -6,7 +6,9 @@ QString usageText() {
     return QStringLiteral(
         "Uso: vormelq [--help | --version]\n"
         "     vormelq --plot Peso.csv -o peso.png [--from \"AAAA-MM-DD HH:MM\"]\n"
-        "             [--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n");
+        "             [--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n"
+        "     vormelq --cycles Peso.csv --zero-band Z --fine F [--coarse C]\n"
+        "             [--target T --tolerance P] [-o ciclos.csv]\n");
 }
 
 namespace {
@@ -30,7 +32,10 @@ QString helpText(const QString& workingDir) {
                "  -v, --version  muestra la versión y termina\n"
                "  --plot FICHERO -o IMAGEN\n"
                "                 dibuja las lecturas de un Peso.csv en IMAGEN (.png o .svg),\n"
-               "                 sin ventana ni módulo\n")
+               "                 sin ventana ni módulo\n"
+               "  --cycles FICHERO --zero-band Z --fine F\n"
+               "                 escribe una línea de Dosificaciones.csv por cada ciclo\n"
+               "                 de dosificación de un Peso.csv, sin ventana ni módulo\n")
                .arg(dir);
 }
 

@@ -8,9 +8,11 @@
 #include <array>
 #include <optional>
 
+#include "dose_record.h"
 #include "readers.h"
 #include "requests.h"
 
+class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -68,8 +70,13 @@ public:
     QLabel *lblDato0, *lblDato1, *lblDato2, *lblDato3;
 
     QLabel* lblError;
-    // Log lines that could not be written yet, in red with their count.
+    // Log and dosing record lines that could not be written yet, in red with their counts.
     QLabel* lblPendientes;
+
+    // A dose out of tolerance, in red until the operator acknowledges it with cmdAceptarDosis.
+    QFrame* FraDosis;
+    QLabel* lblDosis;
+    QPushButton* cmdAceptarDosis;
 
     // Opens the weight chart, which records from the start whether open or not.
     QPushButton* cmdGrafico;
@@ -91,6 +98,12 @@ public slots:
     void showSetpoints(const Setpoints& s);
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
+    // A cycle's final weight as soon as it is taken: one out of tolerance shows the
+    // notice (the latest replaces an earlier one not yet acknowledged).
+    void showDoseFinal(const DoseRecord& record);
+    // A cycle as recorded in Dosificaciones.csv when it ends.
+    void showDoseEnded(const DoseRecord& record);
+    void showDosePending(int count);
     void showLogPending(int count);
     // One "Error" box per failed run of writes, one box per write the module refused,
     // each keeping the operator from the window but not modal; while one is open,
@@ -132,6 +145,7 @@ private:
     void buildPanel();
 
     void clearError();
+    void showPending();
     double takeEntry(QLineEdit* box);
     void send(const std::optional<WriteRequest>& request);
     void openMessage(const QString& text);
@@ -142,6 +156,8 @@ private:
     QLocale locale_ = QLocale::system();
     QPointer<QMessageBox> writeBox_;
     TrendRecorder* trend_;
+    int logPending_ = 0;
+    int dosePending_ = 0;
     QPointer<ChartWindow> chart_;
     QStringList queuedBoxes_;
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "command_line.h"
+#include "cycles_command.h"
 #include "plot_command.h"
 
 namespace {
@@ -35,6 +36,16 @@ int plotCommand(const QStringList& args) {
     return runPlot(std::get<PlotOptions>(parsed)) ? 0 : 1;
 }
 
+int cyclesCommand(const QStringList& args) {
+    const auto parsed = parseCyclesArguments(args);
+    if (const auto* usage = std::get_if<CyclesUsageError>(&parsed)) {
+        report(usage->message);
+        std::fputs(qUtf8Printable(usageText()), stderr);
+        return kUsageError;
+    }
+    return runCycles(std::get<CyclesOptions>(parsed));
+}
+
 struct OfflineCommand {
     const char* option;  // anywhere on the command line, it selects the command
     int (*run)(const QStringList& args);
@@ -42,6 +53,7 @@ struct OfflineCommand {
 
 constexpr OfflineCommand kOfflineCommands[] = {
     {"--plot", plotCommand},
+    {"--cycles", cyclesCommand},
 };
 
 }  // namespace

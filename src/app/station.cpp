@@ -78,8 +78,10 @@ QString Station::Form_Load() {
     const QLocale locale = QLocale::system();
     QMetaObject::invokeMethod(
         worker_,
-        [worker = worker_, c = config_, locale, logPath] {
+        [worker = worker_, c = config_, locale, logPath, here] {
             worker->configure(c.SlaveId, c.Decimals, locale, logPath);
+            worker->recordDoses(here.filePath(QStringLiteral("Dosificaciones.csv")),
+                                c.tolerancePercent);
         },
         Qt::BlockingQueuedConnection);
     form_.setNumberFormat(config_.Decimals, locale);
@@ -105,10 +107,12 @@ void Station::connectWindow() {
     connect(worker_, &LinkWorker::writeFailed, &form_, &frmPeso::showWriteFailed);
     connect(worker_, &LinkWorker::writeFinished, &form_, &frmPeso::showWriteFinished);
     connect(worker_, &LinkWorker::logPending, &form_, &frmPeso::showLogPending);
+    connect(worker_, &LinkWorker::dosePending, &form_, &frmPeso::showDosePending);
+    connect(worker_, &LinkWorker::doseFinalTaken, &form_, &frmPeso::showDoseFinal);
+    connect(worker_, &LinkWorker::doseEnded, &form_, &frmPeso::showDoseEnded);
     connect(worker_, &LinkWorker::pollFinished, this, [this] { pollPending_ = false; });
     connect(worker_, &LinkWorker::weightsRead, form_.trend(), &TrendRecorder::addWeights);
     connect(worker_, &LinkWorker::setpointsRead, form_.trend(), &TrendRecorder::setSetpoints);
-    connect(worker_, &LinkWorker::pollFinished, form_.trend(), &TrendRecorder::endCycle);
     connect(form_.Timer1, &QTimer::timeout, this, &Station::Timer1_Timer);
     connect(&form_, &frmPeso::writeRequested, this, &Station::queueWrite);
     connect(&form_, &frmPeso::unloading, this, &Station::Form_Unload);

@@ -14,8 +14,14 @@ void TrendRecorder::setNumberFormat(int decimals, const QLocale& locale) {
 }
 
 void TrendRecorder::addWeights(const WeightReading& weights) {
-    history_.append(now_(), weights.gross, weights.net);
-    weightsThisCycle_ = true;
+    const qint64 now = now_();
+    if (lastMs_ && gaps_.isGap(*lastMs_, now)) {
+        // The chart's axis is the clock's: what a clock set back makes future goes.
+        history_.rewindTo(now);
+        history_.appendGap(now);
+    }
+    lastMs_ = now;
+    history_.append(now, weights.gross, weights.net);
     emit changed();
 }
 
@@ -24,14 +30,6 @@ void TrendRecorder::setSetpoints(const Setpoints& s) {
     if (setpoints_ == next) return;
     setpoints_ = next;
     emit changed();
-}
-
-void TrendRecorder::endCycle() {
-    if (!weightsThisCycle_) {
-        history_.appendGap(now_());
-        emit changed();
-    }
-    weightsThisCycle_ = false;
 }
 
 ChartInput TrendRecorder::chart(qint64 fromMs, qint64 toMs, int columns) const {
