@@ -8,6 +8,7 @@
 #include <array>
 #include <optional>
 
+#include "dose_record.h"
 #include "readers.h"
 #include "requests.h"
 
@@ -17,6 +18,8 @@ class QLineEdit;
 class QMessageBox;
 class QPushButton;
 class ChartWindow;
+class DoseTable;
+class DosingWindow;
 class TrendRecorder;
 
 // The program's name, in the window's title bar and on every message box.
@@ -76,6 +79,12 @@ public:
     TrendRecorder* trend() const { return trend_; }
     ChartWindow* chartWindow() const;
 
+    // Opens the dosing cycles' window; the cycles are kept from the start whether it is
+    // open or not.
+    QPushButton* cmdDosificaciones;
+    DoseTable* doses() const { return doses_; }
+    DosingWindow* dosingWindow() const;
+
     // Front panel: the drawing, the 64 display elements (index 0 unused) and the five
     // key areas.
     QWidget* PicDisplay;
@@ -105,6 +114,12 @@ public slots:
     void cmdDato_Click();
     void Tecla_Click(int index);
     void cmdGrafico_Click();
+    void cmdDosificaciones_Click();
+
+    // A dosing cycle's final weight, just taken.
+    void showDoseFinal(const DoseRecord& record);
+    // A dosing cycle ended: one more row in the dosing window.
+    void showDoseEnded(const DoseRecord& record);
 
     // Key presses in the boxes that send on Enter (character code 13).
     void txtBCero_KeyPress(int keyAscii);
@@ -138,5 +153,7 @@ private:
     QPointer<QMessageBox> errorBox_;
     TrendRecorder* trend_;
     QPointer<ChartWindow> chart_;
+    DoseTable* doses_;
+    QPointer<DosingWindow> dosing_;
     int queuedWriteErrors_ = 0;
 };

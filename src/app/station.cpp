@@ -7,8 +7,10 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "dose_table.h"
 #include "journal.h"
 #include "link_worker.h"
+#include "log_reader.h"
 #include "qt_spanish.h"
 #include "stop_signals.h"
 #include "trend_recorder.h"
@@ -82,6 +84,10 @@ QString Station::Form_Load() {
         },
         Qt::BlockingQueuedConnection);
     form_.setNumberFormat(config_.Decimals, locale);
+    // Before the first poll, so that no cycle of this run is in the file yet; only the
+    // file's tail is read, however long the record has grown.
+    form_.doses()->setHistory(readDoseHistory(here.filePath(QStringLiteral("Dosificaciones.csv")),
+                                              systemDateOrder(), config_.Decimals));
     connectWindow();
 
     // The timer comes last: no tick before the link and the window are ready.
