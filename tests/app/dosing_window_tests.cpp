@@ -177,6 +177,16 @@ TEST(DosingWindow, UsarFillsTheFineBoxAndSendsNothing) {
     form.show();
     // Setpoints in force: coarse 90,0, fine 2,0, theoretical 100,0.
     form.showSetpoints({1.0, 90.0, 2.0, 100.0, 0});
+    // The button sits beside "Gráfico", clear of every other control.
+    const QRect button = form.cmdDosificaciones->geometry();
+    EXPECT_EQ(button.top(), form.cmdGrafico->geometry().top());
+    EXPECT_TRUE(form.rect().contains(button));
+    for (QWidget* other : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (other == form.cmdDosificaciones || other->isWindow()) continue;
+        EXPECT_FALSE(other->geometry().intersects(button)) << other->metaObject()->className();
+    }
+    form.grab().save(QStringLiteral(VORMELQ_BINARY_DIR "/dosing_main.png"));
+
     QTest::mouseClick(form.cmdDosificaciones, Qt::LeftButton);
     DosingWindow* window = form.dosingWindow();
     ASSERT_NE(window, nullptr);
@@ -232,19 +242,28 @@ TEST(DosingChart, MarksEachFinalWeightOnTheCurve) {
         now += 500;
         trend.addWeights({net, 0, net, 0, 0});
     };
-    for (int i = 0; i < 20; ++i) reading(i * 5.0);
-    form.showDoseFinal(dose(0, 1000, 20, 1008, DoseResult::Exceso));
-    const qint64 markedAt = now;
-    for (int i = 0; i < 4; ++i) reading(100.8);
-
+    // Three cycles: filling, settled on the final weight, emptied.
+    qint64 markedAt = 0;
+    for (const auto& [final, result] :
+         {std::pair{99.6, DoseResult::Ok}, std::pair{100.8, DoseResult::Exceso},
+          std::pair{100.2, DoseResult::Ok}}) {
+        for (int i = 0; i <= 20; ++i) reading(std::min(final, i * 5.5));
+        reading(final);
+        markedAt = now;
+        form.showDoseFinal(dose(0, 1000, 20, std::llround(final * 10), result));
+        for (int i = 0; i < 4; ++i) reading(final);
+        for (int i = 0; i < 6; ++i) reading(0);
+    }
     const ChartInput input = trend.chart(now - 60'000, now, 600);
-    ASSERT_EQ(input.marks.size(), 1u);
-    EXPECT_EQ(input.marks[0], (ChartMark{markedAt, 100.8, true}));
+    ASSERT_EQ(input.marks.size(), 3u);
+    EXPECT_EQ(input.marks[1].alarm, true);
+    EXPECT_EQ(input.marks[2], (ChartMark{markedAt, 100.2, false}));
     const auto redPixels = [](const ChartInput& in) {
         QImage image(800, 400, QImage::Format_RGB32);
         QPainter painter(&image);
         drawChart(painter, image.rect(), in);
         painter.end();
+        if (!in.marks.empty()) image.save(QStringLiteral(VORMELQ_BINARY_DIR "/dosing_chart.png"));
         int count = 0;
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x) count += image.pixel(x, y) == qRgb(220, 0, 0);
@@ -257,5 +276,5 @@ TEST(DosingChart, MarksEachFinalWeightOnTheCurve) {
 
     now = markedAt - 2000;
     reading(50.0);
-    EXPECT_TRUE(trend.chart(now - 60'000, now + 60'000, 600).marks.empty());
+    EXPECT_EQ(trend.chart(now - 60'000, now + 60'000, 600).marks.size(), 2u);
 }
