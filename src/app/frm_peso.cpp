@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFont>
 #include <QFontMetrics>
+#include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <cmath>
 
 #include "box_guard.h"
 #include "chart_window.h"
@@ -84,6 +86,28 @@ QGroupBox* frame(QWidget* parent, const QString& title, QRect geometry) {
     return box;
 }
 
+// "Dosificación fuera de tolerancia: 97,2 kg (−2,8 %)": the final weight and how far it
+// is off the theoretical weight, in percent of it, signed.
+QString doseNoticeText(const DoseRecord& record, int decimals, const QLocale& locale) {
+    const double scale = std::pow(10.0, decimals);
+    const double percent =
+        record.target && *record.target != 0
+            ? 100.0 * static_cast<double>(*record.deviation()) / static_cast<double>(*record.target)
+            : 0;
+    const QString sign = percent < 0 ? QStringLiteral("\u2212") : QStringLiteral("+");
+    return QStringLiteral("Dosificación fuera de tolerancia: %1 kg (%2%3 %)")
+        .arg(formatWeight(static_cast<double>(record.finalNet.value_or(0)) / scale, decimals,
+                          locale),
+             sign, locale.toString(std::abs(percent), 'f', 1));
+}
+
+QString pendingText(int count, const char* file, const char* one, const char* many) {
+    return QStringLiteral("%1 (%2 %3)")
+        .arg(QLatin1String(file))
+        .arg(count)
+        .arg(QString::fromUtf8(count == 1 ? one : many));
+}
+
 bool isEnter(const QKeyEvent* key) {
     return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
 }
@@ -122,6 +146,21 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     lblPendientes->setWordWrap(true);
     lblPendientes->setPalette(errorPalette);
     lblPendientes->hide();
+
+    // Between the red label and the "Gráfico" row: neither covers it, and it hides no
+    // control. Red text in a red frame, with its own button to acknowledge it.
+    FraDosis = new QFrame(this);
+    FraDosis->setGeometry(twips(7800, 9270, 2775, 675));
+    FraDosis->setFrameShape(QFrame::Box);
+    FraDosis->setPalette(errorPalette);
+    lblDosis = new QLabel(FraDosis);
+    lblDosis->setFont(sansFont(8.25, true));
+    lblDosis->setGeometry(twips(60, 15, 1800, 645));
+    lblDosis->setWordWrap(true);
+    lblDosis->setPalette(errorPalette);
+    cmdAceptarDosis = button(FraDosis, QStringLiteral("Aceptar"), twips(1875, 150, 840, 375));
+    connect(cmdAceptarDosis, &QPushButton::clicked, FraDosis, &QWidget::hide);
+    FraDosis->hide();
     new BoxGuard(this);
 
     // Below the red label, so that it hides nothing when it shows.
@@ -307,12 +346,36 @@ void frmPeso::showCommunicationLost() {
 }
 
 void frmPeso::showLogPending(int count) {
-    lblPendientes->setText(QStringLiteral("ERROR: No se puede escribir Peso.csv (%1 %2)")
-                               .arg(count)
-                               .arg(count == 1 ? QStringLiteral("lectura pendiente")
-                                               : QStringLiteral("lecturas pendientes")));
-    lblPendientes->setVisible(count > 0);
+    logPending_ = count;
+    showPending();
 }
+
+void frmPeso::showDosePending(int count) {
+    dosePending_ = count;
+    showPending();
+}
+
+void frmPeso::showPending() {
+    // Both files live in one directory and usually fail together: one notice names each
+    // file with its own count, readings and doses not being the same thing.
+    QStringList parts;
+    if (logPending_ > 0)
+        parts << pendingText(logPending_, "Peso.csv", "lectura pendiente", "lecturas pendientes");
+    if (dosePending_ > 0)
+        parts << pendingText(dosePending_, "Dosificaciones.csv", "dosificación pendiente",
+                             "dosificaciones pendientes");
+    lblPendientes->setText(QStringLiteral("ERROR: No se puede escribir ") +
+                           parts.join(QStringLiteral(" ni ")));
+    lblPendientes->setVisible(!parts.isEmpty());
+}
+
+void frmPeso::showDoseFinal(const DoseRecord& record) {
+    if (record.result != DoseResult::Falta && record.result != DoseResult::Exceso) return;
+    lblDosis->setText(doseNoticeText(record, decimals_, locale_));
+    FraDosis->show();
+}
+
+void frmPeso::showDoseEnded(const DoseRecord&) {}
 
 void frmPeso::showWriteFailed() {
     if (errorBox_) {

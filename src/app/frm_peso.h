@@ -12,6 +12,7 @@
 #include "readers.h"
 #include "requests.h"
 
+class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -71,8 +72,13 @@ public:
     QLabel *lblDato0, *lblDato1, *lblDato2, *lblDato3;
 
     QLabel* lblError;
-    // Log lines that could not be written yet, in red with their count.
+    // Log and dosing record lines that could not be written yet, in red with their counts.
     QLabel* lblPendientes;
+
+    // A dose out of tolerance, in red until the operator acknowledges it with cmdAceptarDosis.
+    QFrame* FraDosis;
+    QLabel* lblDosis;
+    QPushButton* cmdAceptarDosis;
 
     // Opens the weight chart, which records from the start whether open or not.
     QPushButton* cmdGrafico;
@@ -101,6 +107,12 @@ public slots:
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
     void showLogPending(int count);
+    void showDosePending(int count);
+    // A cycle's final weight as soon as it is taken: one out of tolerance shows the
+    // notice (the latest replaces an earlier one not yet acknowledged).
+    void showDoseFinal(const DoseRecord& record);
+    // A cycle as recorded in Dosificaciones.csv when it ends.
+    void showDoseEnded(const DoseRecord& record);
     // One modal "Error" box per failed write; while one is open, further failures queue
     // up and their boxes follow one after another.
     void showWriteFailed();
@@ -143,6 +155,7 @@ private:
     void buildPanel();
 
     void clearError();
+    void showPending();
     double takeEntry(QLineEdit* box);
     void send(const std::optional<WriteRequest>& request);
     void openMessage(const QString& text);
@@ -156,4 +169,6 @@ private:
     DoseTable* doses_;
     QPointer<DosingWindow> dosing_;
     int queuedWriteErrors_ = 0;
+    int logPending_ = 0;
+    int dosePending_ = 0;
 };

@@ -4,8 +4,8 @@
 #include <QScopedValueRollback>
 #include <utility>
 
+#include "dose_log.h"
 #include "link.h"
-#include "poll_cycle.h"
 #include "serial_link.h"
 #include "socket_link.h"
 #include "weight_log.h"
@@ -38,6 +38,7 @@ void registerLinkWorkerTypes() {
     qRegisterMetaType<CommandReadback>();
     qRegisterMetaType<WriteRequest>();
     qRegisterMetaType<StartupConfig>();
+    qRegisterMetaType<DoseRecord>();
 }
 
 LinkWorker::LinkWorker(QObject* parent) : QObject(parent) {}
@@ -67,6 +68,7 @@ void LinkWorker::useLink(std::unique_ptr<Link> link) {
 void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
                            const QString& logPath) {
     slaveId_ = slaveId;
+    decimals_ = decimals;
     locale_ = locale;
     log_ = std::make_unique<WeightLog>(logPath);
     if (link_) {
@@ -77,6 +79,10 @@ void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
         instrument_->setBetweenTransactions(
             [this] { return !instrument_->lastBlockAnswered() || sendQueuedWrites(); });
     }
+}
+
+void LinkWorker::recordDoses(const QString& dosePath, double tolerancePercent) {
+    doses_ = std::make_unique<DoseLog>(dosePath, tolerancePercent, decimals_, locale_);
 }
 
 void LinkWorker::poll() {
@@ -92,7 +98,7 @@ void LinkWorker::poll() {
             reportLog();
             SignalSink sink(*this);
             PollContext context{*instrument_, *log_, sink, locale_};
-            pollCycle(context);
+            recordDose(pollCycle(context));
             reportLog();
         }
         // Writes held back while the module did not answer get their one chance now,
@@ -111,9 +117,22 @@ void LinkWorker::reportLog() {
     // Lines kept while the log could not be written go in as soon as it can again,
     // also while the module is silent and brings no new line.
     log_->flushPending();
-    if (log_->pending() == reportedPending_) return;
-    reportedPending_ = log_->pending();
-    emit logPending(reportedPending_);
+    if (log_->pending() != reportedPending_) {
+        reportedPending_ = log_->pending();
+        emit logPending(reportedPending_);
+    }
+    if (!doses_) return;
+    doses_->flushPending();
+    if (doses_->pending() == reportedDosePending_) return;
+    reportedDosePending_ = doses_->pending();
+    emit dosePending(reportedDosePending_);
+}
+
+void LinkWorker::recordDose(const PollOutcome& outcome) {
+    if (!doses_) return;
+    const DoseLog::Events events = doses_->poll(outcome.when, outcome.weights, outcome.setpoints);
+    if (events.finalTaken) emit doseFinalTaken(*events.finalTaken);
+    if (events.ended) emit doseEnded(*events.ended);
 }
 
 void LinkWorker::enqueueWrite(const WriteRequest& request) {

@@ -6,10 +6,13 @@
 #include <QQueue>
 #include <memory>
 
+#include "dose_record.h"
+#include "poll_cycle.h"
 #include "readers.h"
 #include "requests.h"
 #include "startup_config.h"
 
+class DoseLog;
 class Link;
 class WeightLog;
 
@@ -37,6 +40,8 @@ public slots:
     // there shows up as no communication).
     QString openLink(const StartupConfig& config);
     void configure(int slaveId, int decimals, const QLocale& locale, const QString& logPath);
+    // After configure: keeps the dosing record `dosePath` over the polls' readings.
+    void recordDoses(const QString& dosePath, double tolerancePercent);
     void poll();
     void runWrites();
     void closeLink();
@@ -50,6 +55,12 @@ signals:
     void writeFailed();
     // The log lines not yet in the log file, whenever their count changes.
     void logPending(int count);
+    // The same for the dosing record's lines.
+    void dosePending(int count);
+    // A dosing cycle's final weight, as soon as the poll that settled it, judged
+    // against the tolerance (the window's notice); and the cycle as recorded at its end.
+    void doseFinalTaken(const DoseRecord& record);
+    void doseEnded(const DoseRecord& record);
     void pollFinished();
 
 private:
@@ -60,15 +71,19 @@ private:
     bool send(const WriteRequest& request);
     void afterJob();
     void reportLog();
+    void recordDose(const PollOutcome& outcome);
 
     std::unique_ptr<Link> link_;
     std::unique_ptr<Instrument> instrument_;
     std::unique_ptr<WeightLog> log_;
+    std::unique_ptr<DoseLog> doses_;
+    int decimals_ = 0;
     QLocale locale_;
     int slaveId_ = 0;
     QMutex queueMutex_;
     QQueue<WriteRequest> writes_;
     int reportedPending_ = 0;
+    int reportedDosePending_ = 0;
     bool inJob_ = false;         // a poll or a run of writes is under way on the worker thread
     bool pollDeferred_ = false;  // a poll delivered inside a job, run once it ends
 };

@@ -79,8 +79,10 @@ QString Station::Form_Load() {
     const QLocale locale = QLocale::system();
     QMetaObject::invokeMethod(
         worker_,
-        [worker = worker_, c = config_, locale, logPath] {
+        [worker = worker_, c = config_, locale, logPath, here] {
             worker->configure(c.SlaveId, c.Decimals, locale, logPath);
+            worker->recordDoses(here.filePath(QStringLiteral("Dosificaciones.csv")),
+                                c.tolerancePercent);
         },
         Qt::BlockingQueuedConnection);
     form_.setNumberFormat(config_.Decimals, locale);
@@ -109,6 +111,9 @@ void Station::connectWindow() {
     connect(worker_, &LinkWorker::communicationLost, &form_, &frmPeso::showCommunicationLost);
     connect(worker_, &LinkWorker::writeFailed, &form_, &frmPeso::showWriteFailed);
     connect(worker_, &LinkWorker::logPending, &form_, &frmPeso::showLogPending);
+    connect(worker_, &LinkWorker::dosePending, &form_, &frmPeso::showDosePending);
+    connect(worker_, &LinkWorker::doseFinalTaken, &form_, &frmPeso::showDoseFinal);
+    connect(worker_, &LinkWorker::doseEnded, &form_, &frmPeso::showDoseEnded);
     connect(worker_, &LinkWorker::pollFinished, this, [this] { pollPending_ = false; });
     connect(worker_, &LinkWorker::weightsRead, form_.trend(), &TrendRecorder::addWeights);
     connect(worker_, &LinkWorker::setpointsRead, form_.trend(), &TrendRecorder::setSetpoints);

@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <QLocale>
+#include <QMetaType>
 #include <QString>
 #include <optional>
 #include <span>
@@ -64,3 +65,5 @@ DoseStats doseStats(std::span<const DoseRecord> records, int decimals);
 constexpr int kSuggestionCycles = 5;
 std::optional<qint64> suggestedFine(std::span<const DoseRecord> records,
                                     const DoseSetpoints& inForce);
+
+Q_DECLARE_METATYPE(DoseRecord)
