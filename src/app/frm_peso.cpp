@@ -16,6 +16,7 @@
 #include "box_guard.h"
 #include "chart_window.h"
 #include "display_map.h"
+#include "dose_log.h"
 #include "dose_table.h"
 #include "dosing_window.h"
 #include "entry.h"
@@ -326,8 +327,7 @@ void frmPeso::showSetpoints(const Setpoints& s) {
     lblFino->setText(formatWeight(s.fine, decimals_, locale_));
     lblTeor->setText(formatWeight(s.target, decimals_, locale_));
     lblPorc->setText(QString::number(s.percentage));
-    doses_->setSetpoints({displaySteps(s.zeroBand, decimals_), displaySteps(s.coarse, decimals_),
-                          displaySteps(s.fine, decimals_), displaySteps(s.target, decimals_)});
+    doses_->setSetpoints(doseSetpoints(s, decimals_));
 }
 
 void frmPeso::showReadback(const CommandReadback& r) {
@@ -370,12 +370,16 @@ void frmPeso::showPending() {
 }
 
 void frmPeso::showDoseFinal(const DoseRecord& record) {
-    if (record.result != DoseResult::Falta && record.result != DoseResult::Exceso) return;
+    if (record.finalNet)
+        trend_->markFinal(doses_->weight(*record.finalNet), outOfTolerance(record));
+    if (!outOfTolerance(record)) return;
     lblDosis->setText(doseNoticeText(record, decimals_, locale_));
     FraDosis->show();
 }
 
-void frmPeso::showDoseEnded(const DoseRecord&) {}
+void frmPeso::showDoseEnded(const DoseRecord& record) {
+    doses_->add(record);
+}
 
 void frmPeso::showWriteFailed() {
     if (errorBox_) {
@@ -476,15 +480,6 @@ void frmPeso::cmdDosificaciones_Click() {
     dosing_->show();
     dosing_->raise();
     dosing_->activateWindow();
-}
-
-void frmPeso::showDoseFinal(const DoseRecord& record) {
-    if (record.finalNet)
-        trend_->markFinal(doses_->weight(*record.finalNet), outOfTolerance(record));
-}
-
-void frmPeso::showDoseEnded(const DoseRecord& record) {
-    doses_->add(record);
 }
 
 void frmPeso::txtBCero_KeyPress(int keyAscii) {

@@ -108,10 +108,11 @@ public slots:
     void showCommunicationLost();
     void showLogPending(int count);
     void showDosePending(int count);
-    // A cycle's final weight as soon as it is taken: one out of tolerance shows the
-    // notice (the latest replaces an earlier one not yet acknowledged).
+    // A cycle's final weight as soon as it is taken: marked on the chart, and one out of
+    // tolerance shows the notice (the latest replaces an earlier one not yet acknowledged).
     void showDoseFinal(const DoseRecord& record);
-    // A cycle as recorded in Dosificaciones.csv when it ends.
+    // A cycle as recorded in Dosificaciones.csv when it ends: one more row in the
+    // "Dosificaciones" window.
     void showDoseEnded(const DoseRecord& record);
     // One modal "Error" box per failed write; while one is open, further failures queue
     // up and their boxes follow one after another.
@@ -127,11 +128,6 @@ public slots:
     void Tecla_Click(int index);
     void cmdGrafico_Click();
     void cmdDosificaciones_Click();
-
-    // A dosing cycle's final weight, just taken.
-    void showDoseFinal(const DoseRecord& record);
-    // A dosing cycle ended: one more row in the dosing window.
-    void showDoseEnded(const DoseRecord& record);
 
     // Key presses in the boxes that send on Enter (character code 13).
     void txtBCero_KeyPress(int keyAscii);
