@@ -4,13 +4,14 @@
 #include <QColor>
 #include <cmath>
 
+#include "journal.h"
 #include "tail.h"
 #include "weight_format.h"
 
 namespace {
 
-const char* const kHeaders[] = {"Fecha", "Inicio", "Fin",   "Teórico", "Grueso",
-                                "Fino",  "Final",  "Desv.", "Desv. %", "Resultado"};
+const char* const kHeaders[] = {"Fecha", "Inicio", "Fin",        "Teórico", "Grueso",
+                                "Fino",  "Final",  "Desviación", "Desv. %", "Resultado"};
 
 }  // namespace
 
@@ -20,8 +21,11 @@ bool outOfTolerance(const DoseRecord& r) {
 
 std::vector<DoseRecord> readDoseHistory(const QString& path, DateOrder order, int decimals,
                                         int count) {
+    // Cycles a file that could not be written kept aside came after the file's own.
+    QByteArrayList lines = lastLines(path, count) + lastLines(pendingPath(path), count);
+    if (lines.size() > count) lines.erase(lines.begin(), lines.end() - count);
     std::vector<DoseRecord> records;
-    for (const QByteArray& line : lastLines(path, count))
+    for (const QByteArray& line : lines)
         if (auto record = parseDoseLine(line, order, decimals)) records.push_back(*record);
     return records;
 }

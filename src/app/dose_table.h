@@ -13,7 +13,8 @@ constexpr int kDoseHistoryLines = 200;
 // Falta or Exceso: shown in red.
 bool outOfTolerance(const DoseRecord& record);
 
-// The last `count` cycles of a Dosificaciones.csv; lines that do not read are left out.
+// The last `count` cycles of a Dosificaciones.csv, the lines still waiting in its
+// pending file the newest; lines that do not read are left out.
 std::vector<DoseRecord> readDoseHistory(const QString& path, DateOrder order, int decimals,
                                         int count = kDoseHistoryLines);
 
@@ -41,7 +42,6 @@ public:
     explicit DoseTable(QObject* parent = nullptr);
 
     void setNumberFormat(int decimals, const QLocale& locale);
-    int decimals() const { return decimals_; }
     const QLocale& locale() const { return locale_; }
     // A weight in display steps as the window writes it.
     QString weightText(qint64 steps) const;
@@ -54,7 +54,6 @@ public:
     // The setpoints in force, for the suggestion.
     void setSetpoints(const DoseSetpoints& setpoints);
 
-    const std::vector<DoseRecord>& records() const { return records_; }
     DoseStats stats() const;
     std::optional<qint64> suggestion() const;
 
