@@ -93,7 +93,8 @@ def main():
     st = load(d, "station.json") or {}
     out.append("### The running station (goal: under 1 % of one core)\n")
     rows = []
-    for key, label in (("healthy", "healthy module"), ("silent", "silent module")):
+    for key, label in (("healthy", "healthy module"), ("silent", "silent module"),
+                       ("dosing", "dosing module, Dosificaciones.csv kept (Tolerancia_1=0.5)")):
         s = st.get(key)
         if s:
             rows.append([label, fmt(s["cpu_pct"], 3), s.get("VmRSS"), s.get("VmHWM"),
@@ -103,6 +104,8 @@ def main():
     if "healthy" in st:
         out.append("- Start to first reading (first line in Peso.csv): %s ms" %
                    fmt(st["healthy"].get("first_reading_ms"), 0))
+    if "dosing" in st:
+        out.append("- Dosing cycles recorded meanwhile: %s" % st["dosing"].get("doses"))
     if "error_shown_ms" in st:
         times = st["error_shown_ms"]
         out.append("- Module silent to lblError on screen: %s ms (runs: %s)\n" %

@@ -4,6 +4,9 @@
 Runs under an X server (bench.sh wraps it in xvfb-run) and prints one JSON object:
   healthy / silent: CPU time over a window of polling at 500 ms, as % of one core,
                     and the resident memory at its end (VmRSS, VmHWM);
+  dosing:           the same with the module dosing cycle after cycle and a tolerance
+                    set, so Dosificaciones.csv and the notice are at work; with the
+                    cycles recorded meanwhile;
   first_reading_ms: from starting the station to the first line in Peso.csv;
   error_shown_ms:   from switching the module off (SIGUSR2 to the simulator) to the
                     red text of lblError on screen, found by screenshots;
@@ -43,14 +46,14 @@ class Sim:
 
 
 class Station:
-    def __init__(self, binary, sim, timer_ms):
+    def __init__(self, binary, sim, timer_ms, ini_extra=""):
         self.dir = tempfile.TemporaryDirectory(prefix="vormelq-bench-")
         # Every stored value carries one extra trailing character, which the station drops.
         ini = ("[Global]\r\nComunicacion_1=1;\r\nHost_1=%s;\r\nPort_1=%d;\r\n"
-               "ID_1=1;\r\nDecimales_1=1;\r\nTimer=%d;\r\n" % (sim.host, sim.port, timer_ms))
+               "ID_1=1;\r\nDecimales_1=1;\r\nTimer=%d;\r\n" % (sim.host, sim.port, timer_ms)
+               + ini_extra)
         with open(os.path.join(self.dir.name, "modbus.ini"), "w") as f:
             f.write(ini)
-        self.log = os.path.join(self.dir.name, "Peso.csv")
         self.started = time.monotonic()
         self.proc = subprocess.Popen([binary], cwd=self.dir.name,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -69,9 +72,9 @@ class Station:
                     out[key] = int(value.split()[0])
         return out
 
-    def lines(self):
+    def lines(self, name="Peso.csv"):
         try:
-            with open(self.log, "rb") as f:
+            with open(os.path.join(self.dir.name, name), "rb") as f:
                 return f.read().count(b"\r\n")
         except FileNotFoundError:
             return 0
@@ -122,9 +125,13 @@ def cpu_over(station, seconds):
             "cycles_per_s": (station.lines() - lines0) / (t1 - t0)}
 
 
-def running_cost(args, silent):
-    sim = Sim(args.sim, "--baud", "9600", *(["--silent"] if silent else []))
-    station = Station(args.station, sim, 500)
+def running_cost(args, silent, dosing=False):
+    mode = ["--silent"] if silent else []
+    if dosing:
+        # Final weights spread over the 0.5 % tolerance: OK, Falta and Exceso all come.
+        mode = ["--auto-cycle", "--seed", "7", "--spread", "5"]
+    sim = Sim(args.sim, "--baud", "9600", *mode)
+    station = Station(args.station, sim, 500, "Tolerancia_1=0.5;\r\n" if dosing else "")
     try:
         out = {}
         if not silent:
@@ -133,6 +140,8 @@ def running_cost(args, silent):
             time.sleep(1)
         out.update(cpu_over(station, args.seconds))
         out.update(station.memory_kb())
+        if dosing:
+            out["doses"] = station.lines("Dosificaciones.csv")
         return out
     finally:
         station.stop()
@@ -232,6 +241,7 @@ def main():
     if "cost" in parts:
         result["healthy"] = running_cost(args, silent=False)
         result["silent"] = running_cost(args, silent=True)
+        result["dosing"] = running_cost(args, silent=False, dosing=True)
     if "error" in parts:
         result["error_shown_ms"] = error_latency(args)
     if "sweep" in parts:

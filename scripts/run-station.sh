@@ -26,7 +26,10 @@ mkdir -p "$work"
 cd "$work"
 
 simout="$work/sim.out"
-"$sim" --listen 127.0.0.1:0 --slave 1 --decimals 1 --auto-cycle >"$simout" 2>"$work/sim.err" &
+# Final weights spread around the theoretical weight, two cycles forced out of the
+# 0.5 % tolerance below: Dosificaciones.csv and the window show OK, Falta and Exceso.
+"$sim" --listen 127.0.0.1:0 --slave 1 --decimals 1 --auto-cycle \
+    --seed 7 --spread 3 --force 2:-12,3:+15 >"$simout" 2>"$work/sim.err" &
 simpid=$!
 trap 'kill "$simpid" 2>/dev/null || true; wait "$simpid" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do
@@ -47,8 +50,9 @@ Port_1=$port;
 Decimales_1=1;
 ID_1=1;
 Timer=500;
+Tolerancia_1=0.5;
 INI
-echo "simulated module on $host:$port; station working in $work (Peso.csv is written here)"
+echo "simulated module on $host:$port; station working in $work (Peso.csv and Dosificaciones.csv are written here)"
 
 if [ -n "${DISPLAY:-}" ]; then
     "$bin"
@@ -63,4 +67,5 @@ else
     ' _ "$bin" "$seconds" "$shot"
     echo "no display: the station ran for ${seconds}s under Xvfb; screenshot saved to $shot"
     echo "log lines written: $(wc -l <Peso.csv 2>/dev/null || echo 0)"
+    echo "dosing cycles recorded: $(wc -l <Dosificaciones.csv 2>/dev/null || echo 0)"
 fi

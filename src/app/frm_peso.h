@@ -106,14 +106,14 @@ public slots:
     void showSetpoints(const Setpoints& s);
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
-    void showLogPending(int count);
-    void showDosePending(int count);
     // A cycle's final weight as soon as it is taken: marked on the chart, and one out of
     // tolerance shows the notice (the latest replaces an earlier one not yet acknowledged).
     void showDoseFinal(const DoseRecord& record);
     // A cycle as recorded in Dosificaciones.csv when it ends: one more row in the
     // "Dosificaciones" window.
     void showDoseEnded(const DoseRecord& record);
+    void showDosePending(int count);
+    void showLogPending(int count);
     // One modal "Error" box per failed write; while one is open, further failures queue
     // up and their boxes follow one after another.
     void showWriteFailed();
@@ -161,10 +161,10 @@ private:
     QLocale locale_ = QLocale::system();
     QPointer<QMessageBox> errorBox_;
     TrendRecorder* trend_;
+    int logPending_ = 0;
+    int dosePending_ = 0;
     QPointer<ChartWindow> chart_;
     DoseTable* doses_;
     QPointer<DosingWindow> dosing_;
     int queuedWriteErrors_ = 0;
-    int logPending_ = 0;
-    int dosePending_ = 0;
 };

@@ -13,7 +13,7 @@
 // Dosificaciones.csv kept by the running station: the cycles found in the readings of
 // its polls, a line per cycle as it ends, on a journal of its own (every guarantee of
 // Peso.csv). The open cycle's start waits beside the file ("Dosificaciones.csv.ciclo"),
-// so a cycle the station was killed in is recorded, Incompleta with its start, by the
+// so a cycle the station was closed or killed in is recorded, Incompleta with its start, by the
 // next start in the same directory.
 class DoseLog {
 public:
@@ -30,7 +30,6 @@ public:
 
     bool flushPending() { return journal_.flushPending(); }
     int pending() const { return journal_.pending(); }
-    const QString& path() const { return journal_.path(); }
 
 private:
     Journal journal_;

@@ -188,7 +188,6 @@ TEST(DosingWindow, UsarFillsTheFineBoxAndSendsNothing) {
         if (other == form.cmdDosificaciones || other->isWindow()) continue;
         EXPECT_FALSE(other->geometry().intersects(button)) << other->metaObject()->className();
     }
-    form.grab().save(QStringLiteral(VORMELQ_BINARY_DIR "/dosing_main.png"));
 
     QTest::mouseClick(form.cmdDosificaciones, Qt::LeftButton);
     DosingWindow* window = form.dosingWindow();
@@ -266,7 +265,6 @@ TEST(DosingChart, MarksEachFinalWeightOnTheCurve) {
         QPainter painter(&image);
         drawChart(painter, image.rect(), in);
         painter.end();
-        if (!in.marks.empty()) image.save(QStringLiteral(VORMELQ_BINARY_DIR "/dosing_chart.png"));
         int count = 0;
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x) count += image.pixel(x, y) == qRgb(220, 0, 0);

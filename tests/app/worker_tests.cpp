@@ -24,6 +24,7 @@
 #include "harness.h"
 #include "link_worker.h"
 #include "operator_entries.h"
+#include "register_map.h"
 #include "station.h"
 
 namespace {
@@ -104,7 +105,8 @@ protected:
                               {"Port_1", QString::number(listener.serverPort())},
                               {"Decimales_1", "2"},
                               {"ID_1", "1"},
-                              {"Timer", "0"}});
+                              {"Timer", "0"},
+                              {"Tolerancia_1", "0.5"}});
         const QString error = [&] {
             CurrentDir cwd(dir.path());
             return station.Form_Load();
@@ -294,6 +296,41 @@ TEST_F(WorkerTest, WeightsShowTheDecimalsOfTheIni) {
     station.Timer1_Timer();
     ASSERT_TRUE(waitFor([&] { return polls == 1; }));
     EXPECT_EQ(form.lblBruto->text().toStdString(), "123.45");
+}
+
+// The notice comes with the poll that settles a final weight out of tolerance, while
+// the module still holds it, not with the cycle's end; the line comes at the emptying.
+TEST_F(WorkerTest, DoseOutOfToleranceShowsAtItsFinalWeightAndIsRecordedAtTheEmptying) {
+    QList<DoseRecord> ended;
+    QObject::connect(worker, &LinkWorker::doseEnded, &form,
+                     [&](const DoseRecord& r) { ended << r; });
+    auto setNet = [&](quint32 steps) {
+        QMetaObject::invokeMethod(
+            worker,
+            [this, steps] {
+                script->setPair(RegPeso + 4, steps);
+                script->setPair(RegBCero, 200);
+                script->setPair(RegFino, 9000);
+                script->setPair(RegTeor, 10000);
+            },
+            Qt::BlockingQueuedConnection);
+    };
+    setNet(0);
+    startPolling();
+    ASSERT_TRUE(waitFor([&] { return polls >= 2; }));
+    setNet(9720);
+    ASSERT_TRUE(waitFor([&] { return form.FraDosis->isVisible(); }));
+    EXPECT_TRUE(ended.isEmpty());
+    EXPECT_EQ(form.lblDosis->text(),
+              "Dosificación fuera de tolerancia: 97.20 kg (\u2212"
+              "2.8 %)");
+
+    setNet(0);
+    ASSERT_TRUE(waitFor([&] { return ended.size() == 1; }));
+    EXPECT_EQ(ended[0].result, DoseResult::Falta);
+    const QStringList lines = logLines(dir.path(), QStringLiteral("Dosificaciones.csv"));
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].endsWith(";97.20;-2.80;Falta")) << lines[0].toStdString();
 }
 
 }  // namespace

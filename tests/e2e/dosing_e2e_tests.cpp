@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
-#include <csignal>
 
 #include "dose_log.h"
 #include "dose_record.h"
