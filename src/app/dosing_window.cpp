@@ -76,7 +76,7 @@ QWidget* DosingWindow::buildDosingTab() {
     usar_->setAutoDefault(false);
     usar_->setToolTip(QStringLiteral("Lo pone en la casilla del corte fino; se envía con su «->»"));
     connect(usar_, &QPushButton::clicked, this, [this] {
-        if (const auto fine = doses_.suggestion()) emit useFine(doses_.weightText(*fine));
+        if (const auto fine = doses_.suggestion()) emit useFine(*fine);
     });
     row->addWidget(suggestion_);
     row->addWidget(suggestionNote_, 1);
@@ -117,9 +117,14 @@ void DosingWindow::refresh() {
 
     const auto fine = doses_.suggestion();
     suggestion_->setText(fine ? doses_.weightText(*fine) + kg : QStringLiteral("—"));
+    // The box takes what the module's register holds, so the note says what "Usar" puts
+    // there when the weight has decimals.
     suggestionNote_->setText(
-        (fine ? QStringLiteral("según los %1 últimos ciclos completos con los valores en vigor")
-              : QStringLiteral("hacen falta %1 ciclos completos con los valores en vigor"))
-            .arg(kSuggestionCycles));
+        fine ? QStringLiteral("según los %1 últimos ciclos completos con los valores en vigor; "
+                              "«Usar» escribe %2 en la casilla del fino")
+                   .arg(kSuggestionCycles)
+                   .arg(*fine)
+             : QStringLiteral("hacen falta %1 ciclos completos con los valores en vigor")
+                   .arg(kSuggestionCycles));
     usar_->setEnabled(fine.has_value());
 }

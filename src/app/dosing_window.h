@@ -23,8 +23,9 @@ public:
     QPushButton* useButton() const { return usar_; }
 
 signals:
-    // "Usar": the suggested fine cut-off, as the window writes it, for the entry box.
-    void useFine(const QString& text);
+    // "Usar": the suggested fine cut-off for the entry box, in display steps as every
+    // entry is written.
+    void useFine(qint64 steps);
 
 private:
     QWidget* buildDosingTab();

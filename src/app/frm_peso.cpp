@@ -474,8 +474,10 @@ DosingWindow* frmPeso::dosingWindow() const {
 void frmPeso::cmdDosificaciones_Click() {
     if (!dosing_) {
         dosing_ = new DosingWindow(*doses_, this);
-        // Only into the box: the operator sends it, as any other value, with its "->".
-        connect(dosing_, &DosingWindow::useFine, txtFino, &QLineEdit::setText);
+        // Only into the box, as the operator would type it (entries are written to the
+        // module unscaled); the operator sends it, as any other value, with its "->".
+        connect(dosing_, &DosingWindow::useFine, this,
+                [this](qint64 steps) { txtFino->setText(QString::number(steps)); });
     }
     dosing_->show();
     dosing_->raise();

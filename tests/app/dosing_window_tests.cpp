@@ -139,7 +139,7 @@ TEST(DosingWindow, TailOfAFileAtItsEdges) {
 }
 
 // From the last five complete cycles at the setpoints in force; "Usar" only fills the
-// fine cut-off's box, the operator sends it with its "->". A window of its own beside
+// fine cut-off's box, and its "->" sends exactly the suggestion. A window of its own beside
 // the "Gráfico" button, never modal, that closing only hides.
 TEST(DosingWindow, UsarFillsTheFineBoxAndSendsNothing) {
     frmPeso form;
@@ -177,8 +177,16 @@ TEST(DosingWindow, UsarFillsTheFineBoxAndSendsNothing) {
 
     form.txtFino->setText(QStringLiteral("7"));
     QTest::mouseClick(window->useButton(), Qt::LeftButton);
-    EXPECT_EQ(form.txtFino->text(), QStringLiteral("1,6"));
     EXPECT_EQ(sent.count(), 0);
+    // In the box as entries are written, unscaled: its "->" sends the suggestion itself.
+    EXPECT_EQ(form.txtFino->text(), QStringLiteral("16"));
+    QTest::mouseClick(form.cmdFino, Qt::LeftButton);
+    ASSERT_EQ(sent.count(), 1);
+    const auto request = sent.at(0).at(0).value<WriteRequest>();
+    const auto expected = setpointRequest(Setpoint::Fino, 16);
+    ASSERT_EQ(request.writes.size(), expected->writes.size());
+    for (qsizetype i = 0; i < request.writes.size(); ++i)
+        EXPECT_EQ(request.writes[i].value, expected->writes[i].value);
 
     window->close();
     QTest::mouseClick(form.cmdDosificaciones, Qt::LeftButton);
