@@ -16,6 +16,9 @@
 #include "box_guard.h"
 #include "chart_window.h"
 #include "display_map.h"
+#include "dose_log.h"
+#include "dose_table.h"
+#include "dosing_window.h"
 #include "entry.h"
 #include "panel_art.h"
 #include "panel_widgets.h"
@@ -187,6 +190,10 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     cmdGrafico = button(this, QStringLiteral("Gráfico"), twips(9480, 9960, 1095, 375));
     connect(cmdGrafico, &QPushButton::clicked, this, &frmPeso::cmdGrafico_Click);
     trend_ = new TrendRecorder(this);
+    cmdDosificaciones =
+        button(this, QStringLiteral("Dosificaciones"), twips(8040, 9960, 1335, 375));
+    connect(cmdDosificaciones, &QPushButton::clicked, this, &frmPeso::cmdDosificaciones_Click);
+    doses_ = new DoseTable(this);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(500);
@@ -309,6 +316,7 @@ void frmPeso::setNumberFormat(int decimals, const QLocale& locale) {
     decimals_ = decimals;
     locale_ = locale;
     trend_->setNumberFormat(decimals, locale);
+    doses_->setNumberFormat(decimals, locale);
 }
 
 void frmPeso::clearError() {
@@ -341,6 +349,7 @@ void frmPeso::showSetpoints(const Setpoints& s) {
     lblFino->setText(formatWeight(s.fine, decimals_, locale_));
     lblTeor->setText(formatWeight(s.target, decimals_, locale_));
     lblPorc->setText(QString::number(s.percentage));
+    doses_->setSetpoints(doseSetpoints(s, decimals_));
 }
 
 void frmPeso::showReadback(const CommandReadback& r) {
@@ -383,12 +392,16 @@ void frmPeso::showPending() {
 }
 
 void frmPeso::showDoseFinal(const DoseRecord& record) {
-    if (record.result != DoseResult::Falta && record.result != DoseResult::Exceso) return;
+    if (record.finalNet)
+        trend_->markFinal(doses_->weight(*record.finalNet), outOfTolerance(record));
+    if (!outOfTolerance(record)) return;
     lblDosis->setText(doseNoticeText(record, decimals_, locale_));
     FraDosis->show();
 }
 
-void frmPeso::showDoseEnded(const DoseRecord&) {}
+void frmPeso::showDoseEnded(const DoseRecord& record) {
+    doses_->add(record);
+}
 
 void frmPeso::showWriteFailed() {
     queueBox(QStringLiteral("Error"));
@@ -481,6 +494,23 @@ void frmPeso::cmdGrafico_Click() {
     chart_->show();
     chart_->raise();
     chart_->activateWindow();
+}
+
+DosingWindow* frmPeso::dosingWindow() const {
+    return dosing_;
+}
+
+void frmPeso::cmdDosificaciones_Click() {
+    if (!dosing_) {
+        dosing_ = new DosingWindow(*doses_, this);
+        // Only into the box, as the operator would type it (entries are written to the
+        // module unscaled); the operator sends it, as any other value, with its "->".
+        connect(dosing_, &DosingWindow::useFine, this,
+                [this](qint64 steps) { txtFino->setText(QString::number(steps)); });
+    }
+    dosing_->show();
+    dosing_->raise();
+    dosing_->activateWindow();
 }
 
 void frmPeso::txtBCero_KeyPress(int keyAscii) {

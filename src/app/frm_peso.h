@@ -19,6 +19,8 @@ class QLineEdit;
 class QMessageBox;
 class QPushButton;
 class ChartWindow;
+class DoseTable;
+class DosingWindow;
 class TrendRecorder;
 
 // The program's name, in the window's title bar and on every message box.
@@ -83,6 +85,12 @@ public:
     TrendRecorder* trend() const { return trend_; }
     ChartWindow* chartWindow() const;
 
+    // Opens the dosing cycles' window; the cycles are kept from the start whether it is
+    // open or not.
+    QPushButton* cmdDosificaciones;
+    DoseTable* doses() const { return doses_; }
+    DosingWindow* dosingWindow() const;
+
     // Front panel: the drawing, the 64 display elements (index 0 unused) and the five
     // key areas.
     QWidget* PicDisplay;
@@ -98,10 +106,11 @@ public slots:
     void showSetpoints(const Setpoints& s);
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
-    // A cycle's final weight as soon as it is taken: one out of tolerance shows the
-    // notice (the latest replaces an earlier one not yet acknowledged).
+    // A cycle's final weight as soon as it is taken: marked on the chart, and one out of
+    // tolerance shows the notice (the latest replaces an earlier one not yet acknowledged).
     void showDoseFinal(const DoseRecord& record);
-    // A cycle as recorded in Dosificaciones.csv when it ends.
+    // A cycle as recorded in Dosificaciones.csv when it ends: one more row in the
+    // "Dosificaciones" window.
     void showDoseEnded(const DoseRecord& record);
     void showDosePending(int count);
     void showLogPending(int count);
@@ -120,6 +129,7 @@ public slots:
     void cmdDato_Click();
     void Tecla_Click(int index);
     void cmdGrafico_Click();
+    void cmdDosificaciones_Click();
 
     // Key presses in the boxes that send on Enter (character code 13).
     void txtBCero_KeyPress(int keyAscii);
@@ -160,4 +170,6 @@ private:
     int dosePending_ = 0;
     QPointer<ChartWindow> chart_;
     QStringList queuedBoxes_;
+    DoseTable* doses_;
+    QPointer<DosingWindow> dosing_;
 };

@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "dose_table.h"
 #include "journal.h"
 #include "link_worker.h"
+#include "log_reader.h"
 #include "qt_spanish.h"
 #include "stop_signals.h"
 #include "trend_recorder.h"
@@ -76,15 +78,19 @@ QString Station::Form_Load() {
     config_ = std::get<StartupConfig>(rest);
 
     const QLocale locale = QLocale::system();
+    const QString dosePath = here.filePath(QStringLiteral("Dosificaciones.csv"));
     QMetaObject::invokeMethod(
         worker_,
-        [worker = worker_, c = config_, locale, logPath, here] {
+        [worker = worker_, c = config_, locale, logPath, dosePath] {
             worker->configure(c.SlaveId, c.Decimals, locale, logPath);
-            worker->recordDoses(here.filePath(QStringLiteral("Dosificaciones.csv")),
-                                c.tolerancePercent);
+            worker->recordDoses(dosePath, c.tolerancePercent);
         },
         Qt::BlockingQueuedConnection);
     form_.setNumberFormat(config_.Decimals, locale);
+    // Before the first poll, so that no cycle of this run is in the file yet, and after
+    // the record's journal has moved in what it could; only the file's tail is read,
+    // however long the record has grown.
+    form_.doses()->setHistory(readDoseHistory(dosePath, systemDateOrder(), config_.Decimals));
     connectWindow();
 
     // The timer comes last: no tick before the link and the window are ready.

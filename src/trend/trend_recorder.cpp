@@ -18,6 +18,7 @@ void TrendRecorder::addWeights(const WeightReading& weights) {
     if (lastMs_ && gaps_.isGap(*lastMs_, now)) {
         // The chart's axis is the clock's: what a clock set back makes future goes.
         history_.rewindTo(now);
+        std::erase_if(marks_, [now](const ChartMark& m) { return m.ms > now; });
         history_.appendGap(now);
     }
     lastMs_ = now;
@@ -29,6 +30,18 @@ void TrendRecorder::setSetpoints(const Setpoints& s) {
     const ChartSetpoints next{s.coarse, s.fine, s.target};
     if (setpoints_ == next) return;
     setpoints_ = next;
+    emit changed();
+}
+
+void TrendRecorder::markFinal(double value, bool alarm) {
+    const qint64 now = now_();
+    // The marks go with the readings they sit on.
+    if (history_.size() > 0) {
+        const qint64 oldest = history_.at(0).ms;
+        std::erase_if(marks_, [oldest](const ChartMark& m) { return m.ms < oldest; });
+    }
+    std::erase_if(marks_, [now](const ChartMark& m) { return m.ms > now; });
+    marks_.push_back({now, value, alarm});
     emit changed();
 }
 
@@ -55,5 +68,7 @@ ChartInput TrendRecorder::chart(qint64 fromMs, qint64 toMs, int columns) const {
             decimator.add(s.ms, s.gross, s.net);
     }
     input.buckets = decimator.buckets();
+    for (const ChartMark& m : marks_)
+        if (m.ms >= fromMs && m.ms <= toMs) input.marks.push_back(m);
     return input;
 }

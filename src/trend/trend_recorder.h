@@ -29,6 +29,8 @@ public:
 public slots:
     void addWeights(const WeightReading& weights);
     void setSetpoints(const Setpoints& setpoints);
+    // A dosing cycle's final weight, just taken: marked on the curve now.
+    void markFinal(double value, bool alarm);
 
 signals:
     void changed();
@@ -36,6 +38,7 @@ signals:
 private:
     WeightHistory history_;
     std::optional<ChartSetpoints> setpoints_;
+    std::vector<ChartMark> marks_;  // in time order, none older than the history
     GapRule gaps_;
     std::optional<qint64> lastMs_;
     int decimals_ = 0;
