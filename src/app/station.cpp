@@ -7,10 +7,22 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "journal.h"
 #include "link_worker.h"
 #include "qt_spanish.h"
 #include "stop_signals.h"
 #include "trend_recorder.h"
+
+namespace {
+
+QString otherStationMessage(const DirectoryLock::Holder& other) {
+    return QStringLiteral(
+               "Ya hay otra estación trabajando en esta carpeta: %1, proceso %2 "
+               "en el equipo %3. Ciérrela antes de abrir otra aquí.")
+        .arg(other.application, QString::number(other.pid), other.host);
+}
+
+}  // namespace
 
 Station::Station(QObject* parent) : QObject(parent) {
     registerLinkWorkerTypes();
@@ -32,6 +44,15 @@ void Station::startWorker() {
 
 QString Station::Form_Load() {
     const QDir here = QDir::current();
+    const QString logPath = here.filePath(QStringLiteral("Peso.csv"));
+    // Two stations on one log would undo each other's moves. A directory where not
+    // even the lock can be written has no log to share: the lines wait in memory.
+    lock_ = std::make_unique<DirectoryLock>(logPath);
+    if (lock_->take() == DirectoryLock::Result::HeldByAnother) {
+        const QString message = otherStationMessage(lock_->holder());
+        lock_.reset();
+        return message;
+    }
     auto link = readLinkConfig(here);
     if (auto* error = std::get_if<ConfigError>(&link)) return error->message;
     config_ = std::get<StartupConfig>(link);
@@ -54,7 +75,6 @@ QString Station::Form_Load() {
     config_ = std::get<StartupConfig>(rest);
 
     const QLocale locale = QLocale::system();
-    const QString logPath = here.filePath(QStringLiteral("Peso.csv"));
     QMetaObject::invokeMethod(
         worker_,
         [worker = worker_, c = config_, locale, logPath] {
@@ -107,11 +127,14 @@ void Station::queueWrite(const WriteRequest& request) {
 
 void Station::Form_Unload() {
     form_.Timer1->stop();
-    if (!thread_.isRunning()) return;
-    thread_.requestInterruption();
-    thread_.quit();
-    thread_.wait();
-    worker_ = nullptr;
+    if (thread_.isRunning()) {
+        thread_.requestInterruption();
+        thread_.quit();
+        thread_.wait();
+        worker_ = nullptr;
+    }
+    // Only once the worker, and with it the log, is gone may the next station start.
+    lock_.reset();
 }
 
 int runStation(QApplication& app) {

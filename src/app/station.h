@@ -3,10 +3,12 @@
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <memory>
 
 #include "frm_peso.h"
 #include "startup_config.h"
 
+class DirectoryLock;
 class LinkWorker;
 class QApplication;
 
@@ -18,15 +20,17 @@ public:
     explicit Station(QObject* parent = nullptr);
     ~Station() override;
 
-    // Reads modbus.ini from the current directory and opens the link. On failure
-    // returns the Spanish description for the start-up message box; the link is
-    // closed again.
+    // Takes the current directory for this station, reads modbus.ini there and opens
+    // the link. On failure returns the Spanish description for the start-up message
+    // box; the link is closed again. Another station in the directory is a failure
+    // found before anything is read or opened.
     QString Form_Load();
     frmPeso& form() { return form_; }
     LinkWorker* worker() { return worker_; }
 
     // Stops the worker at once (a transaction in progress is abandoned within one
-    // wait slice) and closes the link. Safe to call twice.
+    // wait slice), closes the link and the log, and frees the directory. Safe to call
+    // twice.
     void Form_Unload();
 
 public slots:
@@ -37,6 +41,7 @@ private:
     void connectWindow();
     void queueWrite(const WriteRequest& request);
 
+    std::unique_ptr<DirectoryLock> lock_;
     frmPeso form_;
     QThread thread_;
     LinkWorker* worker_ = nullptr;

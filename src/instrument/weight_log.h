@@ -3,7 +3,9 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
+#include <utility>
 
+#include "journal.h"
 #include "readers.h"
 
 // One line of Peso.csv without its CR LF: short date; long time (h:m:s, no zone);
@@ -11,34 +13,18 @@
 QString logLine(const QDateTime& when, const WeightReading& weights, int decimals,
                 const QLocale& locale);
 
-// Appends lines to the log file, opening and closing it for every cycle so other
-// programs can read it in between. A line reaches the file whole or not at all. A line
-// the file cannot take waits in the pending file beside it (pendingLogPath), or in
-// memory while no file here can be written, and is moved into the log, in order and
-// once only, as soon as the log can be written again: by this station or by the next
-// one started in the same directory.
+// Peso.csv: the weight lines on a journal of their own, opened and closed for every
+// line so other programs can read the file in between.
 class WeightLog {
 public:
-    explicit WeightLog(QString path = QStringLiteral("Peso.csv"));
+    explicit WeightLog(QString path = QStringLiteral("Peso.csv")) : journal_(std::move(path)) {}
 
     // Returns true when the line and every pending one reached the log.
-    bool append(const QString& line);
+    bool append(const QString& line) { return journal_.append(line.toLocal8Bit()); }
     // Moves the pending lines into the log if it can be written now.
-    bool flushPending();
-    int pending() const { return inFile_ + inMemory_; }
+    bool flushPending() { return journal_.flushPending(); }
+    int pending() const { return journal_.pending(); }
 
 private:
-    void keep(const QByteArray& lines, int count);
-    QByteArray movingLines() const;
-    bool undoUnfinishedMove();
-
-    QString path_;
-    QString pendingPath_;
-    QString movePath_;
-    int inFile_ = 0;
-    QByteArray memory_;
-    int inMemory_ = 0;
+    Journal journal_;
 };
-
-// "Peso.pendiente.csv" beside "Peso.csv": the lines waiting for the log, in its format.
-QString pendingLogPath(const QString& logPath);

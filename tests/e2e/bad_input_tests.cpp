@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -146,6 +147,52 @@ TEST(StartupErrorBox, ProcessEndsNonZeroOnceTheOperatorClosesIt) {
     EXPECT_NE(code, 0);
     EXPECT_TRUE(shown.contains(QStringLiteral("Port_1")) && shown.contains(QStringLiteral("70000")))
         << shown.toStdString();
+}
+
+// A second station started in a station's directory says who holds it and ends with
+// status 1 before it reaches the module; once the first is killed, its lock is stale
+// and the next station takes the directory over.
+TEST(StartupErrorBox, OneStationPerDirectory) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1"}));
+    StationProcess first;
+    first.writeIni(tcpIni(sim.port()));
+    ASSERT_TRUE(first.start());
+    ASSERT_TRUE(waitFor([&] { return first.logLines().size() >= 2; }));
+    const qint64 connections = sim.counters().value("connections", -1);
+
+    const auto startHere = [&](QProcess& station) {
+        station.setProcessEnvironment(first.process().processEnvironment());
+        station.setWorkingDirectory(first.dir());
+        station.start(stationPath(), {});
+        return station.waitForStarted(10000);
+    };
+    QProcess second;
+    ASSERT_TRUE(startHere(second));
+    QString message;
+    ASSERT_TRUE(waitFor([&] {
+        message += QString::fromUtf8(second.readAllStandardError());
+        return message.contains(QStringLiteral("vormelq: ")) && message.endsWith(u'\n');
+    })) << message.toStdString();
+    for (const QString& word : {QString::number(first.process().processId()),
+                                QSysInfo::machineHostName(), QStringLiteral("otra estación")})
+        EXPECT_TRUE(message.contains(word)) << message.toStdString();
+    ASSERT_EQ(second.state(), QProcess::Running) << "ended before the operator saw the cause";
+    second.terminate();
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_EQ(sim.counters().value("connections", -1), connections);
+    EXPECT_TRUE(first.running());
+
+    first.process().kill();
+    ASSERT_TRUE(first.process().waitForFinished(10000));
+    const qsizetype before = first.logLines().size();
+    QProcess third;
+    ASSERT_TRUE(startHere(third));
+    EXPECT_TRUE(waitFor([&] { return first.logLines().size() > before + 2; }));
+    third.terminate();
+    ASSERT_TRUE(third.waitForFinished(10000));
+    EXPECT_EQ(third.exitCode(), 0);
 }
 
 // A slave address outside the address byte, or a host that does not resolve: start-up

@@ -6,10 +6,12 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
 #include <csignal>
+#include <functional>
 
 #include "harness.h"
 
@@ -17,16 +19,20 @@ namespace {
 
 // What stands in the log's way for a while.
 enum class Obstacle {
-    None,       // only the line's faults
-    Directory,  // a directory where the file should be: the file is locked
-    FullDisk,   // the file is /dev/full: every write fails with ENOSPC
-    Immutable,  // chattr +i: read-only even for root, who ignores mode bits
+    None,             // only the line's faults
+    Directory,        // a directory where the file should be: the file is locked
+    FullDisk,         // the file is /dev/full: every write fails with ENOSPC
+    Immutable,        // chattr +i: read-only even for root, who ignores mode bits
+    NothingWritable,  // the log immutable and the directory's disk (a tmpfs) full
 };
 
 struct LostCase {
     const char* name;
     Obstacle obstacle;
     int stopSignal = 0;  // sent while the obstacle stands, then a new station started
+    // Peso.pendiente.csv then made immutable, to the end (it can be read, not appended
+    // to or removed: a spreadsheet holding it open), and the log freed before the stop.
+    bool pendingLocked = false;
 };
 
 void PrintTo(const LostCase& c, std::ostream* out) {
@@ -35,7 +41,25 @@ void PrintTo(const LostCase& c, std::ostream* out) {
 
 class NothingLost : public ::testing::TestWithParam<LostCase> {
 protected:
-    void SetUp() override { qputenv("LANG", "C.UTF-8"); }
+    void SetUp() override {
+        qputenv("LANG", "C.UTF-8");
+        if (GetParam().obstacle != Obstacle::NothingWritable) return;
+        ASSERT_EQ(
+            QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", station.dir()}), 0)
+            << "a disk to fill needs a tmpfs (mounted as root)";
+    }
+    void TearDown() override {
+        lockPending(false);
+        if (GetParam().obstacle != Obstacle::NothingWritable) return;
+        station.stop();
+        QProcess::execute("umount", {station.dir()});
+    }
+
+    bool lockPending(bool on) {
+        const QString pending = QDir(station.dir()).filePath(QStringLiteral("Peso.pendiente.csv"));
+        return !GetParam().pendingLocked ||
+               QProcess::execute(QStringLiteral("chattr"), {on ? "+i" : "-i", pending}) == 0;
+    }
 
     qint64 counter(const char* name) { return sim.counters().value(name, -1); }
 
@@ -51,20 +75,62 @@ protected:
     bool obstruct(Obstacle obstacle, bool up) {
         const QString log = QDir(station.dir()).filePath(QStringLiteral("Peso.csv"));
         const QString kept = QDir(station.dir()).filePath(QStringLiteral("Peso.keep"));
-        if (obstacle == Obstacle::None) return true;
-        if (obstacle == Obstacle::Immutable)
+        const auto immutable = [&] {
             return QProcess::execute(QStringLiteral("chattr"), {up ? "+i" : "-i", log}) == 0;
-        // The station stands still while the file is swapped, so no append falls between
-        // two renames.
+        };
+        switch (obstacle) {
+            case Obstacle::None:
+                return true;
+            case Obstacle::Immutable:
+                return immutable();
+            case Obstacle::NothingWritable:
+                // Both at once: a file begun meanwhile would take lines into its last block.
+                return paused([&] { return immutable() && fill(up); });
+            case Obstacle::Directory:
+            case Obstacle::FullDisk:
+                break;
+        }
+        const bool directory = obstacle == Obstacle::Directory;
+        return paused([&] {
+            return up ? QFile::rename(log, kept) &&
+                            (directory ? QDir().mkdir(log) : QFile::link("/dev/full", log))
+                      : (directory ? QDir().rmdir(log) : QFile::remove(log)) &&
+                            QFile::rename(kept, log);
+        });
+    }
+
+    // The station stands still while `change` runs, so no append falls in the middle.
+    bool paused(const std::function<bool()>& change) {
         const auto pid = static_cast<pid_t>(station.process().processId());
         ::kill(pid, SIGSTOP);
-        const bool directory = obstacle == Obstacle::Directory;
-        const bool ok =
-            up ? QFile::rename(log, kept) &&
-                     (directory ? QDir().mkdir(log) : QFile::link("/dev/full", log))
-               : (directory ? QDir().rmdir(log) : QFile::remove(log)) && QFile::rename(kept, log);
+        const bool ok = change();
         ::kill(pid, SIGCONT);
         return ok;
+    }
+
+    // Fills the station's disk to the last byte, or empties it again.
+    bool fill(bool up) const {
+        QFile filler(QDir(station.dir()).filePath(QStringLiteral("relleno")));
+        if (!up) return filler.remove();
+        if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
+        const QByteArray block(512, 'x');
+        while (filler.write(block) == block.size()) {
+        }
+        while (filler.write("x", 1) == 1) {
+        }
+        return true;
+    }
+
+    // The lines a stopped station kept in the user's data directory.
+    static QStringList heldLines() {
+        QStringList lines;
+        QDirIterator it(qEnvironmentVariable("XDG_DATA_HOME"), QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo held(it.next());
+            lines += logLines(held.absolutePath(), held.fileName());
+        }
+        return lines;
     }
 
     // The lines written so far while the obstacle stands.
@@ -102,6 +168,13 @@ TEST_P(NothingLost, EveryAcceptedWeightReadIsOneLineInOrder) {
     if (obstacle != Obstacle::None) {
         EXPECT_EQ(keptLines(obstacle).size(), linesBlocked);
     }
+    ASSERT_TRUE(lockPending(true));
+    const bool freedBeforeStop = GetParam().pendingLocked;
+    if (freedBeforeStop) {
+        ASSERT_TRUE(obstruct(obstacle, false));
+        const qint64 reads = counter("reads.weight");
+        ASSERT_TRUE(waitFor([&] { return counter("reads.weight") >= reads + 10; }));
+    }
     if (const int signal = GetParam().stopSignal) {
         // Stopped as systemctl, Ctrl-C or a logout would, with lines pending.
         silence();
@@ -109,11 +182,16 @@ TEST_P(NothingLost, EveryAcceptedWeightReadIsOneLineInOrder) {
         ASSERT_TRUE(station.process().waitForFinished(60000));
         EXPECT_EQ(station.process().exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(station.exitCode(), 0);
-        EXPECT_GT(logLines(station.dir(), "Peso.pendiente.csv").size(), 0);
+        EXPECT_GT(obstacle == Obstacle::NothingWritable
+                      ? heldLines().size()
+                      : logLines(station.dir(), "Peso.pendiente.csv").size(),
+                  0);
         sim.toggleSilent();
         ASSERT_TRUE(station.start());
     }
-    ASSERT_TRUE(obstruct(obstacle, false));
+    if (!freedBeforeStop) {
+        ASSERT_TRUE(obstruct(obstacle, false));
+    }
 
     const qint64 readsFreed = counter("reads.weight");
     ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= readsFreed; }));
@@ -145,6 +223,8 @@ const LostCase kCases[] = {
     {"SigtermWhileTheLogIsLocked", Obstacle::Directory, SIGTERM},
     {"SigintWhileTheLogIsOnAFullDisk", Obstacle::FullDisk, SIGINT},
     {"SighupWhileTheLogIsLocked", Obstacle::Directory, SIGHUP},
+    {"SigtermWhileNothingInTheDirectoryIsWritable", Obstacle::NothingWritable, SIGTERM},
+    {"SigtermWhileTheLogAndThePendingFileAreLocked", Obstacle::Directory, SIGTERM, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Log, NothingLost, ::testing::ValuesIn(kCases),

@@ -1,0 +1,301 @@
+#include "journal.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include "file_sync.h"
+
+namespace {
+
+bool endsLine(const QByteArray& bytes) {
+    return bytes.isEmpty() || bytes.endsWith('\n');
+}
+
+int countLines(const QByteArray& bytes) {
+    return static_cast<int>(bytes.count('\n')) + (endsLine(bytes) ? 0 : 1);
+}
+
+// False when the file is there but cannot be read: its lines must not be taken for none.
+bool readFile(const QString& path, QByteArray* bytes) {
+    bytes->clear();
+    QFile file(path);
+    if (!file.exists()) return true;
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    *bytes = file.readAll();
+    return true;
+}
+
+QByteArray readFile(const QString& path) {
+    QByteArray bytes;
+    readFile(path, &bytes);
+    return bytes;
+}
+
+char lastByte(const QString& path) {
+    QFile file(path);
+    char last = '\n';
+    if (file.open(QIODevice::ReadOnly) && file.size() > 0 && file.seek(file.size() - 1))
+        file.getChar(&last);
+    return last;
+}
+
+// A file that does not end in a line end (someone else's, or one cut by a crash) gets
+// one first, so the new lines stand on their own.
+QByteArray standingAlone(const QString& path, QByteArray bytes) {
+    const char last = lastByte(path);
+    if (last == '\r') bytes.prepend('\n');
+    if (last != '\r' && last != '\n') bytes.prepend("\r\n");
+    return bytes;
+}
+
+// Appends to an open file as one piece: after a short write (a disk that fills in the
+// middle of a line) the file goes back to its length before, so a retry never glues a
+// line onto a fragment.
+bool writeWhole(QFile& file, const QByteArray& bytes, bool sync) {
+    const qint64 before = file.size();
+    if (file.write(bytes) == bytes.size() && (!sync || syncToDisk(file))) return true;
+    file.resize(before);
+    return false;
+}
+
+bool openForAppend(QFile& file) {
+    // Unbuffered: a line counts as written once the system took it all.
+    return file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+}
+
+bool appendWhole(const QString& path, const QByteArray& bytes, bool sync = false) {
+    QFile file(path);
+    return openForAppend(file) && writeWhole(file, standingAlone(path, bytes), sync);
+}
+
+QByteArray digest(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// The mark of a move: where in the file the moved block begins, its length and its
+// digest. The file itself then tells whether the block reached it whole.
+struct MoveMark {
+    qint64 at = 0;
+    qint64 length = 0;
+    QByteArray digest;
+};
+
+QByteArray markText(const MoveMark& mark) {
+    return QByteArray::number(mark.at) + ' ' + QByteArray::number(mark.length) + ' ' + mark.digest +
+           '\n';
+}
+
+bool parseMark(const QByteArray& text, MoveMark* mark) {
+    const QList<QByteArray> fields = text.simplified().split(' ');
+    if (fields.size() != 3) return false;
+    bool at = false;
+    bool length = false;
+    *mark = {fields[0].toLongLong(&at), fields[1].toLongLong(&length), fields[2]};
+    return at && length && mark->at >= 0 && mark->length > 0;
+}
+
+enum class BlockState { Whole, Absent, Unknown };
+
+// Whether the marked block is in the file. A file cut short within the block holds
+// a fragment of it only, taken back here. Past the block's end the file holds other
+// lines: nothing there is this move's.
+BlockState markedBlock(const QString& path, const MoveMark& mark) {
+    QFile file(path);
+    if (!file.exists()) return BlockState::Absent;
+    if (!file.open(QIODevice::ReadOnly)) return BlockState::Unknown;
+    const qint64 end = mark.at + mark.length;
+    if (file.size() >= end && file.seek(mark.at) && digest(file.read(mark.length)) == mark.digest)
+        return BlockState::Whole;
+    if (file.size() <= mark.at || file.size() > end) return BlockState::Absent;
+    file.close();
+    const bool cut = file.open(QIODevice::ReadWrite) && file.resize(mark.at) && syncToDisk(file);
+    return cut ? BlockState::Absent : BlockState::Unknown;
+}
+
+}  // namespace
+
+bool StateFile::exists() const {
+    return QFile::exists(path_);
+}
+
+QByteArray StateFile::read() const {
+    return readFile(path_);
+}
+
+bool StateFile::write(const QByteArray& contents) {
+    QSaveFile file(path_);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() &&
+           syncToDisk(file) && file.commit() && syncDirectory(QFileInfo(path_).absolutePath());
+}
+
+bool StateFile::remove() {
+    return !exists() || QFile::remove(path_);
+}
+
+QString pendingPath(const QString& journalPath) {
+    const QFileInfo file(journalPath);
+    return file.dir().filePath(file.completeBaseName() + QStringLiteral(".pendiente.") +
+                               file.suffix());
+}
+
+QString heldLinesPath(const QString& journalPath) {
+    const QFileInfo file(journalPath);
+    const QString dir = file.absolutePath();
+    const QString folder =
+        QFileInfo(dir).fileName() + QLatin1Char('-') +
+        QString::fromLatin1(digest(QFile::encodeName(QDir::cleanPath(dir))).left(16));
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+        .filePath(folder + QLatin1Char('/') + QFileInfo(pendingPath(journalPath)).fileName());
+}
+
+// The move from the pending file into the journal is one append of everything
+// waiting, then the removal of the pending file. Before the append, the mark says
+// where the block goes and what it is; a process killed between the two steps leaves
+// the mark, and the next attempt finds in the file itself whether the block got there:
+// whole, the pending file is only removed; not at all or cut short, it is moved again.
+// While the mark stands the pending file takes no new lines, so it never holds more
+// than the block the mark describes.
+Journal::Journal(QString path, QString heldPath)
+    : path_(std::move(path)),
+      pendingPath_(pendingPath(path_)),
+      heldPath_(heldPath.isEmpty() ? heldLinesPath(path_) : std::move(heldPath)),
+      mark_(pendingPath_ + QStringLiteral(".mueve")) {
+    inFile_ = countLines(readFile(pendingPath_));
+    settleMark();
+    takeBackHeld();
+    flushPending();
+}
+
+Journal::~Journal() {
+    if (flushPending()) return;
+    keep({}, 0);
+    holdMemory();
+}
+
+bool Journal::append(const QByteArray& line) {
+    const QByteArray bytes = line + "\r\n";
+    if (pending() == 0 && appendWhole(path_, bytes)) return true;
+    keep(bytes, 1);
+    return flushPending();
+}
+
+void Journal::keep(const QByteArray& lines, int count) {
+    // Lines held in memory are older than these: they go to the file first.
+    if (!mark_.exists() && !(memory_ + lines).isEmpty() &&
+        appendWhole(pendingPath_, memory_ + lines)) {
+        inFile_ += inMemory_ + count;
+        forgetMemory();
+        return;
+    }
+    memory_ += lines;
+    inMemory_ += count;
+}
+
+bool Journal::settleMark() {
+    if (!stuck_ && mark_.exists()) {
+        MoveMark mark;
+        if (parseMark(mark_.read(), &mark)) {
+            switch (markedBlock(path_, mark)) {
+                case BlockState::Unknown:
+                    return false;
+                case BlockState::Whole:
+                    inFile_ = 0;
+                    stuck_ = true;
+                    break;
+                case BlockState::Absent:
+                    break;
+            }
+        }
+        if (!stuck_) return mark_.remove();
+    }
+    if (!stuck_) return true;
+    // The block is in the file, read back once: only the pending file is left to remove.
+    stuck_ = QFile::exists(pendingPath_) && !QFile::remove(pendingPath_);
+    return stuck_ || mark_.remove();
+}
+
+bool Journal::flushPending() {
+    if (pending() == 0 && !stuck_) return true;
+    if (!settleMark()) return false;
+    if (pending() == 0 || moveWaiting()) return true;
+    // Lines from memory are safer in the pending file meanwhile.
+    keep({}, 0);
+    return false;
+}
+
+bool Journal::moveWaiting() {
+    // Once the pending file's lines are in (or it is gone), lines from memory have no
+    // file to remove: a plain append brings them in after them.
+    if (stuck_ || !QFile::exists(pendingPath_)) {
+        inFile_ = 0;
+        return appendMemory();
+    }
+    QByteArray block;
+    if (!readFile(pendingPath_, &block)) return false;
+    if (!endsLine(block)) block += "\r\n";
+    if (!move(block + memory_)) return false;
+    inFile_ = 0;
+    forgetMemory();
+    stuck_ = true;
+    return settleMark();
+}
+
+bool Journal::move(const QByteArray& block) {
+    QFile file(path_);
+    if (!openForAppend(file)) return false;
+    const QByteArray bytes = standingAlone(path_, block);
+    if (!mark_.write(markText({file.size(), bytes.size(), digest(bytes)}))) return false;
+    if (writeWhole(file, bytes, true)) return true;
+    mark_.remove();
+    return false;
+}
+
+bool Journal::appendMemory() {
+    if (!memory_.isEmpty() && !appendWhole(path_, memory_, true)) return false;
+    forgetMemory();
+    return true;
+}
+
+void Journal::takeBackHeld() {
+    // Removed before they are used, so they are taken back once; they are then memory
+    // lines like any other, newer than the pending file's.
+    QByteArray held;
+    if (!readFile(heldPath_, &held) || held.isEmpty() || !QFile::remove(heldPath_)) return;
+    if (!endsLine(held)) held += "\r\n";
+    memory_ += held;
+    inMemory_ += countLines(held);
+}
+
+void Journal::holdMemory() {
+    if (memory_.isEmpty()) return;
+    QDir().mkpath(QFileInfo(heldPath_).absolutePath());
+    if (appendWhole(heldPath_, memory_, true)) forgetMemory();
+}
+
+void Journal::forgetMemory() {
+    memory_.clear();
+    inMemory_ = 0;
+}
+
+DirectoryLock::DirectoryLock(const QString& journalPath)
+    : path_(journalPath + QStringLiteral(".lock")), lock_(path_) {
+    // A station runs for weeks: only a lock whose process is gone is stale, never an
+    // old one.
+    lock_.setStaleLockTime(0);
+}
+
+DirectoryLock::Result DirectoryLock::take() {
+    if (lock_.tryLock()) return Result::Taken;
+    return lock_.error() == QLockFile::LockFailedError ? Result::HeldByAnother
+                                                       : Result::Unavailable;
+}
+
+DirectoryLock::Holder DirectoryLock::holder() const {
+    Holder holder;
+    lock_.getLockInfo(&holder.pid, &holder.host, &holder.application);
+    return holder;
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QLockFile>
+#include <QString>
+#include <utility>
+
+// A small file whose contents are replaced whole: a reader, also after a kill or a
+// power cut, finds the old contents or the new, never a mix. For the state a record
+// keeps beside its file (the mark of a move, an open cycle's start, a counter).
+class StateFile {
+public:
+    explicit StateFile(QString path) : path_(std::move(path)) {}
+    const QString& path() const { return path_; }
+    bool exists() const;
+    // The contents last written; empty when there are none.
+    QByteArray read() const;
+    // Written beside, synced, then renamed over the old contents.
+    bool write(const QByteArray& contents);
+    bool remove();
+
+private:
+    QString path_;
+};
+
+// An append-only file of CR LF lines that loses none and writes none twice. A line
+// reaches the file whole or not at all; a line the file cannot take waits in the
+// pending file beside it (pendingPath), or in memory while no file in the directory can
+// be written, and is moved into the file in order and once as soon as it can be
+// written again: by this process or by the next one started in the same directory.
+// Lines still in memory when the journal closes are kept in the user's data directory
+// (heldLinesPath) and taken back, after the pending file's, by the next journal on the
+// same file. One journal per file: take the directory's lock (DirectoryLock) first.
+class Journal {
+public:
+    // An empty `heldPath` means heldLinesPath(path).
+    explicit Journal(QString path, QString heldPath = {});
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    const QString& path() const { return path_; }
+    // `line` without its line end. True when it and every older line reached the file.
+    bool append(const QByteArray& line);
+    // Moves the waiting lines into the file if it can be written now.
+    bool flushPending();
+    // Lines not yet in the file.
+    int pending() const { return inFile_ + inMemory_; }
+
+private:
+    bool settleMark();
+    bool moveWaiting();
+    bool move(const QByteArray& block);
+    bool appendMemory();
+    void keep(const QByteArray& lines, int count);
+    void takeBackHeld();
+    void holdMemory();
+    void forgetMemory();
+
+    QString path_;
+    QString pendingPath_;
+    QString heldPath_;
+    StateFile mark_;
+    int inFile_ = 0;
+    QByteArray memory_;
+    int inMemory_ = 0;
+    // A finished move's pending file could not be removed: its lines are in the file,
+    // and it takes no new ones until it is gone.
+    bool stuck_ = false;
+};
+
+// "X.pendiente.csv" beside "X.csv": the lines waiting for the file, in its format.
+QString pendingPath(const QString& journalPath);
+// Where the lines of `journalPath` still in memory wait between two runs: the user's
+// data directory, in a folder named for the journal's directory (its name and a digest
+// of its absolute path, so two plants' folders of the same name stay apart).
+QString heldLinesPath(const QString& journalPath);
+
+// One writer per directory: a lock file beside the journal ("X.csv.lock"), taken over
+// when the process that left it is gone.
+class DirectoryLock {
+public:
+    explicit DirectoryLock(const QString& journalPath);
+    enum class Result { Taken, HeldByAnother, Unavailable };
+    Result take();
+    struct Holder {
+        qint64 pid = 0;
+        QString host;
+        QString application;
+    };
+    // Who holds it, after take() gave HeldByAnother.
+    Holder holder() const;
+    const QString& path() const { return path_; }
+
+private:
+    QString path_;
+    QLockFile lock_;
+};
