@@ -159,10 +159,10 @@ QString heldLinesPath(const QString& journalPath) {
 // whole, the pending file is only removed; not at all or cut short, it is moved again.
 // While the mark stands the pending file takes no new lines, so it never holds more
 // than the block the mark describes.
-Journal::Journal(QString path, QString heldPath)
+Journal::Journal(QString path)
     : path_(std::move(path)),
       pendingPath_(pendingPath(path_)),
-      heldPath_(heldPath.isEmpty() ? heldLinesPath(path_) : std::move(heldPath)),
+      heldPath_(heldLinesPath(path_)),
       mark_(pendingPath_ + QStringLiteral(".mueve")) {
     inFile_ = countLines(readFile(pendingPath_));
     settleMark();

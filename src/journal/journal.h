@@ -33,8 +33,8 @@ private:
 // same file. One journal per file: take the directory's lock (DirectoryLock) first.
 class Journal {
 public:
-    // An empty `heldPath` means heldLinesPath(path).
-    explicit Journal(QString path, QString heldPath = {});
+    // Takes back the lines left waiting by the last journal on `path`.
+    explicit Journal(QString path);
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
