@@ -14,6 +14,7 @@ QString helpText(const QString& workingDir) {
                "Uso: vormelq [--help | --version]\n"
                "     vormelq --plot Peso.csv -o peso.png [--from \"AAAA-MM-DD HH:MM\"]\n"
                "             [--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n"
+               "     vormelq --verify Cambios.csv\n"
                "\n"
                "Puesto de operador Vormel-Q para un módulo de pesaje y dosificación: lee el\n"
                "módulo por Modbus RTU (puerto serie o TCP), muestra los pesos, las consignas\n"
@@ -29,7 +30,10 @@ QString helpText(const QString& workingDir) {
                "  -v, --version  muestra la versión y termina\n"
                "  --plot FICHERO -o IMAGEN\n"
                "                 dibuja las lecturas de un Peso.csv en IMAGEN (.png o .svg),\n"
-               "                 sin ventana ni módulo\n")
+               "                 sin ventana ni módulo\n"
+               "  --verify FICHERO\n"
+               "                 comprueba que la cadena de un Cambios.csv está completa\n"
+               "                 (0) o dice la primera línea que la rompe (1)\n")
         .arg(dir);
 }
 

@@ -12,11 +12,13 @@
 #include <QTimer>
 
 #include "box_guard.h"
+#include "changes_view.h"
 #include "chart_window.h"
 #include "display_map.h"
 #include "entry.h"
 #include "panel_art.h"
 #include "panel_widgets.h"
+#include "register_map.h"
 #include "trend_recorder.h"
 #include "value_label.h"
 #include "weight_format.h"
@@ -104,6 +106,19 @@ QGroupBox* frame(QWidget* parent, const QString& title, QRect geometry) {
     return box;
 }
 
+// The operator's name for an entry: its caption, without the colon.
+QString campoOf(const QLabel* caption) {
+    QString text = caption->text();
+    if (text.endsWith(QLatin1Char(':'))) text.chop(1);
+    return text;
+}
+
+// The front panel's keys by index, as the record of changes names them.
+const std::array<QString, 5> kKeyNames{
+    QStringLiteral("Tecla SI•NO/MODO"), QStringLiteral("Tecla cero"), QStringLiteral("Tecla tara"),
+    QStringLiteral("Tecla 4"),          QStringLiteral("Tecla F"),
+};
+
 bool isEnter(const QKeyEvent* key) {
     return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
 }
@@ -148,6 +163,9 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     cmdGrafico = button(this, QStringLiteral("Gráfico"), twips(9480, 9960, 1095, 375));
     connect(cmdGrafico, &QPushButton::clicked, this, &frmPeso::cmdGrafico_Click);
     trend_ = new TrendRecorder(this);
+    // Shown as a tab of its own window, which takes it over.
+    changes_ = new ChangesView(this);
+    changes_->hide();
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(500);
@@ -320,11 +338,29 @@ void frmPeso::showCommunicationLost() {
 }
 
 void frmPeso::showLogPending(int count) {
-    lblPendientes->setText(QStringLiteral("ERROR: No se puede escribir Peso.csv (%1 %2)")
-                               .arg(count)
-                               .arg(count == 1 ? QStringLiteral("lectura pendiente")
-                                               : QStringLiteral("lecturas pendientes")));
-    lblPendientes->setVisible(count > 0);
+    logPending_ = count;
+    showPending();
+}
+
+void frmPeso::showChangesPending(int count) {
+    changesPending_ = count;
+    showPending();
+}
+
+void frmPeso::showPending() {
+    QStringList texts;
+    if (logPending_ > 0)
+        texts << QStringLiteral("ERROR: No se puede escribir Peso.csv (%1 %2)")
+                     .arg(logPending_)
+                     .arg(logPending_ == 1 ? QStringLiteral("lectura pendiente")
+                                           : QStringLiteral("lecturas pendientes"));
+    if (changesPending_ > 0)
+        texts << QStringLiteral("ERROR: No se puede escribir Cambios.csv (%1 %2)")
+                     .arg(changesPending_)
+                     .arg(changesPending_ == 1 ? QStringLiteral("cambio pendiente")
+                                               : QStringLiteral("cambios pendientes"));
+    lblPendientes->setText(texts.join(QLatin1Char('\n')));
+    lblPendientes->setVisible(!texts.isEmpty());
 }
 
 void frmPeso::showWriteFailed() {
@@ -372,41 +408,65 @@ double frmPeso::takeEntry(QLineEdit* box) {
     return entry.value;
 }
 
-void frmPeso::send(const std::optional<WriteRequest>& request) {
+void frmPeso::sendSetpoint(Setpoint setpoint, QLineEdit* box, const QLabel* caption,
+                           const QLabel* shown) {
+    // The percentage is a plain number; the other setpoints are weights, shown scaled.
+    send(setpointRequest(setpoint, takeEntry(box)), box, caption, shown->text(),
+         setpoint != Setpoint::Porc);
+}
+
+void frmPeso::send(const std::optional<WriteRequest>& request, const QLineEdit* box,
+                   const QLabel* caption, const QString& antes, bool weight) {
+    WriteRequest labelled = request.value_or(WriteRequest{});
+    labelled.campo = campoOf(caption);
+    labelled.antes = antes;
+    // Nothing goes out of an entry out of range: the record keeps what the box says.
+    labelled.valor = request ? shownValue(requestValue(*request), weight) : box->text();
     if (request) {
-        emit writeRequested(*request);
+        emit writeRequested(labelled);
         return;
     }
     // The module's registers cannot hold a negative or a too large number, and cutting
     // it down would set something the operator never typed.
-    emit writeFinished(WriteOutcome{{}, {}, WriteResult::FueraDeRango, 0});
+    emit writeFinished(WriteOutcome{labelled, {}, WriteResult::FueraDeRango, 0});
     openMessage(QStringLiteral("Valor fuera de rango"));
 }
 
+// A value sent, as the window shows it once read back: the module keeps weights in
+// display steps, sent unscaled.
+QString frmPeso::shownValue(quint32 value, bool weight) const {
+    if (!weight) return QString::number(value);
+    return formatWeight(regs::scaled(value, decimals_), decimals_, locale_);
+}
+
 void frmPeso::cmdBCero_Click() {
-    send(setpointRequest(Setpoint::BCero, takeEntry(txtBCero)));
+    sendSetpoint(Setpoint::BCero, txtBCero, Label24, lblBCero);
 }
 void frmPeso::cmdGrueso_Click() {
-    send(setpointRequest(Setpoint::Grueso, takeEntry(txtGrueso)));
+    sendSetpoint(Setpoint::Grueso, txtGrueso, Label23, lblGrueso);
 }
 void frmPeso::cmdFino_Click() {
-    send(setpointRequest(Setpoint::Fino, takeEntry(txtFino)));
+    sendSetpoint(Setpoint::Fino, txtFino, Label21, lblFino);
 }
 void frmPeso::cmdTeor_Click() {
-    send(setpointRequest(Setpoint::Teor, takeEntry(txtTeor)));
+    sendSetpoint(Setpoint::Teor, txtTeor, Label8, lblTeor);
 }
 void frmPeso::cmdPorc_Click() {
-    send(setpointRequest(Setpoint::Porc, takeEntry(txtPorc)));
+    sendSetpoint(Setpoint::Porc, txtPorc, Label12, lblPorc);
 }
 void frmPeso::cmdComando_Click() {
-    send(commandRequest(takeEntry(txtComando)));
+    send(commandRequest(takeEntry(txtComando)), txtComando, Label16, {}, false);
 }
 void frmPeso::cmdDato_Click() {
-    send(dataRequest(takeEntry(txtDato)));
+    send(dataRequest(takeEntry(txtDato)), txtDato, Label9, {}, false);
 }
 
 void frmPeso::Tecla_Click(int index) {
-    if (auto request = keyRequest(index)) emit writeRequested(*request);
+    auto request = keyRequest(index);
+    if (!request) return;
+    request->campo = kKeyNames[static_cast<size_t>(index)];
+    request->valor = QChar(registerWord(request->writes.front()));
+    emit writeRequested(*request);
 }
 
 ChartWindow* frmPeso::chartWindow() const {

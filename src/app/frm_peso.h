@@ -16,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
+class ChangesView;
 class ChartWindow;
 class TrendRecorder;
 
@@ -68,13 +69,16 @@ public:
     QLabel *lblDato0, *lblDato1, *lblDato2, *lblDato3;
 
     QLabel* lblError;
-    // Log lines that could not be written yet, in red with their count.
+    // Lines of Peso.csv and of Cambios.csv that could not be written yet, in red with
+    // their counts.
     QLabel* lblPendientes;
 
     // Opens the weight chart, which records from the start whether open or not.
     QPushButton* cmdGrafico;
     TrendRecorder* trend() const { return trend_; }
     ChartWindow* chartWindow() const;
+    // The operator's last changes, for the window that shows them as a tab.
+    ChangesView* changesView() const { return changes_; }
 
     // Front panel: the drawing, the 64 display elements (index 0 unused) and the five
     // key areas.
@@ -92,6 +96,7 @@ public slots:
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
     void showLogPending(int count);
+    void showChangesPending(int count);
     // One "Error" box per failed run of writes, one box per write the module refused;
     // while one is open, further boxes queue up and follow one after another.
     void showWriteFailed();
@@ -131,8 +136,13 @@ private:
     void buildPanel();
 
     void clearError();
+    void showPending();
     double takeEntry(QLineEdit* box);
-    void send(const std::optional<WriteRequest>& request);
+    void sendSetpoint(Setpoint setpoint, QLineEdit* box, const QLabel* caption,
+                      const QLabel* shown);
+    void send(const std::optional<WriteRequest>& request, const QLineEdit* box,
+              const QLabel* caption, const QString& antes, bool weight);
+    QString shownValue(quint32 value, bool weight) const;
     void openMessage(const QString& text);
     void queueBox(const QString& text);
     void openNextBox();
@@ -142,5 +152,8 @@ private:
     QPointer<QMessageBox> writeBox_;
     TrendRecorder* trend_;
     QPointer<ChartWindow> chart_;
+    ChangesView* changes_;
+    int logPending_ = 0;
+    int changesPending_ = 0;
     QStringList queuedBoxes_;
 };

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "changes_view.h"
 #include "journal.h"
 #include "link_worker.h"
 #include "qt_spanish.h"
@@ -75,12 +76,15 @@ QString Station::Form_Load() {
     config_ = std::get<StartupConfig>(rest);
 
     const QLocale locale = QLocale::system();
+    QList<ChangeLine> changes;
     QMetaObject::invokeMethod(
         worker_,
-        [worker = worker_, c = config_, locale, logPath] {
+        [worker = worker_, c = config_, locale, logPath, &changes] {
             worker->configure(c.SlaveId, c.Decimals, locale, logPath);
+            changes = worker->lastChanges(ChangesView::kShown);
         },
         Qt::BlockingQueuedConnection);
+    form_.changesView()->setLines(changes);
     form_.setNumberFormat(config_.Decimals, locale);
     connectWindow();
 
@@ -104,6 +108,9 @@ void Station::connectWindow() {
     connect(worker_, &LinkWorker::writeFailed, &form_, &frmPeso::showWriteFailed);
     connect(worker_, &LinkWorker::writeFinished, &form_, &frmPeso::showWriteFinished);
     connect(worker_, &LinkWorker::logPending, &form_, &frmPeso::showLogPending);
+    connect(worker_, &LinkWorker::changesPending, &form_, &frmPeso::showChangesPending);
+    connect(worker_, &LinkWorker::changeRecorded, form_.changesView(), &ChangesView::addLine);
+    connect(&form_, &frmPeso::writeFinished, worker_, &LinkWorker::recordChange);
     connect(worker_, &LinkWorker::pollFinished, this, [this] { pollPending_ = false; });
     connect(worker_, &LinkWorker::weightsRead, form_.trend(), &TrendRecorder::addWeights);
     connect(worker_, &LinkWorker::setpointsRead, form_.trend(), &TrendRecorder::setSetpoints);

@@ -23,11 +23,18 @@ QString timeFormatWithoutZone(const QLocale& locale) {
 
 }  // namespace
 
+QString logDate(const QDateTime& when, const QLocale& locale) {
+    return locale.toString(when.date(), QLocale::ShortFormat);
+}
+
+QString logTime(const QDateTime& when, const QLocale& locale) {
+    return locale.toString(when.time(), timeFormatWithoutZone(locale));
+}
+
 QString logLine(const QDateTime& when, const WeightReading& weights, int decimals,
                 const QLocale& locale) {
     const QChar sep = QLatin1Char(';');
-    return locale.toString(when.date(), QLocale::ShortFormat) + sep +
-           locale.toString(when.time(), timeFormatWithoutZone(locale)) + sep +
+    return logDate(when, locale) + sep + logTime(when, locale) + sep +
            formatWeight(weights.gross, decimals, locale) + sep +
            formatWeight(weights.tare, decimals, locale) + sep +
            formatWeight(weights.net, decimals, locale);

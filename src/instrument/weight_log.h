@@ -8,6 +8,11 @@
 #include "journal.h"
 #include "readers.h"
 
+// The date and the time of a line as Peso.csv writes them; every record the station
+// keeps writes its times this way.
+QString logDate(const QDateTime& when, const QLocale& locale);
+QString logTime(const QDateTime& when, const QLocale& locale);
+
 // One line of Peso.csv without its CR LF: short date; long time (h:m:s, no zone);
 // gross; tare; net.
 QString logLine(const QDateTime& when, const WeightReading& weights, int decimals,

@@ -116,6 +116,39 @@ BlockState markedBlock(const QString& path, const MoveMark& mark) {
     return cut ? BlockState::Absent : BlockState::Unknown;
 }
 
+// The last `count` non-empty lines of `bytes`, oldest first, without their line ends.
+QList<QByteArray> lastLinesOf(const QByteArray& bytes, int count) {
+    QList<QByteArray> lines;
+    qsizetype end = bytes.size();
+    while (end > 0 && lines.size() < count) {
+        const qsizetype start = bytes.lastIndexOf('\n', end - 1) + 1;
+        QByteArray line = bytes.mid(start, end - start);
+        if (line.endsWith('\r')) line.chop(1);
+        if (!line.isEmpty()) lines.prepend(line);
+        end = start - 1;
+    }
+    return lines;
+}
+
+// Reads the file backwards in blocks until `count` whole lines are in: a record of
+// years is not read whole for its last lines.
+QList<QByteArray> fileTail(const QString& path, int count) {
+    QFile file(path);
+    if (count <= 0 || !file.open(QIODevice::ReadOnly)) return {};
+    constexpr qint64 kBlock = 64 * 1024;
+    QByteArray tail;
+    qint64 from = file.size();
+    while (from > 0 && tail.count('\n') <= count) {
+        const qint64 start = qMax<qint64>(0, from - kBlock);
+        if (!file.seek(start)) return {};
+        tail.prepend(file.read(from - start));
+        from = start;
+    }
+    // The first line read may have begun before the block.
+    if (from > 0) tail.remove(0, tail.indexOf('\n') + 1);
+    return lastLinesOf(tail, count);
+}
+
 }  // namespace
 
 bool StateFile::exists() const {
@@ -274,6 +307,15 @@ void Journal::holdMemory() {
     if (memory_.isEmpty()) return;
     QDir().mkpath(QFileInfo(heldPath_).absolutePath());
     if (appendWhole(heldPath_, memory_, true)) forgetMemory();
+}
+
+QList<QByteArray> Journal::lastLines(int count) const {
+    QList<QByteArray> lines = lastLinesOf(memory_, count);
+    // Once the pending file's lines are in the file (inFile_ is then 0), it is not read
+    // twice.
+    if (inFile_ > 0 && lines.size() < count)
+        lines = lastLinesOf(readFile(pendingPath_), count - lines.size()) + lines;
+    return fileTail(path_, count - lines.size()) + lines;
 }
 
 void Journal::forgetMemory() {
