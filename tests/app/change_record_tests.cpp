@@ -203,6 +203,32 @@ TEST_F(ChangeRecord, EntriesOutOfRangeThenEachControlRefusedByTheModule) {
     EXPECT_EQ(verify(path()), 0);
 }
 
+// Cambios.csv cannot be written (a folder stands in its way) across a restart: the
+// operator is told of the waiting changes, and the chain goes on from the one waiting
+// when the station starts again.
+TEST_F(ChangeRecord, ChangesWaitingForTheFileAcrossARestartKeepTheChain) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Cambios.csv"));
+    const int port = startPymodbus(server);
+    const auto told = [&](const QString& count) {
+        return waitFor([&] {
+            return form().lblPendientes->isVisible() &&
+                   form().lblPendientes->text().contains("Cambios.csv (" + count);
+        });
+    };
+    start(port);
+    press(form(), kControls.last(), {});
+    EXPECT_TRUE(told("1 cambio pendiente)"));
+    start(port);
+    press(form(), kControls.first(), "9");
+    EXPECT_TRUE(told("2 cambios pendientes)"));
+    ASSERT_TRUE(QDir(dir.path()).rmdir("Cambios.csv"));
+    ASSERT_TRUE(waitFor([&] { return form().lblPendientes->isHidden(); }));
+    EXPECT_EQ(text(changes(dir.path())),
+              text({"Tecla F;;F;6=70;Enviado",
+                    "B. Cero;" + initialShown(kControls.first()) + ";0,9;14=9 15=0;Enviado"}));
+    EXPECT_EQ(verify(path()), 0);
+}
+
 // Pressed one after another while the module is off: the first goes out unanswered, the
 // rest are given up with it.
 TEST_F(ChangeRecord, EachControlPressedWhileTheModuleIsOff) {
