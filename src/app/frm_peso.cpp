@@ -150,11 +150,13 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     lblError->setPalette(errorPalette);
     lblError->hide();
 
-    // Below the weights, where it covers no control and lblError never lies.
+    // Below the weights, where it covers no control and lblError never lies; room for
+    // both records' notices.
     lblPendientes = new QLabel(this);
     lblPendientes->setFont(sansFont(8.25, true));
-    lblPendientes->setGeometry(twips(120, 9120, 3000, 900));
+    lblPendientes->setGeometry(twips(120, 9120, 3000, 1440));
     lblPendientes->setWordWrap(true);
+    lblPendientes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblPendientes->setPalette(errorPalette);
     lblPendientes->hide();
     new BoxGuard(this);

@@ -315,18 +315,26 @@ TEST_F(WindowTest, AnOpenBoxKeepsTheOperatorFromTheControls) {
     EXPECT_EQ(spy->count(), 1);
 }
 
-// Below the weights: it covers no control, and lblError does not cover it.
+// Below the weights: it covers no control, and lblError does not cover it. Both
+// records' notices fit in it whole.
 TEST_F(WindowTest, PendingLogNoticeShowsTheCountAndCoversNothing) {
     form->showLogPending(35);
+    form->showChangesPending(2);
     form->showCommunicationLost();
     EXPECT_EQ(form->lblPendientes->text(),
-              "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes)");
+              "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes)\n"
+              "ERROR: No se puede escribir Cambios.csv (2 cambios pendientes)");
+    EXPECT_LE(form->lblPendientes->heightForWidth(form->lblPendientes->width()),
+              form->lblPendientes->height());
     for (QWidget* w : form->findChildren<QWidget*>()) {
         if (w == form->lblPendientes || w->isHidden()) continue;
         EXPECT_FALSE(form->lblPendientes->geometry().intersects(
             QRect(w->mapTo(form.get(), QPoint(0, 0)), w->size())));
     }
     form->showLogPending(0);
+    EXPECT_EQ(form->lblPendientes->text(),
+              "ERROR: No se puede escribir Cambios.csv (2 cambios pendientes)");
+    form->showChangesPending(0);
     EXPECT_TRUE(form->lblPendientes->isHidden());
 }
 
