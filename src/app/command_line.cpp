@@ -15,6 +15,8 @@ QString helpText(const QString& workingDir) {
                "     vormelq --plot Peso.csv -o peso.png [--from \"AAAA-MM-DD HH:MM\"]\n"
                "             [--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n"
                "     vormelq --verify Cambios.csv\n"
+               "     vormelq --cycles Peso.csv --zero-band Z --fine F [--coarse C]\n"
+               "             [--target T --tolerance P] [-o ciclos.csv]\n"
                "\n"
                "Puesto de operador Vormel-Q para un módulo de pesaje y dosificación: lee el\n"
                "módulo por Modbus RTU (puerto serie o TCP), muestra los pesos, las consignas\n"
@@ -33,7 +35,10 @@ QString helpText(const QString& workingDir) {
                "                 sin ventana ni módulo\n"
                "  --verify FICHERO\n"
                "                 comprueba que la cadena de un Cambios.csv está completa\n"
-               "                 (0) o dice la primera línea que la rompe (1)\n")
+               "                 (0) o dice la primera línea que la rompe (1)\n"
+               "  --cycles FICHERO --zero-band Z --fine F\n"
+               "                 escribe una línea de Dosificaciones.csv por cada ciclo\n"
+               "                 de dosificación de un Peso.csv, sin ventana ni módulo\n")
         .arg(dir);
 }
 

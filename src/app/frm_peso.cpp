@@ -3,18 +3,24 @@
 #include <QCloseEvent>
 #include <QFont>
 #include <QFontMetrics>
+#include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
+#include <cmath>
 
 #include "box_guard.h"
 #include "changes_view.h"
 #include "chart_window.h"
 #include "display_map.h"
+#include "dose_log.h"
+#include "dose_table.h"
+#include "dosing_window.h"
 #include "entry.h"
 #include "panel_art.h"
 #include "panel_widgets.h"
@@ -119,6 +125,28 @@ const std::array<QString, 5> kKeyNames{
     QStringLiteral("Tecla 4"),          QStringLiteral("Tecla F"),
 };
 
+// "Dosificación fuera de tolerancia: 97,2 kg (−2,8 %)": the final weight and how far it
+// is off the theoretical weight, in percent of it, signed.
+QString doseNoticeText(const DoseRecord& record, int decimals, const QLocale& locale) {
+    const double scale = std::pow(10.0, decimals);
+    const double percent =
+        record.target && *record.target != 0
+            ? 100.0 * static_cast<double>(*record.deviation()) / static_cast<double>(*record.target)
+            : 0;
+    const QString sign = percent < 0 ? QStringLiteral("\u2212") : QStringLiteral("+");
+    return QStringLiteral("Dosificación fuera de tolerancia: %1 kg (%2%3 %)")
+        .arg(formatWeight(static_cast<double>(record.finalNet.value_or(0)) / scale, decimals,
+                          locale),
+             sign, locale.toString(std::abs(percent), 'f', 1));
+}
+
+QString pendingText(int count, const char* file, const char* one, const char* many) {
+    return QStringLiteral("%1 (%2 %3)")
+        .arg(QLatin1String(file))
+        .arg(count)
+        .arg(QString::fromUtf8(count == 1 ? one : many));
+}
+
 bool isEnter(const QKeyEvent* key) {
     return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
 }
@@ -151,7 +179,7 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     lblError->hide();
 
     // Below the weights, where it covers no control and lblError never lies; room for
-    // both records' notices.
+    // the three records' counts.
     lblPendientes = new QLabel(this);
     lblPendientes->setFont(sansFont(8.25, true));
     lblPendientes->setGeometry(twips(120, 9120, 3000, 1440));
@@ -159,15 +187,34 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     lblPendientes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblPendientes->setPalette(errorPalette);
     lblPendientes->hide();
+
+    // Between the red label and the "Gráfico" row: neither covers it, and it hides no
+    // control. Red text in a red frame, with its own button to acknowledge it.
+    FraDosis = new QFrame(this);
+    FraDosis->setGeometry(twips(7800, 9270, 2775, 675));
+    FraDosis->setFrameShape(QFrame::Box);
+    FraDosis->setPalette(errorPalette);
+    lblDosis = new QLabel(FraDosis);
+    lblDosis->setFont(sansFont(8.25, true));
+    lblDosis->setGeometry(twips(60, 15, 1800, 645));
+    lblDosis->setWordWrap(true);
+    lblDosis->setPalette(errorPalette);
+    cmdAceptarDosis = button(FraDosis, QStringLiteral("Aceptar"), twips(1875, 150, 840, 375));
+    connect(cmdAceptarDosis, &QPushButton::clicked, FraDosis, &QWidget::hide);
+    FraDosis->hide();
     new BoxGuard(this);
 
     // Below the red label, so that it hides nothing when it shows.
     cmdGrafico = button(this, QStringLiteral("Gráfico"), twips(9480, 9960, 1095, 375));
     connect(cmdGrafico, &QPushButton::clicked, this, &frmPeso::cmdGrafico_Click);
     trend_ = new TrendRecorder(this);
-    // Shown as a tab of its own window, which takes it over.
+    // Fed from the start; the "Dosificaciones" window takes it over as its "Cambios" tab.
     changes_ = new ChangesView(this);
     changes_->hide();
+    cmdDosificaciones =
+        button(this, QStringLiteral("Dosificaciones"), twips(8040, 9960, 1335, 375));
+    connect(cmdDosificaciones, &QPushButton::clicked, this, &frmPeso::cmdDosificaciones_Click);
+    doses_ = new DoseTable(this);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(500);
@@ -290,6 +337,7 @@ void frmPeso::setNumberFormat(int decimals, const QLocale& locale) {
     decimals_ = decimals;
     locale_ = locale;
     trend_->setNumberFormat(decimals, locale);
+    doses_->setNumberFormat(decimals, locale);
 }
 
 void frmPeso::clearError() {
@@ -322,6 +370,7 @@ void frmPeso::showSetpoints(const Setpoints& s) {
     lblFino->setText(formatWeight(s.fine, decimals_, locale_));
     lblTeor->setText(formatWeight(s.target, decimals_, locale_));
     lblPorc->setText(QString::number(s.percentage));
+    doses_->setSetpoints(doseSetpoints(s, decimals_));
 }
 
 void frmPeso::showReadback(const CommandReadback& r) {
@@ -349,20 +398,38 @@ void frmPeso::showChangesPending(int count) {
     showPending();
 }
 
+void frmPeso::showDosePending(int count) {
+    dosePending_ = count;
+    showPending();
+}
+
 void frmPeso::showPending() {
-    QStringList texts;
+    // The files live in one directory and usually fail together: one notice names each
+    // file with its own count, readings, doses and changes not being the same thing.
+    QStringList parts;
     if (logPending_ > 0)
-        texts << QStringLiteral("ERROR: No se puede escribir Peso.csv (%1 %2)")
-                     .arg(logPending_)
-                     .arg(logPending_ == 1 ? QStringLiteral("lectura pendiente")
-                                           : QStringLiteral("lecturas pendientes"));
+        parts << pendingText(logPending_, "Peso.csv", "lectura pendiente", "lecturas pendientes");
+    if (dosePending_ > 0)
+        parts << pendingText(dosePending_, "Dosificaciones.csv", "dosificación pendiente",
+                             "dosificaciones pendientes");
     if (changesPending_ > 0)
-        texts << QStringLiteral("ERROR: No se puede escribir Cambios.csv (%1 %2)")
-                     .arg(changesPending_)
-                     .arg(changesPending_ == 1 ? QStringLiteral("cambio pendiente")
-                                               : QStringLiteral("cambios pendientes"));
-    lblPendientes->setText(texts.join(QLatin1Char('\n')));
-    lblPendientes->setVisible(!texts.isEmpty());
+        parts << pendingText(changesPending_, "Cambios.csv", "cambio pendiente",
+                             "cambios pendientes");
+    lblPendientes->setText(QStringLiteral("ERROR: No se puede escribir ") +
+                           parts.join(QStringLiteral(" ni ")));
+    lblPendientes->setVisible(!parts.isEmpty());
+}
+
+void frmPeso::showDoseFinal(const DoseRecord& record) {
+    if (record.finalNet)
+        trend_->markFinal(doses_->weight(*record.finalNet), outOfTolerance(record));
+    if (!outOfTolerance(record)) return;
+    lblDosis->setText(doseNoticeText(record, decimals_, locale_));
+    FraDosis->show();
+}
+
+void frmPeso::showDoseEnded(const DoseRecord& record) {
+    doses_->add(record);
 }
 
 void frmPeso::showWriteFailed() {
@@ -480,6 +547,22 @@ void frmPeso::cmdGrafico_Click() {
     chart_->show();
     chart_->raise();
     chart_->activateWindow();
+}
+
+DosingWindow* frmPeso::dosingWindow() const {
+    return dosing_;
+}
+
+void frmPeso::cmdDosificaciones_Click() {
+    if (!dosing_) {
+        dosing_ = new DosingWindow(*doses_, this);
+        dosing_->tabs()->addTab(changes_, QStringLiteral("Cambios"));
+        // Only into the box: the operator sends it, as any other value, with its "->".
+        connect(dosing_, &DosingWindow::useFine, txtFino, &QLineEdit::setText);
+    }
+    dosing_->show();
+    dosing_->raise();
+    dosing_->activateWindow();
 }
 
 void frmPeso::txtBCero_KeyPress(int keyAscii) {

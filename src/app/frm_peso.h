@@ -8,9 +8,11 @@
 #include <array>
 #include <optional>
 
+#include "dose_record.h"
 #include "readers.h"
 #include "requests.h"
 
+class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -18,6 +20,8 @@ class QMessageBox;
 class QPushButton;
 class ChangesView;
 class ChartWindow;
+class DoseTable;
+class DosingWindow;
 class TrendRecorder;
 
 // The program's name, in the window's title bar and on every message box.
@@ -69,9 +73,14 @@ public:
     QLabel *lblDato0, *lblDato1, *lblDato2, *lblDato3;
 
     QLabel* lblError;
-    // Lines of Peso.csv and of Cambios.csv that could not be written yet, in red with
-    // their counts.
+    // Lines of the log, the dosing record and the change record that could not be written
+    // yet, in red with their counts.
     QLabel* lblPendientes;
+
+    // A dose out of tolerance, in red until the operator acknowledges it with cmdAceptarDosis.
+    QFrame* FraDosis;
+    QLabel* lblDosis;
+    QPushButton* cmdAceptarDosis;
 
     // Opens the weight chart, which records from the start whether open or not.
     QPushButton* cmdGrafico;
@@ -79,6 +88,12 @@ public:
     ChartWindow* chartWindow() const;
     // The operator's last changes, for the window that shows them as a tab.
     ChangesView* changesView() const { return changes_; }
+
+    // Opens the dosing cycles' window; the cycles are kept from the start whether it is
+    // open or not.
+    QPushButton* cmdDosificaciones;
+    DoseTable* doses() const { return doses_; }
+    DosingWindow* dosingWindow() const;
 
     // Front panel: the drawing, the 64 display elements (index 0 unused) and the five
     // key areas.
@@ -97,6 +112,13 @@ public slots:
     void showCommunicationLost();
     void showLogPending(int count);
     void showChangesPending(int count);
+    void showDosePending(int count);
+    // A cycle's final weight as soon as it is taken: marked on the chart, and one out of
+    // tolerance shows the notice (the latest replaces an earlier one not yet acknowledged).
+    void showDoseFinal(const DoseRecord& record);
+    // A cycle as recorded in Dosificaciones.csv when it ends: one more row in the
+    // "Dosificaciones" window.
+    void showDoseEnded(const DoseRecord& record);
     // One "Error" box per failed run of writes, one box per write the module refused;
     // while one is open, further boxes queue up and follow one after another.
     void showWriteFailed();
@@ -111,6 +133,7 @@ public slots:
     void cmdDato_Click();
     void Tecla_Click(int index);
     void cmdGrafico_Click();
+    void cmdDosificaciones_Click();
 
     // Key presses in the boxes that send on Enter (character code 13).
     void txtBCero_KeyPress(int keyAscii);
@@ -153,7 +176,10 @@ private:
     TrendRecorder* trend_;
     QPointer<ChartWindow> chart_;
     ChangesView* changes_;
-    int logPending_ = 0;
-    int changesPending_ = 0;
     QStringList queuedBoxes_;
+    DoseTable* doses_;
+    QPointer<DosingWindow> dosing_;
+    int logPending_ = 0;
+    int dosePending_ = 0;
+    int changesPending_ = 0;
 };

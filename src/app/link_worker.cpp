@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "change_log.h"
+#include "dose_log.h"
 #include "link.h"
-#include "poll_cycle.h"
 #include "serial_link.h"
 #include "socket_link.h"
 #include "weight_log.h"
@@ -42,6 +42,7 @@ void registerLinkWorkerTypes() {
     qRegisterMetaType<WriteOutcome>();
     qRegisterMetaType<ChangeLine>();
     qRegisterMetaType<StartupConfig>();
+    qRegisterMetaType<DoseRecord>();
 }
 
 LinkWorker::LinkWorker(QObject* parent) : QObject(parent) {}
@@ -71,6 +72,7 @@ void LinkWorker::useLink(std::unique_ptr<Link> link) {
 void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
                            const QString& logPath) {
     slaveId_ = slaveId;
+    decimals_ = decimals;
     locale_ = locale;
     log_ = std::make_unique<WeightLog>(logPath);
     changes_ = std::make_unique<ChangeLog>(changeLogPath(logPath));
@@ -101,6 +103,10 @@ void LinkWorker::finish(const WriteOutcome& outcome) {
     recordChange(outcome);
 }
 
+void LinkWorker::recordDoses(const QString& dosePath, double tolerancePercent) {
+    doses_ = std::make_unique<DoseLog>(dosePath, tolerancePercent, decimals_, locale_);
+}
+
 void LinkWorker::poll() {
     // The TCP connection wait runs the event loop, which may deliver this queued call
     // inside a run of writes: the poll then runs once that job is over.
@@ -114,7 +120,7 @@ void LinkWorker::poll() {
             reportLog();
             SignalSink sink(*this);
             PollContext context{*instrument_, *log_, sink, locale_};
-            pollCycle(context);
+            recordDose(pollCycle(context));
             reportLog();
         }
         // Changes kept while Cambios.csv could not be written go in with the log's.
@@ -134,9 +140,22 @@ void LinkWorker::reportLog() {
     // Lines kept while the log could not be written go in as soon as it can again,
     // also while the module is silent and brings no new line.
     log_->flushPending();
-    if (log_->pending() == reportedPending_) return;
-    reportedPending_ = log_->pending();
-    emit logPending(reportedPending_);
+    if (log_->pending() != reportedPending_) {
+        reportedPending_ = log_->pending();
+        emit logPending(reportedPending_);
+    }
+    if (!doses_) return;
+    doses_->flushPending();
+    if (doses_->pending() == reportedDosePending_) return;
+    reportedDosePending_ = doses_->pending();
+    emit dosePending(reportedDosePending_);
+}
+
+void LinkWorker::recordDose(const PollOutcome& outcome) {
+    if (!doses_) return;
+    const DoseLog::Events events = doses_->poll(outcome.when, outcome.weights, outcome.setpoints);
+    if (events.finalTaken) emit doseFinalTaken(*events.finalTaken);
+    if (events.ended) emit doseEnded(*events.ended);
 }
 
 void LinkWorker::reportChanges() {

@@ -8,11 +8,14 @@
 #include <memory>
 
 #include "change_line.h"
+#include "dose_record.h"
+#include "poll_cycle.h"
 #include "readers.h"
 #include "requests.h"
 #include "startup_config.h"
 
 class ChangeLog;
+class DoseLog;
 class Link;
 class WeightLog;
 
@@ -46,6 +49,8 @@ public slots:
     QString openLink(const StartupConfig& config);
     // Cambios.csv goes beside the weight log.
     void configure(int slaveId, int decimals, const QLocale& locale, const QString& logPath);
+    // After configure: keeps the dosing record `dosePath` over the polls' readings.
+    void recordDoses(const QString& dosePath, double tolerancePercent);
     void poll();
     void runWrites();
     void closeLink();
@@ -67,6 +72,12 @@ signals:
     // changes.
     void changeRecorded(const ChangeLine& line);
     void changesPending(int count);
+    // The same for the dosing record's lines.
+    void dosePending(int count);
+    // A dosing cycle's final weight, as soon as the poll that settled it, judged
+    // against the tolerance (the window's notice); and the cycle as recorded at its end.
+    void doseFinalTaken(const DoseRecord& record);
+    void doseEnded(const DoseRecord& record);
     void pollFinished();
 
 private:
@@ -83,18 +94,22 @@ private:
     void afterJob();
     void reportLog();
     void reportChanges();
+    void recordDose(const PollOutcome& outcome);
 
     std::unique_ptr<Link> link_;
     std::unique_ptr<Instrument> instrument_;
     std::unique_ptr<WeightLog> log_;
     std::unique_ptr<ChangeLog> changes_;
     SessionOperator session_;
+    std::unique_ptr<DoseLog> doses_;
+    int decimals_ = 0;
     QLocale locale_;
     int slaveId_ = 0;
     QMutex queueMutex_;
     QQueue<QueuedWrite> writes_;
     int reportedPending_ = 0;
     int reportedChanges_ = 0;
+    int reportedDosePending_ = 0;
     bool inJob_ = false;         // a poll or a run of writes is under way on the worker thread
     bool pollDeferred_ = false;  // a poll delivered inside a job, run once it ends
 };

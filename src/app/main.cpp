@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "command_line.h"
+#include "cycles_command.h"
 #include "plot_command.h"
 #include "station.h"
 #include "verify_command.h"
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     if (const auto status = runPlotCommand(arguments.mid(1))) return *status;
     if (const auto status = runVerifyCommand(arguments.mid(1))) return *status;
+    if (const auto status = runCyclesCommand(arguments.mid(1))) return *status;
     // Before the application object: --help and --version need no display.
     const CommandLine command = parseCommandLine(arguments, QDir::currentPath());
     if (command.action != CommandLine::Action::Run) {

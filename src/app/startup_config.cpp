@@ -1,5 +1,6 @@
 #include "startup_config.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <optional>
 
@@ -51,6 +52,20 @@ std::variant<int, ConfigError> readInteger(const QString& section, const QString
                                            const QString& defaultValue, IntRange range,
                                            const QDir& dir) {
     return toInteger(key, LeeIni(section, key, defaultValue, dir), range);
+}
+
+// A percentage as a plant writes it: digits with one decimal point or comma, nothing
+// else (no sign, exponent or blanks). More than 100 % is no tolerance of a dose.
+std::variant<double, ConfigError> toPercent(const QString& key, const QString& value) {
+    static const QRegularExpression kPercent(QStringLiteral("^[0-9]{1,9}([.,][0-9]{1,9})?$"));
+    if (value.isEmpty())
+        return invalidValue(key, value, QStringLiteral("vacío tras quitar el último carácter"));
+    if (!kPercent.match(value).hasMatch())
+        return invalidValue(key, value, QStringLiteral("debe ser un porcentaje, p. ej. 0.5"));
+    const double percent = QString(value).replace(u',', u'.').toDouble();
+    if (percent > 100)
+        return invalidValue(key, value, QStringLiteral("fuera de rango: debe estar entre 0 y 100"));
+    return percent;
 }
 
 bool isDevicePath(const QString& value) {
@@ -145,6 +160,12 @@ std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig confi
         readInteger(kSection, QStringLiteral("Timer"), QStringLiteral("500"), kTimer, dir);
     if (auto* failure = std::get_if<ConfigError>(&timer)) return *failure;
     config.timerInterval = std::get<int>(timer);
+
+    const QString toleranceKey = QStringLiteral("Tolerancia_1");
+    const auto tolerance =
+        toPercent(toleranceKey, LeeIni(kLinkSection, toleranceKey, QStringLiteral("0"), dir));
+    if (auto* failure = std::get_if<ConfigError>(&tolerance)) return *failure;
+    config.tolerancePercent = std::get<double>(tolerance);
     return config;
 }
 

@@ -18,6 +18,9 @@ struct StartupConfig {
     int Decimals = 0;
     int SlaveId = 0;
     int timerInterval = 500;  // ms; 0: the timer never fires
+    // Of a dose, in percent of the theoretical weight either way; 0: none, every
+    // complete dose is "Hecha".
+    double tolerancePercent = 0;
 };
 
 constexpr const char* kDefaultHost = "192.168.1.10";
@@ -30,7 +33,7 @@ struct ConfigError {
 // Reads the link keys (steps 1 to 3); the caller opens the link before reading the rest,
 // so a port that cannot be opened stops start-up before any later key is read.
 std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir = QDir::current());
-// Reads Decimales_1, ID_1 and Timer into `config`.
+// Reads Decimales_1, ID_1, Timer and Tolerancia_1 into `config`.
 std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig config,
                                                              const QDir& dir = QDir::current());
 

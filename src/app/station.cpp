@@ -8,8 +8,10 @@
 #include <cstdio>
 
 #include "changes_view.h"
+#include "dose_table.h"
 #include "journal.h"
 #include "link_worker.h"
+#include "log_reader.h"
 #include "qt_spanish.h"
 #include "stop_signals.h"
 #include "trend_recorder.h"
@@ -79,13 +81,19 @@ QString Station::Form_Load() {
     QList<ChangeLine> changes;
     QMetaObject::invokeMethod(
         worker_,
-        [worker = worker_, c = config_, locale, logPath, &changes] {
+        [worker = worker_, c = config_, locale, logPath, here, &changes] {
             worker->configure(c.SlaveId, c.Decimals, locale, logPath);
+            worker->recordDoses(here.filePath(QStringLiteral("Dosificaciones.csv")),
+                                c.tolerancePercent);
             changes = worker->lastChanges(ChangesView::kShown);
         },
         Qt::BlockingQueuedConnection);
     form_.changesView()->setLines(changes);
     form_.setNumberFormat(config_.Decimals, locale);
+    // Before the first poll, so that no cycle of this run is in the file yet; only the
+    // file's tail is read, however long the record has grown.
+    form_.doses()->setHistory(readDoseHistory(here.filePath(QStringLiteral("Dosificaciones.csv")),
+                                              systemDateOrder(), config_.Decimals));
     connectWindow();
 
     // The timer comes last: no tick before the link and the window are ready.
@@ -111,10 +119,12 @@ void Station::connectWindow() {
     connect(worker_, &LinkWorker::changesPending, &form_, &frmPeso::showChangesPending);
     connect(worker_, &LinkWorker::changeRecorded, form_.changesView(), &ChangesView::addLine);
     connect(&form_, &frmPeso::writeFinished, worker_, &LinkWorker::recordChange);
+    connect(worker_, &LinkWorker::dosePending, &form_, &frmPeso::showDosePending);
+    connect(worker_, &LinkWorker::doseFinalTaken, &form_, &frmPeso::showDoseFinal);
+    connect(worker_, &LinkWorker::doseEnded, &form_, &frmPeso::showDoseEnded);
     connect(worker_, &LinkWorker::pollFinished, this, [this] { pollPending_ = false; });
     connect(worker_, &LinkWorker::weightsRead, form_.trend(), &TrendRecorder::addWeights);
     connect(worker_, &LinkWorker::setpointsRead, form_.trend(), &TrendRecorder::setSetpoints);
-    connect(worker_, &LinkWorker::pollFinished, form_.trend(), &TrendRecorder::endCycle);
     connect(form_.Timer1, &QTimer::timeout, this, &Station::Timer1_Timer);
     connect(&form_, &frmPeso::writeRequested, this, &Station::queueWrite);
     connect(&form_, &frmPeso::unloading, this, &Station::Form_Unload);

@@ -18,6 +18,8 @@ const QColor kFine(200, 30, 30);
 const QColor kTarget(110, 50, 150);
 const QColor kGrid(225, 225, 225);
 const QColor kAxis(90, 90, 90);
+const QColor kMark(30, 30, 30);
+const QColor kAlarm(220, 0, 0);
 
 struct Column {
     Bucket b;
@@ -99,6 +101,31 @@ QString timeLabel(qint64 localMs, qint64 step, const QLocale& locale) {
     if (step >= 86400000 || (t.time() == QTime(0, 0) && step >= 3600000))
         return locale.toString(t.date(), QLocale::ShortFormat);
     return t.toString(step < 60000 ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm"));
+}
+
+// Each cycle's final weight: a ring on the curve, its value above it where the one
+// before leaves room (a long span holds more cycles than labels).
+template <typename Place>
+void drawMarks(QPainter& p, const std::vector<ChartMark>& marks, const QRectF& plot,
+               const QFontMetricsF& fm, Place place, const ChartInput& in) {
+    double labelsEnd = plot.left() - 1e9;
+    const double radius = std::max(3.0, fm.height() / 4);
+    for (const ChartMark& m : marks) {
+        const QPointF at = place(m);
+        if (!plot.contains(at)) continue;
+        const QColor color = m.alarm ? kAlarm : kMark;
+        p.setPen(QPen(color, 2));
+        p.setBrush(m.alarm ? kAlarm : Qt::white);
+        p.drawEllipse(at, radius, radius);
+        const QString text = formatWeight(m.value, in.decimals, in.locale);
+        const double w = fm.horizontalAdvance(text) + 6;
+        const QRectF box(at.x() - w / 2, at.y() - radius - fm.height() - 2, w, fm.height());
+        if (box.left() < labelsEnd + 4 || box.top() < plot.top()) continue;
+        labelsEnd = box.right();
+        p.fillRect(box, QColor(255, 255, 255, 210));
+        p.setPen(color);
+        p.drawText(box, Qt::AlignCenter, text);
+    }
 }
 
 }  // namespace
@@ -274,8 +301,11 @@ void drawChart(QPainter& p, const QRectF& area, const ChartInput& in) {
         p.setRenderHint(QPainter::Antialiasing, !dense);
         p.drawLines(lines.data(), static_cast<int>(lines.size()));
     }
-    p.setClipping(false);
     p.setRenderHint(QPainter::Antialiasing, true);
+    drawMarks(
+        p, in.marks, plot, fm,
+        [&](const ChartMark& m) { return QPointF(xOfMs(m.ms), yOf(m.value)); }, in);
+    p.setClipping(false);
 
     // The last values, at the right edge, each at its height; a second label that
     // would cover the first moves below it.

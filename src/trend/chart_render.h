@@ -19,6 +19,14 @@ struct ChartSetpoints {
     bool operator==(const ChartSetpoints&) const = default;
 };
 
+// A dosing cycle's final weight, marked where the curve settled on it.
+struct ChartMark {
+    qint64 ms = 0;
+    double value = 0;
+    bool alarm = false;  // out of tolerance
+    bool operator==(const ChartMark&) const = default;
+};
+
 // Everything one picture of the weight shows; the live window and the log's picture
 // both come down to this.
 struct ChartInput {
@@ -29,7 +37,8 @@ struct ChartInput {
     QLocale locale;
     QTimeZone zone = QTimeZone::utc();  // in which the times are labelled
     std::optional<ChartSetpoints> setpoints;
-    QString caption;  // top left, e.g. the file's name
+    std::vector<ChartMark> marks;  // in time order
+    QString caption;               // top left, e.g. the file's name
 };
 
 // Draws the chart into `area`, one pass over the buckets whatever their number: each

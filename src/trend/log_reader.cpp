@@ -1,6 +1,7 @@
 #include "log_reader.h"
 
 #include <QByteArray>
+#include <QLocale>
 #include <algorithm>
 #include <cstring>
 
@@ -65,15 +66,18 @@ DateOrder detectDateOrder(QIODevice& device, DateOrder fallback) {
     return twelveHour ? DateOrder::MonthFirst : fallback;
 }
 
-bool GapRule::isGap(qint64 previousMs, qint64 ms) {
-    const qint64 interval = ms - previousMs;
-    if (interval <= 0) return false;
-    constexpr size_t kKept = 101;
-    if (intervals_.size() < kKept)
-        intervals_.insert(std::upper_bound(intervals_.begin(), intervals_.end(), interval),
-                          interval);
-    const qint64 usual = intervals_[intervals_.size() / 2];
-    return interval > std::max<qint64>(3000, 3 * usual);
+DateOrder systemDateOrder() {
+    const QString format = QLocale::system().dateFormat(QLocale::ShortFormat);
+    const qsizetype day = format.indexOf(QLatin1Char('d'));
+    const qsizetype month = format.indexOf(QLatin1Char('M'));
+    return month >= 0 && day > month ? DateOrder::MonthFirst : DateOrder::DayFirst;
+}
+
+QString skippedLinesNote(const QString& path, qint64 count, qint64 first) {
+    return QStringLiteral("%1: %2 líneas ilegibles omitidas (la primera, línea %3)")
+        .arg(path)
+        .arg(count)
+        .arg(first);
 }
 
 LogSeries readLog(QIODevice& device, DateOrder order, const LogRange& range, int columns) {

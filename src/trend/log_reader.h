@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QIODevice>
+#include <QString>
 #include <functional>
 #include <optional>
 #include <vector>
 
 #include "decimator.h"
 #include "log_parse.h"
+#include "weight_history.h"
 
 // Calls `line` for every line of `device` (without its line end) with its number from 1,
 // reading in large blocks so a file of millions of lines goes by in seconds. A line
@@ -19,6 +21,12 @@ void forEachLine(QIODevice& device,
 // every date reads both ways ("5/6/26" and nothing after the 12th), from the AM/PM of
 // its times (month-first locales write them), else `fallback`.
 DateOrder detectDateOrder(QIODevice& device, DateOrder fallback);
+
+// The order this machine's own short dates are written in.
+DateOrder systemDateOrder();
+
+// What the offline commands say on stderr about the lines of a log they skipped.
+QString skippedLinesNote(const QString& path, qint64 count, qint64 first);
 
 struct LogSeries {
     std::vector<Bucket> buckets;
@@ -36,18 +44,5 @@ struct LogRange {
 };
 
 // Readings of `range` folded into about `columns` buckets while the file is read, so
-// memory stays the same whatever the file's size. A longer silence than the log's
-// rhythm allows (the module did not answer, the station was not running) breaks the
-// line.
+// memory stays the same whatever the file's size. The line breaks where GapRule says.
 LogSeries readLog(QIODevice& device, DateOrder order, const LogRange& range, int columns);
-
-// The pause between two lines beyond which they are not joined, from the intervals seen
-// so far: three of the log's usual intervals, and never less than 3 s since the log's
-// times have whole seconds only.
-class GapRule {
-public:
-    bool isGap(qint64 previousMs, qint64 ms);
-
-private:
-    std::vector<qint64> intervals_;  // the first positive intervals, kept sorted
-};

@@ -24,13 +24,6 @@ std::optional<qint64> parseWhen(const QString& text) {
     return std::nullopt;
 }
 
-DateOrder systemDateOrder() {
-    const QString format = QLocale::system().dateFormat(QLocale::ShortFormat);
-    const qsizetype day = format.indexOf(QLatin1Char('d'));
-    const qsizetype month = format.indexOf(QLatin1Char('M'));
-    return month >= 0 && day > month ? DateOrder::MonthFirst : DateOrder::DayFirst;
-}
-
 QString timeText(qint64 ms) {
     return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc())
         .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
@@ -92,10 +85,7 @@ int runPlot(const PlotOptions& options) {
     const LogSeries series =
         readLog(file, order, {options.fromMs, options.toMs}, options.size.width());
     if (series.unreadable > 0)
-        report(QStringLiteral("%1: %2 líneas ilegibles omitidas (la primera, línea %3)")
-                   .arg(options.logPath)
-                   .arg(series.unreadable)
-                   .arg(series.firstUnreadable));
+        report(skippedLinesNote(options.logPath, series.unreadable, series.firstUnreadable));
     if (series.readable == 0) {
         report(QStringLiteral("%1 no tiene ninguna lectura legible (se espera "
                               "fecha;hora;bruto;tara;neto por línea)")

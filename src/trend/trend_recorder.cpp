@@ -14,8 +14,15 @@ void TrendRecorder::setNumberFormat(int decimals, const QLocale& locale) {
 }
 
 void TrendRecorder::addWeights(const WeightReading& weights) {
-    history_.append(now_(), weights.gross, weights.net);
-    weightsThisCycle_ = true;
+    const qint64 now = now_();
+    if (lastMs_ && gaps_.isGap(*lastMs_, now)) {
+        // The chart's axis is the clock's: what a clock set back makes future goes.
+        history_.rewindTo(now);
+        std::erase_if(marks_, [now](const ChartMark& m) { return m.ms > now; });
+        history_.appendGap(now);
+    }
+    lastMs_ = now;
+    history_.append(now, weights.gross, weights.net);
     emit changed();
 }
 
@@ -26,12 +33,16 @@ void TrendRecorder::setSetpoints(const Setpoints& s) {
     emit changed();
 }
 
-void TrendRecorder::endCycle() {
-    if (!weightsThisCycle_) {
-        history_.appendGap(now_());
-        emit changed();
+void TrendRecorder::markFinal(double value, bool alarm) {
+    const qint64 now = now_();
+    // The marks go with the readings they sit on.
+    if (history_.size() > 0) {
+        const qint64 oldest = history_.at(0).ms;
+        std::erase_if(marks_, [oldest](const ChartMark& m) { return m.ms < oldest; });
     }
-    weightsThisCycle_ = false;
+    std::erase_if(marks_, [now](const ChartMark& m) { return m.ms > now; });
+    marks_.push_back({now, value, alarm});
+    emit changed();
 }
 
 ChartInput TrendRecorder::chart(qint64 fromMs, qint64 toMs, int columns) const {
@@ -57,5 +68,7 @@ ChartInput TrendRecorder::chart(qint64 fromMs, qint64 toMs, int columns) const {
             decimator.add(s.ms, s.gross, s.net);
     }
     input.buckets = decimator.buckets();
+    for (const ChartMark& m : marks_)
+        if (m.ms >= fromMs && m.ms <= toMs) input.marks.push_back(m);
     return input;
 }

@@ -10,7 +10,7 @@
 #include "weight_history.h"
 
 // Keeps the readings the station takes anyway, for the chart: one entry per weight
-// reading, and a break for every poll in which the module did not give the weights.
+// reading, and a break where GapRule puts one, as `vormelq --plot` does in the log.
 // Lives on the window thread and is fed from the worker's signals.
 class TrendRecorder : public QObject {
     Q_OBJECT
@@ -29,8 +29,8 @@ public:
 public slots:
     void addWeights(const WeightReading& weights);
     void setSetpoints(const Setpoints& setpoints);
-    // The end of a poll: without weights in it, the curve breaks here.
-    void endCycle();
+    // A dosing cycle's final weight, just taken: marked on the curve now.
+    void markFinal(double value, bool alarm);
 
 signals:
     void changed();
@@ -38,7 +38,9 @@ signals:
 private:
     WeightHistory history_;
     std::optional<ChartSetpoints> setpoints_;
-    bool weightsThisCycle_ = false;
+    std::vector<ChartMark> marks_;  // in time order, none older than the history
+    GapRule gaps_;
+    std::optional<qint64> lastMs_;
     int decimals_ = 0;
     QLocale locale_ = QLocale::system();
     std::function<qint64()> now_;

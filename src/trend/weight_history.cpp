@@ -11,15 +11,25 @@ const TrendSample& WeightHistory::at(qsizetype i) const {
 void WeightHistory::push(TrendSample sample) {
     if (count_ > 0) sample.ms = std::max(sample.ms, at(count_ - 1).ms);
     if (count_ < capacity()) {
-        if (ring_.size() == ring_.capacity())
-            ring_.reserve(static_cast<size_t>(
-                std::min<qsizetype>(capacity(), std::max<qsizetype>(1024, 2 * count_))));
-        ring_.push_back(sample);
+        // After a rewind the slot may already be there.
+        const auto slot = static_cast<size_t>((start_ + count_) % capacity());
+        if (slot < ring_.size()) {
+            ring_[slot] = sample;
+        } else {
+            if (ring_.size() == ring_.capacity())
+                ring_.reserve(static_cast<size_t>(
+                    std::min<qsizetype>(capacity(), std::max<qsizetype>(1024, 2 * count_))));
+            ring_.push_back(sample);
+        }
         ++count_;
         return;
     }
     ring_[static_cast<size_t>(start_)] = sample;
     start_ = (start_ + 1) % capacity();
+}
+
+void WeightHistory::rewindTo(qint64 ms) {
+    while (count_ > 0 && at(count_ - 1).ms > ms) --count_;
 }
 
 void WeightHistory::append(qint64 ms, double gross, double net) {
@@ -42,4 +52,19 @@ qsizetype WeightHistory::lowerBound(qint64 ms) const {
             hi = mid;
     }
     return lo;
+}
+
+bool GapRule::isGap(qint64 previousMs, qint64 ms) {
+    const qint64 interval = ms - previousMs;
+    if (interval < 0) return true;
+    if (interval == 0) return false;
+    if (recent_.size() == kKept) {
+        const qint64 oldest = recent_.front();
+        recent_.erase(recent_.begin());
+        sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), oldest));
+    }
+    recent_.push_back(interval);
+    sorted_.insert(std::upper_bound(sorted_.begin(), sorted_.end(), interval), interval);
+    const qint64 usual = sorted_[sorted_.size() / 2];
+    return interval > std::max<qint64>(3000, 3 * usual);
 }

@@ -22,11 +22,15 @@ public:
 
     explicit WeightHistory(qsizetype capacity = kCapacity);
 
-    // Times never go backwards in the history (a clock set back is held at the last
-    // time), so it stays sorted for the look-ups below.
+    // Times never go backwards in the history, so it stays sorted for the look-ups
+    // below: a reading earlier than the last is held at the last time (rewindTo first
+    // when that is not what you want).
     void append(qint64 ms, double gross, double net);
     // A break before the next reading. Consecutive breaks count as one.
     void appendGap(qint64 ms);
+
+    // Drops the entries after `ms`: for a clock set back, whose axis they are now past.
+    void rewindTo(qint64 ms);
 
     qsizetype size() const { return count_; }
     qsizetype capacity() const { return capacity_; }
@@ -43,4 +47,20 @@ private:
     qsizetype capacity_;
     qsizetype start_ = 0;
     qsizetype count_ = 0;
+};
+
+// Where the weight curve breaks, the same for the live chart and for a log read back:
+// between two readings further apart than three of the usual intervals (the median of
+// the last ones), and never less than 3 s since the log's times have whole seconds
+// only; and wherever the clock went back, so readings are never joined as if later.
+// Time alone decides: a module that did not answer, a station that was not running and
+// a PC that was suspended all leave the same mark, a silence.
+class GapRule {
+public:
+    bool isGap(qint64 previousMs, qint64 ms);
+
+private:
+    static constexpr size_t kKept = 101;
+    std::vector<qint64> recent_;  // the last positive intervals, oldest first
+    std::vector<qint64> sorted_;  // the same, sorted
 };

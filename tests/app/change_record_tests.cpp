@@ -11,10 +11,11 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QSysInfo>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 
-#include "changes_view.h"
+#include "dosing_window.h"
 #include "harness.h"
 #include "link_worker.h"
 #include "operator_entries.h"
@@ -156,7 +157,12 @@ TEST_F(ChangeRecord, EachControlThroughAHealthyModuleThenAcrossARestartAndVerifi
 
     // A new start goes on with the chain and shows the lines from before, newest first.
     start(port);
-    QTableWidget* table = form().changesView()->table();
+    QTest::mouseClick(form().cmdDosificaciones, Qt::LeftButton);
+    QTabWidget* tabs = form().dosingWindow()->tabs();
+    ASSERT_EQ(tabs->tabText(1), "Cambios");
+    tabs->setCurrentIndex(1);
+    auto* table = tabs->currentWidget()->findChild<QTableWidget*>();
+    ASSERT_TRUE(table && table->isVisible());
     EXPECT_EQ(table->rowCount(), kControls.size());
     press(form(), kControls.last(), {});
     ASSERT_TRUE(waitFor([&] { return table->rowCount() == kControls.size() + 1; }));

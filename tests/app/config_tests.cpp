@@ -174,6 +174,13 @@ TEST(StartupConfig, EachBadValueNamesItsKeyAndValue) {
         {"Timer", "--1x", "--1"},
         {"Timer", "\xD9\xA3x", "\xD9\xA3"},  // other scripts' digits are not numbers
         {"Timer", "99999999999999999999999x", "99999999999999999999999"},
+        {"Tolerancia_1", "x", ""},
+        {"Tolerancia_1", "-0.5x", "-0.5"},
+        {"Tolerancia_1", "0.5 %x", "0.5 %"},
+        {"Tolerancia_1", "1e-1x", "1e-1"},
+        {"Tolerancia_1", "100.01x", "100.01"},
+        {"Tolerancia_1", "0,5,0x", "0,5,0"},
+        {"Tolerancia_1", ".5x", ".5"},
     };
     IniDir ini;
     for (const Case& c : cases) {
@@ -182,6 +189,23 @@ TEST(StartupConfig, EachBadValueNamesItsKeyAndValue) {
         const QString message = errorText(readStartupConfig(ini.dir()));
         EXPECT_TRUE(message.contains(QStringLiteral("\"%1\" = \"%2\"").arg(c.key, c.shown)))
             << c.key << " " << c.stored << ": " << message.toStdString();
+    }
+}
+
+// Of the theoretical weight, written with a point or a comma; absent or 0: none.
+TEST(StartupConfig, ReadsTheDoseTolerance) {
+    const std::pair<QByteArray, double> cases[] = {
+        {"[global]\nTimer=100x\n", 0},
+        {"[Global]\nTolerancia_1=0.5;\n", 0.5},
+        {"[global]\nTolerancia_1=0,25;\n", 0.25},
+        {"[global]\nTolerancia_1=0;\n", 0},
+        {"[global]\nTolerancia_1=100x\n", 100},
+    };
+    for (const auto& [content, percent] : cases) {
+        IniDir ini;
+        ini.write(content);
+        EXPECT_DOUBLE_EQ(okConfig(readStartupConfig(ini.dir())).tolerancePercent, percent)
+            << content.data();
     }
 }
 

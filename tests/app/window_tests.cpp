@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -315,27 +316,69 @@ TEST_F(WindowTest, AnOpenBoxKeepsTheOperatorFromTheControls) {
     EXPECT_EQ(spy->count(), 1);
 }
 
-// Below the weights: it covers no control, and lblError does not cover it. Both
-// records' notices fit in it whole.
+// Every other shown widget clear of `notice` (its own children aside).
+void expectCoversNothing(frmPeso& f, QWidget* notice) {
+    for (QWidget* w : f.findChildren<QWidget*>()) {
+        if (w == notice || notice->isAncestorOf(w) || w->isHidden()) continue;
+        EXPECT_FALSE(notice->geometry().intersects(QRect(w->mapTo(&f, QPoint(0, 0)), w->size())))
+            << w->metaObject()->className() << " " << w->objectName().toStdString();
+    }
+}
+
+// Below the weights: it covers no control, and lblError does not cover it. The three
+// records' counts fit in it whole.
 TEST_F(WindowTest, PendingLogNoticeShowsTheCountAndCoversNothing) {
     form->showLogPending(35);
     form->showChangesPending(2);
     form->showCommunicationLost();
     EXPECT_EQ(form->lblPendientes->text(),
-              "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes)\n"
-              "ERROR: No se puede escribir Cambios.csv (2 cambios pendientes)");
+              "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes) ni "
+              "Cambios.csv (2 cambios pendientes)");
+    expectCoversNothing(*form, form->lblPendientes);
+    form->showDosePending(1);
+    EXPECT_EQ(form->lblPendientes->text(),
+              "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes) ni "
+              "Dosificaciones.csv (1 dosificación pendiente) ni Cambios.csv (2 cambios "
+              "pendientes)");
     EXPECT_LE(form->lblPendientes->heightForWidth(form->lblPendientes->width()),
               form->lblPendientes->height());
-    for (QWidget* w : form->findChildren<QWidget*>()) {
-        if (w == form->lblPendientes || w->isHidden()) continue;
-        EXPECT_FALSE(form->lblPendientes->geometry().intersects(
-            QRect(w->mapTo(form.get(), QPoint(0, 0)), w->size())));
-    }
     form->showLogPending(0);
-    EXPECT_EQ(form->lblPendientes->text(),
-              "ERROR: No se puede escribir Cambios.csv (2 cambios pendientes)");
     form->showChangesPending(0);
+    EXPECT_EQ(form->lblPendientes->text(),
+              "ERROR: No se puede escribir Dosificaciones.csv (1 dosificación pendiente)");
+    form->showDosePending(0);
     EXPECT_TRUE(form->lblPendientes->isHidden());
+}
+
+// A final weight out of tolerance shows at once, the latest over an earlier one, clear
+// of every control and of the other notices, until its "Aceptar".
+TEST_F(WindowTest, DoseOutOfToleranceNoticeShowsUntilAcknowledged) {
+    form->setNumberFormat(1, QLocale(QLocale::Spanish, QLocale::Spain));
+    DoseRecord dose;
+    dose.target = 1000;
+    dose.finalNet = 1004;
+    dose.result = DoseResult::Ok;
+    form->showDoseFinal(dose);
+    EXPECT_TRUE(form->FraDosis->isHidden());
+
+    dose.finalNet = 972;
+    dose.result = DoseResult::Falta;
+    form->showDoseFinal(dose);
+    EXPECT_TRUE(form->FraDosis->isVisible());
+    EXPECT_EQ(form->lblDosis->text(),
+              "Dosificación fuera de tolerancia: 97,2 kg (\u2212"
+              "2,8 %)");
+    dose.finalNet = 1012;
+    dose.result = DoseResult::Exceso;
+    form->showDoseFinal(dose);
+    EXPECT_EQ(form->lblDosis->text(), "Dosificación fuera de tolerancia: 101,2 kg (+1,2 %)");
+
+    form->showCommunicationLost();
+    form->showLogPending(35);
+    form->showDosePending(1);
+    expectCoversNothing(*form, form->FraDosis);
+    QTest::mouseClick(form->cmdAceptarDosis, Qt::LeftButton);
+    EXPECT_TRUE(form->FraDosis->isHidden());
 }
 
 // A click on the panel goes to whatever lies under the pointer, as the mouse would.

@@ -48,11 +48,9 @@ QMap<QString, QString> serialIni(const QString& device, const QString& baud) {
     return withLink({{"Comunicacion_1", "0"}, {"Comm_1", device}, {"Baudios_1", baud}});
 }
 
-int startPymodbus(QProcess& server, const QStringList& args) {
-    server.start(
-        QStringLiteral("/usr/bin/python3"),
-        QStringList{QStringLiteral(VORMELQ_SOURCE_DIR "/tests/link/modbus_rtu_tcp_server.py")} +
-            args);
+int startPymodbus(QProcess& server, const QStringList& args, const QString& script) {
+    server.start(QStringLiteral("/usr/bin/python3"),
+                 QStringList{QStringLiteral(VORMELQ_SOURCE_DIR "/") + script} + args);
     if (!server.waitForStarted(10000)) return 0;
     QByteArray line;
     waitFor([&] {

@@ -28,7 +28,10 @@ QStringList logLines(const QString& dir, const QString& name = QStringLiteral("P
 
 // pymodbus as an independent slave serving RTU frames over TCP (holding register k is
 // 0x0101 * k + 0x1234), started in `server`; its port, or 0 when it did not come up.
-int startPymodbus(QProcess& server, const QStringList& args = {});
+// `script`: another slave of the tests' own (a path from the source tree's root) that
+// prints its port first the same way.
+int startPymodbus(QProcess& server, const QStringList& args = {},
+                  const QString& script = QStringLiteral("tests/link/modbus_rtu_tcp_server.py"));
 
 // The working directory moved to `dir` while it lives: the station reads modbus.ini
 // and writes Peso.csv there.

@@ -108,27 +108,25 @@ TEST(Decimator, ABreakWiderThanABucketSurvivesWidening) {
     EXPECT_TRUE(fine.buckets()[1].gapBefore);
 }
 
-// The station's side: a poll that did not bring the weights is a break in the curve,
-// one that did is a point; the chart sees both.
-TEST(TrendRecorder, APollWithoutWeightsBreaksTheCurve) {
+// The station's side breaks the curve by the log's rule: by time alone, so a station
+// that was stopped or a PC that slept is not bridged, and a clock set back is not
+// joined as if later.
+TEST(TrendRecorder, ASilenceBreaksTheCurveAndAClockSetBackIsNotJoined) {
     TrendRecorder trend;
     qint64 now = 1'000'000;
     trend.setClock([&] { return now; });
     QSignalSpy changed(&trend, &TrendRecorder::changed);
 
-    auto poll = [&](std::optional<double> weight) {
-        now += 500;
-        if (weight) trend.addWeights({*weight, 0, *weight, 0, 0});
-        trend.endCycle();
+    auto reading = [&](qint64 after, double weight) {
+        now += after;
+        trend.addWeights({weight, 0, weight, 0, 0});
     };
-    for (int i = 0; i < 10; ++i) poll(i);
-    for (int i = 0; i < 3; ++i) poll(std::nullopt);
-    now += 6000;  // three attempts of a silent module
-    for (int i = 0; i < 10; ++i) poll(100 + i);
+    for (int i = 0; i < 10; ++i) reading(i == 9 ? 2500 : 500, i);        // 2.5 s is bridged
+    for (int i = 0; i < 10; ++i) reading(i == 0 ? 8000 : 500, 100 + i);  // 8 s is not
 
     ASSERT_EQ(trend.history().size(), 21);
     EXPECT_TRUE(trend.history().at(10).gap);
-    EXPECT_EQ(changed.count(), 23);
+    EXPECT_EQ(changed.count(), 20);
 
     const ChartInput chart = trend.chart(now - 60000, now, 600);
     ASSERT_EQ(chart.buckets.size(), 20u);
@@ -142,10 +140,16 @@ TEST(TrendRecorder, APollWithoutWeightsBreaksTheCurve) {
     trend.setSetpoints({1, 80, 98, 100, 5});
     trend.setSetpoints({1, 80, 98, 100, 5});
     trend.setSetpoints({2, 80, 98, 100, 7});  // zero band and percentage are not drawn
-    EXPECT_EQ(changed.count(), 24);
+    EXPECT_EQ(changed.count(), 21);
     const std::optional<ChartSetpoints> drawn = trend.chart(now - 1000, now, 10).setpoints;
     ASSERT_TRUE(drawn);
     EXPECT_EQ(drawn->fine, 98);
+
+    reading(-2200, 200);  // the last five readings are now in the clock's future
+    ASSERT_EQ(trend.history().size(), 18);
+    EXPECT_TRUE(trend.history().at(16).gap);
+    EXPECT_EQ(trend.history().at(17).ms, now);
+    EXPECT_EQ(trend.history().at(15).ms, now - 300);
 }
 
 namespace {
@@ -221,7 +225,11 @@ TEST(ReadLog, GapRuleFollowsTheLogsRhythm) {
     EXPECT_FALSE(fast.isGap(0, 3000));
     EXPECT_TRUE(fast.isGap(0, 4000));
     GapRule slow;  // Timer=5000
-    for (int i = 0; i < 20; ++i) EXPECT_FALSE(slow.isGap(0, i % 2 ? 5000 : 6000));
+    for (int i = 0; i < 120; ++i) EXPECT_FALSE(slow.isGap(0, i % 2 ? 5000 : 6000));
     EXPECT_FALSE(slow.isGap(0, 12000));
     EXPECT_TRUE(slow.isGap(0, 20000));
+    EXPECT_TRUE(slow.isGap(20000, 19000)) << "a clock set back";
+    // The rhythm of the last lines rules, not that of the file's first ones.
+    for (int i = 0; i < 200; ++i) EXPECT_FALSE(slow.isGap(0, 500));
+    EXPECT_TRUE(slow.isGap(0, 4000));
 }

@@ -60,6 +60,12 @@ double ModuleModel::fineRate() const {
     return std::max(1.0, setpoints_.theoretical / 20.0);
 }
 
+double ModuleModel::finalOffset() {
+    if (const auto forced = forced_.find(cycles_); forced != forced_.end()) return forced->second;
+    if (spread_) return std::round(std::normal_distribution<double>(0, *spread_)(random_));
+    return std::uniform_int_distribution<int>(-2, 2)(random_);
+}
+
 void ModuleModel::advance(qint64 ms) {
     while (ms > 0) {
         const qint64 slice = std::min(ms, kStepMs);
@@ -99,11 +105,11 @@ void ModuleModel::stepPhase(qint64 ms) {
             if (net() >= static_cast<qint64>(setpoints_.fine)) {
                 // What is still in the air after the fine cut-off lands: the weight
                 // settles near the theoretical weight, never below what is there.
-                std::uniform_int_distribution<int> jitter(-2, 2);
                 settleFrom_ = load_;
                 settleTarget_ =
                     std::max(load_, load_ + (static_cast<double>(setpoints_.theoretical) - net()) +
-                                        jitter(random_));
+                                        finalOffset());
+                settledReported_ = false;
                 phase_ = Phase::Settling;
                 phaseMs_ = 0;
             }
@@ -113,6 +119,8 @@ void ModuleModel::stepPhase(qint64 ms) {
                 load_ = settleFrom_ + (settleTarget_ - settleFrom_) * phaseMs_ / kSettleMoveMs;
             } else {
                 load_ = settleTarget_;
+                if (!settledReported_ && settledReport_) settledReport_(cycles_, net());
+                settledReported_ = true;
                 if (phaseMs_ >= kSettleMs) {
                     phase_ = Phase::Emptying;
                     phaseMs_ = 0;
@@ -139,6 +147,7 @@ bool ModuleModel::startCycle() {
     phase_ = Phase::Coarse;
     phaseMs_ = 0;
     task_ = static_cast<quint8>(task_ + 1);
+    ++cycles_;
     return true;
 }
 

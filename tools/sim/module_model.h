@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QtGlobal>
+#include <functional>
+#include <map>
+#include <optional>
 #include <random>
 
 #include "display_image.h"
@@ -58,6 +61,18 @@ public:
     // Starts a new cycle by itself a moment after each one ends.
     void setAutoCycle(bool on) { autoCycle_ = on; }
 
+    // Where the final weights land around the theoretical weight: by default within two
+    // steps either side; with a spread, normally distributed with that standard
+    // deviation (steps). A forced cycle (numbered from 1) lands exactly that many steps
+    // off instead. Either way never below the weight at the fine cut-off: what is in the
+    // air only adds.
+    void setSpread(double steps) { spread_ = steps; }
+    void setForced(std::map<int, qint32> offsets) { forced_ = std::move(offsets); }
+    // Told the cycle's number and net weight (steps) once each cycle has settled.
+    void setSettledReport(std::function<void(int cycle, qint32 net)> report) {
+        settledReport_ = std::move(report);
+    }
+
     qint32 gross() const;
     quint32 tare() const { return tare_; }
     qint32 net() const { return gross() - static_cast<qint32>(tare_); }
@@ -73,7 +88,9 @@ public:
 private:
     static constexpr qint64 kMotionWindowMs = 500;
     static constexpr qint64 kPrintFlashMs = 1000;
-    static constexpr qint64 kSettleMs = 2000;
+    // The final weight stays still for over two seconds before the emptying: a station
+    // that logs whole seconds every half second sees it still across two of them.
+    static constexpr qint64 kSettleMs = 3000;
     static constexpr qint64 kSettleMoveMs = 800;
     static constexpr qint64 kAutoRestartMs = 2000;
     static constexpr qint64 kStepMs = 20;
@@ -88,6 +105,7 @@ private:
     bool takeTare();
     double coarseRate() const;
     double fineRate() const;
+    double finalOffset();
     qint64 shownValue() const;
 
     int decimals_;
@@ -108,6 +126,11 @@ private:
     qint64 printMs_ = kPrintFlashMs;
     qint32 lastGross_ = 0;
     bool autoCycle_ = false;
+    std::optional<double> spread_;
+    std::map<int, qint32> forced_;
+    std::function<void(int, qint32)> settledReport_;
+    int cycles_ = 0;
+    bool settledReported_ = false;
     quint16 commandWord_ = 0;
     quint16 dataLow_ = 0;
     quint16 dataHigh_ = 0;

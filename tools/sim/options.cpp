@@ -31,6 +31,21 @@ struct Parsed {
     }
 };
 
+// "7:+30,12:-25": cycle 7 lands 30 steps over, cycle 12 25 under.
+std::optional<std::map<int, qint32>> parseForced(const QString& text) {
+    std::map<int, qint32> forced;
+    for (const QString& pair : text.split(QLatin1Char(','))) {
+        const QStringList parts = pair.trimmed().split(QLatin1Char(':'));
+        bool okCycle = false;
+        bool okSteps = false;
+        const int cycle = parts.size() == 2 ? parts[0].toInt(&okCycle) : 0;
+        const int steps = parts.size() == 2 ? parts[1].toInt(&okSteps) : 0;
+        if (!okCycle || !okSteps || cycle < 1) return std::nullopt;
+        forced[cycle] = steps;
+    }
+    return forced;
+}
+
 QCommandLineOption valued(const QString& name, const QString& help, const QString& value) {
     return QCommandLineOption(name, help, value);
 }
@@ -43,7 +58,8 @@ std::optional<SimOptions> parseOptions(const QStringList& arguments, QString* me
     p.setApplicationDescription(QStringLiteral(
         "Simulated weighing and dosing module: a Modbus RTU slave (functions 3 and 6,\n"
         "registers 0 to 22) over TCP (RTU frames, no other header) or a serial line.\n"
-        "Prints 'listening on HOST:PORT' or 'serving on PATH' once it serves.\n"
+        "Prints 'listening on HOST:PORT' or 'serving on PATH' once it serves, and\n"
+        "'cycle N final W' on standard error once each dosing cycle has settled.\n"
         "SIGTERM/SIGINT: print the counters and end. SIGUSR1: print the counters.\n"
         "SIGUSR2: switch the module off (no replies) or on again.\n"
         "Keys written to register 6: S start/stop a cycle, Z zero, M tare on/off,\n"
@@ -70,7 +86,16 @@ std::optional<SimOptions> parseOptions(const QStringList& arguments, QString* me
                "N"),
         {"verbose", "Print one line per request on standard error."},
         valued("stats-interval", "Print the counters line every MS milliseconds.", "MS"),
-        valued("random-start", "Start value of the random generator (default 1).", "N"),
+        QCommandLineOption({"seed", "random-start"},
+                           "Start value of the random generator (default 1).", "N"),
+        valued("spread",
+               "Final weights spread normally around the theoretical weight with this standard "
+               "deviation in display steps (default: within 2 steps).",
+               "STEPS"),
+        valued("force",
+               "Cycles that land a given number of steps off the theoretical weight, e.g. "
+               "7:+30,12:-25 (cycles counted from 1).",
+               "N:STEPS,..."),
         {"auto-cycle", "Run dosing cycles one after another without a key press."},
         {"silent", "Start switched off: no request is answered (SIGUSR2 toggles)."},
         valued("drop", "Probability of not replying at all.", "P"),
@@ -128,7 +153,20 @@ std::optional<SimOptions> parseOptions(const QStringList& arguments, QString* me
     o.baud = parsed.integer(p, "baud", 0, 0, 4000000);
     o.verbose = p.isSet("verbose");
     o.statsIntervalMs = parsed.integer(p, "stats-interval", 0, 0, 86400000);
-    o.randomStart = static_cast<quint32>(parsed.integer(p, "random-start", 1, 0, 2147483647));
+    o.randomStart = static_cast<quint32>(parsed.integer(p, "seed", 1, 0, 2147483647));
+    if (p.isSet("spread")) {
+        bool ok = false;
+        o.spread = p.value("spread").toDouble(&ok);
+        if (!ok || *o.spread < 0 || *o.spread > 1e6)
+            parsed.error = QStringLiteral("--spread wants a number of steps from 0 to 1000000");
+    }
+    if (p.isSet("force")) {
+        const auto forced = parseForced(p.value("force"));
+        if (!forced)
+            parsed.error = QStringLiteral("--force wants CYCLE:STEPS pairs, e.g. 7:+30,12:-25");
+        else
+            o.forced = *forced;
+    }
     o.autoCycle = p.isSet("auto-cycle");
     o.silent = p.isSet("silent");
     FaultOptions& f = o.faults;

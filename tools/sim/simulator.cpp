@@ -1,6 +1,7 @@
 #include "simulator.h"
 
 #include <QTimer>
+#include <cmath>
 #include <cstdio>
 
 #include "wire_time.h"
@@ -24,6 +25,14 @@ Simulator::Simulator(const SimOptions& options, QObject* parent)
       model_(options.decimals, options.randomStart),
       plan_(options.faults, options.randomStart) {
     model_.setAutoCycle(options.autoCycle);
+    if (options.spread) model_.setSpread(*options.spread);
+    model_.setForced(options.forced);
+    // The truth a test compares the station's record with.
+    model_.setSettledReport([decimals = options.decimals](int cycle, qint32 net) {
+        std::fprintf(stderr, "cycle %d final %s\n", cycle,
+                     qPrintable(QString::number(net / std::pow(10.0, decimals), 'f', decimals)));
+        std::fflush(stderr);
+    });
     clock_.start();
 }
 

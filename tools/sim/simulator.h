@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <map>
+#include <optional>
 
 #include "counters.h"
 #include "faults.h"
@@ -26,6 +28,8 @@ struct SimOptions {
     bool autoCycle = false;
     int statsIntervalMs = 0;
     quint32 randomStart = 1;
+    std::optional<double> spread;  // steps; none: the model's default
+    std::map<int, qint32> forced;  // cycle number -> steps off the theoretical weight
     FaultOptions faults;
 };
 

@@ -1,0 +1,86 @@
+#include "cycle_detector.h"
+
+#include <QTimeZone>
+#include <algorithm>
+#include <cmath>
+
+#include "log_parse.h"
+
+DoseStep CycleDetector::feed(const DoseReading& reading) {
+    DoseStep step;
+    if (!setpoints_) return step;
+    const bool silentTooLong = lastMs_ && reading.ms - *lastMs_ > kSilenceMs;
+    if (open_ && silentTooLong) open_->interrupted = true;
+    if (!reading.answered) return step;
+
+    // A clock set back makes the weights before and after it two stories: a run of
+    // equal weights across it proves nothing, and the cycle's times no longer add up.
+    if (lastMs_ && reading.ms < *lastMs_) {
+        if (open_) open_->interrupted = true;
+        inRun_ = false;
+    }
+    lastMs_ = reading.ms;
+
+    const bool within = reading.net <= setpoints_->zeroBand;
+    const std::optional<bool> before = lastWithinBand_;
+    lastWithinBand_ = within;
+    if (!open_) {
+        if (within) return step;
+        open_ = DoseCycle{};
+        open_->startMs = reading.ms;
+        open_->interrupted = !before.has_value();
+        inRun_ = false;
+        step.began = true;
+    }
+    if (!open_->finalNet) open_->setpoints = *setpoints_;
+    if (within) {
+        open_->endMs = reading.ms;
+        if (!open_->finalNet) open_->interrupted = true;
+        step.ended = open_;
+        open_.reset();
+        return step;
+    }
+    if (!open_->finalNet && settles(reading.ms, reading.net)) {
+        open_->finalNet = reading.net;
+        open_->finalMs = reading.ms;
+        step.finalTaken = open_;
+    }
+    return step;
+}
+
+bool CycleDetector::settles(qint64 ms, qint64 net) {
+    if (net < setpoints_->fine) {
+        inRun_ = false;
+        return false;
+    }
+    const qint64 low = std::min(runLow_, net);
+    const qint64 high = std::max(runHigh_, net);
+    if (!inRun_ || high - low > 1) {
+        inRun_ = true;
+        runStartMs_ = ms;
+        runLow_ = runHigh_ = net;
+    } else {
+        runLow_ = low;
+        runHigh_ = high;
+    }
+    return ms - runStartMs_ >= kSettleMs;
+}
+
+void CycleDetector::resume(qint64 startMs) {
+    open_ = DoseCycle{};
+    open_->startMs = startMs;
+    open_->interrupted = true;
+    lastWithinBand_ = false;
+}
+
+qint64 displaySteps(double value, int decimals) {
+    return std::llround(value * std::pow(10.0, decimals));
+}
+
+qint64 logClockMs(const QDateTime& when) {
+    return logMs(when.date(), when.time().msecsSinceStartOfDay() / 1000 * 1000);
+}
+
+QDateTime fromLogClock(qint64 ms) {
+    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
+}

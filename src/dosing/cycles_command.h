@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <variant>
+
+// vormelq --cycles Peso.csv --zero-band Z --fine F [--coarse C] [--target T
+//         --tolerance P] [-o ciclos.csv]
+// The log has no setpoints, so they are given, as the module shows them (weights).
+struct CyclesOptions {
+    QString logPath;
+    QString outputPath;  // stdout when empty
+    double zeroBand = 0;
+    double fine = 0;
+    std::optional<double> coarse;
+    std::optional<double> target;
+    double tolerancePercent = 0;
+};
+
+struct CyclesUsageError {
+    QString message;
+};
+
+// The arguments after the program's name.
+std::variant<CyclesOptions, CyclesUsageError> parseCyclesArguments(const QStringList& args);
+
+// Finds the cycles of the log and writes one Dosificaciones.csv line for each that
+// ended in it: 0 when done, 1 when the log cannot be read or the output written.
+// Unreadable lines are skipped and counted on stderr.
+int runCycles(const CyclesOptions& options);
+
+// For main(): the exit status when the command line asks for --cycles, nothing
+// otherwise.
+std::optional<int> runCyclesCommand(const QStringList& args);

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+#include <optional>
+
+#include "cycle_detector.h"
+#include "dose_record.h"
+#include "journal.h"
+#include "readers.h"
+
+// Dosificaciones.csv kept by the running station: the cycles found in the readings of
+// its polls, a line per cycle as it ends, on a journal of its own (every guarantee of
+// Peso.csv). The open cycle's start waits beside the file ("Dosificaciones.csv.ciclo"),
+// so a cycle the station was killed in is recorded, Incompleta with its start, by the
+// next start in the same directory.
+class DoseLog {
+public:
+    DoseLog(const QString& path, double tolerancePercent, int decimals, QLocale locale);
+
+    struct Events {
+        std::optional<DoseRecord> finalTaken;  // the open cycle, at its final weight
+        std::optional<DoseRecord> ended;       // the cycle just written
+    };
+    // One poll: its time (the time of its log line), its weights when it got them and
+    // the setpoints it read, which judge the readings from the next poll on.
+    Events poll(const QDateTime& when, const std::optional<WeightReading>& weights,
+                const std::optional<Setpoints>& setpoints);
+
+    bool flushPending() { return journal_.flushPending(); }
+    int pending() const { return journal_.pending(); }
+    const QString& path() const { return journal_.path(); }
+
+private:
+    Journal journal_;
+    StateFile openCycle_;
+    CycleDetector detector_;
+    double tolerancePercent_;
+    int decimals_;
+    QLocale locale_;
+};
+
+// The setpoints as the detector counts them, in display steps.
+DoseSetpoints doseSetpoints(const Setpoints& setpoints, int decimals);
+
+// "Dosificaciones.csv.ciclo" beside "Dosificaciones.csv".
+QString openCyclePath(const QString& dosePath);

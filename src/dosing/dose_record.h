@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QLocale>
+#include <QMetaType>
+#include <QString>
+#include <optional>
+#include <span>
+
+#include "cycle_detector.h"
+#include "log_parse.h"
+
+// One line of Dosificaciones.csv as values:
+// fecha;inicio;fin;teorico;grueso;fino;final;desviacion;resultado
+// Weights in display steps; times on the log's clock (cycle_detector.h).
+
+enum class DoseResult { Ok, Falta, Exceso, Hecha, Incompleta };
+
+// "OK", "Falta", "Exceso", "Hecha", "Incompleta".
+QString doseResultText(DoseResult result);
+
+struct DoseRecord {
+    qint64 startMs = 0;
+    qint64 endMs = 0;
+    std::optional<qint64> target;  // empty when not known (a log read without it)
+    std::optional<qint64> coarse;
+    qint64 fine = 0;
+    std::optional<qint64> finalNet;  // empty for Incompleta
+    DoseResult result = DoseResult::Incompleta;
+
+    std::optional<qint64> deviation() const;  // final - theoretical, signed
+    bool operator==(const DoseRecord&) const = default;
+};
+
+// A dose within the tolerance, limits included, is OK: a plant that writes "±0.5 %"
+// accepts a dose exactly 0.5 % off. No tolerance (0) gives Hecha.
+DoseResult doseResult(qint64 finalNet, qint64 target, double tolerancePercent);
+DoseRecord doseRecord(const DoseCycle& cycle, double tolerancePercent);
+
+// The line without its CR LF, numbers with `decimals` places and the locale's separator,
+// the date and times as Peso.csv writes them.
+QString doseLine(const DoseRecord& record, int decimals, const QLocale& locale);
+// A line back to values, weights counted with `decimals`. A cycle that ends past
+// midnight ends on the day after its date.
+std::optional<DoseRecord> parseDoseLine(QByteArrayView line, DateOrder order, int decimals);
+
+// The complete cycles' figures, in weight units (display steps / 10^decimals).
+struct DoseStats {
+    int count = 0;
+    double meanFinal = 0;
+    double stdDev = 0;  // sample standard deviation (n - 1), 0 for a single cycle
+    double minFinal = 0;
+    double maxFinal = 0;
+    double meanDeviation = 0;  // over the cycles with a theoretical weight
+    int outOfTolerance = 0;    // Falta and Exceso
+    double outOfTolerancePercent = 0;
+    double totalDosed = 0;
+};
+DoseStats doseStats(std::span<const DoseRecord> records, int decimals);
+
+// The fine cut-off that would have brought the mean final weight of the last
+// kSuggestionCycles complete cycles at the setpoints in force onto the theoretical
+// weight: fine + theoretical - mean final, rounded to the display step. Nothing until
+// there are that many.
+constexpr int kSuggestionCycles = 5;
+std::optional<qint64> suggestedFine(std::span<const DoseRecord> records,
+                                    const DoseSetpoints& inForce);
+
+Q_DECLARE_METATYPE(DoseRecord)

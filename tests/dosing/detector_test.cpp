@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <vector>
+
+#include "cycle_detector.h"
+
+namespace {
+
+constexpr qint64 kSilent = -999999;  // a poll without the weights
+const DoseSetpoints kSetpoints{20, 800, 980, 1000};
+
+struct Expected {
+    qint64 startMs, endMs;
+    std::optional<qint64> finalNet;
+    qint64 finalMs;  // when the final-weight event came, 0 for none
+    bool interrupted;
+    bool operator==(const Expected&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Expected& e) {
+    return out << "{" << e.startMs << "-" << e.endMs << " final " << e.finalNet.value_or(-1)
+               << " at " << e.finalMs << (e.interrupted ? " interrupted}" : "}");
+}
+
+struct Case {
+    const char* what;
+    std::vector<std::pair<qint64, qint64>> readings;  // ms, net (steps) or kSilent
+    std::vector<Expected> cycles;
+    std::optional<qint64> resumeFrom = std::nullopt;  // the start a killed run kept
+};
+
+// Feeds the readings one by one, as the station and the log reader do, and collects
+// the cycles together with the time of each one's final-weight event.
+std::vector<Expected> run(CycleDetector& detector,
+                          const std::vector<std::pair<qint64, qint64>>& readings) {
+    std::vector<Expected> found;
+    qint64 finalEventMs = 0;
+    for (const auto& [ms, net] : readings) {
+        const DoseStep step = detector.feed({ms, net != kSilent, net});
+        if (step.began) {
+            EXPECT_EQ(detector.open()->startMs, ms);
+        }
+        if (step.finalTaken) {
+            EXPECT_EQ(step.finalTaken->finalMs, ms);
+            finalEventMs = ms;
+        }
+        if (step.ended) {
+            found.push_back({step.ended->startMs, step.ended->endMs, step.ended->finalNet,
+                             finalEventMs, step.ended->interrupted});
+            EXPECT_EQ(step.ended->setpoints, kSetpoints);
+            finalEventMs = 0;
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+TEST(CycleDetector, FindsTheCyclesOfEachKindOfRun) {
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"a whole cycle: the final weight once a second within one step at the fine cut-off, "
+         "the zero band's edge counting as empty",
+         {{0, 20}, {1000, 300}, {2000, 900}, {3000, 1001}, {3500, 1002}, {4000, 1001},
+          {4500, 1001}, {5000, 20}},
+         {{1000, 5000, 1001, 4000, false}}},
+        {"a move of two steps starts the second again; unanswered polls do not",
+         {{0, 20}, {1000, 990}, {1500, 992}, {2000, kSilent}, {2500, 992}, {3000, 993},
+          {3500, 1500}, {4000, 0}},
+         {{1000, 4000, 992, 2500, false}}},
+        {"settled below the fine cut-off, then emptied: aborted",
+         {{0, 0}, {1000, 500}, {2000, 500}, {3000, 500}, {4000, 20}},
+         {{1000, 4000, std::nullopt, 0, true}}},
+        {"no weights for more than 10 s inside a cycle",
+         {{0, 0}, {1000, 300}, {2000, kSilent}, {11000, kSilent}, {11001, 1000}, {12001, 1000},
+          {13000, 0}},
+         {{1000, 13000, 1000, 12001, true}}},
+        {"exactly 10 s between two readings is not too long",
+         {{0, 0}, {1000, 300}, {11000, 1000}, {12000, 1000}, {13000, 0}},
+         {{1000, 13000, 1000, 12000, false}}},
+        {"joined late: the first reading is already above the zero band",
+         {{0, 700}, {1000, 1000}, {2000, 1000}, {3000, 0}, {4000, 21}, {5000, 0}},
+         {{0, 3000, 1000, 2000, true}, {4000, 5000, std::nullopt, 0, true}}},
+        {"the clock went back inside a cycle, and a settle run across it counts for nothing",
+         {{10000, 0}, {11000, 1000}, {5000, 1000}, {6000, 1000}, {7000, 0}},
+         {{11000, 7000, 1000, 6000, true}}},
+        {"resumed: the cycle a killed run left open goes on from its start, incomplete",
+         {{60000, 1000}, {61000, 1000}, {62000, 5}},
+         {{1000, 62000, 1000, 61000, true}}, 1000},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        CycleDetector detector;
+        detector.setSetpoints(kSetpoints);
+        if (c.resumeFrom) detector.resume(*c.resumeFrom);
+        EXPECT_EQ(run(detector, c.readings), c.cycles) << c.what;
+        EXPECT_FALSE(detector.open()) << c.what;
+    }
+}
