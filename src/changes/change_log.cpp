@@ -10,7 +10,7 @@ QString changeLogPath(const QString& weightLogPath) {
 ChangeLog::ChangeLog(const QString& path) : journal_(path), chain_(kChainStart) {
     // Whatever the newest line is, the next one links to its last field: a line the
     // station cannot read is still part of the chain a verifier walks.
-    const QList<QByteArray> last = journal_.lastLines(1);
+    const QList<QByteArray> last = journal_.newestLines(1);
     if (!last.isEmpty()) chain_ = last.front().mid(last.front().lastIndexOf(';') + 1);
 }
 
@@ -25,7 +25,7 @@ ChangeLine ChangeLog::append(const ChangeLine& line) {
 
 QList<ChangeLine> ChangeLog::lastLines(int count) const {
     QList<ChangeLine> lines;
-    for (const QByteArray& text : journal_.lastLines(count))
+    for (const QByteArray& text : journal_.newestLines(count))
         if (auto line = readChangeLine(text)) lines << *line;
     return lines;
 }

@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 
 #include "file_sync.h"
+#include "tail.h"
 
 namespace {
 
@@ -114,39 +115,6 @@ BlockState markedBlock(const QString& path, const MoveMark& mark) {
     file.close();
     const bool cut = file.open(QIODevice::ReadWrite) && file.resize(mark.at) && syncToDisk(file);
     return cut ? BlockState::Absent : BlockState::Unknown;
-}
-
-// The last `count` non-empty lines of `bytes`, oldest first, without their line ends.
-QList<QByteArray> lastLinesOf(const QByteArray& bytes, int count) {
-    QList<QByteArray> lines;
-    qsizetype end = bytes.size();
-    while (end > 0 && lines.size() < count) {
-        const qsizetype start = bytes.lastIndexOf('\n', end - 1) + 1;
-        QByteArray line = bytes.mid(start, end - start);
-        if (line.endsWith('\r')) line.chop(1);
-        if (!line.isEmpty()) lines.prepend(line);
-        end = start - 1;
-    }
-    return lines;
-}
-
-// Reads the file backwards in blocks until `count` whole lines are in: a record of
-// years is not read whole for its last lines.
-QList<QByteArray> fileTail(const QString& path, int count) {
-    QFile file(path);
-    if (count <= 0 || !file.open(QIODevice::ReadOnly)) return {};
-    constexpr qint64 kBlock = 64 * 1024;
-    QByteArray tail;
-    qint64 from = file.size();
-    while (from > 0 && tail.count('\n') <= count) {
-        const qint64 start = qMax<qint64>(0, from - kBlock);
-        if (!file.seek(start)) return {};
-        tail.prepend(file.read(from - start));
-        from = start;
-    }
-    // The first line read may have begun before the block.
-    if (from > 0) tail.remove(0, tail.indexOf('\n') + 1);
-    return lastLinesOf(tail, count);
 }
 
 }  // namespace
@@ -309,13 +277,18 @@ void Journal::holdMemory() {
     if (appendWhole(heldPath_, memory_, true)) forgetMemory();
 }
 
-QList<QByteArray> Journal::lastLines(int count) const {
-    QList<QByteArray> lines = lastLinesOf(memory_, count);
+QByteArrayList Journal::newestLines(int count) const {
+    QByteArrayList lines;
+    for (QByteArray line : memory_.split('\n')) {
+        if (line.endsWith('\r')) line.chop(1);
+        if (!line.isEmpty()) lines << line;
+    }
+    lines = lines.mid(qMax<qsizetype>(0, lines.size() - count));
     // Once the pending file's lines are in the file (inFile_ is then 0), it is not read
     // twice.
     if (inFile_ > 0 && lines.size() < count)
-        lines = lastLinesOf(readFile(pendingPath_), count - lines.size()) + lines;
-    return fileTail(path_, count - lines.size()) + lines;
+        lines = lastLines(pendingPath_, count - static_cast<int>(lines.size())) + lines;
+    return lastLines(path_, count - static_cast<int>(lines.size())) + lines;
 }
 
 void Journal::forgetMemory() {

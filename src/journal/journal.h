@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
+#include <QByteArrayList>
 #include <QLockFile>
 #include <QString>
 #include <utility>
@@ -48,8 +48,8 @@ public:
     // Lines not yet in the file.
     int pending() const { return inFile_ + inMemory_; }
     // The newest `count` lines without their line ends, oldest first, wherever they wait:
-    // in memory, in the pending file or in the file. Empty lines are skipped.
-    QList<QByteArray> lastLines(int count) const;
+    // in memory, in the pending file or in the file.
+    QByteArrayList newestLines(int count) const;
 
 private:
     bool settleMark();
