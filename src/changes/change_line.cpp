@@ -38,6 +38,10 @@ QByteArray chainLink(const QByteArray& previousChain, const QByteArray& body) {
         .left(16);
 }
 
+QByteArray chainField(const QByteArray& line) {
+    return line.mid(line.lastIndexOf(kSeparator) + 1);
+}
+
 QByteArray changeLineText(const ChangeLine& line, const QByteArray& previousChain) {
     const QStringList fields{line.fecha, line.hora,  line.usuario,   line.equipo,   line.campo,
                              line.antes, line.valor, line.registros, line.resultado};

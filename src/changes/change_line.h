@@ -37,6 +37,9 @@ inline const QByteArray kChainStart = QByteArrayLiteral("0000000000000000");
 // ';', as bytes in the file) and whose predecessor's chain field is `previousChain`.
 QByteArray chainLink(const QByteArray& previousChain, const QByteArray& body);
 
+// A line's last field: its link to the one before.
+QByteArray chainField(const QByteArray& line);
+
 // The line without its CR LF, in the file's encoding: the nine fields and, last, the
 // link to `previousChain` (line.chain is not read).
 QByteArray changeLineText(const ChangeLine& line, const QByteArray& previousChain);

@@ -10,8 +10,8 @@ QString changeLogPath(const QString& weightLogPath) {
 ChangeLog::ChangeLog(const QString& path) : journal_(path), chain_(kChainStart) {
     // Whatever the newest line is, the next one links to its last field: a line the
     // station cannot read is still part of the chain a verifier walks.
-    const QList<QByteArray> last = journal_.newestLines(1);
-    if (!last.isEmpty()) chain_ = last.front().mid(last.front().lastIndexOf(';') + 1);
+    const QByteArrayList last = journal_.newestLines(1);
+    if (!last.isEmpty()) chain_ = chainField(last.front());
 }
 
 ChangeLine ChangeLog::append(const ChangeLine& line) {

@@ -24,11 +24,11 @@ ChainCheck checkChain(QIODevice& record) {
         if (line.endsWith('\n')) line.chop(1);
         if (line.endsWith('\r')) line.chop(1);
         ++check.lines;
-        const qsizetype last = line.lastIndexOf(';');
-        const QByteArray chain = line.mid(last + 1);
+        const QByteArray chain = chainField(line);
+        const QByteArray body = line.left(line.size() - chain.size() - 1);
         // An edited line no longer matches its own link; a deleted one leaves the next
         // line linked to a predecessor that is not there.
-        const bool linked = readChangeLine(line) && chain == chainLink(previous, line.left(last));
+        const bool linked = readChangeLine(line) && chain == chainLink(previous, body);
         if (!linked && check.firstBroken == 0) check.firstBroken = check.lines;
         previous = chain;
     }
