@@ -7,6 +7,7 @@ QString usageText() {
         "Uso: vormelq [--help | --version]\n"
         "     vormelq --plot Peso.csv -o peso.png [--from \"AAAA-MM-DD HH:MM\"]\n"
         "             [--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n"
+        "     vormelq --verify Cambios.csv\n"
         "     vormelq --cycles Peso.csv --zero-band Z --fine F [--coarse C]\n"
         "             [--target T --tolerance P] [-o ciclos.csv]\n");
 }
@@ -33,6 +34,9 @@ QString helpText(const QString& workingDir) {
                "  --plot FICHERO -o IMAGEN\n"
                "                 dibuja las lecturas de un Peso.csv en IMAGEN (.png o .svg),\n"
                "                 sin ventana ni módulo\n"
+               "  --verify FICHERO\n"
+               "                 comprueba que la cadena de un Cambios.csv está completa\n"
+               "                 (0) o dice la primera línea que la rompe (1)\n"
                "  --cycles FICHERO --zero-band Z --fine F\n"
                "                 escribe una línea de Dosificaciones.csv por cada ciclo\n"
                "                 de dosificación de un Peso.csv, sin ventana ni módulo\n")

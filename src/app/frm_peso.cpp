@@ -10,10 +10,12 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 #include <cmath>
 
 #include "box_guard.h"
+#include "changes_view.h"
 #include "chart_window.h"
 #include "display_map.h"
 #include "dose_log.h"
@@ -22,6 +24,7 @@
 #include "entry.h"
 #include "panel_art.h"
 #include "panel_widgets.h"
+#include "register_map.h"
 #include "trend_recorder.h"
 #include "value_label.h"
 #include "weight_format.h"
@@ -109,6 +112,19 @@ QGroupBox* frame(QWidget* parent, const QString& title, QRect geometry) {
     return box;
 }
 
+// The operator's name for an entry: its caption, without the colon.
+QString campoOf(const QLabel* caption) {
+    QString text = caption->text();
+    if (text.endsWith(QLatin1Char(':'))) text.chop(1);
+    return text;
+}
+
+// The front panel's keys by index, as the record of changes names them.
+const std::array<QString, 5> kKeyNames{
+    QStringLiteral("Tecla SI•NO/MODO"), QStringLiteral("Tecla cero"), QStringLiteral("Tecla tara"),
+    QStringLiteral("Tecla 4"),          QStringLiteral("Tecla F"),
+};
+
 // "Dosificación fuera de tolerancia: 97,2 kg (−2,8 %)": the final weight and how far it
 // is off the theoretical weight, in percent of it, signed.
 QString doseNoticeText(const DoseRecord& record, int decimals, const QLocale& locale) {
@@ -162,11 +178,13 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     lblError->setPalette(errorPalette);
     lblError->hide();
 
-    // Below the weights, where it covers no control and lblError never lies.
+    // Below the weights, where it covers no control and lblError never lies; room for
+    // the three records' counts.
     lblPendientes = new QLabel(this);
     lblPendientes->setFont(sansFont(8.25, true));
-    lblPendientes->setGeometry(twips(120, 9120, 3000, 900));
+    lblPendientes->setGeometry(twips(120, 9120, 3000, 1440));
     lblPendientes->setWordWrap(true);
+    lblPendientes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblPendientes->setPalette(errorPalette);
     lblPendientes->hide();
 
@@ -190,6 +208,9 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     cmdGrafico = button(this, QStringLiteral("Gráfico"), twips(9480, 9960, 1095, 375));
     connect(cmdGrafico, &QPushButton::clicked, this, &frmPeso::cmdGrafico_Click);
     trend_ = new TrendRecorder(this);
+    // Fed from the start; the "Dosificaciones" window takes it over as its "Cambios" tab.
+    changes_ = new ChangesView(this);
+    changes_->hide();
     cmdDosificaciones =
         button(this, QStringLiteral("Dosificaciones"), twips(8040, 9960, 1335, 375));
     connect(cmdDosificaciones, &QPushButton::clicked, this, &frmPeso::cmdDosificaciones_Click);
@@ -372,20 +393,28 @@ void frmPeso::showLogPending(int count) {
     showPending();
 }
 
+void frmPeso::showChangesPending(int count) {
+    changesPending_ = count;
+    showPending();
+}
+
 void frmPeso::showDosePending(int count) {
     dosePending_ = count;
     showPending();
 }
 
 void frmPeso::showPending() {
-    // Both files live in one directory and usually fail together: one notice names each
-    // file with its own count, readings and doses not being the same thing.
+    // The files live in one directory and usually fail together: one notice names each
+    // file with its own count, readings, doses and changes not being the same thing.
     QStringList parts;
     if (logPending_ > 0)
         parts << pendingText(logPending_, "Peso.csv", "lectura pendiente", "lecturas pendientes");
     if (dosePending_ > 0)
         parts << pendingText(dosePending_, "Dosificaciones.csv", "dosificación pendiente",
                              "dosificaciones pendientes");
+    if (changesPending_ > 0)
+        parts << pendingText(changesPending_, "Cambios.csv", "cambio pendiente",
+                             "cambios pendientes");
     lblPendientes->setText(QStringLiteral("ERROR: No se puede escribir ") +
                            parts.join(QStringLiteral(" ni ")));
     lblPendientes->setVisible(!parts.isEmpty());
@@ -448,41 +477,65 @@ double frmPeso::takeEntry(QLineEdit* box) {
     return entry.value;
 }
 
-void frmPeso::send(const std::optional<WriteRequest>& request) {
+void frmPeso::sendSetpoint(Setpoint setpoint, QLineEdit* box, const QLabel* caption,
+                           const QLabel* shown) {
+    // The percentage is a plain number; the other setpoints are weights, shown scaled.
+    send(setpointRequest(setpoint, takeEntry(box)), box, caption, shown->text(),
+         setpoint != Setpoint::Porc);
+}
+
+void frmPeso::send(const std::optional<WriteRequest>& request, const QLineEdit* box,
+                   const QLabel* caption, const QString& antes, bool weight) {
+    WriteRequest labelled = request.value_or(WriteRequest{});
+    labelled.campo = campoOf(caption);
+    labelled.antes = antes;
+    // Nothing goes out of an entry out of range: the record keeps what the box says.
+    labelled.valor = request ? shownValue(requestValue(*request), weight) : box->text();
     if (request) {
-        emit writeRequested(*request);
+        emit writeRequested(labelled);
         return;
     }
     // The module's registers cannot hold a negative or a too large number, and cutting
     // it down would set something the operator never typed.
-    emit writeFinished(WriteOutcome{{}, {}, WriteResult::FueraDeRango, 0});
+    emit writeFinished(WriteOutcome{labelled, {}, WriteResult::FueraDeRango, 0});
     openMessage(QStringLiteral("Valor fuera de rango"));
 }
 
+// A value sent, as the window shows it once read back: the module keeps weights in
+// display steps, sent unscaled.
+QString frmPeso::shownValue(quint32 value, bool weight) const {
+    if (!weight) return QString::number(value);
+    return formatWeight(regs::scaled(value, decimals_), decimals_, locale_);
+}
+
 void frmPeso::cmdBCero_Click() {
-    send(setpointRequest(Setpoint::BCero, takeEntry(txtBCero)));
+    sendSetpoint(Setpoint::BCero, txtBCero, Label24, lblBCero);
 }
 void frmPeso::cmdGrueso_Click() {
-    send(setpointRequest(Setpoint::Grueso, takeEntry(txtGrueso)));
+    sendSetpoint(Setpoint::Grueso, txtGrueso, Label23, lblGrueso);
 }
 void frmPeso::cmdFino_Click() {
-    send(setpointRequest(Setpoint::Fino, takeEntry(txtFino)));
+    sendSetpoint(Setpoint::Fino, txtFino, Label21, lblFino);
 }
 void frmPeso::cmdTeor_Click() {
-    send(setpointRequest(Setpoint::Teor, takeEntry(txtTeor)));
+    sendSetpoint(Setpoint::Teor, txtTeor, Label8, lblTeor);
 }
 void frmPeso::cmdPorc_Click() {
-    send(setpointRequest(Setpoint::Porc, takeEntry(txtPorc)));
+    sendSetpoint(Setpoint::Porc, txtPorc, Label12, lblPorc);
 }
 void frmPeso::cmdComando_Click() {
-    send(commandRequest(takeEntry(txtComando)));
+    send(commandRequest(takeEntry(txtComando)), txtComando, Label16, {}, false);
 }
 void frmPeso::cmdDato_Click() {
-    send(dataRequest(takeEntry(txtDato)));
+    send(dataRequest(takeEntry(txtDato)), txtDato, Label9, {}, false);
 }
 
 void frmPeso::Tecla_Click(int index) {
-    if (auto request = keyRequest(index)) emit writeRequested(*request);
+    auto request = keyRequest(index);
+    if (!request) return;
+    request->campo = kKeyNames[static_cast<size_t>(index)];
+    request->valor = QChar(registerWord(request->writes.front()));
+    emit writeRequested(*request);
 }
 
 ChartWindow* frmPeso::chartWindow() const {
@@ -503,6 +556,7 @@ DosingWindow* frmPeso::dosingWindow() const {
 void frmPeso::cmdDosificaciones_Click() {
     if (!dosing_) {
         dosing_ = new DosingWindow(*doses_, this);
+        dosing_->tabs()->addTab(changes_, QStringLiteral("Cambios"));
         // Only into the box, as the operator would type it (entries are written to the
         // module unscaled); the operator sends it, as any other value, with its "->".
         connect(dosing_, &DosingWindow::useFine, this,

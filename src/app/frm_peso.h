@@ -18,6 +18,7 @@ class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
+class ChangesView;
 class ChartWindow;
 class DoseTable;
 class DosingWindow;
@@ -72,7 +73,8 @@ public:
     QLabel *lblDato0, *lblDato1, *lblDato2, *lblDato3;
 
     QLabel* lblError;
-    // Log and dosing record lines that could not be written yet, in red with their counts.
+    // Lines of the log, the dosing record and the change record that could not be written
+    // yet, in red with their counts.
     QLabel* lblPendientes;
 
     // A dose out of tolerance, in red until the operator acknowledges it with cmdAceptarDosis.
@@ -84,6 +86,8 @@ public:
     QPushButton* cmdGrafico;
     TrendRecorder* trend() const { return trend_; }
     ChartWindow* chartWindow() const;
+    // The operator's last changes, for the window that shows them as a tab.
+    ChangesView* changesView() const { return changes_; }
 
     // Opens the dosing cycles' window; the cycles are kept from the start whether it is
     // open or not.
@@ -106,6 +110,14 @@ public slots:
     void showSetpoints(const Setpoints& s);
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
+    QPointer<ChartWindow> chart_;
+    ChangesView* changes_;
+    QStringList queuedBoxes_;
+    DoseTable* doses_;
+    QPointer<DosingWindow> dosing_;
+    int logPending_ = 0;
+    int dosePending_ = 0;
+    int changesPending_ = 0;
     // A cycle's final weight as soon as it is taken: marked on the chart, and one out of
     // tolerance shows the notice (the latest replaces an earlier one not yet acknowledged).
     void showDoseFinal(const DoseRecord& record);
@@ -114,6 +126,7 @@ public slots:
     void showDoseEnded(const DoseRecord& record);
     void showDosePending(int count);
     void showLogPending(int count);
+    void showChangesPending(int count);
     // One "Error" box per failed run of writes, one box per write the module refused,
     // each keeping the operator from the window but not modal; while one is open,
     // further boxes queue up and follow one after another.
@@ -157,7 +170,11 @@ private:
     void clearError();
     void showPending();
     double takeEntry(QLineEdit* box);
-    void send(const std::optional<WriteRequest>& request);
+    void sendSetpoint(Setpoint setpoint, QLineEdit* box, const QLabel* caption,
+                      const QLabel* shown);
+    void send(const std::optional<WriteRequest>& request, const QLineEdit* box,
+              const QLabel* caption, const QString& antes, bool weight);
+    QString shownValue(quint32 value, bool weight) const;
     void openMessage(const QString& text);
     void queueBox(const QString& text);
     void openNextBox();
@@ -166,10 +183,12 @@ private:
     QLocale locale_ = QLocale::system();
     QPointer<QMessageBox> writeBox_;
     TrendRecorder* trend_;
-    int logPending_ = 0;
-    int dosePending_ = 0;
     QPointer<ChartWindow> chart_;
+    ChangesView* changes_;
     QStringList queuedBoxes_;
     DoseTable* doses_;
     QPointer<DosingWindow> dosing_;
+    int logPending_ = 0;
+    int dosePending_ = 0;
+    int changesPending_ = 0;
 };

@@ -1,9 +1,11 @@
 #include "link_worker.h"
 
+#include <QDateTime>
 #include <QMetaObject>
 #include <QScopedValueRollback>
 #include <utility>
 
+#include "change_log.h"
 #include "dose_log.h"
 #include "link.h"
 #include "serial_link.h"
@@ -38,6 +40,7 @@ void registerLinkWorkerTypes() {
     qRegisterMetaType<CommandReadback>();
     qRegisterMetaType<WriteRequest>();
     qRegisterMetaType<WriteOutcome>();
+    qRegisterMetaType<ChangeLine>();
     qRegisterMetaType<StartupConfig>();
     qRegisterMetaType<DoseRecord>();
 }
@@ -72,6 +75,8 @@ void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
     decimals_ = decimals;
     locale_ = locale;
     log_ = std::make_unique<WeightLog>(logPath);
+    changes_ = std::make_unique<ChangeLog>(changeLogPath(logPath));
+    session_ = thisSession();
     if (link_) {
         instrument_ = std::make_unique<Instrument>(*link_, slaveId, decimals);
         // Operator writes go out between the poll's transactions, its retries included, so
@@ -80,6 +85,22 @@ void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
         // its failure shows the red label itself.
         instrument_->setBetweenTransactions([this] { return sendQueuedWrites(); });
     }
+}
+
+QList<ChangeLine> LinkWorker::lastChanges(int count) const {
+    return changes_ ? changes_->lastLines(count) : QList<ChangeLine>();
+}
+
+void LinkWorker::recordChange(const WriteOutcome& outcome) {
+    if (!changes_) return;
+    emit changeRecorded(
+        changes_->append(changeOf(outcome, QDateTime::currentDateTime(), session_, locale_)));
+    reportChanges();
+}
+
+void LinkWorker::finish(const WriteOutcome& outcome) {
+    emit writeFinished(outcome);
+    recordChange(outcome);
 }
 
 void LinkWorker::recordDoses(const QString& dosePath, double tolerancePercent) {
@@ -102,6 +123,8 @@ void LinkWorker::poll() {
             recordDose(pollCycle(context));
             reportLog();
         }
+        // Changes kept while Cambios.csv could not be written go in with the log's.
+        reportChanges();
         // Writes asked for during the poll's last transaction.
         sendQueuedWrites();
     }
@@ -133,6 +156,14 @@ void LinkWorker::recordDose(const PollOutcome& outcome) {
     const DoseLog::Events events = doses_->poll(outcome.when, outcome.weights, outcome.setpoints);
     if (events.finalTaken) emit doseFinalTaken(*events.finalTaken);
     if (events.ended) emit doseEnded(*events.ended);
+}
+
+void LinkWorker::reportChanges() {
+    if (!changes_) return;
+    changes_->flushPending();
+    if (changes_->pending() == reportedChanges_) return;
+    reportedChanges_ = changes_->pending();
+    emit changesPending(reportedChanges_);
 }
 
 void LinkWorker::enqueueWrite(const WriteRequest& request) {
@@ -173,7 +204,7 @@ bool LinkWorker::sendQueuedWrites() {
         const WriteOutcome outcome = send(write);
         // A write cut short by shutdown is no failure to report.
         if (stopRequested()) return false;
-        emit writeFinished(outcome);
+        finish(outcome);
         if (outcome.result == WriteResult::Descartado) givenUp = true;
         if (outcome.result != WriteResult::Error) continue;
         // Whatever the operator asked for before this failure would reach the module
@@ -182,7 +213,7 @@ bool LinkWorker::sendQueuedWrites() {
         // answer also means no communication: the red label shows now, not after a poll's
         // attempts more.
         for (const QueuedWrite& dropped : takeAllWrites())
-            emit writeFinished(WriteOutcome{dropped.request, {}, WriteResult::Descartado, 0});
+            finish(WriteOutcome{dropped.request, {}, WriteResult::Descartado, 0});
         emit communicationLost();
         emit writeFailed();
         return false;

@@ -7,12 +7,14 @@
 #include <QQueue>
 #include <memory>
 
+#include "change_line.h"
 #include "dose_record.h"
 #include "poll_cycle.h"
 #include "readers.h"
 #include "requests.h"
 #include "startup_config.h"
 
+class ChangeLog;
 class DoseLog;
 class Link;
 class WeightLog;
@@ -37,17 +39,24 @@ public:
     // Worker thread, for tests: an already open link (a scripted one).
     void useLink(std::unique_ptr<Link> link);
 
+    // Worker thread, after configure: the newest changes on record, oldest first.
+    QList<ChangeLine> lastChanges(int count) const;
+
 public slots:
     // Worker thread. Opens the serial port (an error text naming the cause when it
     // fails) or starts the TCP connection (never fails here: a module that is not
     // there shows up as no communication).
     QString openLink(const StartupConfig& config);
+    // Cambios.csv goes beside the weight log.
     void configure(int slaveId, int decimals, const QLocale& locale, const QString& logPath);
     // After configure: keeps the dosing record `dosePath` over the polls' readings.
     void recordDoses(const QString& dosePath, double tolerancePercent);
     void poll();
     void runWrites();
     void closeLink();
+    // One line of Cambios.csv for an outcome known now; the window's own outcomes (an
+    // entry out of range) come here. Every writeFinished of the worker is recorded.
+    void recordChange(const WriteOutcome& outcome);
 
 signals:
     void displayRead(const QByteArray& image);
@@ -59,6 +68,10 @@ signals:
     void writeFinished(const WriteOutcome& outcome);
     // The log lines not yet in the log file, whenever their count changes.
     void logPending(int count);
+    // Each line of Cambios.csv as written, and the lines not yet in it when their count
+    // changes.
+    void changeRecorded(const ChangeLine& line);
+    void changesPending(int count);
     // The same for the dosing record's lines.
     void dosePending(int count);
     // A dosing cycle's final weight, as soon as the poll that settled it, judged
@@ -78,13 +91,17 @@ private:
     // or a stop request cut the writes short.
     bool sendQueuedWrites();
     WriteOutcome send(const QueuedWrite& write);
+    void finish(const WriteOutcome& outcome);
     void afterJob();
     void reportLog();
+    void reportChanges();
     void recordDose(const PollOutcome& outcome);
 
     std::unique_ptr<Link> link_;
     std::unique_ptr<Instrument> instrument_;
     std::unique_ptr<WeightLog> log_;
+    std::unique_ptr<ChangeLog> changes_;
+    SessionOperator session_;
     std::unique_ptr<DoseLog> doses_;
     int decimals_ = 0;
     QLocale locale_;
@@ -92,6 +109,7 @@ private:
     QMutex queueMutex_;
     QQueue<QueuedWrite> writes_;
     int reportedPending_ = 0;
+    int reportedChanges_ = 0;
     int reportedDosePending_ = 0;
     bool inJob_ = false;         // a poll or a run of writes is under way on the worker thread
     bool pollDeferred_ = false;  // a poll delivered inside a job, run once it ends

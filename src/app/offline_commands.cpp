@@ -1,11 +1,13 @@
 #include "offline_commands.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <cstdio>
 
 #include "command_line.h"
 #include "cycles_command.h"
 #include "plot_command.h"
+#include "verify_command.h"
 
 namespace {
 
@@ -46,6 +48,32 @@ int cyclesCommand(const QStringList& args) {
     return runCycles(std::get<CyclesOptions>(parsed));
 }
 
+// 0 when the chain is whole, 1 naming the first line that breaks it.
+int verifyCommand(const QStringList& args) {
+    if (args.size() != 2 || args[0] != QLatin1String("--verify")) {
+        std::fputs(qUtf8Printable(usageText()), stderr);
+        return kUsageError;
+    }
+    QFile file(args[1]);
+    if (!file.open(QIODevice::ReadOnly)) {
+        report(QStringLiteral("no se puede leer %1: %2").arg(args[1], file.errorString()));
+        return kUsageError;
+    }
+    const ChainCheck check = checkChain(file);
+    if (check.firstBroken == 0) {
+        std::printf(
+            "%s\n",
+            qUtf8Printable(
+                QStringLiteral("%1: cadena completa, %2 líneas").arg(args[1]).arg(check.lines)));
+        return 0;
+    }
+    std::printf("%s\n", qUtf8Printable(QStringLiteral("%1: la cadena se rompe en la línea %2: "
+                                                      "la línea se cambió o falta la anterior")
+                                           .arg(args[1])
+                                           .arg(check.firstBroken)));
+    return 1;
+}
+
 struct OfflineCommand {
     const char* option;  // anywhere on the command line, it selects the command
     int (*run)(const QStringList& args);
@@ -54,6 +82,7 @@ struct OfflineCommand {
 constexpr OfflineCommand kOfflineCommands[] = {
     {"--plot", plotCommand},
     {"--cycles", cyclesCommand},
+    {"--verify", verifyCommand},
 };
 
 }  // namespace

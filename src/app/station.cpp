@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "changes_view.h"
 #include "dose_table.h"
 #include "journal.h"
 #include "link_worker.h"
@@ -79,13 +80,16 @@ QString Station::Form_Load() {
 
     const QLocale locale = QLocale::system();
     const QString dosePath = here.filePath(QStringLiteral("Dosificaciones.csv"));
+    QList<ChangeLine> changes;
     QMetaObject::invokeMethod(
         worker_,
-        [worker = worker_, c = config_, locale, logPath, dosePath] {
+        [worker = worker_, c = config_, locale, logPath, dosePath, &changes] {
             worker->configure(c.SlaveId, c.Decimals, locale, logPath);
             worker->recordDoses(dosePath, c.tolerancePercent);
+            changes = worker->lastChanges(ChangesView::kShown);
         },
         Qt::BlockingQueuedConnection);
+    form_.changesView()->setLines(changes);
     form_.setNumberFormat(config_.Decimals, locale);
     // Before the first poll, so that no cycle of this run is in the file yet, and after
     // the record's journal has moved in what it could; only the file's tail is read,
@@ -113,6 +117,9 @@ void Station::connectWindow() {
     connect(worker_, &LinkWorker::writeFailed, &form_, &frmPeso::showWriteFailed);
     connect(worker_, &LinkWorker::writeFinished, &form_, &frmPeso::showWriteFinished);
     connect(worker_, &LinkWorker::logPending, &form_, &frmPeso::showLogPending);
+    connect(worker_, &LinkWorker::changesPending, &form_, &frmPeso::showChangesPending);
+    connect(worker_, &LinkWorker::changeRecorded, form_.changesView(), &ChangesView::addLine);
+    connect(&form_, &frmPeso::writeFinished, worker_, &LinkWorker::recordChange);
     connect(worker_, &LinkWorker::dosePending, &form_, &frmPeso::showDosePending);
     connect(worker_, &LinkWorker::doseFinalTaken, &form_, &frmPeso::showDoseFinal);
     connect(worker_, &LinkWorker::doseEnded, &form_, &frmPeso::showDoseEnded);

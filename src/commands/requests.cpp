@@ -43,6 +43,20 @@ std::optional<WriteRequest> consecutive(int address,
 
 }  // namespace
 
+quint16 registerWord(const RegisterWrite& write) {
+    const auto byte = [&](qsizetype i) {
+        return i < write.value.size() ? static_cast<quint8>(write.value[i]) : 0u;
+    };
+    return static_cast<quint16>(byte(0) | byte(1) << 8);
+}
+
+quint32 requestValue(const WriteRequest& request) {
+    quint32 value = 0;
+    for (qsizetype i = request.writes.size() - 1; i >= 0; --i)
+        value = value << 16 | registerWord(request.writes[i]);
+    return value;
+}
+
 std::optional<WriteRequest> setpointRequest(Setpoint setpoint, double value) {
     const int address = setpointRegister(setpoint);
     if (setpoint == Setpoint::Porc) return consecutive(address, splitValue16(value));
@@ -62,7 +76,9 @@ std::optional<WriteRequest> keyRequest(int index) {
     // The module reads the letter's code from the low byte; the high byte stays 0.
     QByteArray letter(2, '\0');
     letter[0] = kKeyLetters[index];
-    return WriteRequest{{RegisterWrite{RegTecla, letter}}};
+    WriteRequest request;
+    request.writes << RegisterWrite{RegTecla, letter};
+    return request;
 }
 
 namespace {

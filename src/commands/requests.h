@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QList>
 #include <QMetaType>
+#include <QString>
 #include <optional>
 
 #include "link.h"
@@ -18,7 +19,17 @@ struct RegisterWrite {
 // retried on its own; the second is not sent once the first failed.
 struct WriteRequest {
     QList<RegisterWrite> writes;
+    // For the record of changes, as the operator saw it: the control's caption, the
+    // value the window showed before (setpoints only) and the value sent.
+    QString campo;
+    QString antes;
+    QString valor;
 };
+
+// A register's 16-bit value.
+quint16 registerWord(const RegisterWrite& write);
+// The number the request's registers carry together, the lowest register the low word.
+quint32 requestValue(const WriteRequest& request);
 
 enum class Setpoint { BCero, Grueso, Fino, Teor, Porc };
 

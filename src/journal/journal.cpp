@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 
 #include "file_sync.h"
+#include "tail.h"
 
 namespace {
 
@@ -274,6 +275,20 @@ void Journal::holdMemory() {
     if (memory_.isEmpty()) return;
     QDir().mkpath(QFileInfo(heldPath_).absolutePath());
     if (appendWhole(heldPath_, memory_, true)) forgetMemory();
+}
+
+QByteArrayList Journal::newestLines(int count) const {
+    QByteArrayList lines;
+    for (QByteArray line : memory_.split('\n')) {
+        if (line.endsWith('\r')) line.chop(1);
+        if (!line.isEmpty()) lines << line;
+    }
+    lines = lines.mid(qMax<qsizetype>(0, lines.size() - count));
+    // Once the pending file's lines are in the file (inFile_ is then 0), it is not read
+    // twice.
+    if (inFile_ > 0 && lines.size() < count)
+        lines = lastLines(pendingPath_, count - static_cast<int>(lines.size())) + lines;
+    return lastLines(path_, count - static_cast<int>(lines.size())) + lines;
 }
 
 void Journal::forgetMemory() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QLockFile>
 #include <QString>
 #include <utility>
@@ -46,6 +47,9 @@ public:
     bool flushPending();
     // Lines not yet in the file.
     int pending() const { return inFile_ + inMemory_; }
+    // The newest `count` lines without their line ends, oldest first, wherever they wait:
+    // in memory, in the pending file or in the file.
+    QByteArrayList newestLines(int count) const;
 
 private:
     bool settleMark();

@@ -325,18 +325,25 @@ void expectCoversNothing(frmPeso& f, QWidget* notice) {
     }
 }
 
-// Below the weights: it covers no control, and lblError does not cover it.
+// Below the weights: it covers no control, and lblError does not cover it. The three
+// records' counts fit in it whole.
 TEST_F(WindowTest, PendingLogNoticeShowsTheCountAndCoversNothing) {
     form->showLogPending(35);
+    form->showChangesPending(2);
     form->showCommunicationLost();
     EXPECT_EQ(form->lblPendientes->text(),
-              "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes)");
+              "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes) ni "
+              "Cambios.csv (2 cambios pendientes)");
     expectCoversNothing(*form, form->lblPendientes);
     form->showDosePending(1);
     EXPECT_EQ(form->lblPendientes->text(),
               "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes) ni "
-              "Dosificaciones.csv (1 dosificación pendiente)");
+              "Dosificaciones.csv (1 dosificación pendiente) ni Cambios.csv (2 cambios "
+              "pendientes)");
+    EXPECT_LE(form->lblPendientes->heightForWidth(form->lblPendientes->width()),
+              form->lblPendientes->height());
     form->showLogPending(0);
+    form->showChangesPending(0);
     EXPECT_EQ(form->lblPendientes->text(),
               "ERROR: No se puede escribir Dosificaciones.csv (1 dosificación pendiente)");
     form->showDosePending(0);

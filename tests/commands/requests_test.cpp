@@ -61,7 +61,7 @@ TEST(SendRequest, ExactFramesForSlave1) {
     expectFrames(keyRequest(1), {hex("01060006005ae9f0")});
 }
 
-const WriteRequest kGruesoLow{{RegisterWrite{16, QByteArray("\x64\x00", 2)}}};
+const WriteRequest kGruesoLow{{RegisterWrite{16, QByteArray("\x64\x00", 2)}}, {}, {}, {}};
 
 TEST(SendRequest, UpToThreeAttemptsStoppingAtTheFirstEcho) {
     struct Case {

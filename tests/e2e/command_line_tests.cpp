@@ -23,6 +23,8 @@ TEST(CommandLine, AnswersOrRefusesWithoutWindowOrConfiguration) {
         {{"--verbose"}, 2, {}, {"vormelq: ", "--verbose", "--plot"}},
         {{"modbus.ini"}, 2, {}, {"vormelq: ", "modbus.ini"}},
         {{"--help", "extra"}, 2, {}, {"vormelq: ", "extra"}},
+        {{"--verify"}, 2, {}, {"vormelq: ", "--verify Cambios.csv"}},
+        {{"--verify", "nada.csv"}, 2, {}, {"vormelq: ", "nada.csv"}},
     };
     for (const auto& c : cases) {
         QProcess p;
