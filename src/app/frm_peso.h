@@ -110,14 +110,6 @@ public slots:
     void showSetpoints(const Setpoints& s);
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
-    QPointer<ChartWindow> chart_;
-    ChangesView* changes_;
-    QStringList queuedBoxes_;
-    DoseTable* doses_;
-    QPointer<DosingWindow> dosing_;
-    int logPending_ = 0;
-    int dosePending_ = 0;
-    int changesPending_ = 0;
     // A cycle's final weight as soon as it is taken: marked on the chart, and one out of
     // tolerance shows the notice (the latest replaces an earlier one not yet acknowledged).
     void showDoseFinal(const DoseRecord& record);
