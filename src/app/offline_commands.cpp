@@ -51,6 +51,7 @@ int cyclesCommand(const QStringList& args) {
 // 0 when the chain is whole, 1 naming the first line that breaks it.
 int verifyCommand(const QStringList& args) {
     if (args.size() != 2 || args[0] != QLatin1String("--verify")) {
+        report(QStringLiteral("--verify lleva un fichero y nada más"));
         std::fputs(qUtf8Printable(usageText()), stderr);
         return kUsageError;
     }
