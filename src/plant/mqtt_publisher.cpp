@@ -114,7 +114,6 @@ struct MqttPublisher::Engine {
     mosquitto* mosq = nullptr;
     bool acceptedConnection = false;
     QString refusal;
-    Clock::time_point connectStarted;
     Clock::time_point nextAttempt;
     Clock::duration backoff = kFirstBackoff;
     QHash<int, qint64> inFlight;  // message id -> outbox index
@@ -199,7 +198,6 @@ void MqttPublisher::Engine::startConnection() {
             return;
         }
     }
-    connectStarted = Clock::now();
     // Asynchronous: the TCP connection and the TLS handshake go on in the loop, in
     // slices, so a black hole never holds the thread.
     const int rc = mosquitto_connect_async(mosq, config.host.toUtf8().constData(), config.port,
@@ -224,11 +222,10 @@ void MqttPublisher::Engine::service() {
         return;
     }
     if (!acceptedConnection) {
-        // A listener that takes the connection and never answers: the library would
-        // wait for ever for the CONNACK.
-        if (!refusal.isEmpty() ||
-            Clock::now() - connectStarted > std::chrono::seconds(config.keepalive))
-            fail(QStringLiteral("el servidor no responde"));
+        // A refused CONNACK: the library reports the lost connection next; the
+        // broker's reason is the one to show. A listener that never answers is caught by
+        // the library's keep-alive.
+        if (!refusal.isEmpty()) fail(refusal);
         return;
     }
     publishDue();
