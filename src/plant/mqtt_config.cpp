@@ -9,6 +9,7 @@ QString defaultTopicRoot() {
 QString topicRootProblem(const QString& root) {
     // Wildcards are for subscribers; a topic with one cannot be published to, and an empty
     // level at the end would make "R//lectura".
+    if (root.isEmpty()) return QStringLiteral("vacío tras quitar el último carácter");
     if (root.contains(u'+') || root.contains(u'#'))
         return QStringLiteral("no puede llevar los comodines + ni #");
     if (root.endsWith(u'/')) return QStringLiteral("no puede acabar en /");

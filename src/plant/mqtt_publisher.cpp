@@ -258,6 +258,7 @@ void MqttPublisher::Engine::closeCleanly() {
     if (!mosq) return;
     if (acceptedConnection) {
         const int offline = publish("estado", "offline", true);
+        // Tracked like a kept message so its PUBACK ends the wait; no outbox index is -1.
         inFlight.insert(offline, -1);
         const auto deadline = Clock::now() + kCloseWait;
         while (inFlight.contains(offline) && Clock::now() < deadline)

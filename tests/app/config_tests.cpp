@@ -225,6 +225,7 @@ TEST(StartupConfig, EachBadBrokerValueNamesItsKey) {
         {"MaxPendientes=0;", "\"MaxPendientes\" = \"0\""},
         {"Tema=planta/#;", "\"Tema\" = \"planta/#\""},
         {"Tema=planta/;", "\"Tema\" = \"planta/\""},
+        {"Tema=;", "\"Tema\" = \"\""},
         {"CA=no-existe.pem;", "\"CA\" = \"no-existe.pem\""},
         {"Clave=secreta1;", "\"Clave\""},
     };

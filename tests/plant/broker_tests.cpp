@@ -183,9 +183,11 @@ TEST(MqttRefusals, CredentialsAndCertificateNamedNothingSentInClear) {
     config.user = QStringLiteral("estacion");
     config.password = QStringLiteral("secreta1");
     MqttPublisher publisher(config, outbox.path(), 1);
+    publisher.comunicacion(QDateTime::currentDateTimeUtc(), true);
     publisher.start();
     publisher.lectura(QDateTime::currentDateTimeUtc(), {1, 0, 1, 0, 0});
     EXPECT_TRUE(waitFor([&] { return receiver.payloads("lectura").size() == 1; }));
+    EXPECT_TRUE(waitFor([&] { return receiver.payloads("comunicacion").size() == 1; }));
     EXPECT_TRUE(
         waitFor([&] { return publisher.status().connected && publisher.status().pending == 0; }));
 }
