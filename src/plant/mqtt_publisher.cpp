@@ -18,7 +18,7 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 // Messages handed to the library and not yet acknowledged. Enough to keep the link busy
-// while a backlog drains; a live reading waits behind at most this many.
+// while a backlog drains.
 constexpr int kWindow = 1000;
 // Each pass of the loop waits at most this long for the socket: how soon a new message
 // or a stop is noticed.
@@ -32,8 +32,7 @@ constexpr auto kCloseWait = 300ms;
 
 std::once_flag libraryInit;
 
-}  // namespace
-
+// The broker's or the network's reason, in Spanish, for the operator.
 QString connackReason(int connackCode) {
     switch (connackCode) {
         case 1:
@@ -69,6 +68,8 @@ QString connectionFailureReason(int mosquittoError, int systemError) {
             return QStringLiteral("conexión perdida con el servidor");
     }
 }
+
+}  // namespace
 
 // Everything the publishing thread uses, shared with the thread itself so that a thread
 // stuck in a name lookup can be left to finish on its own after stop().

@@ -61,7 +61,3 @@ private:
     std::thread thread_;
     int decimals_;
 };
-
-// The broker's or the network's reason, in Spanish, for the operator.
-QString connackReason(int connackCode);
-QString connectionFailureReason(int mosquittoError, int systemError);
