@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 
 #include "box_guard.h"
@@ -108,6 +109,23 @@ bool isEnter(const QKeyEvent* key) {
     return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
 }
 
+QString counted(qint64 count, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
+// "MQTT: conectado", or why not with what waits for the broker. Messages given up past
+// the backlog's limit are told as long as the station runs.
+QString mqttStatusText(const MqttStatus& status) {
+    QStringList counts;
+    if (!status.connected) counts << counted(status.pending, "pendiente", "pendientes");
+    if (status.dropped > 0) counts << counted(status.dropped, "descartado", "descartados");
+    QString text =
+        status.connected ? QStringLiteral("MQTT: conectado") : QStringLiteral("MQTT: sin conexión");
+    if (!counts.isEmpty()) text += QStringLiteral(" (%1)").arg(counts.join(QStringLiteral(", ")));
+    if (!status.connected && !status.reason.isEmpty()) text += QStringLiteral(": ") + status.reason;
+    return text;
+}
+
 }  // namespace
 
 void useLayoutFont() {
@@ -142,6 +160,15 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     lblPendientes->setWordWrap(true);
     lblPendientes->setPalette(errorPalette);
     lblPendientes->hide();
+
+    // The window's last free strip, under the weights and their notices: it covers no
+    // control, and neither lblError nor the notices beside the buttons reach it.
+    lblMqtt = new QLabel(this);
+    lblMqtt->setFont(sansFont(8.25, true));
+    lblMqtt->setGeometry(twips(120, 10035, 3000, 600));
+    lblMqtt->setWordWrap(true);
+    lblMqtt->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblMqtt->hide();
     new BoxGuard(this);
 
     // Below the red label, so that it hides nothing when it shows.
@@ -325,6 +352,16 @@ void frmPeso::showLogPending(int count) {
                                .arg(count == 1 ? QStringLiteral("lectura pendiente")
                                                : QStringLiteral("lecturas pendientes")));
     lblPendientes->setVisible(count > 0);
+}
+
+void frmPeso::showMqttStatus(const MqttStatus& status) {
+    QPalette palette = lblMqtt->palette();
+    palette.setColor(QPalette::WindowText, status.connected
+                                               ? this->palette().color(QPalette::WindowText)
+                                               : QColor(255, 0, 0));
+    lblMqtt->setPalette(palette);
+    lblMqtt->setText(mqttStatusText(status));
+    lblMqtt->show();
 }
 
 void frmPeso::showWriteFailed() {

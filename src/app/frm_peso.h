@@ -8,6 +8,7 @@
 #include <array>
 #include <optional>
 
+#include "mqtt_publisher.h"
 #include "readers.h"
 #include "requests.h"
 
@@ -70,6 +71,9 @@ public:
     QLabel* lblError;
     // Log lines that could not be written yet, in red with their count.
     QLabel* lblPendientes;
+    // The plant's broker: connected, or in red why not and how much waits for it. Hidden
+    // when the station publishes to no broker.
+    QLabel* lblMqtt;
 
     // Opens the weight chart, which records from the start whether open or not.
     QPushButton* cmdGrafico;
@@ -92,6 +96,7 @@ public slots:
     void showReadback(const CommandReadback& r);
     void showCommunicationLost();
     void showLogPending(int count);
+    void showMqttStatus(const MqttStatus& status);
     // One "Error" box per failed run of writes, one box per write the module refused,
     // each keeping the operator from the window but not modal; while one is open,
     // further boxes queue up and follow one after another.

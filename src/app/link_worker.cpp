@@ -24,7 +24,12 @@ public:
     void readbackRead(const CommandReadback& readback) override {
         emit worker_.readbackRead(readback);
     }
-    void communicationLost() override { emit worker_.communicationLost(); }
+    void communicationLost() override {
+        lost = true;
+        emit worker_.communicationLost();
+    }
+
+    bool lost = false;
 
 private:
     LinkWorker& worker_;
@@ -93,8 +98,9 @@ void LinkWorker::poll() {
             reportLog();
             SignalSink sink(*this);
             PollContext context{*instrument_, *log_, sink, locale_};
-            pollCycle(context);
+            const PollOutcome outcome = pollCycle(context);
             reportLog();
+            reportOutcome(outcome, !sink.lost);
         }
         // Writes asked for during the poll's last transaction.
         sendQueuedWrites();
@@ -114,6 +120,21 @@ void LinkWorker::reportLog() {
     if (log_->pending() == reportedPending_) return;
     reportedPending_ = log_->pending();
     emit logPending(reportedPending_);
+}
+
+void LinkWorker::reportOutcome(const PollOutcome& outcome, bool answering) {
+    if (outcome.weights) emit weightsLogged(outcome.when, *outcome.weights);
+    if (outcome.setpoints && outcome.setpoints != lastSetpoints_) {
+        lastSetpoints_ = outcome.setpoints;
+        emit setpointsChanged(outcome.when, *outcome.setpoints);
+    }
+    noteAnswering(outcome.when, answering);
+}
+
+void LinkWorker::noteAnswering(const QDateTime& when, bool answering) {
+    if (answering_ == answering) return;
+    answering_ = answering;
+    emit answeringChanged(when, answering);
 }
 
 void LinkWorker::enqueueWrite(const WriteRequest& request) {
@@ -165,6 +186,7 @@ bool LinkWorker::sendQueuedWrites() {
         for (const QueuedWrite& dropped : takeAllWrites())
             emit writeFinished(WriteOutcome{dropped.request, {}, WriteResult::Descartado, 0});
         emit communicationLost();
+        noteAnswering(QDateTime::currentDateTime(), false);
         emit writeFailed();
         return false;
     }

@@ -7,6 +7,7 @@
 #include <QQueue>
 #include <memory>
 
+#include "poll_cycle.h"
 #include "readers.h"
 #include "requests.h"
 #include "startup_config.h"
@@ -54,6 +55,12 @@ signals:
     void writeFinished(const WriteOutcome& outcome);
     // The log lines not yet in the log file, whenever their count changes.
     void logPending(int count);
+    // For the records kept beside the log, emitted on the worker thread as the poll goes:
+    // each line written to the log with the time it carries; the setpoints read back
+    // when they differ from the last ones; the module starting or ceasing to answer.
+    void weightsLogged(const QDateTime& when, const WeightReading& weights);
+    void setpointsChanged(const QDateTime& when, const Setpoints& setpoints);
+    void answeringChanged(const QDateTime& when, bool answering);
     void pollFinished();
 
 private:
@@ -69,6 +76,8 @@ private:
     WriteOutcome send(const QueuedWrite& write);
     void afterJob();
     void reportLog();
+    void reportOutcome(const PollOutcome& outcome, bool answering);
+    void noteAnswering(const QDateTime& when, bool answering);
 
     std::unique_ptr<Link> link_;
     std::unique_ptr<Instrument> instrument_;
@@ -78,6 +87,8 @@ private:
     QMutex queueMutex_;
     QQueue<QueuedWrite> writes_;
     int reportedPending_ = 0;
+    std::optional<Setpoints> lastSetpoints_;
+    std::optional<bool> answering_;
     bool inJob_ = false;         // a poll or a run of writes is under way on the worker thread
     bool pollDeferred_ = false;  // a poll delivered inside a job, run once it ends
 };

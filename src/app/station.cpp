@@ -53,6 +53,11 @@ QString Station::Form_Load() {
         return error->message;
     }
     config_ = std::get<StartupConfig>(rest);
+    auto mqtt = readMqttConfig(here);
+    if (auto* error = std::get_if<ConfigError>(&mqtt)) {
+        Form_Unload();
+        return error->message;
+    }
 
     const QLocale locale = QLocale::system();
     const QString logPath = here.filePath(QStringLiteral("Peso.csv"));
@@ -64,6 +69,7 @@ QString Station::Form_Load() {
         Qt::BlockingQueuedConnection);
     form_.setNumberFormat(config_.Decimals, locale);
     connectWindow();
+    connectPlant(std::get<MqttConfig>(mqtt));
 
     // The timer comes last: no tick before the link and the window are ready.
     form_.Timer1->setInterval(config_.timerInterval);
@@ -94,6 +100,38 @@ void Station::connectWindow() {
     connect(&form_, &frmPeso::unloading, this, &Station::Form_Unload);
 }
 
+void Station::connectPlant(const MqttConfig& config) {
+    if (!config.enabled()) return;
+    plant_ = std::make_unique<MqttPublisher>(
+        config, QDir::current().filePath(QLatin1String(kMqttOutboxDir)), config_.Decimals);
+    MqttPublisher* plant = plant_.get();
+    // Direct, on the worker thread, inside the poll that wrote the line: a reading in
+    // Peso.csv is in the outbox before the next poll, whatever the window is doing, and
+    // the publisher outlives the worker (Form_Unload).
+    connect(
+        worker_, &LinkWorker::weightsLogged, this,
+        [plant](const QDateTime& when, const WeightReading& w) { plant->lectura(when, w); },
+        Qt::DirectConnection);
+    connect(
+        worker_, &LinkWorker::setpointsChanged, this,
+        [plant](const QDateTime& when, const Setpoints& s) { plant->consignas(when, s); },
+        Qt::DirectConnection);
+    connect(
+        worker_, &LinkWorker::answeringChanged, this,
+        [plant](const QDateTime& when, bool answering) { plant->comunicacion(when, answering); },
+        Qt::DirectConnection);
+    // The dosing record (LinkWorker::doseEnded) and the change record join here the same
+    // way, through plant->dosificacion() and plant->cambio().
+
+    // The window asks; the publisher never calls into it.
+    plantStatusTimer_.setInterval(1000);
+    connect(&plantStatusTimer_, &QTimer::timeout, this,
+            [this] { form_.showMqttStatus(plant_->status()); });
+    form_.showMqttStatus(plant_->status());
+    plantStatusTimer_.start();
+    plant_->start();
+}
+
 void Station::Timer1_Timer() {
     // A tick while the previous cycle is still queued or running is dropped: ticks
     // never pile up behind a module that does not answer.
@@ -121,6 +159,10 @@ void Station::Form_Unload() {
         std::_Exit(1);
     }
     worker_ = nullptr;
+    // After the worker: nothing adds to the outbox any more. Whatever the broker has not
+    // acknowledged waits on disk for the next start.
+    plantStatusTimer_.stop();
+    if (plant_) plant_->stop();
 }
 
 int runStation(QApplication& app) {

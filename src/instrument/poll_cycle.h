@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <functional>
+#include <optional>
 
 #include "readers.h"
 
@@ -28,6 +29,14 @@ struct PollContext {
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
 };
 
+// What a poll took, for the records kept over its readings: the time of its log line
+// (or of its failure, when it got no weights), and the blocks it read.
+struct PollOutcome {
+    QDateTime when;
+    std::optional<WeightReading> weights;
+    std::optional<Setpoints> setpoints;
+};
+
 // One poll: display, weights, log line, setpoints, command readback. A block that
 // cannot be read reports communicationLost and ends the cycle.
-void pollCycle(PollContext& context);
+PollOutcome pollCycle(PollContext& context);
