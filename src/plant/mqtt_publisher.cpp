@@ -18,8 +18,12 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 // Messages handed to the library and not yet acknowledged. Enough to keep the link busy
-// while a backlog drains.
-constexpr int kWindow = 1000;
+// while a backlog drains, and no more: the library looks each PUBACK up in a list of
+// everything in flight, so a wider window costs time per acknowledgement. A day's
+// backlog goes in about 1 s with 300 against 1.5 s with 1000 on loopback, which keeps a
+// live reading behind it under 2 s; on a plant network (well under 1 ms round trip)
+// 300 in flight still carry tens of thousands of messages a second.
+constexpr int kWindow = 300;
 // Each pass of the loop waits at most this long for the socket: how soon a new message
 // or a stop is noticed.
 constexpr int kSliceMs = 50;

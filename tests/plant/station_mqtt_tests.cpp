@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -127,17 +128,29 @@ TEST(StationMqtt, EveryLoggedReadingReachesTheBrokerOnceInOrder) {
 }
 
 // The whole program in this process from `dir`, as main() runs it; `operatorActs` runs
-// every 20 ms on the window thread with the window, until it returns true.
+// every 20 ms on the window thread with the window, until it returns true (it closes
+// the window). A condition that never comes closes it after a minute, so a broken
+// build fails instead of hanging; the result is then -1.
 int runStationIn(const QString& dir, const std::function<bool(frmPeso&)>& operatorActs) {
     CurrentDir cwd(dir);
     QTimer operatorTimer;
+    bool gaveUp = false;
+    QDeadlineTimer limit(60000);
     QObject::connect(&operatorTimer, &QTimer::timeout, [&] {
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* form = qobject_cast<frmPeso*>(widget); form && form->isVisible())
-                if (operatorActs(*form)) operatorTimer.stop();
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* form = qobject_cast<frmPeso*>(widget);
+            if (form == nullptr || !form->isVisible()) continue;
+            if (operatorActs(*form)) {
+                operatorTimer.stop();
+            } else if (limit.hasExpired()) {
+                gaveUp = true;
+                form->close();
+            }
+        }
     });
     operatorTimer.start(20);
-    return runStation(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+    const int code = runStation(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+    return gaveUp ? -1 : code;
 }
 
 // A broker that refuses the password, and one that takes the connection and never
