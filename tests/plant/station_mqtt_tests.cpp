@@ -56,11 +56,11 @@ void killHard(StationProcess& station) {
     station.process().waitForFinished();
 }
 
-// Every lectura the broker stopped, the station killed meanwhile and started again: the
-// receiver gets each seq from the first to the last in order, a second time only for
-// what the broker had taken but not acknowledged when it stopped, each one the same
-// reading as its Peso.csv line, as many as the file has. A late receiver finds the last
-// reading, the module's state and "online"; a killed station leaves "offline".
+// Through a broker stopped and started again, with the station killed meanwhile and
+// started again, the receiver gets each seq from the first to the last in order, a second time only
+// for what the broker had taken but not acknowledged when it stopped, each one the same reading as
+// its Peso.csv line, as many as the file has. A late receiver finds the last reading, the module's
+// state and "online"; a killed station leaves "offline".
 TEST(StationMqtt, EveryLoggedReadingReachesTheBrokerOnceInOrder) {
     SimProcess sim;
     ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1"}));
