@@ -11,7 +11,9 @@
 #     silent module, start to first reading, module silent to lblError, poll intervals
 #     from 500 ms down to 1 ms, and a perf profile;
 #   - the real station against a module restarted on its port: readings back after
-#     each restart, and the CPU meanwhile.
+#     each restart, and the CPU meanwhile;
+#   - the plant's broker (a loopback mosquitto): reading-to-subscriber latency, a day's
+#     backlog drained with live readings on top, CPU with the broker up and down.
 # Raw results (JSON) and the table go to build-bench/bench-results/.
 # --quick: shorter windows (10 s instead of 60 s and so on), about 2 minutes in all.
 set -euo pipefail
@@ -34,7 +36,7 @@ fi
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORMELQ_BENCH=ON \
     -DVORMELQ_TESTS=OFF >/dev/null
-ninja -C "$build" -j2 bench_codec bench_cycle vormelq vormelq-sim >/dev/null
+ninja -C "$build" -j2 bench_codec bench_cycle bench_mqtt_backlog vormelq vormelq-sim >/dev/null
 sim="$build/tools/sim/vormelq-sim"
 rm -rf "$out"
 mkdir -p "$out"
@@ -106,6 +108,11 @@ echo "== module restarted on its port ($restarts times)" >&2
 QT_QPA_PLATFORM=offscreen "$py" "$root/bench/recovery.py" --station "$build/src/app/vormelq" \
     --sim "$sim" --restarts "$restarts" >"$out/recovery.json"
 
+echo "== the plant's broker (about $((2 * cost_s + 40)) s)" >&2
+"$py" "$root/bench/mqtt_cost.py" "$build" $([ "$quick" = 1 ] && echo --quick) >"$out/mqtt.json"
+
 "$py" "$root/bench/report.py" "$out" | tee "$out/table.md"
 echo "Module restarted on its port, Timer=500 (ms from listening to the next reading):"
 cat "$out/recovery.json"
+echo "The plant's broker (latency and CPU at Timer=100 and 500; a day's backlog):"
+cat "$out/mqtt.json"

@@ -22,6 +22,9 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     xvfb xauth xdotool imagemagick fonts-liberation e2fsprogs procps linux-perf
     socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio
+    # the plant's broker: the client library, a real broker, independent subscribers,
+    # and the tools the TLS and password cases make their files with
+    libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt openssl
     # the Debian package: shlibdeps needs dpkg-dev and file; its test validates the
     # desktop entry and renders the man pages
     dpkg-dev file desktop-file-utils man-db
@@ -54,6 +57,12 @@ checks=(
     "cmake|cmake --version"
     "ninja-build|ninja --version"
     "socat|socat -V"
+    "libmosquitto-dev|pkg-config --exists libmosquitto"
+    "mosquitto|test -x /usr/sbin/mosquitto"
+    "mosquitto|command -v mosquitto_passwd"
+    "mosquitto-clients|command -v mosquitto_sub"
+    "python3-paho-mqtt|$python -c 'import paho.mqtt.client'"
+    "openssl|openssl version"
     "mbpoll|mbpoll -V"
     "xdotool|command -v xdotool"
     "xvfb|command -v Xvfb"

@@ -54,6 +54,36 @@ Tolerancia_1=0.5;
 INI
 echo "simulated module on $host:$port; station working in $work (Peso.csv and Dosificaciones.csv are written here)"
 
+# A broker of its own on loopback, when Debian's mosquitto is there: the station
+# publishes to it as it would to the plant's.
+brokerpid=""
+if [ -x /usr/sbin/mosquitto ]; then
+    mqttport="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+    cat >"$work/mosquitto.conf" <<CONF
+listener $mqttport 127.0.0.1
+allow_anonymous true
+persistence false
+log_dest file $work/mosquitto.log
+CONF
+    # Started as root it would become the user "mosquitto"; it stays whoever runs this.
+    echo "user $(id -un)" >>"$work/mosquitto.conf"
+    /usr/sbin/mosquitto -c "$work/mosquitto.conf" &
+    brokerpid=$!
+    trap 'kill "$simpid" $brokerpid 2>/dev/null || true; wait 2>/dev/null || true' EXIT
+    for _ in $(seq 100); do
+        python3 -c "import socket; socket.create_connection(('127.0.0.1', $mqttport), 0.2)" 2>/dev/null && break
+        sleep 0.05
+    done
+    cat >>modbus.ini <<INI
+[MQTT]
+Servidor=127.0.0.1;
+Puerto=$mqttport;
+Tema=vormelq/demo;
+INI
+    echo "broker on 127.0.0.1:$mqttport; to watch the station's messages:"
+    echo "    mosquitto_sub -h 127.0.0.1 -p $mqttport -t 'vormelq/demo/#' -v"
+fi
+
 if [ -n "${DISPLAY:-}" ]; then
     "$bin"
 else

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <cmath>
 
+#include "cycle_detector.h"
 #include "journal.h"
 #include "tail.h"
 #include "weight_format.h"
@@ -41,7 +42,7 @@ void DoseTable::setNumberFormat(int decimals, const QLocale& locale) {
 }
 
 double DoseTable::weight(qint64 steps) const {
-    return static_cast<double>(steps) / std::pow(10.0, decimals_);
+    return stepsWeight(steps, decimals_);
 }
 
 QString DoseTable::weightText(qint64 steps) const {

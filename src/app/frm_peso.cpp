@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStringList>
 #include <QTabWidget>
 #include <QTimer>
 #include <cmath>
@@ -151,6 +152,23 @@ bool isEnter(const QKeyEvent* key) {
     return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
 }
 
+QString counted(qint64 count, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
+// "MQTT: conectado", or why not with what waits for the broker. Messages given up past
+// the backlog's limit are told as long as the station runs.
+QString mqttStatusText(const MqttStatus& status) {
+    QStringList counts;
+    if (!status.connected) counts << counted(status.pending, "pendiente", "pendientes");
+    if (status.dropped > 0) counts << counted(status.dropped, "descartado", "descartados");
+    QString text =
+        status.connected ? QStringLiteral("MQTT: conectado") : QStringLiteral("MQTT: sin conexión");
+    if (!counts.isEmpty()) text += QStringLiteral(" (%1)").arg(counts.join(QStringLiteral(", ")));
+    if (!status.connected && !status.reason.isEmpty()) text += QStringLiteral(": ") + status.reason;
+    return text;
+}
+
 }  // namespace
 
 void useLayoutFont() {
@@ -202,6 +220,14 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     cmdAceptarDosis = button(FraDosis, QStringLiteral("Aceptar"), twips(1875, 150, 840, 375));
     connect(cmdAceptarDosis, &QPushButton::clicked, FraDosis, &QWidget::hide);
     FraDosis->hide();
+    // The window's last free strip, under the weights and their notices: it covers no
+    // control, and neither lblError nor the notices beside the buttons reach it.
+    lblMqtt = new QLabel(this);
+    lblMqtt->setFont(sansFont(8.25, true));
+    lblMqtt->setGeometry(twips(120, 10035, 3000, 600));
+    lblMqtt->setWordWrap(true);
+    lblMqtt->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblMqtt->hide();
     new BoxGuard(this);
 
     // Below the red label, so that it hides nothing when it shows.
@@ -430,6 +456,16 @@ void frmPeso::showDoseFinal(const DoseRecord& record) {
 
 void frmPeso::showDoseEnded(const DoseRecord& record) {
     doses_->add(record);
+}
+
+void frmPeso::showMqttStatus(const MqttStatus& status) {
+    QPalette palette = lblMqtt->palette();
+    palette.setColor(QPalette::WindowText, status.connected
+                                               ? this->palette().color(QPalette::WindowText)
+                                               : QColor(255, 0, 0));
+    lblMqtt->setPalette(palette);
+    lblMqtt->setText(mqttStatusText(status));
+    lblMqtt->show();
 }
 
 void frmPeso::showWriteFailed() {

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "dose_record.h"
+#include "mqtt_publisher.h"
 #include "readers.h"
 #include "requests.h"
 
@@ -76,6 +77,9 @@ public:
     // Lines of the log, the dosing record and the change record that could not be written
     // yet, in red with their counts.
     QLabel* lblPendientes;
+    // The plant's broker: connected, or in red why not and how much waits for it. Hidden
+    // when the station publishes to no broker.
+    QLabel* lblMqtt;
 
     // A dose out of tolerance, in red until the operator acknowledges it with cmdAceptarDosis.
     QFrame* FraDosis;
@@ -119,6 +123,7 @@ public slots:
     void showDosePending(int count);
     void showLogPending(int count);
     void showChangesPending(int count);
+    void showMqttStatus(const MqttStatus& status);
     // One "Error" box per failed run of writes, one box per write the module refused,
     // each keeping the operator from the window but not modal; while one is open,
     // further boxes queue up and follow one after another.

@@ -26,7 +26,12 @@ public:
     void readbackRead(const CommandReadback& readback) override {
         emit worker_.readbackRead(readback);
     }
-    void communicationLost() override { emit worker_.communicationLost(); }
+    void communicationLost() override {
+        lost = true;
+        emit worker_.communicationLost();
+    }
+
+    bool lost = false;
 
 private:
     LinkWorker& worker_;
@@ -120,8 +125,10 @@ void LinkWorker::poll() {
             reportLog();
             SignalSink sink(*this);
             PollContext context{*instrument_, *log_, sink, locale_};
-            recordDose(pollCycle(context));
+            const PollOutcome outcome = pollCycle(context);
+            recordDose(outcome);
             reportLog();
+            reportOutcome(outcome, !sink.lost);
         }
         // Changes kept while Cambios.csv could not be written go in with the log's.
         reportChanges();
@@ -164,6 +171,21 @@ void LinkWorker::reportChanges() {
     if (changes_->pending() == reportedChanges_) return;
     reportedChanges_ = changes_->pending();
     emit changesPending(reportedChanges_);
+}
+
+void LinkWorker::reportOutcome(const PollOutcome& outcome, bool answering) {
+    if (outcome.weights) emit weightsLogged(outcome.when, *outcome.weights);
+    if (outcome.setpoints && outcome.setpoints != lastSetpoints_) {
+        lastSetpoints_ = outcome.setpoints;
+        emit setpointsChanged(outcome.when, *outcome.setpoints);
+    }
+    noteAnswering(outcome.when, answering);
+}
+
+void LinkWorker::noteAnswering(const QDateTime& when, bool answering) {
+    if (answering_ == answering) return;
+    answering_ = answering;
+    emit answeringChanged(when, answering);
 }
 
 void LinkWorker::enqueueWrite(const WriteRequest& request) {
@@ -215,6 +237,7 @@ bool LinkWorker::sendQueuedWrites() {
         for (const QueuedWrite& dropped : takeAllWrites())
             finish(WriteOutcome{dropped.request, {}, WriteResult::Descartado, 0});
         emit communicationLost();
+        noteAnswering(QDateTime::currentDateTime(), false);
         emit writeFailed();
         return false;
     }

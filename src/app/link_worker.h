@@ -78,6 +78,12 @@ signals:
     // against the tolerance (the window's notice); and the cycle as recorded at its end.
     void doseFinalTaken(const DoseRecord& record);
     void doseEnded(const DoseRecord& record);
+    // For the records kept beside the log, emitted on the worker thread as the poll goes:
+    // each line written to the log with the time it carries; the setpoints read back
+    // when they differ from the last ones; the module starting or ceasing to answer.
+    void weightsLogged(const QDateTime& when, const WeightReading& weights);
+    void setpointsChanged(const QDateTime& when, const Setpoints& setpoints);
+    void answeringChanged(const QDateTime& when, bool answering);
     void pollFinished();
 
 private:
@@ -96,6 +102,8 @@ private:
     void reportLog();
     void reportChanges();
     void recordDose(const PollOutcome& outcome);
+    void reportOutcome(const PollOutcome& outcome, bool answering);
+    void noteAnswering(const QDateTime& when, bool answering);
 
     std::unique_ptr<Link> link_;
     std::unique_ptr<Instrument> instrument_;
@@ -111,6 +119,8 @@ private:
     int reportedPending_ = 0;
     int reportedChanges_ = 0;
     int reportedDosePending_ = 0;
+    std::optional<Setpoints> lastSetpoints_;
+    std::optional<bool> answering_;
     bool inJob_ = false;         // a poll or a run of writes is under way on the worker thread
     bool pollDeferred_ = false;  // a poll delivered inside a job, run once it ends
 };

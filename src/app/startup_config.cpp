@@ -1,7 +1,9 @@
 #include "startup_config.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
+#include <limits>
 #include <optional>
 
 #include "lee_ini.h"
@@ -27,6 +29,12 @@ constexpr IntRange kTimer{0, 65535};
 // Weights are divided by 10 to the power of the decimals; the module's 32-bit readings
 // have at most 10 digits, so more than 9 places is a typing slip, not a scale.
 constexpr IntRange kDecimals{0, 9};
+
+const QString kMqttSection = QStringLiteral("MQTT");
+// libmosquitto refuses a keep-alive under 5 s; 0 (none) would leave a killed station
+// "online" for ever.
+constexpr IntRange kKeepalive{5, 65535};
+constexpr IntRange kMaxPending{1, std::numeric_limits<int>::max()};
 
 ConfigError invalidValue(const QString& key, const QString& value, const QString& reason) {
     return {QStringLiteral("Valor no válido en modbus.ini: clave \"%1\" = \"%2\" (%3)")
@@ -166,6 +174,47 @@ std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig confi
         toPercent(toleranceKey, LeeIni(kLinkSection, toleranceKey, QStringLiteral("0"), dir));
     if (auto* failure = std::get_if<ConfigError>(&tolerance)) return *failure;
     config.tolerancePercent = std::get<double>(tolerance);
+    return config;
+}
+
+std::variant<MqttConfig, ConfigError> readMqttConfig(const QDir& dir) {
+    MqttConfig config;
+    config.host = LeeIni(kMqttSection, QStringLiteral("Servidor"), QString(), dir).trimmed();
+    if (!config.enabled()) return config;
+    config.user = LeeIni(kMqttSection, QStringLiteral("Usuario"), QString(), dir);
+    config.password = LeeIni(kMqttSection, QStringLiteral("Clave"), QString(), dir);
+    // The message names the key only: the password's value never reaches a screen.
+    if (!config.password.isEmpty() && config.user.isEmpty())
+        return ConfigError{QStringLiteral(
+            "Valor no válido en modbus.ini: clave \"Clave\" (hace falta también \"Usuario\")")};
+
+    config.caFile = LeeIni(kMqttSection, QStringLiteral("CA"), QString(), dir);
+    if (config.tls()) {
+        const QFileInfo ca(dir, config.caFile);
+        if (!ca.isFile() || !ca.isReadable())
+            return invalidValue(QStringLiteral("CA"), config.caFile,
+                                QStringLiteral("no se puede leer ese fichero"));
+        config.caFile = ca.absoluteFilePath();
+    }
+    const auto port =
+        readInteger(kMqttSection, QStringLiteral("Puerto"),
+                    QString::number(config.tls() ? kMqttTlsPort : kMqttPort), kPort, dir);
+    if (auto* failure = std::get_if<ConfigError>(&port)) return *failure;
+    config.port = std::get<int>(port);
+
+    config.topicRoot = LeeIni(kMqttSection, QStringLiteral("Tema"), defaultTopicRoot(), dir);
+    if (const QString problem = topicRootProblem(config.topicRoot); !problem.isEmpty())
+        return invalidValue(QStringLiteral("Tema"), config.topicRoot, problem);
+
+    const auto keepalive = readInteger(kMqttSection, QStringLiteral("Keepalive"),
+                                       QStringLiteral("10"), kKeepalive, dir);
+    if (auto* failure = std::get_if<ConfigError>(&keepalive)) return *failure;
+    config.keepalive = std::get<int>(keepalive);
+
+    const auto maxPending = readInteger(kMqttSection, QStringLiteral("MaxPendientes"),
+                                        QString::number(kMqttMaxPending), kMaxPending, dir);
+    if (auto* failure = std::get_if<ConfigError>(&maxPending)) return *failure;
+    config.maxPending = std::get<int>(maxPending);
     return config;
 }
 

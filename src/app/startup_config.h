@@ -6,6 +6,8 @@
 #include <optional>
 #include <variant>
 
+#include "mqtt_config.h"
+
 // Everything the station reads from modbus.ini at start-up, in the order it is read.
 struct StartupConfig {
     int TcpLink = 0;  // 0: serial port; anything else: TCP
@@ -36,6 +38,10 @@ std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir = QDir::
 // Reads Decimales_1, ID_1, Timer and Tolerancia_1 into `config`.
 std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig config,
                                                              const QDir& dir = QDir::current());
+
+// Reads section [MQTT]. With no "Servidor" the result is not enabled and no other key
+// is read: a station without a broker behaves as it always did.
+std::variant<MqttConfig, ConfigError> readMqttConfig(const QDir& dir = QDir::current());
 
 // The integer in `text`: an optional sign, then decimal digits and nothing else.
 // Magnitudes far beyond 32 bits saturate (they are out of every range the caller checks).

@@ -9,10 +9,12 @@
 #include <cstdlib>
 
 #include "changes_view.h"
+#include "cycle_detector.h"
 #include "dose_table.h"
 #include "journal.h"
 #include "link_worker.h"
 #include "log_reader.h"
+#include "payloads.h"
 #include "qt_spanish.h"
 #include "stop_signals.h"
 #include "trend_recorder.h"
@@ -77,6 +79,11 @@ QString Station::Form_Load() {
         return error->message;
     }
     config_ = std::get<StartupConfig>(rest);
+    auto mqtt = readMqttConfig(here);
+    if (auto* error = std::get_if<ConfigError>(&mqtt)) {
+        Form_Unload();
+        return error->message;
+    }
 
     const QLocale locale = QLocale::system();
     const QString dosePath = here.filePath(QStringLiteral("Dosificaciones.csv"));
@@ -96,6 +103,7 @@ QString Station::Form_Load() {
     // however long the record has grown.
     form_.doses()->setHistory(readDoseHistory(dosePath, systemDateOrder(), config_.Decimals));
     connectWindow();
+    connectPlant(std::get<MqttConfig>(mqtt));
 
     // The timer comes last: no tick before the link and the window are ready.
     form_.Timer1->setInterval(config_.timerInterval);
@@ -131,6 +139,79 @@ void Station::connectWindow() {
     connect(&form_, &frmPeso::unloading, this, &Station::Form_Unload);
 }
 
+namespace {
+
+// A line of Dosificaciones.csv as the broker gets it: its times as the line's, in UTC,
+// its weights with the configured decimals, an empty field empty.
+DoseValues doseValues(const DoseRecord& dose, int decimals) {
+    const auto weight = [decimals](std::optional<qint64> steps) -> std::optional<double> {
+        if (!steps) return std::nullopt;
+        return stepsWeight(*steps, decimals);
+    };
+    return {fromLogClock(dose.startMs), fromLogClock(dose.endMs),   weight(dose.target),
+            weight(dose.coarse),        weight(dose.fine),          weight(dose.finalNet),
+            weight(dose.deviation()),   doseResultText(dose.result)};
+}
+
+// A line of Cambios.csv as the broker gets it: its fields as written, by their names.
+QList<JsonField> changeFields(const ChangeLine& change) {
+    return {
+        {QStringLiteral("fecha"), jsonString(change.fecha)},
+        {QStringLiteral("hora"), jsonString(change.hora)},
+        {QStringLiteral("usuario"), jsonString(change.usuario)},
+        {QStringLiteral("equipo"), jsonString(change.equipo)},
+        {QStringLiteral("campo"), jsonString(change.campo)},
+        {QStringLiteral("antes"), jsonString(change.antes)},
+        {QStringLiteral("valor"), jsonString(change.valor)},
+        {QStringLiteral("registros"), jsonString(change.registros)},
+        {QStringLiteral("resultado"), jsonString(change.resultado)},
+        {QStringLiteral("enlace"), jsonString(QString::fromLatin1(change.chain))},
+    };
+}
+
+}  // namespace
+
+void Station::connectPlant(const MqttConfig& config) {
+    if (!config.enabled()) return;
+    plant_ = std::make_unique<MqttPublisher>(
+        config, QDir::current().filePath(QLatin1String(kMqttOutboxDir)), config_.Decimals);
+    MqttPublisher* plant = plant_.get();
+    // Direct, on the worker thread, inside the poll that wrote the line: a reading in
+    // Peso.csv is in the outbox before the next poll, whatever the window is doing, and
+    // the publisher outlives the worker (Form_Unload).
+    connect(
+        worker_, &LinkWorker::weightsLogged, this,
+        [plant](const QDateTime& when, const WeightReading& w) { plant->lectura(when, w); },
+        Qt::DirectConnection);
+    connect(
+        worker_, &LinkWorker::setpointsChanged, this,
+        [plant](const QDateTime& when, const Setpoints& s) { plant->consignas(when, s); },
+        Qt::DirectConnection);
+    connect(
+        worker_, &LinkWorker::answeringChanged, this,
+        [plant](const QDateTime& when, bool answering) { plant->comunicacion(when, answering); },
+        Qt::DirectConnection);
+    const int decimals = config_.Decimals;
+    connect(
+        worker_, &LinkWorker::doseEnded, this,
+        [plant, decimals](const DoseRecord& dose) {
+            plant->dosificacion(doseValues(dose, decimals));
+        },
+        Qt::DirectConnection);
+    connect(
+        worker_, &LinkWorker::changeRecorded, this,
+        [plant](const ChangeLine& change) { plant->cambio(changeFields(change)); },
+        Qt::DirectConnection);
+
+    // The window asks; the publisher never calls into it.
+    plantStatusTimer_.setInterval(1000);
+    connect(&plantStatusTimer_, &QTimer::timeout, this,
+            [this] { form_.showMqttStatus(plant_->status()); });
+    form_.showMqttStatus(plant_->status());
+    plantStatusTimer_.start();
+    plant_->start();
+}
+
 void Station::Timer1_Timer() {
     // A tick while the previous cycle is still queued or running is dropped: ticks
     // never pile up behind a module that does not answer.
@@ -159,7 +240,11 @@ void Station::Form_Unload() {
         }
         worker_ = nullptr;
     }
-    // Only once the worker, and with it the log, is gone may the next station start.
+    // After the worker: nothing adds to the outbox any more. Whatever the broker has not
+    // acknowledged waits on disk for the next start.
+    plantStatusTimer_.stop();
+    if (plant_) plant_->stop();
+    // Only once the worker, and with it the records, is gone may the next station start.
     lock_.reset();
 }
 

@@ -3,13 +3,19 @@
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 #include <memory>
 
 #include "frm_peso.h"
+#include "mqtt_publisher.h"
 #include "startup_config.h"
 
 class DirectoryLock;
 class LinkWorker;
+
+// Beside Peso.csv: the messages the plant's broker has not acknowledged yet, kept across
+// restarts (the directory's other records share its lock).
+constexpr const char* kMqttOutboxDir = "MQTT.pendiente";
 class QApplication;
 
 // The station's life from load to unload: reads the configuration, opens the link on
@@ -27,6 +33,9 @@ public:
     QString Form_Load();
     frmPeso& form() { return form_; }
     LinkWorker* worker() { return worker_; }
+    // The plant's broker, or nullptr when modbus.ini names none. Its calls return at
+    // once from any thread: the records' signals may reach it directly.
+    MqttPublisher* plant() { return plant_.get(); }
 
     // Stops the worker at once (a transaction in progress is abandoned within one
     // wait slice), closes the link and the log, and frees the directory. Safe to call
@@ -41,6 +50,7 @@ public slots:
 private:
     void startWorker();
     void connectWindow();
+    void connectPlant(const MqttConfig& config);
     void queueWrite(const WriteRequest& request);
 
     std::unique_ptr<DirectoryLock> lock_;
@@ -48,6 +58,8 @@ private:
     QThread thread_;
     LinkWorker* worker_ = nullptr;
     StartupConfig config_;
+    std::unique_ptr<MqttPublisher> plant_;
+    QTimer plantStatusTimer_;
     bool pollPending_ = false;
 };
 

@@ -77,6 +77,10 @@ qint64 displaySteps(double value, int decimals) {
     return std::llround(value * std::pow(10.0, decimals));
 }
 
+double stepsWeight(qint64 steps, int decimals) {
+    return static_cast<double>(steps) / std::pow(10.0, decimals);
+}
+
 qint64 logClockMs(const QDateTime& when) {
     return logMs(when.date(), when.time().msecsSinceStartOfDay() / 1000 * 1000);
 }

@@ -90,6 +90,8 @@ private:
 
 // A weight as a whole number of display steps.
 qint64 displaySteps(double value, int decimals);
+// And back.
+double stepsWeight(qint64 steps, int decimals);
 
 // The log's clock for a wall-clock time: its date and time to the whole second.
 qint64 logClockMs(const QDateTime& when);

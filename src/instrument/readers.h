@@ -23,6 +23,7 @@ struct Setpoints {
     double fine = 0;      // scaled
     double target = 0;    // theoretical weight, scaled
     int percentage = 0;   // unscaled, 0..65535
+    bool operator==(const Setpoints&) const = default;
 };
 
 struct CommandReadback {

@@ -209,6 +209,61 @@ TEST(StartupConfig, ReadsTheDoseTolerance) {
     }
 }
 
+// [MQTT]: no server, no broker; defaults from the server alone; a CA turns TLS on and
+// moves the default port; every value keeps the trailing-character rule.
+TEST(StartupConfig, ReadsTheBrokerSection) {
+    IniDir ini;
+    ini.write("[Global]\nTimer=500x\n");
+    EXPECT_FALSE(std::get<MqttConfig>(readMqttConfig(ini.dir())).enabled());
+
+    ini.write("[MQTT]\nServidor=broker.planta;\n");
+    const MqttConfig plain = std::get<MqttConfig>(readMqttConfig(ini.dir()));
+    EXPECT_EQ(plain.host, "broker.planta");
+    EXPECT_EQ(plain.port, 1883);
+    EXPECT_FALSE(plain.tls());
+    EXPECT_EQ(plain.topicRoot, defaultTopicRoot());
+    EXPECT_EQ(plain.keepalive, 10);
+    EXPECT_EQ(plain.maxPending, 1209600);
+
+    ini.write("ca");
+    QFile::rename(ini.dir().filePath("modbus.ini"), ini.dir().filePath("ca.pem"));
+    ini.write(
+        "[mqtt]\nServidor=b;\nUsuario=est;\nClave=s3;\nCA=ca.pem;\nTema=planta/l1;\n"
+        "Keepalive=30;\nMaxPendientes=100;\n");
+    const MqttConfig tls = std::get<MqttConfig>(readMqttConfig(ini.dir()));
+    EXPECT_EQ(tls.port, 8883);
+    EXPECT_EQ(tls.caFile, ini.dir().filePath("ca.pem"));
+    EXPECT_EQ(tls.user, "est");
+    EXPECT_EQ(tls.password, "s3");
+    EXPECT_EQ(tls.topicRoot, "planta/l1");
+    EXPECT_EQ(tls.keepalive, 30);
+    EXPECT_EQ(tls.maxPending, 100);
+}
+
+// Each unusable [MQTT] value stops the start naming its key; the password's value is
+// never in the message.
+TEST(StartupConfig, EachBadBrokerValueNamesItsKey) {
+    const char* cases[][2] = {
+        {"Puerto=0;", "\"Puerto\" = \"0\""},
+        {"Keepalive=4;", "\"Keepalive\" = \"4\""},
+        {"MaxPendientes=0;", "\"MaxPendientes\" = \"0\""},
+        {"Tema=planta/#;", "\"Tema\" = \"planta/#\""},
+        {"Tema=planta/;", "\"Tema\" = \"planta/\""},
+        {"Tema=;", "\"Tema\" = \"\""},
+        {"CA=no-existe.pem;", "\"CA\" = \"no-existe.pem\""},
+        {"Clave=secreta1;", "\"Clave\""},
+    };
+    IniDir ini;
+    for (const auto& c : cases) {
+        ini.write(QByteArray("[MQTT]\nServidor=b;\n") + c[0] + "\n");
+        const auto result = readMqttConfig(ini.dir());
+        const QString message =
+            std::get_if<ConfigError>(&result) ? std::get<ConfigError>(result).message : QString();
+        EXPECT_TRUE(message.contains(QString::fromUtf8(c[1]))) << c[0] << message.toStdString();
+        EXPECT_FALSE(message.contains("secreta1"));
+    }
+}
+
 // Hand-written files come in every shape: no text may crash the reader or break its
 // length guarantee.
 TEST(LeeIni, SurvivesRandomAndMutatedText) {

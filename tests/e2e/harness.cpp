@@ -25,13 +25,22 @@ bool waitFor(const std::function<bool()>& condition, int ms) {
     return true;
 }
 
-void writeIni(const QString& dir, const QMap<QString, QString>& keys) {
+static void writeSection(const QString& dir, const QString& section,
+                         const QMap<QString, QString>& keys, QIODevice::OpenMode mode) {
     QFile file(QDir(dir).filePath(QStringLiteral("modbus.ini")));
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    QByteArray text = "[Global]\r\n";
+    file.open(QIODevice::WriteOnly | mode);
+    QByteArray text = ('[' + section + "]\r\n").toUtf8();
     for (auto it = keys.begin(); it != keys.end(); ++it)
         text += (it.key() + QLatin1Char('=') + it.value() + QLatin1String(";\r\n")).toUtf8();
     file.write(text);
+}
+
+void writeIni(const QString& dir, const QMap<QString, QString>& keys) {
+    writeSection(dir, QStringLiteral("Global"), keys, QIODevice::Truncate);
+}
+
+void addIniSection(const QString& dir, const QString& section, const QMap<QString, QString>& keys) {
+    writeSection(dir, section, keys, QIODevice::Append);
 }
 
 // Slave 1 polled every 100 ms, over the link `link` names.

@@ -19,6 +19,8 @@ bool waitFor(const std::function<bool()>& condition, int ms = 60000);
 
 // modbus.ini in `dir`: each value gets the trailing character the reader drops.
 void writeIni(const QString& dir, const QMap<QString, QString>& keys);
+// Appends the section [`section`] with `keys` to `dir`/modbus.ini, in the same form.
+void addIniSection(const QString& dir, const QString& section, const QMap<QString, QString>& keys);
 // modbus.ini keys for slave 1 polled every 100 ms over TCP to `port` on loopback, or
 // over the serial device `device`; callers add or override the rest.
 QMap<QString, QString> tcpIni(int port);

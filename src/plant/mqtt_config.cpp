@@ -1,0 +1,18 @@
+#include "mqtt_config.h"
+
+#include <QSysInfo>
+
+QString defaultTopicRoot() {
+    return QStringLiteral("vormelq/") + QSysInfo::machineHostName();
+}
+
+QString topicRootProblem(const QString& root) {
+    // Wildcards are for subscribers; a topic with one cannot be published to, and an empty
+    // level at the end would make "R//lectura".
+    if (root.isEmpty()) return QStringLiteral("vacío tras quitar el último carácter");
+    if (root.contains(u'+') || root.contains(u'#'))
+        return QStringLiteral("no puede llevar los comodines + ni #");
+    if (root.endsWith(u'/')) return QStringLiteral("no puede acabar en /");
+    if (root.contains(QChar(u'\0'))) return QStringLiteral("no puede llevar caracteres nulos");
+    return {};
+}

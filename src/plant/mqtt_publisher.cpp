@@ -1,0 +1,365 @@
+#include "mqtt_publisher.h"
+
+#include <mosquitto.h>
+
+#include <QHash>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "outbox.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// Messages handed to the library and not yet acknowledged. Enough to keep the link busy
+// while a backlog drains, and no more: the library looks each PUBACK up in a list of
+// everything in flight, so a wider window costs time per acknowledgement. A day's
+// backlog goes in about 1 s with 300 against 1.5 s with 1000 on loopback, which keeps a
+// live reading behind it under 2 s; on a plant network (well under 1 ms round trip)
+// 300 in flight still carry tens of thousands of messages a second.
+constexpr int kWindow = 300;
+// Each pass of the loop waits at most this long for the socket: how soon a new message
+// or a stop is noticed.
+constexpr int kSliceMs = 50;
+constexpr auto kFirstBackoff = 1s;
+constexpr auto kMaxBackoff = 30s;
+// How often acknowledgements are written down: a kill resends at most this much.
+constexpr auto kSaveEvery = 250ms;
+// A clean stop waits this long for the broker to take "offline" and the last PUBACKs.
+constexpr auto kCloseWait = 300ms;
+
+std::once_flag libraryInit;
+
+// The broker's or the network's reason, in Spanish, for the operator.
+QString connackReason(int connackCode) {
+    switch (connackCode) {
+        case 1:
+            return QStringLiteral("el servidor no admite la versión del protocolo");
+        case 2:
+            return QStringLiteral("el servidor rechaza el identificador de cliente");
+        case 3:
+            return QStringLiteral("el servidor no está disponible");
+        case 4:
+        case 5:
+            return QStringLiteral("el servidor rechaza el usuario o la clave");
+        default:
+            return QStringLiteral("el servidor rechaza la conexión (código %1)").arg(connackCode);
+    }
+}
+
+QString connectionFailureReason(int mosquittoError, int systemError) {
+    switch (mosquittoError) {
+        case MOSQ_ERR_TLS:
+            return QStringLiteral("certificado del servidor no verificado");
+        case MOSQ_ERR_EAI:
+            return QStringLiteral("nombre del servidor desconocido");
+        case MOSQ_ERR_ERRNO:
+            if (systemError == ECONNREFUSED)
+                return QStringLiteral("servidor inaccesible: conexión rechazada");
+            return QStringLiteral("servidor inaccesible");
+        case MOSQ_ERR_PROTOCOL:
+        case MOSQ_ERR_MALFORMED_PACKET:
+            return QStringLiteral("respuesta no válida del servidor");
+        case MOSQ_ERR_KEEPALIVE:
+            return QStringLiteral("el servidor no responde");
+        default:
+            return QStringLiteral("conexión perdida con el servidor");
+    }
+}
+
+}  // namespace
+
+// Everything the publishing thread uses, shared with the thread itself so that a thread
+// stuck in a name lookup can be left to finish on its own after stop().
+struct MqttPublisher::Engine {
+    Engine(const MqttConfig& config, const QString& outboxDir)
+        : config(config),
+          outbox(outboxDir, config.maxPending),
+          clientId(("vormelq:" + config.topicRoot).toUtf8()),
+          root(config.topicRoot.toUtf8()) {}
+
+    void run();
+    void startConnection();
+    void service();
+    void fail(const QString& reason);
+    void publishDue();
+    void publishLatest(bool all);
+    int publish(const QByteArray& subtopic, const QByteArray& payload, bool retain);
+    void closeCleanly();
+    void setStatus(bool connected, const QString& reason);
+    bool stopping() {
+        const std::lock_guard lock(mutex);
+        return stopRequested;
+    }
+
+    const MqttConfig config;
+    Outbox outbox;
+    const QByteArray clientId;
+    const QByteArray root;
+
+    mutable std::mutex mutex;
+    std::condition_variable wake;
+    bool stopRequested = false;
+    bool finished = false;
+    bool connected = false;
+    QString reason;
+    // The retained last values: sent when they change and again on every connection.
+    QByteArray consignas;
+    QByteArray comunicacion;
+    bool consignasDue = false;
+    bool comunicacionDue = false;
+
+    // The thread's own.
+    mosquitto* mosq = nullptr;
+    bool acceptedConnection = false;
+    QString refusal;
+    Clock::time_point nextAttempt;
+    Clock::duration backoff = kFirstBackoff;
+    QHash<int, qint64> inFlight;  // message id -> outbox index
+};
+
+namespace {
+
+MqttPublisher::Engine* engineOf(void* userdata) {
+    return static_cast<MqttPublisher::Engine*>(userdata);
+}
+
+void onConnect(mosquitto*, void* userdata, int code) {
+    auto* engine = engineOf(userdata);
+    if (code != 0) {
+        engine->refusal = connackReason(code);
+        return;
+    }
+    engine->acceptedConnection = true;
+    engine->backoff = kFirstBackoff;
+    engine->publish("estado", "online", true);
+    engine->publishLatest(true);
+    engine->setStatus(true, {});
+}
+
+void onPublish(mosquitto*, void* userdata, int mid) {
+    auto* engine = engineOf(userdata);
+    const auto it = engine->inFlight.constFind(mid);
+    if (it == engine->inFlight.cend()) return;
+    engine->outbox.acknowledged(*it);
+    engine->inFlight.erase(it);
+}
+
+}  // namespace
+
+void MqttPublisher::Engine::setStatus(bool isConnected, const QString& why) {
+    const std::lock_guard lock(mutex);
+    connected = isConnected;
+    reason = why;
+}
+
+int MqttPublisher::Engine::publish(const QByteArray& subtopic, const QByteArray& payload,
+                                   bool retain) {
+    int mid = 0;
+    const QByteArray topic = root + '/' + subtopic;
+    mosquitto_publish(mosq, &mid, topic.constData(), static_cast<int>(payload.size()),
+                      payload.constData(), 1, retain);
+    return mid;
+}
+
+void MqttPublisher::Engine::startConnection() {
+    std::call_once(libraryInit, [] { mosquitto_lib_init(); });
+    // A fresh client for every connection: nothing the library kept from the last one is
+    // sent again behind the outbox's back; the outbox alone decides what goes.
+    mosq = mosquitto_new(clientId.constData(), true, this);
+    if (!mosq) {
+        fail(QStringLiteral("sin memoria para el cliente MQTT"));
+        return;
+    }
+    acceptedConnection = false;
+    refusal.clear();
+    inFlight.clear();
+    outbox.rewind();
+    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_max_inflight_messages_set(mosq, 0);
+    mosquitto_connect_callback_set(mosq, onConnect);
+    mosquitto_publish_callback_set(mosq, onPublish);
+    const QByteArray willTopic = root + "/estado";
+    mosquitto_will_set(mosq, willTopic.constData(), 7, "offline", 1, true);
+    if (!config.user.isEmpty())
+        mosquitto_username_pw_set(
+            mosq, config.user.toUtf8().constData(),
+            config.password.isEmpty() ? nullptr : config.password.toUtf8().constData());
+    if (config.tls()) {
+        // The CA verifies the broker's certificate and its name; with TLS asked for,
+        // nothing is ever sent in clear.
+        int rc = mosquitto_tls_set(mosq, config.caFile.toLocal8Bit().constData(), nullptr, nullptr,
+                                   nullptr, nullptr);
+        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_opts_set(mosq, 1, nullptr, nullptr);
+        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_insecure_set(mosq, false);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            fail(QStringLiteral("no se puede usar el certificado de CA"));
+            return;
+        }
+    }
+    // Asynchronous: the TCP connection and the TLS handshake go on in the loop, in
+    // slices, so a black hole never holds the thread.
+    const int rc = mosquitto_connect_async(mosq, config.host.toUtf8().constData(), config.port,
+                                           config.keepalive);
+    if (rc != MOSQ_ERR_SUCCESS) fail(connectionFailureReason(rc, errno));
+}
+
+void MqttPublisher::Engine::fail(const QString& why) {
+    if (mosq) mosquitto_destroy(mosq);
+    mosq = nullptr;
+    inFlight.clear();
+    setStatus(false, refusal.isEmpty() ? why : refusal);
+    nextAttempt = Clock::now() + backoff;
+    backoff = std::min<Clock::duration>(backoff * 2, kMaxBackoff);
+}
+
+void MqttPublisher::Engine::service() {
+    const int rc = mosquitto_loop(mosq, kSliceMs, 1);
+    const int systemError = errno;
+    if (rc != MOSQ_ERR_SUCCESS) {
+        fail(connectionFailureReason(rc, systemError));
+        return;
+    }
+    if (!acceptedConnection) {
+        // A refused CONNACK: the library reports the lost connection next; the
+        // broker's reason is the one to show. A listener that never answers is caught by
+        // the library's keep-alive.
+        if (!refusal.isEmpty()) fail(refusal);
+        return;
+    }
+    publishDue();
+}
+
+void MqttPublisher::Engine::publishLatest(bool all) {
+    QByteArray lastConsignas;
+    QByteArray lastComunicacion;
+    {
+        const std::lock_guard lock(mutex);
+        if (all || consignasDue) lastConsignas = consignas;
+        if (all || comunicacionDue) lastComunicacion = comunicacion;
+        consignasDue = comunicacionDue = false;
+    }
+    if (!lastConsignas.isEmpty()) publish("consignas", lastConsignas, true);
+    if (!lastComunicacion.isEmpty()) publish("comunicacion", lastComunicacion, true);
+}
+
+void MqttPublisher::Engine::publishDue() {
+    publishLatest(false);
+    if (inFlight.size() >= kWindow) return;
+    for (const Outbox::Message& message : outbox.take(kWindow - inFlight.size())) {
+        // Only the last reading stays with the broker for late subscribers.
+        const int mid = publish(message.stream, message.payload, message.stream == "lectura");
+        inFlight.insert(mid, message.index);
+    }
+}
+
+void MqttPublisher::Engine::closeCleanly() {
+    if (!mosq) return;
+    if (acceptedConnection) {
+        const int offline = publish("estado", "offline", true);
+        // Tracked like a kept message so its PUBACK ends the wait; no outbox index is -1.
+        inFlight.insert(offline, -1);
+        const auto deadline = Clock::now() + kCloseWait;
+        while (inFlight.contains(offline) && Clock::now() < deadline)
+            if (mosquitto_loop(mosq, 20, 1) != MOSQ_ERR_SUCCESS) break;
+        mosquitto_disconnect(mosq);
+    }
+    mosquitto_destroy(mosq);
+    mosq = nullptr;
+}
+
+void MqttPublisher::Engine::run() {
+    auto lastSave = Clock::now();
+    while (!stopping()) {
+        if (!mosq && Clock::now() >= nextAttempt) startConnection();
+        if (mosq) {
+            service();
+        } else {
+            std::unique_lock lock(mutex);
+            wake.wait_until(lock, std::min(nextAttempt, Clock::now() + 1s),
+                            [this] { return stopRequested; });
+        }
+        if (Clock::now() - lastSave >= kSaveEvery) {
+            outbox.saveProgress();
+            lastSave = Clock::now();
+        }
+    }
+    closeCleanly();
+    outbox.saveProgress();
+    setStatus(false, reason);
+    const std::lock_guard lock(mutex);
+    finished = true;
+    wake.notify_all();
+}
+
+MqttPublisher::MqttPublisher(const MqttConfig& config, const QString& outboxDir, int decimals)
+    : engine_(std::make_shared<Engine>(config, outboxDir)), decimals_(decimals) {}
+
+MqttPublisher::~MqttPublisher() {
+    stop();
+}
+
+void MqttPublisher::start() {
+    if (!thread_.joinable()) thread_ = std::thread([engine = engine_] { engine->run(); });
+}
+
+void MqttPublisher::stop() {
+    if (!thread_.joinable()) return;
+    bool finished = false;
+    {
+        std::unique_lock lock(engine_->mutex);
+        engine_->stopRequested = true;
+        engine_->wake.notify_all();
+        finished = engine_->wake.wait_for(lock, 700ms, [this] { return engine_->finished; });
+    }
+    // Only a name lookup hanging in the system's resolver keeps the thread longer; it
+    // then ends on its own, holding its share of the engine.
+    if (finished)
+        thread_.join();
+    else
+        thread_.detach();
+}
+
+void MqttPublisher::lectura(const QDateTime& when, const WeightReading& weights) {
+    engine_->outbox.add("lectura", lecturaBody(when, weights, decimals_));
+}
+
+void MqttPublisher::dosificacion(const DoseValues& dose) {
+    engine_->outbox.add("dosificacion", dosificacionBody(dose, decimals_));
+}
+
+void MqttPublisher::cambio(const QList<JsonField>& fields) {
+    engine_->outbox.add("cambio", jsonObject(fields));
+}
+
+void MqttPublisher::consignas(const QDateTime& when, const Setpoints& setpoints) {
+    const QByteArray payload = consignasPayload(when, setpoints, decimals_);
+    const std::lock_guard lock(engine_->mutex);
+    engine_->consignas = payload;
+    engine_->consignasDue = true;
+}
+
+void MqttPublisher::comunicacion(const QDateTime& when, bool answering) {
+    const QByteArray payload = comunicacionPayload(when, answering);
+    const std::lock_guard lock(engine_->mutex);
+    engine_->comunicacion = payload;
+    engine_->comunicacionDue = true;
+}
+
+MqttStatus MqttPublisher::status() const {
+    MqttStatus status;
+    {
+        const std::lock_guard lock(engine_->mutex);
+        status.connected = engine_->connected;
+        status.reason = engine_->reason;
+    }
+    status.pending = engine_->outbox.pending();
+    status.dropped = engine_->outbox.dropped();
+    return status;
+}

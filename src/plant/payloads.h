@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <optional>
+
+#include "readers.h"
+
+// The messages the station publishes, as JSON text built from plain values. Weights are
+// JSON numbers written with the configured decimals (72.10 stays 72.10), so a receiver
+// sees the value exactly as the window and Peso.csv show it.
+
+// One member of a JSON object: its name and its value already written as JSON.
+struct JsonField {
+    QString name;
+    QByteArray value;
+};
+
+QByteArray jsonObject(const QList<JsonField>& fields);
+QByteArray jsonString(const QString& text);
+QByteArray jsonNumber(double value, int decimals);
+QByteArray jsonNumber(std::optional<double> value, int decimals);  // null when empty
+QByteArray jsonInteger(qint64 value);
+QByteArray jsonBool(bool value);
+// UTC with milliseconds: 2026-12-07T15:04:05.123Z.
+QByteArray jsonTime(const QDateTime& when);
+
+// The object `body` with "seq" as its first member: the outbox numbers a message when it
+// keeps it, after the caller built the rest.
+QByteArray withSeq(qint64 seq, const QByteArray& body);
+// The "seq" of a message made by withSeq; nullopt for anything else.
+std::optional<qint64> seqOf(const QByteArray& message);
+
+// A line of Peso.csv: the time the line carries and its weights.
+QByteArray lecturaBody(const QDateTime& when, const WeightReading& weights, int decimals);
+
+// A line of Dosificaciones.csv; an empty field is absent here and null in the message.
+struct DoseValues {
+    QDateTime start;
+    QDateTime end;
+    std::optional<double> target;
+    std::optional<double> coarse;
+    std::optional<double> fine;
+    std::optional<double> finalWeight;
+    std::optional<double> deviation;
+    QString result;
+};
+QByteArray dosificacionBody(const DoseValues& dose, int decimals);
+
+QByteArray consignasPayload(const QDateTime& when, const Setpoints& setpoints, int decimals);
+QByteArray comunicacionPayload(const QDateTime& when, bool answering);

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "outbox.h"
+#include "payloads.h"
+
+TEST(Payloads, ReadingAndDoseAsTheirReceiversReadThem) {
+    const QDateTime when(QDate(2026, 12, 7), QTime(16, 4, 5, 123), Qt::OffsetFromUTC, 3600);
+    EXPECT_EQ(withSeq(7, lecturaBody(when, {72.1, 0, 72.1, 1, 1}, 1)),
+              R"({"seq":7,"ts":"2026-12-07T15:04:05.123Z","bruto":72.1,"tara":0.0,)"
+              R"("neto":72.1,"estado":1,"tarea":1})");
+    DoseValues dose{when, when.addSecs(30), 100.0, 80.0, 98.0, {}, {}, "Incompleta"};
+    EXPECT_EQ(dosificacionBody(dose, 2),
+              R"({"inicio":"2026-12-07T15:04:05.123Z","fin":"2026-12-07T15:04:35.123Z",)"
+              R"("teorico":100.00,"grueso":80.00,"fino":98.00,"final":null,)"
+              R"("desviacion":null,"resultado":"Incompleta"})");
+    // A text the operator typed stays one line and valid JSON.
+    EXPECT_EQ(jsonObject({{"valor", jsonString("a\"b\\c\r\n")}}),
+              R"({"valor":"a\"b\\c\u000d\u000a"})");
+    EXPECT_EQ(seqOf(withSeq(12, "{}")), 12);
+}
+
+namespace {
+
+QList<qint64> seqs(const QList<Outbox::Message>& messages) {
+    QList<qint64> found;
+    for (const Outbox::Message& m : messages) found.append(seqOf(m.payload).value_or(-1));
+    return found;
+}
+
+}  // namespace
+
+// What the publishing thread relies on: oldest first, only the acknowledged leave, each
+// stream's seq goes on from the last across a reopening even with nothing left on disk,
+// and past the limit the oldest go, counted.
+TEST(Outbox, KeepsOrderSeqAndLimitAcrossReopening) {
+    QTemporaryDir dir;
+    {
+        Outbox outbox(dir.path(), 3);
+        for (int i = 0; i < 5; ++i) outbox.add("lectura", "{}");
+        outbox.add("cambio", "{}");
+        EXPECT_EQ(outbox.pending(), 3);
+        EXPECT_EQ(outbox.dropped(), 3);
+        const QList<Outbox::Message> first = outbox.take(2);
+        EXPECT_EQ(seqs(first), (QList<qint64>{4, 5}));
+        outbox.acknowledged(first[1].index);  // out of order: nothing leaves yet
+        EXPECT_EQ(outbox.pending(), 3);
+        outbox.acknowledged(first[0].index);
+        EXPECT_EQ(outbox.pending(), 1);
+    }
+    {
+        Outbox outbox(dir.path(), 3);
+        const QList<Outbox::Message> left = outbox.take(10);
+        ASSERT_EQ(left.size(), 1);
+        EXPECT_EQ(left[0].stream, "cambio");
+        outbox.acknowledged(left[0].index);
+        EXPECT_TRUE(outbox.saveProgress());
+        EXPECT_EQ(QDir(dir.path()).entryList({"*.msg"}, QDir::Files), QStringList());
+    }
+    Outbox outbox(dir.path(), 3);
+    outbox.add("lectura", "{}");
+    outbox.add("cambio", "{}");
+    EXPECT_EQ(seqs(outbox.take(10)), (QList<qint64>{6, 2}));
+    EXPECT_EQ(outbox.dropped(), 3);
+}

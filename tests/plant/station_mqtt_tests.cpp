@@ -1,0 +1,223 @@
+// The real station publishing to a real mosquitto on loopback, polled by the simulated
+// module every 100 ms, watched by mosquitto_sub; and the station's window run in this
+// process against a broker that refuses it or never answers.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLocale>
+#include <QProcess>
+#include <QTimer>
+#include <csignal>
+
+#include "broker.h"
+#include "frm_peso.h"
+#include "harness.h"
+#include "station.h"
+#include "weight_log.h"
+
+namespace {
+
+const QString kRoot = QStringLiteral("vormelq/linea1");
+
+QJsonObject objectOf(const QByteArray& payload) {
+    return QJsonDocument::fromJson(payload).object();
+}
+
+// The Peso.csv line a lectura message stands for.
+QString lineOf(const QJsonObject& lectura) {
+    const QDateTime when =
+        QDateTime::fromString(lectura.value("ts").toString(), Qt::ISODateWithMs).toLocalTime();
+    const WeightReading weights{lectura.value("bruto").toDouble(), lectura.value("tara").toDouble(),
+                                lectura.value("neto").toDouble(), 0, 0};
+    return logLine(when, weights, 1, QLocale::system());
+}
+
+void writeStationIni(const QString& dir, int simPort, const QMap<QString, QString>& mqtt) {
+    QMap<QString, QString> ini = tcpIni(simPort);
+    ini.insert(QStringLiteral("Decimales_1"), QStringLiteral("1"));
+    writeIni(dir, ini);
+    addIniSection(dir, QStringLiteral("MQTT"), mqtt);
+}
+
+QMap<QString, QString> brokerKeys(int port) {
+    return {{"Servidor", "127.0.0.1"},
+            {"Puerto", QString::number(port)},
+            {"Tema", kRoot},
+            {"Keepalive", "5"}};
+}
+
+void killHard(StationProcess& station) {
+    ::kill(static_cast<pid_t>(station.process().processId()), SIGKILL);
+    station.process().waitForFinished();
+}
+
+// Through a broker stopped and started again, with the station killed meanwhile and
+// started again, the receiver gets each seq from the first to the last in order, a second time only
+// for what the broker had taken but not acknowledged when it stopped, each one the same reading as
+// its Peso.csv line, as many as the file has. A late receiver finds the last reading, the module's
+// state and "online"; a killed station leaves "offline".
+TEST(StationMqtt, EveryLoggedReadingReachesTheBrokerOnceInOrder) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1"}));
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber receiver(broker.port(), kRoot, {"-c", "-i", "historiador"});
+    StationProcess station;
+    writeStationIni(station.dir(), sim.port(), brokerKeys(broker.port()));
+    ASSERT_TRUE(station.start());
+
+    ASSERT_TRUE(waitFor([&] { return receiver.payloads("lectura").size() >= 10; }));
+    {
+        Subscriber late(broker.port(), kRoot);
+        ASSERT_TRUE(waitFor([&] {
+            return late.payloads("estado") == QList<QByteArray>{"online"} &&
+                   !late.payloads("lectura").isEmpty() && !late.payloads("consignas").isEmpty() &&
+                   !late.payloads("comunicacion").isEmpty();
+        }));
+        EXPECT_EQ(objectOf(late.payloads("comunicacion").last()).value("ok"), true);
+    }
+
+    broker.stop();
+    // Nothing logged after this went out before the broker came back.
+    const qsizetype loggedAtStop = station.logLines().size();
+    qsizetype logged = loggedAtStop;
+    ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= logged + 15; }));
+    killHard(station);
+    ASSERT_TRUE(station.start());
+    logged = station.logLines().size();
+    ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= logged + 15; }));
+    ASSERT_TRUE(broker.start());
+
+    // The module falls silent: the log stops growing and the station says so.
+    ASSERT_TRUE(waitFor([&] { return receiver.payloads("lectura").size() > loggedAtStop + 30; }));
+    sim.toggleSilent();
+    ASSERT_TRUE(waitFor([&] {
+        const auto states = receiver.payloads("comunicacion");
+        return !states.isEmpty() && objectOf(states.last()).value("ok") == false;
+    }));
+    const QStringList lines = station.logLines();
+    ASSERT_TRUE(waitFor([&] {
+        const auto all = receiver.payloads("lectura");
+        return !all.isEmpty() && objectOf(all.last()).value("seq").toInteger() == lines.size();
+    }));
+
+    qint64 expected = 1;
+    for (const QByteArray& payload : receiver.payloads("lectura")) {
+        const QJsonObject lectura = objectOf(payload);
+        const qint64 seq = lectura.value("seq").toInteger();
+        if (seq < expected) {
+            EXPECT_LE(seq, loggedAtStop) << "resent far from the broker's stop: " << seq;
+            continue;
+        }
+        ASSERT_EQ(seq, expected) << "a gap";
+        ASSERT_LE(seq, lines.size());
+        EXPECT_EQ(lineOf(lectura), lines[seq - 1]) << payload.constData();
+        ++expected;
+    }
+    EXPECT_EQ(expected - 1, lines.size());
+
+    killHard(station);
+    Subscriber afterKill(broker.port(), kRoot);
+    EXPECT_TRUE(
+        waitFor([&] { return afterKill.payloads("estado") == QList<QByteArray>{"offline"}; }));
+}
+
+// The whole program in this process from `dir`, as main() runs it; `operatorActs` runs
+// every 20 ms on the window thread with the window, until it returns true (it closes
+// the window). A condition that never comes closes it after a minute, so a broken
+// build fails instead of hanging; the result is then -1.
+int runStationIn(const QString& dir, const std::function<bool(frmPeso&)>& operatorActs) {
+    CurrentDir cwd(dir);
+    QTimer operatorTimer;
+    bool gaveUp = false;
+    QDeadlineTimer limit(60000);
+    QObject::connect(&operatorTimer, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* form = qobject_cast<frmPeso*>(widget);
+            if (form == nullptr || !form->isVisible()) continue;
+            if (operatorActs(*form)) {
+                operatorTimer.stop();
+            } else if (limit.hasExpired()) {
+                gaveUp = true;
+                form->close();
+            }
+        }
+    });
+    operatorTimer.start(20);
+    const int code = runStation(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+    return gaveUp ? -1 : code;
+}
+
+// A broker that refuses the password, and one that takes the connection and never
+// answers: the status line says which, the station polls and logs on, the password is
+// shown nowhere, and the window closes.
+TEST(StationMqtt, RefusingOrSilentBrokerNamedWhilePollingGoesOn) {
+    TestCertificates files;
+    ASSERT_TRUE(files.ok);
+    MosquittoBroker refusing(QStringLiteral("allow_anonymous false\npassword_file ") +
+                             files.file("passwd"));
+    ASSERT_TRUE(refusing.start());
+    QProcess holes;
+    holes.start(QStringLiteral("/usr/bin/python3"),
+                {QStringLiteral(VORMELQ_SOURCE_DIR "/tests/plant/black_hole.py")});
+    QList<QByteArray> ports;
+    ASSERT_TRUE(waitFor([&] {
+        ports = holes.readLine().trimmed().split(' ');
+        return ports.size() == 2;
+    }));
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1"}));
+
+    struct Case {
+        QMap<QString, QString> keys;
+        QString reason;
+    };
+    QMap<QString, QString> wrongPassword = brokerKeys(refusing.port());
+    wrongPassword.insert("Usuario", "estacion");
+    wrongPassword.insert("Clave", "no-es-esta");
+    const Case cases[] = {
+        {wrongPassword, QStringLiteral("el servidor rechaza el usuario o la clave")},
+        {brokerKeys(ports[0].toInt()), QStringLiteral("el servidor no responde")},
+    };
+    for (const Case& c : cases) {
+        StationProcess station;  // its directory only
+        writeStationIni(station.dir(), sim.port(), c.keys);
+        QString shown;
+        qsizetype loggedWhenShown = -1;
+        const int code = runStationIn(station.dir(), [&](frmPeso& form) {
+            if (!form.lblMqtt->isVisible() || !form.lblMqtt->text().endsWith(c.reason))
+                return false;
+            shown = form.lblMqtt->text();
+            if (loggedWhenShown < 0) loggedWhenShown = station.logLines().size();
+            if (station.logLines().size() < loggedWhenShown + 5) return false;
+            form.close();
+            return true;
+        });
+        EXPECT_EQ(code, 0);
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("MQTT: sin conexión (")))
+            << shown.toStdString();
+        EXPECT_FALSE(shown.contains(QStringLiteral("no-es-esta")));
+    }
+
+    // No broker configured: no status line, and nothing kept for one.
+    StationProcess plain;
+    writeStationIni(plain.dir(), sim.port(), {});
+    bool hidden = true;
+    runStationIn(plain.dir(), [&](frmPeso& form) {
+        hidden = hidden && form.lblMqtt->isHidden();
+        if (plain.logLines().size() < 5) return false;
+        form.close();
+        return true;
+    });
+    EXPECT_TRUE(hidden);
+    EXPECT_FALSE(QDir(plain.dir()).exists(QLatin1String(kMqttOutboxDir)));
+    holes.closeWriteChannel();
+    holes.waitForFinished();
+}
+
+}  // namespace
