@@ -16,13 +16,20 @@ void report(const QString& text) {
     std::fflush(stderr);
 }
 
+// What was wrong with the command line, then how it is written.
+int usageError(const QString& what) {
+    report(what);
+    std::fputs(qUtf8Printable(usageText()), stderr);
+    return kUsageError;
+}
+
+void say(const QString& text) {
+    std::printf("%s\n", qUtf8Printable(text));
+}
+
 int plotCommand(const QStringList& args) {
     const auto parsed = parsePlotArguments(args);
-    if (const auto* usage = std::get_if<UsageError>(&parsed)) {
-        report(usage->message);
-        std::fputs(qUtf8Printable(usageText()), stderr);
-        return kUsageError;
-    }
+    if (const auto* usage = std::get_if<UsageError>(&parsed)) return usageError(usage->message);
     // Text needs a font database, which needs a GUI application; the offscreen platform
     // gives one on a machine with no display at all. Qt's own notes about that machine
     // (no runtime directory under cron, say) are not for whoever reads our stderr.
@@ -40,21 +47,15 @@ int plotCommand(const QStringList& args) {
 
 int cyclesCommand(const QStringList& args) {
     const auto parsed = parseCyclesArguments(args);
-    if (const auto* usage = std::get_if<CyclesUsageError>(&parsed)) {
-        report(usage->message);
-        std::fputs(qUtf8Printable(usageText()), stderr);
-        return kUsageError;
-    }
+    if (const auto* usage = std::get_if<CyclesUsageError>(&parsed))
+        return usageError(usage->message);
     return runCycles(std::get<CyclesOptions>(parsed));
 }
 
 // 0 when the chain is whole, 1 naming the first line that breaks it.
 int verifyCommand(const QStringList& args) {
-    if (args.size() != 2 || args[0] != QLatin1String("--verify")) {
-        report(QStringLiteral("--verify lleva un fichero y nada más"));
-        std::fputs(qUtf8Printable(usageText()), stderr);
-        return kUsageError;
-    }
+    if (args.size() != 2 || args[0] != QLatin1String("--verify"))
+        return usageError(QStringLiteral("--verify lleva un fichero y nada más"));
     QFile file(args[1]);
     if (!file.open(QIODevice::ReadOnly)) {
         report(QStringLiteral("no se puede leer %1: %2").arg(args[1], file.errorString()));
@@ -62,16 +63,13 @@ int verifyCommand(const QStringList& args) {
     }
     const ChainCheck check = checkChain(file);
     if (check.firstBroken == 0) {
-        std::printf(
-            "%s\n",
-            qUtf8Printable(
-                QStringLiteral("%1: cadena completa, %2 líneas").arg(args[1]).arg(check.lines)));
+        say(QStringLiteral("%1: cadena completa, %2 líneas").arg(args[1]).arg(check.lines));
         return 0;
     }
-    std::printf("%s\n", qUtf8Printable(QStringLiteral("%1: la cadena se rompe en la línea %2: "
-                                                      "la línea se cambió o falta la anterior")
-                                           .arg(args[1])
-                                           .arg(check.firstBroken)));
+    say(QStringLiteral("%1: la cadena se rompe en la línea %2: la línea se cambió o falta la "
+                       "anterior")
+            .arg(args[1])
+            .arg(check.firstBroken));
     return 1;
 }
 
