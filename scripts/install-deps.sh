@@ -20,7 +20,7 @@ packages=(
     qt6-base-private-dev
     # tests, fuzzers and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-    xvfb xauth xdotool imagemagick fonts-liberation e2fsprogs procps linux-perf
+    xvfb xauth xdotool imagemagick fonts-liberation e2fsprogs mount procps linux-perf
     socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio
     # the plant's broker: the client library, a real broker, independent subscribers,
     # and the tools the TLS and password cases make their files with
@@ -71,6 +71,7 @@ checks=(
     "imagemagick|import -version"
     "imagemagick|convert -version"
     "e2fsprogs|command -v chattr"
+    "mount|command -v mount"
     "procps|free"
     "fonts-liberation|test -s /usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf"
     "qt6-translations-l10n|test -s /usr/share/qt6/translations/qtbase_es.qm"

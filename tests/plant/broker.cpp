@@ -102,12 +102,12 @@ TestCertificates::TestCertificates() {
     };
     QFile extensions(file("server.ext"));
     extensions.open(QIODevice::WriteOnly);
-    extensions.write("subjectAltName=DNS:localhost\n");
+    extensions.write("subjectAltName=IP:127.0.0.1\n");
     extensions.close();
     ok = run(openssl, caArgs("ca")) && run(openssl, caArgs("otra")) &&
          run(openssl, QStringList{"req"} + ec +
                           QStringList{"-keyout", file("server.key"), "-out", file("server.csr"),
-                                      "-subj", "/CN=localhost"}) &&
+                                      "-subj", "/CN=127.0.0.1"}) &&
          run(openssl, {"x509", "-req", "-in", file("server.csr"), "-CA", file("ca.crt"), "-CAkey",
                        file("ca.key"), "-CAcreateserial", "-out", file("server.crt"), "-days", "2",
                        "-extfile", file("server.ext")}) &&
