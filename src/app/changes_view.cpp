@@ -16,8 +16,9 @@ ChangesView::ChangesView(QWidget* parent) : QWidget(parent), table_(new QTableWi
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->verticalHeader()->hide();
     // Filled beside the station's window, in its smaller font, and shown in the
-    // "Dosificaciones" window's: the columns follow their contents in the font shown.
+    // "Dosificaciones" window's: columns and rows follow their contents in the font shown.
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table_->horizontalHeader()->setStretchLastSection(true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
