@@ -15,6 +15,10 @@ ChangesView::ChangesView(QWidget* parent) : QWidget(parent), table_(new QTableWi
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->verticalHeader()->hide();
+    // Filled beside the station's window, in its smaller font, and shown in the
+    // "Dosificaciones" window's: columns and rows follow their contents in the font shown.
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table_->horizontalHeader()->setStretchLastSection(true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -37,5 +41,4 @@ void ChangesView::addLine(const ChangeLine& line) {
         table_->setItem(0, column, item);
     }
     while (table_->rowCount() > kShown) table_->removeRow(table_->rowCount() - 1);
-    table_->resizeColumnsToContents();
 }

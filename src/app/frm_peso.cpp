@@ -200,7 +200,7 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     // the three records' counts.
     lblPendientes = new QLabel(this);
     lblPendientes->setFont(sansFont(8.25, true));
-    lblPendientes->setGeometry(twips(120, 9120, 3000, 1440));
+    lblPendientes->setGeometry(twips(120, 9120, 3000, 1335));
     lblPendientes->setWordWrap(true);
     lblPendientes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblPendientes->setPalette(errorPalette);
@@ -220,11 +220,12 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     cmdAceptarDosis = button(FraDosis, QStringLiteral("Aceptar"), twips(1875, 150, 840, 375));
     connect(cmdAceptarDosis, &QPushButton::clicked, FraDosis, &QWidget::hide);
     FraDosis->hide();
-    // The window's last free strip, under the weights and their notices: it covers no
-    // control, and neither lblError nor the notices beside the buttons reach it.
+    // The strip along the window's bottom edge, under the frames and the buttons: one
+    // line wide enough for the longest status, clear of every control and of the notices
+    // above it (beside the weights there is no room for it under three pending counts).
     lblMqtt = new QLabel(this);
     lblMqtt->setFont(sansFont(8.25, true));
-    lblMqtt->setGeometry(twips(120, 10035, 3000, 600));
+    lblMqtt->setGeometry(twips(120, 10455, 10440, 195));
     lblMqtt->setWordWrap(true);
     lblMqtt->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblMqtt->hide();

@@ -176,6 +176,12 @@ TEST_F(ChangeRecord, EachControlThroughAHealthyModuleThenAcrossARestartAndVerifi
     auto* table = tabs->currentWidget()->findChild<QTableWidget*>();
     ASSERT_TRUE(table && table->isVisible());
     EXPECT_EQ(table->rowCount(), kControls.size());
+    // Filled while the window was closed, yet every field shows whole in the tab's font.
+    for (int row = 0; row < table->rowCount(); ++row)
+        for (int column = 0; column < table->columnCount(); ++column)
+            EXPECT_LT(table->fontMetrics().horizontalAdvance(table->item(row, column)->text()),
+                      table->columnWidth(column))
+                << table->item(row, column)->text().toStdString();
     press(form(), kControls.last(), {});
     ASSERT_TRUE(waitFor([&] { return table->rowCount() == kControls.size() + 1; }));
     EXPECT_EQ(table->item(0, 4)->text(), "Tecla F");

@@ -16,6 +16,7 @@
 
 #include "display_map.h"
 #include "frm_peso.h"
+#include "mqtt_publisher.h"
 #include "panel_art.h"
 
 namespace {
@@ -326,7 +327,7 @@ void expectCoversNothing(frmPeso& f, QWidget* notice) {
 }
 
 // Below the weights: it covers no control, and lblError does not cover it. The three
-// records' counts fit in it whole.
+// records' counts fit in it whole, and so does the broker's status line beside it.
 TEST_F(WindowTest, PendingLogNoticeShowsTheCountAndCoversNothing) {
     form->showLogPending(35);
     form->showChangesPending(2);
@@ -340,8 +341,13 @@ TEST_F(WindowTest, PendingLogNoticeShowsTheCountAndCoversNothing) {
               "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes) ni "
               "Dosificaciones.csv (1 dosificación pendiente) ni Cambios.csv (2 cambios "
               "pendientes)");
-    EXPECT_LE(form->lblPendientes->heightForWidth(form->lblPendientes->width()),
-              form->lblPendientes->height());
+    // With the broker's status line at its longest under it: each shows whole, neither
+    // covers the other.
+    form->showMqttStatus({false, 123456, 7890, "el servidor rechaza el usuario o la clave"});
+    for (QLabel* notice : {form->lblPendientes, form->lblMqtt}) {
+        EXPECT_LE(notice->heightForWidth(notice->width()), notice->height());
+        expectCoversNothing(*form, notice);
+    }
     form->showLogPending(0);
     form->showChangesPending(0);
     EXPECT_EQ(form->lblPendientes->text(),

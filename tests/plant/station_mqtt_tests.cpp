@@ -9,12 +9,17 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QTimer>
 #include <csignal>
 
 #include "broker.h"
+#include "cycle_detector.h"
+#include "dose_record.h"
 #include "frm_peso.h"
 #include "harness.h"
 #include "station.h"
@@ -218,6 +223,90 @@ TEST(StationMqtt, RefusingOrSilentBrokerNamedWhilePollingGoesOn) {
     EXPECT_FALSE(QDir(plain.dir()).exists(QLatin1String(kMqttOutboxDir)));
     holes.closeWriteChannel();
     holes.waitForFinished();
+}
+
+// The Cambios.csv line a cambio message stands for.
+QString changeLineOf(const QJsonObject& cambio) {
+    QStringList fields;
+    for (const char* key : {"fecha", "hora", "usuario", "equipo", "campo", "antes", "valor",
+                            "registros", "resultado", "enlace"})
+        fields << cambio.value(QLatin1String(key)).toString();
+    return fields.join(';');
+}
+
+// The Dosificaciones.csv line a dosificacion message stands for; its deviation must be
+// the one the line's weights give.
+QString doseLineOf(const QJsonObject& d) {
+    const auto when = [&](const char* key) {
+        return logClockMs(
+            QDateTime::fromString(d.value(QLatin1String(key)).toString(), Qt::ISODateWithMs)
+                .toLocalTime());
+    };
+    const auto steps = [&](const char* key) -> std::optional<qint64> {
+        const QJsonValue v = d.value(QLatin1String(key));
+        if (v.isNull()) return std::nullopt;
+        return displaySteps(v.toDouble(), 1);
+    };
+    DoseRecord r{
+        when("inicio"), when("fin"), steps("teorico"), steps("grueso"), steps("fino").value_or(-1),
+        steps("final")};
+    for (DoseResult result : {DoseResult::Ok, DoseResult::Falta, DoseResult::Exceso,
+                              DoseResult::Hecha, DoseResult::Incompleta})
+        if (doseResultText(result) == d.value("resultado").toString()) r.result = result;
+    if (r.deviation() != steps("desviacion")) return QStringLiteral("desviacion?");
+    return doseLine(r, 1, QLocale::system());
+}
+
+// Operator writes through the window, one sent and one refused before it goes out, and
+// the module's own dosing cycles: each line of Cambios.csv and Dosificaciones.csv reaches
+// the broker as it is in the file, in order, its seq counting from 1.
+TEST(StationMqtt, ChangesAndDosesReachTheBrokerAsTheirLines) {
+    SimProcess sim;
+    ASSERT_TRUE(
+        sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1", "--auto-cycle"}));
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber receiver(broker.port(), kRoot);
+    StationProcess station;  // its directory only
+    writeStationIni(station.dir(), sim.port(), brokerKeys(broker.port()));
+    const auto lines = [&](const char* name) { return logLines(station.dir(), name); };
+    int step = 0;
+    const int code = runStationIn(station.dir(), [&](frmPeso& form) {
+        for (QMessageBox* box : form.findChildren<QMessageBox*>())
+            if (box->isVisible()) box->accept();
+        if (step == 0 && station.logLines().size() >= 2) {
+            ++step;
+            form.txtDato->setText("5");
+            form.cmdDato->click();
+        } else if (step == 1 && lines("Cambios.csv").size() == 1) {
+            ++step;
+            form.txtGrueso->setText("-1");
+            form.cmdGrueso->click();
+        }
+        if (step < 2 || lines("Cambios.csv").size() < 2 || lines("Dosificaciones.csv").isEmpty() ||
+            receiver.payloads("cambio").size() < 2 || receiver.payloads("dosificacion").isEmpty())
+            return false;
+        form.close();
+        return true;
+    });
+    ASSERT_EQ(code, 0);
+
+    const QStringList changes = lines("Cambios.csv");
+    EXPECT_TRUE(changes[0].contains(";Dato;;5;8=5 9=0;Enviado;")) << changes[0].toStdString();
+    EXPECT_TRUE(changes[1].contains(";Grueso;")) << changes[1].toStdString();
+    EXPECT_TRUE(changes[1].contains(";-1;;Fuera de rango;")) << changes[1].toStdString();
+    const auto sameLines = [](const QList<QByteArray>& payloads, const QStringList& file,
+                              const auto& lineOfMessage) {
+        ASSERT_GE(file.size(), payloads.size());
+        for (qsizetype i = 0; i < payloads.size(); ++i) {
+            const QJsonObject message = objectOf(payloads[i]);
+            EXPECT_EQ(message.value("seq").toInteger(), i + 1) << payloads[i].constData();
+            EXPECT_EQ(lineOfMessage(message).toStdString(), file[i].toStdString())
+                << payloads[i].constData();
+        }
+    };
+    sameLines(receiver.payloads("cambio"), changes, changeLineOf);
+    sameLines(receiver.payloads("dosificacion"), lines("Dosificaciones.csv"), doseLineOf);
 }
 
 }  // namespace
