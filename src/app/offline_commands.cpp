@@ -47,8 +47,7 @@ int plotCommand(const QStringList& args) {
 
 int cyclesCommand(const QStringList& args) {
     const auto parsed = parseCyclesArguments(args);
-    if (const auto* usage = std::get_if<CyclesUsageError>(&parsed))
-        return usageError(usage->message);
+    if (const auto* usage = std::get_if<UsageError>(&parsed)) return usageError(usage->message);
     return runCycles(std::get<CyclesOptions>(parsed));
 }
 

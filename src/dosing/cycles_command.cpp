@@ -17,7 +17,7 @@ void report(const QString& text) {
 
 }  // namespace
 
-std::variant<CyclesOptions, CyclesUsageError> parseCyclesArguments(const QStringList& args) {
+std::variant<CyclesOptions, UsageError> parseCyclesArguments(const QStringList& args) {
     CyclesOptions options;
     std::optional<double> zeroBand;
     std::optional<double> fine;
@@ -28,7 +28,7 @@ std::variant<CyclesOptions, CyclesUsageError> parseCyclesArguments(const QString
         {QStringLiteral("--coarse"), &options.coarse},
         {QStringLiteral("--target"), &options.target},
         {QStringLiteral("--tolerance"), &tolerance}};
-    auto fail = [](const QString& text) { return CyclesUsageError{text}; };
+    auto fail = [](const QString& text) { return UsageError{text}; };
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (i + 1 >= args.size()) return fail(QStringLiteral("falta el valor de %1").arg(arg));

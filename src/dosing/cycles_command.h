@@ -5,6 +5,8 @@
 #include <optional>
 #include <variant>
 
+#include "log_reader.h"
+
 // vormelq --cycles Peso.csv --zero-band Z --fine F [--coarse C] [--target T
 //         --tolerance P] [-o ciclos.csv]
 // The log has no setpoints, so they are given, as the module shows them (weights).
@@ -18,12 +20,8 @@ struct CyclesOptions {
     double tolerancePercent = 0;
 };
 
-struct CyclesUsageError {
-    QString message;
-};
-
 // The arguments after the program's name.
-std::variant<CyclesOptions, CyclesUsageError> parseCyclesArguments(const QStringList& args);
+std::variant<CyclesOptions, UsageError> parseCyclesArguments(const QStringList& args);
 
 // Finds the cycles of the log and writes one Dosificaciones.csv line for each that
 // ended in it: 0 when done, 1 when the log cannot be read or the output written.

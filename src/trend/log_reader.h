@@ -10,6 +10,11 @@
 #include "log_parse.h"
 #include "weight_history.h"
 
+// What is wrong with the arguments of an offline command (--plot, --cycles), in Spanish.
+struct UsageError {
+    QString message;
+};
+
 // Calls `line` for every line of `device` (without its line end) with its number from 1,
 // reading in large blocks so a file of millions of lines goes by in seconds. A line
 // longer than any the station writes is passed on cut short, so it fails to parse

@@ -6,6 +6,8 @@
 #include <optional>
 #include <variant>
 
+#include "log_reader.h"
+
 // vormelq --plot Peso.csv -o peso.png [--from "AAAA-MM-DD HH:MM"] [--to ...] [--size WxH]
 struct PlotOptions {
     QString logPath;
@@ -13,10 +15,6 @@ struct PlotOptions {
     std::optional<qint64> fromMs;  // log time, as in log_parse.h
     std::optional<qint64> toMs;
     QSize size{1600, 900};
-};
-
-struct UsageError {
-    QString message;
 };
 
 // The arguments after the program's name.

@@ -92,6 +92,18 @@ QList<QByteArray> Subscriber::payloads(const QString& subtopic) {
     return found;
 }
 
+QList<int> startBlackHoles(QProcess& holes) {
+    holes.start(QStringLiteral("/usr/bin/python3"),
+                {QStringLiteral(VORMELQ_SOURCE_DIR "/tests/plant/black_hole.py")});
+    QList<QByteArray> words;
+    if (!waitFor([&] {
+            words = holes.readLine().trimmed().split(' ');
+            return words.size() == 2;
+        }))
+        return {};
+    return {words[0].toInt(), words[1].toInt()};
+}
+
 TestCertificates::TestCertificates() {
     const QString openssl = QStringLiteral("openssl");
     const QStringList ec{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};

@@ -44,6 +44,10 @@ private:
 
 // A CA, a broker certificate signed by it for the name "localhost", another CA that
 // signed nothing, and a password file with user "estacion" / clave "secreta1".
+// Starts tests/plant/black_hole.py in `holes`: two loopback listeners that accept and
+// never answer. Their ports, or none when it did not start.
+QList<int> startBlackHoles(QProcess& holes);
+
 struct TestCertificates {
     TestCertificates();
     bool ok = false;

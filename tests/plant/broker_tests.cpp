@@ -202,19 +202,13 @@ TEST(MqttBlackHole, SilentListenerNeverHoldsTheStop) {
     TestCertificates files;
     ASSERT_TRUE(files.ok);
     QProcess holes;
-    holes.start(QStringLiteral("/usr/bin/python3"),
-                {QStringLiteral(VORMELQ_SOURCE_DIR "/tests/plant/black_hole.py")});
-    QList<QByteArray> ports;
-    ASSERT_TRUE(waitFor([&] {
-        ports = holes.readLine().trimmed().split(' ');
-        return ports.size() == 2;
-    }));
+    const QList<int> ports = startBlackHoles(holes);
+    ASSERT_EQ(ports.size(), 2);
 
     QTemporaryDir plainDir;
     QTemporaryDir tlsDir;
-    MqttPublisher plain(configFor(ports[0].toInt(), QStringLiteral("vormelq/claro")),
-                        plainDir.path(), 1);
-    MqttConfig tlsConfig = configFor(ports[1].toInt(), QStringLiteral("vormelq/cifrado"));
+    MqttPublisher plain(configFor(ports[0], QStringLiteral("vormelq/claro")), plainDir.path(), 1);
+    MqttConfig tlsConfig = configFor(ports[1], QStringLiteral("vormelq/cifrado"));
     tlsConfig.caFile = files.file("ca.crt");
     tlsConfig.user = QStringLiteral("estacion");
     tlsConfig.password = QStringLiteral("secreta1");

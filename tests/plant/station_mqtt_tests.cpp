@@ -168,13 +168,8 @@ TEST(StationMqtt, RefusingOrSilentBrokerNamedWhilePollingGoesOn) {
                              files.file("passwd"));
     ASSERT_TRUE(refusing.start());
     QProcess holes;
-    holes.start(QStringLiteral("/usr/bin/python3"),
-                {QStringLiteral(VORMELQ_SOURCE_DIR "/tests/plant/black_hole.py")});
-    QList<QByteArray> ports;
-    ASSERT_TRUE(waitFor([&] {
-        ports = holes.readLine().trimmed().split(' ');
-        return ports.size() == 2;
-    }));
+    const QList<int> ports = startBlackHoles(holes);
+    ASSERT_EQ(ports.size(), 2);
     SimProcess sim;
     ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1"}));
 
@@ -187,7 +182,7 @@ TEST(StationMqtt, RefusingOrSilentBrokerNamedWhilePollingGoesOn) {
     wrongPassword.insert("Clave", "no-es-esta");
     const Case cases[] = {
         {wrongPassword, QStringLiteral("el servidor rechaza el usuario o la clave")},
-        {brokerKeys(ports[0].toInt()), QStringLiteral("el servidor no responde")},
+        {brokerKeys(ports[0]), QStringLiteral("el servidor no responde")},
     };
     for (const Case& c : cases) {
         StationProcess station;  // its directory only
