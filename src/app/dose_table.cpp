@@ -2,7 +2,6 @@
 
 #include <QBrush>
 #include <QColor>
-#include <cmath>
 
 #include "cycle_detector.h"
 #include "journal.h"
@@ -98,10 +97,8 @@ const DoseRecord& DoseTable::recordAt(int row) const {
 
 QString DoseTable::cellText(const DoseRecord& r, int column) const {
     if (column == Porcentaje) {
-        const auto deviation = r.deviation();
-        if (!deviation || *r.target == 0) return {};
-        return locale_.toString(
-            100.0 * static_cast<double>(*deviation) / static_cast<double>(*r.target), 'f', 1);
+        const auto percent = r.deviationPercent();
+        return percent ? locale_.toString(*percent, 'f', 1) : QString();
     }
     // The file's own fields, so the table reads exactly as Dosificaciones.csv.
     const QStringList fields = doseLine(r, decimals_, locale_).split(QLatin1Char(';'));

@@ -18,6 +18,7 @@
 #include "box_guard.h"
 #include "changes_view.h"
 #include "chart_window.h"
+#include "cycle_detector.h"
 #include "display_map.h"
 #include "dose_log.h"
 #include "dose_table.h"
@@ -129,15 +130,10 @@ const std::array<QString, 5> kKeyNames{
 // "Dosificación fuera de tolerancia: 97,2 kg (−2,8 %)": the final weight and how far it
 // is off the theoretical weight, in percent of it, signed.
 QString doseNoticeText(const DoseRecord& record, int decimals, const QLocale& locale) {
-    const double scale = std::pow(10.0, decimals);
-    const double percent =
-        record.target && *record.target != 0
-            ? 100.0 * static_cast<double>(*record.deviation()) / static_cast<double>(*record.target)
-            : 0;
+    const double percent = record.deviationPercent().value_or(0);
     const QString sign = percent < 0 ? QStringLiteral("\u2212") : QStringLiteral("+");
     return QStringLiteral("Dosificación fuera de tolerancia: %1 kg (%2%3 %)")
-        .arg(formatWeight(static_cast<double>(record.finalNet.value_or(0)) / scale, decimals,
-                          locale),
+        .arg(formatWeight(stepsWeight(record.finalNet.value_or(0), decimals), decimals, locale),
              sign, locale.toString(std::abs(percent), 'f', 1));
 }
 

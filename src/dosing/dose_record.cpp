@@ -52,6 +52,12 @@ std::optional<qint64> DoseRecord::deviation() const {
     return *finalNet - *target;
 }
 
+std::optional<double> DoseRecord::deviationPercent() const {
+    const auto off = deviation();
+    if (!off || *target == 0) return std::nullopt;
+    return 100.0 * static_cast<double>(*off) / static_cast<double>(*target);
+}
+
 DoseResult doseResult(qint64 finalNet, qint64 target, double tolerancePercent) {
     if (tolerancePercent <= 0) return DoseResult::Hecha;
     // Steps x 100 against theoretical x percent; the relative slack keeps a deviation

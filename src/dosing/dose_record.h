@@ -29,6 +29,8 @@ struct DoseRecord {
     DoseResult result = DoseResult::Incompleta;
 
     std::optional<qint64> deviation() const;  // final - theoretical, signed
+    // The deviation in percent of the theoretical weight; none without one.
+    std::optional<double> deviationPercent() const;
     bool operator==(const DoseRecord&) const = default;
 };
 
