@@ -25,22 +25,32 @@ packages=(
     # the plant's broker: the client library, a real broker, independent subscribers,
     # and the tools the TLS and password cases make their files with
     libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt openssl
+    # the plant's own settings: its locale for glibc and the peers, a process put on
+    # another clock (a daylight-saving night), the service's readiness and watchdog
+    locales faketime libsystemd-dev systemd
     # the Debian package: shlibdeps needs dpkg-dev and file; its test validates the
     # desktop entry and renders the man pages
     dpkg-dev file desktop-file-utils man-db
 )
 
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ] && [ "$install" = 1 ]; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
     export DEBIAN_FRONTEND=noninteractive
     $sudo apt-get update -qq
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
     missing=()
+fi
+# The suite runs as a plant in Spain runs the station: glibc's es_ES.UTF-8 must exist, or
+# setlocale() quietly stays in C and a decimal comma nobody expected never shows.
+if ! locale -a 2>/dev/null | grep -qix 'es_ES.utf8' && [ "$install" = 1 ]; then
+    $sudo sed -i 's/^# *\(es_ES.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^es_ES.UTF-8 UTF-8' /etc/locale.gen || echo 'es_ES.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+    $sudo locale-gen >/dev/null
 fi
 if [ ${#missing[@]} -gt 0 ]; then
     echo "install-deps.sh: missing Debian package(s), run scripts/install-deps.sh to install: ${missing[*]}" >&2
@@ -63,6 +73,10 @@ checks=(
     "mosquitto-clients|command -v mosquitto_sub"
     "python3-paho-mqtt|$python -c 'import paho.mqtt.client'"
     "openssl|openssl version"
+    "locales|locale -a | grep -qix es_ES.utf8"
+    "faketime|command -v faketime"
+    "libsystemd-dev|pkg-config --exists libsystemd"
+    "systemd|command -v systemd-analyze"
     "mbpoll|mbpoll -V"
     "xdotool|command -v xdotool"
     "xvfb|command -v Xvfb"
