@@ -29,7 +29,13 @@ public:
         QString logPath;   // Peso.csv; the other records beside it
         QString dosePath;  // Dosificaciones.csv
     };
-    StationModule(Settings settings, LinkWorker* worker, QObject* parent = nullptr);
+    explicit StationModule(Settings settings, QObject* parent = nullptr);
+    // Its link's worker and its place there; until then, and once the worker is gone
+    // (detach), requests go nowhere.
+    void attach(LinkWorker* worker, int slot) {
+        worker_ = worker;
+        slot_ = slot;
+    }
 
     int number() const { return settings_.number; }
     const QString& name() const { return settings_.name; }
@@ -39,7 +45,6 @@ public:
     // The newest lines of Cambios.csv as the station started, oldest first.
     const QList<ChangeLine>& startChanges() const { return startChanges_; }
     void setStartChanges(QList<ChangeLine> lines) { startChanges_ = std::move(lines); }
-    // Once its worker is gone, requests go nowhere.
     void detach() { worker_ = nullptr; }
 
 public slots:
@@ -68,6 +73,7 @@ signals:
 
 private:
     Settings settings_;
-    LinkWorker* worker_;
+    LinkWorker* worker_ = nullptr;
+    int slot_ = 0;
     QList<ChangeLine> startChanges_;
 };
