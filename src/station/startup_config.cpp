@@ -207,6 +207,16 @@ std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig confi
     return config;
 }
 
+std::variant<QString, ConfigError> readModuleTopicRoot(const MqttConfig& config, int number,
+                                                       const QDir& dir) {
+    const QString key = moduleKey("Tema", number);
+    const QString root =
+        LeeIni(kMqttSection, key, QStringLiteral("%1-%2").arg(config.topicRoot).arg(number), dir);
+    if (const QString problem = topicRootProblem(root); !problem.isEmpty())
+        return invalidValue(key, root, problem);
+    return root;
+}
+
 std::variant<int, ConfigError> readModuleCount(const QDir& dir) {
     return readInteger(kSection, QStringLiteral("Modulos"), QStringLiteral("1"), {1, kMaxModules},
                        dir);

@@ -58,6 +58,10 @@ std::optional<ConfigError> sharedAddress(const QList<StartupConfig>& modules);
 // Reads section [MQTT]. With no "Servidor" the result is not enabled and no other key
 // is read: a station without a broker behaves as it always did.
 std::variant<MqttConfig, ConfigError> readMqttConfig(const QDir& dir = QDir::current());
+// [MQTT] Tema_n: the root module `number` (from 2) publishes under; "Tema" followed by
+// "-n" when absent.
+std::variant<QString, ConfigError> readModuleTopicRoot(const MqttConfig& config, int number,
+                                                       const QDir& dir = QDir::current());
 
 // The integer in `text`: an optional sign, then decimal digits and nothing else.
 // Magnitudes far beyond 32 bits saturate (they are out of every range the caller checks).

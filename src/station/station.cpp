@@ -116,10 +116,14 @@ QString Station::Form_Load() {
     for (const StartupConfig& config : modules) addModule(config, here);
     for (auto& line : links_) {
         Line* l = line.get();
-        connect(l->worker, &LinkWorker::pollFinished, this, [this, l] { pollFinished(*l); });
+        connect(l->worker, &LinkWorker::pollFinished, &l->receiver,
+                [this, l] { pollFinished(*l); });
     }
     connect(&Timer1_, &QTimer::timeout, this, &Station::Timer1_Timer);
-    connectPlant(std::get<MqttConfig>(mqtt));
+    if (const QString error = connectPlant(std::get<MqttConfig>(mqtt)); !error.isEmpty()) {
+        Form_Unload();
+        return error;
+    }
     return {};
 }
 
@@ -218,39 +222,52 @@ QList<JsonField> changeFields(const ChangeLine& change) {
 
 }  // namespace
 
-void Station::connectPlant(const MqttConfig& config) {
-    if (!config.enabled()) return;
+QString Station::connectPlant(const MqttConfig& config) {
+    if (!config.enabled()) return {};
     plant_ = std::make_unique<MqttPublisher>(
         config, QDir::current().filePath(QLatin1String(kMqttOutboxDir)), config_.Decimals);
+    for (const StationModule* module : std::as_const(modules_)) {
+        if (module->number() == 1) continue;
+        const auto root = readModuleTopicRoot(config, module->number());
+        if (auto* error = std::get_if<ConfigError>(&root)) return error->message;
+        plant_->addModule(module->number(), std::get<QString>(root), module->decimals());
+    }
+    for (const StationModule* module : std::as_const(modules_)) connectPlant(*module);
+    plant_->start();
+    return {};
+}
+
+void Station::connectPlant(const StationModule& module) {
     MqttPublisher* plant = plant_.get();
-    const StationModule* module = modules_.front();
+    const int n = module.number();
     // Direct, on the worker thread, inside the poll that wrote the line: a reading in
     // Peso.csv is in the outbox before the next poll, whatever the window is doing, and
     // the publisher outlives the worker (Form_Unload).
     connect(
-        module, &StationModule::weightsLogged, this,
-        [plant](const QDateTime& when, const WeightReading& w) { plant->lectura(when, w); },
+        &module, &StationModule::weightsLogged, this,
+        [plant, n](const QDateTime& when, const WeightReading& w) { plant->lectura(when, w, n); },
         Qt::DirectConnection);
     connect(
-        module, &StationModule::setpointsChanged, this,
-        [plant](const QDateTime& when, const Setpoints& s) { plant->consignas(when, s); },
+        &module, &StationModule::setpointsChanged, this,
+        [plant, n](const QDateTime& when, const Setpoints& s) { plant->consignas(when, s, n); },
         Qt::DirectConnection);
     connect(
-        module, &StationModule::answeringChanged, this,
-        [plant](const QDateTime& when, bool answering) { plant->comunicacion(when, answering); },
+        &module, &StationModule::answeringChanged, this,
+        [plant, n](const QDateTime& when, bool answering) {
+            plant->comunicacion(when, answering, n);
+        },
         Qt::DirectConnection);
-    const int decimals = config_.Decimals;
+    const int decimals = module.decimals();
     connect(
-        module, &StationModule::doseEnded, this,
-        [plant, decimals](const DoseRecord& dose) {
-            plant->dosificacion(doseValues(dose, decimals));
+        &module, &StationModule::doseEnded, this,
+        [plant, decimals, n](const DoseRecord& dose) {
+            plant->dosificacion(doseValues(dose, decimals), n);
         },
         Qt::DirectConnection);
     connect(
-        module, &StationModule::changeRecorded, this,
-        [plant](const ChangeLine& change) { plant->cambio(changeFields(change)); },
+        &module, &StationModule::changeRecorded, this,
+        [plant, n](const ChangeLine& change) { plant->cambio(changeFields(change), n); },
         Qt::DirectConnection);
-    plant_->start();
 }
 
 void Station::Timer1_Timer() {

@@ -71,6 +71,8 @@ private:
         int modules = 0;
         bool pollPending = false;
         bool late = false;  // a tick came while its round ran
+        // What the worker tells this line comes here, and is dropped once the line is gone.
+        QObject receiver;
     };
     Line& startWorker(const StartupConfig& config);
     std::variant<QList<StartupConfig>, ConfigError> readModuleLinks(const QDir& here);
@@ -78,7 +80,10 @@ private:
     void addModule(const StartupConfig& config, const QDir& here);
     void poll(Line& line);
     void pollFinished(Line& line);
-    void connectPlant(const MqttConfig& config);
+    // The publisher with every module's topics; a key that cannot be used, for the
+    // start-up box.
+    QString connectPlant(const MqttConfig& config);
+    void connectPlant(const StationModule& module);
 
     std::unique_ptr<DirectoryLock> lock_;
     std::vector<std::unique_ptr<Line>> links_;
