@@ -4,11 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTest>
 
+#include "frm_peso.h"
 #include "harness.h"
+#include "line_window.h"
 #include "peers.h"
 #include "station_module.h"
 #include "station_window.h"
@@ -73,11 +78,24 @@ TEST_F(Line, ThreeAddressesBehindOneListenerEachToItsOwnRecordAndWrites) {
     EXPECT_EQ(module(2).name(), "Módulo 2");
     expectEachModuleLogsItsOwnAddress();
 
-    // A key pressed for module 2 reaches address 2, and no other.
+    // A value half typed for module 1, then module 2 selected: nothing is left to send.
+    LineWindow& window = *station.line();
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.panel(0)->txtGrueso->setText(QStringLiteral("125"));
+    QTest::keyClick(&window, Qt::Key_2, Qt::ControlModifier);
+    ASSERT_EQ(window.selected(), 1);
+    EXPECT_EQ(window.windowTitle(), "Vormel-Q - Módulo 2");
+    for (int m = 0; m < 3; ++m)
+        for (QLineEdit* box : window.panel(m)->findChildren<QLineEdit*>())
+            EXPECT_TRUE(box->text().isEmpty()) << m;
+
+    // A key clicked on the panel shown reaches address 2, and no other.
     int finished = 0;
     QObject::connect(&module(2), &StationModule::writeFinished, &station.form(),
                      [&] { ++finished; });
-    module(2).write(*keyRequest(1));
+    QTest::mouseClick(window.panel(1)->Tecla[1], Qt::LeftButton, {}, QPoint(10, 10));
     ASSERT_TRUE(waitFor([&] { return finished == 1; }));
     station.Form_Unload();
     server.closeWriteChannel();
@@ -115,6 +133,9 @@ TEST_F(Line, ASilentModuleDoesNotStarveTheOthersAndComesBack) {
 
     sim.toggleSilent();
     ASSERT_TRUE(waitFor([&] { return answering2 == false; }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(station.line()->button(1)->styleSheet().contains("#d00000"));
+    EXPECT_FALSE(station.line()->button(0)->styleSheet().contains("#d00000"));
     const qint64 askedBefore = sim.counters().value("faults.silent");
     const qsizetype before1 = linesLogged(dir.path(), 1);
     const qsizetype before2 = linesLogged(dir.path(), 2);
