@@ -88,20 +88,21 @@ QString Station::Form_Load() {
     const QLocale locale = QLocale::system();
     const QString dosePath = here.filePath(QStringLiteral("Dosificaciones.csv"));
     QList<ChangeLine> changes;
+    QByteArrayList doses;
     QMetaObject::invokeMethod(
         worker_,
-        [worker = worker_, c = config_, locale, logPath, dosePath, &changes] {
+        [worker = worker_, c = config_, locale, logPath, dosePath, &changes, &doses] {
             worker->configure(c.SlaveId, c.Decimals, locale, logPath);
             worker->recordDoses(dosePath, c.tolerancePercent);
             changes = worker->lastChanges(ChangesView::kShown);
+            doses = worker->lastDoseLines(kDoseHistoryLines);
         },
         Qt::BlockingQueuedConnection);
     form_.changesView()->setLines(changes);
     form_.setNumberFormat(config_.Decimals, locale);
-    // Before the first poll, so that no cycle of this run is in the file yet, and after
-    // the record's journal has moved in what it could; only the file's tail is read,
-    // however long the record has grown.
-    form_.doses()->setHistory(readDoseHistory(dosePath, systemDateOrder(), config_.Decimals));
+    // Before the first poll, so that no cycle of this run is in the record yet; only the
+    // file's tail is read, however long the record has grown.
+    form_.doses()->setHistory(doseHistory(doses, systemDateOrder(), config_.Decimals));
     connectWindow();
     connectPlant(std::get<MqttConfig>(mqtt));
 

@@ -4,11 +4,7 @@
 // The log and the pending file are locked by a directory in their place, which stops
 // root as well as anyone: the suite needs no privileges.
 #include <gtest/gtest.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 
 #include <QDir>
 #include <QFile>
@@ -16,13 +12,13 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <csignal>
-#include <cstddef>
 #include <functional>
 #include <memory>
 #include <ostream>
 #include <thread>
 
 #include "journal.h"
+#include "removal_filter.h"
 
 // Failures show the lines as text.
 void PrintTo(const QByteArray& bytes, std::ostream* os) {
@@ -53,25 +49,6 @@ QByteArrayList lineList(int from, int to) {
     QByteArrayList list;
     for (int i = from; i < to; ++i) list << line(i);
     return list;
-}
-
-// From here on this thread's removals of a file fail with `action`'s errno, or end the
-// process there.
-bool refuseRemoval(quint32 action) {
-    sock_filter filter[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-#ifdef __NR_unlink
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_unlink, 2, 0),
-#else
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_unlinkat, 2, 0),
-#endif
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_unlinkat, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        BPF_STMT(BPF_RET | BPF_K, action),
-    };
-    const sock_fprog program{sizeof filter / sizeof filter[0], filter};
-    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
 // How far this process may write into any file; past it a write fails (EFBIG), or ends
