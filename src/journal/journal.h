@@ -31,8 +31,8 @@ private:
 // written again: by this process or by the next one started in the same directory.
 // Lines still in memory when the journal closes are kept in the user's data directory
 // (heldLinesPath) and taken back, after the pending file's, by the next journal on the
-// same file: once, and the held file goes only once they are safely in. One journal per file: take
-// the directory's lock (DirectoryLock) first.
+// same file, once: the held file goes only when they are safely in. One journal per
+// file: take the directory's lock (DirectoryLock) first.
 class Journal {
 public:
     // Takes back the lines left waiting by the last journal on `path`.
