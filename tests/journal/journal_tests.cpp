@@ -38,17 +38,6 @@ void limitFileSize(rlim_t bytes) {
     setrlimit(RLIMIT_FSIZE, &limit);
 }
 
-// A journal opened on `path` in a child process, ended by `signal`: SIGXFSZ once a file
-// would grow past `limit` bytes, SIGSYS at its first removal of a file.
-void killedOpening(const QString& path, int signal, qint64 limit = 0) {
-    EXPECT_EXIT(
-        {
-            if (signal == SIGXFSZ) limitFileSize(static_cast<rlim_t>(limit));
-            if (signal != SIGSYS || refuseRemoval(SECCOMP_RET_KILL_PROCESS)) Journal open(path);
-        },
-        ::testing::KilledBySignal(signal), "");
-}
-
 class JournalTest : public ::testing::Test {
 protected:
     void SetUp() override { qputenv("XDG_DATA_HOME", QFile::encodeName(data.path())); }
@@ -72,6 +61,21 @@ protected:
         ASSERT_TRUE(lock(log()) && (!pendingLocked || lock(pendingPath(log()))));
         for (const QByteArray& line : lines(inLog, to)) journal.append(line);
     }
+    // With both unlocked, a journal opened in a child process the kernel ends: SIGXFSZ
+    // once a file would grow `growth` bytes past the log's size, SIGSYS at its first
+    // removal of a file. The log's size before.
+    qint64 killedOpening(int signal, qint64 growth = 0) {
+        EXPECT_TRUE(unlock(log()) && unlock(pendingPath(log())));
+        const qint64 before = size(log());
+        EXPECT_EXIT(
+            {
+                if (signal == SIGXFSZ) limitFileSize(static_cast<rlim_t>(before + growth));
+                if (signal != SIGSYS || refuseRemoval(SECCOMP_RET_KILL_PROCESS))
+                    Journal open(log());
+            },
+            ::testing::KilledBySignal(signal), "");
+        return before;
+    }
     // Every line once, in order, in the log; none waiting anywhere.
     void expectAllIn(int to) {
         ASSERT_TRUE(unlock(log()) && unlock(pendingPath(log())));
@@ -88,17 +92,14 @@ protected:
 
 TEST_F(JournalTest, AMoveKilledInTheMiddleOrBeforeTheRemovalLeavesEachLineOnce) {
     leave(0, 3, 20, false);
-    ASSERT_TRUE(unlock(log()));
-    const qint64 before = size(log());
-    killedOpening(log(), SIGXFSZ, before + size(pendingPath(log())) / 2);
+    const qint64 before = killedOpening(SIGXFSZ, size(pendingPath(log())) / 2);
     // The kill did cut the block: part of it is in the log.
     ASSERT_GT(size(log()), before);
     ASSERT_LT(size(log()), before + size(pendingPath(log())));
     expectAllIn(20);
 
     leave(20, 23, 40, false);
-    ASSERT_TRUE(unlock(log()));
-    killedOpening(log(), SIGSYS);
+    killedOpening(SIGSYS);
     ASSERT_EQ(text(log()), text(0, 40));
     ASSERT_TRUE(QFile::exists(pendingPath(log())));
     expectAllIn(40);
@@ -114,15 +115,12 @@ TEST_F(JournalTest, HeldLinesLeaveTheirFileOnlyOnceTheyAreInAndComeBackOnce) {
         still.append(lines(30, 31)[0]);
     }
     ASSERT_EQ(text(held), text(3, 31));
-    ASSERT_TRUE(unlock(log()) && unlock(pendingPath(log())));
-    const qint64 before = size(log());
-    killedOpening(log(), SIGXFSZ, before + size(held) / 2);
+    const qint64 before = killedOpening(SIGXFSZ, size(held) / 2);
     ASSERT_GT(size(log()), before);
     expectAllIn(31);
 
     leave(31, 31, 40, true);
-    ASSERT_TRUE(unlock(log()) && unlock(pendingPath(log())));
-    killedOpening(log(), SIGSYS);
+    killedOpening(SIGSYS);
     ASSERT_EQ(text(log()), text(0, 40));
     ASSERT_TRUE(QFile::exists(held));
     expectAllIn(40);

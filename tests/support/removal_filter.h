@@ -9,20 +9,20 @@
 #include <cstdint>
 
 // From here on the calling thread's removals of a file fail with the errno in `action`
-// (SECCOMP_RET_ERRNO | e), or end the process there (SECCOMP_RET_KILL_PROCESS): a file
-// nobody, root included, can remove, or a kill at that exact step. Other threads, and
-// the process once the thread is gone, are not touched. False when the kernel refused.
+// (SECCOMP_RET_ERRNO | e) or end the process there (SECCOMP_RET_KILL_PROCESS), root or
+// not; other threads are not touched. False when the kernel refused the filter.
 inline bool refuseRemoval(std::uint32_t action) {
+#ifdef __NR_unlink
+    constexpr long unlinkCall = __NR_unlink;
+#else
+    constexpr long unlinkCall = __NR_unlinkat;  // the only removal call there
+#endif
     sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-#ifdef __NR_unlink
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_unlink, 2, 0),
-#else
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_unlinkat, 2, 0),
-#endif
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_unlinkat, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, unlinkCall, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_unlinkat, 0, 1),
         BPF_STMT(BPF_RET | BPF_K, action),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
     const sock_fprog program{sizeof filter / sizeof filter[0], filter};
     return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
