@@ -8,9 +8,6 @@
 
 #include "dose_record.h"
 
-// How many lines of Dosificaciones.csv the window shows from before this run.
-constexpr int kDoseHistoryLines = 200;
-
 // Falta or Exceso: shown in red.
 bool outOfTolerance(const DoseRecord& record);
 

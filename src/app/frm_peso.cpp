@@ -217,9 +217,6 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
         button(this, QStringLiteral("Dosificaciones"), twips(8040, 9960, 1335, 375));
     connect(cmdDosificaciones, &QPushButton::clicked, this, &frmPeso::cmdDosificaciones_Click);
     doses_ = new DoseTable(this);
-
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(500);
 }
 
 void frmPeso::buildPanel() {

@@ -20,6 +20,7 @@
 #include "frm_peso.h"
 #include "journal.h"
 #include "removal_filter.h"
+#include "station.h"
 #include "tail.h"
 #include "trend_recorder.h"
 
@@ -94,15 +95,14 @@ TEST(DosingWindow, ShowsTheFilesLast200CyclesAndTheirFigures) {
 
     frmPeso form;
     form.setNumberFormat(1, kSpanish);
-    form.doses()->setHistory(
-        doseHistory(record->newestLines(kDoseHistoryLines), DateOrder::DayFirst, 1));
+    form.doses()->setHistory(doseHistory(record->newestLines(kStartDoses), DateOrder::DayFirst, 1));
     QTest::mouseClick(form.cmdDosificaciones, Qt::LeftButton);
     DosingWindow* window = form.dosingWindow();
     ASSERT_NE(window, nullptr);
 
-    const QByteArrayList shown = lines.mid(lines.size() - kDoseHistoryLines);
+    const QByteArrayList shown = lines.mid(lines.size() - kStartDoses);
     QAbstractItemModel* table = window->table()->model();
-    ASSERT_EQ(table->rowCount(), kDoseHistoryLines - 1);
+    ASSERT_EQ(table->rowCount(), kStartDoses - 1);
     const auto row = [&](int r) {
         QStringList cells;
         for (int c = 0; c < table->columnCount(); ++c)
