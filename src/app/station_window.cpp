@@ -23,11 +23,10 @@ QString StationWindow::Form_Load() {
     StationModule& module = *core_.modules().front();
     form_.changesView()->setLines(module.startChanges());
     form_.setNumberFormat(module.decimals(), module.locale());
-    // Before the first poll, so that no cycle of this run is in the file yet, and after
-    // the record's journal has moved in what it could; only the file's tail is read,
-    // however long the record has grown.
+    // Before the first poll, so that no cycle of this run is in the record yet; only the
+    // file's tail is read, however long the record has grown.
     form_.doses()->setHistory(
-        readDoseHistory(module.dosePath(), systemDateOrder(), module.decimals()));
+        doseHistory(module.startDoseLines(), systemDateOrder(), module.decimals()));
     connectWindow(module, form_);
     connect(&core_, &Station::plantStatus, &form_, &frmPeso::showMqttStatus);
     connect(&form_, &frmPeso::unloading, this, &StationWindow::Form_Unload);

@@ -81,18 +81,21 @@ QString Station::Form_Load() {
     const QLocale locale = QLocale::system();
     const QString dosePath = here.filePath(QStringLiteral("Dosificaciones.csv"));
     QList<ChangeLine> changes;
+    QByteArrayList doses;
     QMetaObject::invokeMethod(
         worker_,
-        [worker = worker_, c = config_, locale, logPath, dosePath, &changes] {
+        [worker = worker_, c = config_, locale, logPath, dosePath, &changes, &doses] {
             worker->configure(c.SlaveId, c.Decimals, locale, logPath);
             worker->recordDoses(dosePath, c.tolerancePercent);
             changes = worker->lastChanges(kStartChanges);
+            doses = worker->lastDoseLines(kStartDoses);
         },
         Qt::BlockingQueuedConnection);
     auto* module = new StationModule(
         {1, QStringLiteral("Módulo 1"), config_.Decimals, locale, logPath, dosePath}, worker_,
         this);
     module->setStartChanges(changes);
+    module->setStartDoseLines(doses);
     modules_ << module;
     connectModule(module);
     connect(worker_, &LinkWorker::pollFinished, this, [this] { pollPending_ = false; });

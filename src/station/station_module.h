@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QDateTime>
 #include <QList>
 #include <QLocale>
@@ -39,6 +40,10 @@ public:
     // The newest lines of Cambios.csv as the station started, oldest first.
     const QList<ChangeLine>& startChanges() const { return startChanges_; }
     void setStartChanges(QList<ChangeLine> lines) { startChanges_ = std::move(lines); }
+    // The newest lines of Dosificaciones.csv as the station started, oldest first, as its
+    // journal holds them (a pending file's lines once).
+    const QByteArrayList& startDoseLines() const { return startDoseLines_; }
+    void setStartDoseLines(QByteArrayList lines) { startDoseLines_ = std::move(lines); }
     // Once its worker is gone, requests go nowhere.
     void detach() { worker_ = nullptr; }
 
@@ -70,4 +75,5 @@ private:
     Settings settings_;
     LinkWorker* worker_;
     QList<ChangeLine> startChanges_;
+    QByteArrayList startDoseLines_;
 };
