@@ -50,11 +50,10 @@ QString StationWindow::Form_Load() {
 void StationWindow::showModule(StationModule& module, frmPeso& form) {
     form.changesView()->setLines(module.startChanges());
     form.setNumberFormat(module.decimals(), module.locale());
-    // Before the first poll, so that no cycle of this run is in the file yet, and after
-    // the record's journal has moved in what it could; only the file's tail is read,
-    // however long the record has grown.
+    // Before the first poll, so that no cycle of this run is in the record yet; only the
+    // file's tail is read, however long the record has grown.
     form.doses()->setHistory(
-        readDoseHistory(module.dosePath(), systemDateOrder(), module.decimals()));
+        doseHistory(module.startDoseLines(), systemDateOrder(), module.decimals()));
     connectWindow(module, form);
     connect(&core_, &Station::plantStatus, &form, &frmPeso::showMqttStatus);
 }

@@ -109,6 +109,11 @@ QList<ChangeLine> LinkWorker::lastChanges(int module, int count) const {
     return modules_[module]->changes->lastLines(count);
 }
 
+QByteArrayList LinkWorker::lastDoseLines(int module, int count) const {
+    const Module& m = *modules_[module];
+    return m.doses ? m.doses->newestLines(count) : QByteArrayList();
+}
+
 void LinkWorker::recordChange(int module, const WriteOutcome& outcome) {
     Module& m = *modules_[module];
     emit m.out->changeRecorded(

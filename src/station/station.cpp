@@ -156,17 +156,20 @@ void Station::addModule(const StartupConfig& config, const QDir& here) {
     auto* module = new StationModule(
         {config.number, config.name, config.Decimals, locale, logPath, dosePath}, this);
     QList<ChangeLine> changes;
+    QByteArrayList doses;
     int slot = 0;
     QMetaObject::invokeMethod(
         worker,
-        [worker, module, c = config, locale, logPath, dosePath, &changes, &slot] {
+        [worker, module, c = config, locale, logPath, dosePath, &changes, &doses, &slot] {
             slot = worker->addModule(module, c.SlaveId, c.Decimals, locale, logPath);
             worker->recordDoses(slot, dosePath, c.tolerancePercent);
             changes = worker->lastChanges(slot, kStartChanges);
+            doses = worker->lastDoseLines(slot, kStartDoses);
         },
         Qt::BlockingQueuedConnection);
     module->attach(worker, slot);
     module->setStartChanges(changes);
+    module->setStartDoseLines(doses);
     modules_ << module;
 }
 

@@ -23,6 +23,8 @@ constexpr const char* kMqttOutboxDir = "MQTT.pendiente";
 
 // How many of the newest Cambios.csv lines a front end is handed at start.
 constexpr int kStartChanges = 200;
+// And of Dosificaciones.csv, the history its window shows.
+constexpr int kStartDoses = 200;
 
 // What the station is, without a window: reads the configuration, opens the link on the
 // worker thread, keeps the records, feeds the broker and runs the poll timer. A front end

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QDateTime>
 #include <QList>
 #include <QLocale>
@@ -45,6 +46,10 @@ public:
     // The newest lines of Cambios.csv as the station started, oldest first.
     const QList<ChangeLine>& startChanges() const { return startChanges_; }
     void setStartChanges(QList<ChangeLine> lines) { startChanges_ = std::move(lines); }
+    // The newest lines of Dosificaciones.csv as the station started, oldest first, as its
+    // journal holds them (a pending file's lines once).
+    const QByteArrayList& startDoseLines() const { return startDoseLines_; }
+    void setStartDoseLines(QByteArrayList lines) { startDoseLines_ = std::move(lines); }
     void detach() { worker_ = nullptr; }
 
 public slots:
@@ -76,4 +81,5 @@ private:
     LinkWorker* worker_ = nullptr;
     int slot_ = 0;
     QList<ChangeLine> startChanges_;
+    QByteArrayList startDoseLines_;
 };
