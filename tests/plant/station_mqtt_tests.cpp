@@ -312,7 +312,8 @@ namespace {
 
 // Three modules of one line through one connection: each under its own root (the third
 // named, the second by default), each lectura stream numbered from 1 on its own and
-// matching that module's Peso.csv line by line, each root "online".
+// matching that module's Peso.csv line by line, each root "online"; each module's dosing
+// cycles in its own Dosificaciones.csv and under its own root.
 TEST(StationMqtt, EachModulePublishesUnderItsOwnRootWithItsOwnSeq) {
     SimProcess sim;
     ASSERT_TRUE(sim.start(
@@ -348,6 +349,15 @@ TEST(StationMqtt, EachModulePublishesUnderItsOwnRootWithItsOwnSeq) {
             EXPECT_EQ(lineOf(lectura), lines[expected - 1]) << payload.constData();
             ++expected;
         }
+    }
+    const QStringList doses{"Dosificaciones.csv", "Modulo2/Dosificaciones.csv",
+                            "Modulo3/Dosificaciones.csv"};
+    for (std::size_t m = 0; m < 3; ++m) {
+        ASSERT_TRUE(waitFor([&] { return !receivers[m]->payloads("dosificacion").isEmpty(); }))
+            << roots[m].toStdString();
+        const qint64 seq =
+            objectOf(receivers[m]->payloads("dosificacion").last()).value("seq").toInteger();
+        EXPECT_GE(logLines(station.dir(), doses[m]).size(), seq) << doses[m].toStdString();
     }
 }
 
