@@ -19,8 +19,10 @@ build: deps
 	cmake -S . -B $(BUILD) $(call CMAKE_GEN,$(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORMELQ_TESTS=OFF
 	cmake --build $(BUILD) -j $(JOBS)
 
+# MODULOS=3: a line of three simulated modules on one listener.
+MODULOS ?= 1
 run:
-	scripts/run-station.sh
+	scripts/run-station.sh --modules $(MODULOS)
 
 # Tests are built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-build: deps

@@ -3,18 +3,27 @@
 # module on loopback, and run the station against it from a work directory.
 # Without a display the station runs under Xvfb for a few seconds and a screenshot
 # is saved instead.
-#   scripts/run-station.sh [--seconds N] [--screenshot FILE]   (both only without a display)
+#   scripts/run-station.sh [--modules N] [--seconds N] [--screenshot FILE]
+# --modules: a line of N simulated modules (1 to 8) on the one listener; the last two
+# options only without a display.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds=8
 shot=""
+modules=1
 while [ $# -gt 0 ]; do
     case "$1" in
+        --modules) modules="$2"; shift 2 ;;
         --seconds) seconds="$2"; shift 2 ;;
         --screenshot) shot="$2"; shift 2 ;;
-        *) echo "usage: $0 [--seconds N] [--screenshot FILE]" >&2; exit 2 ;;
+        *) echo "usage: $0 [--modules N] [--seconds N] [--screenshot FILE]" >&2; exit 2 ;;
     esac
 done
+case "$modules" in
+    [1-8]) ;;
+    *) echo "$0: --modules wants 1 to 8" >&2; exit 2 ;;
+esac
+ids="$(seq -s, 1 "$modules")"
 
 "$root/scripts/install-deps.sh"
 make -C "$root" build >/dev/null
@@ -28,7 +37,7 @@ cd "$work"
 simout="$work/sim.out"
 # Final weights spread around the theoretical weight, two cycles forced out of the
 # 0.5 % tolerance below: Dosificaciones.csv and the window show OK, Falta and Exceso.
-"$sim" --listen 127.0.0.1:0 --slave 1 --decimals 1 --auto-cycle \
+"$sim" --listen 127.0.0.1:0 --ids "$ids" --decimals 1 --auto-cycle \
     --seed 7 --spread 3 --force 2:-12,3:+15 >"$simout" 2>"$work/sim.err" &
 simpid=$!
 trap 'kill "$simpid" 2>/dev/null || true; wait "$simpid" 2>/dev/null || true' EXIT
@@ -52,6 +61,10 @@ ID_1=1;
 Timer=500;
 Tolerancia_1=0.5;
 INI
+if [ "$modules" -gt 1 ]; then
+    echo "Modulos=$modules;" >>modbus.ini
+    for n in $(seq 2 "$modules"); do echo "ID_$n=$n;" >>modbus.ini; done
+fi
 echo "simulated module on $host:$port; station working in $work (Peso.csv and Dosificaciones.csv are written here)"
 
 # A broker of its own on loopback, when Debian's mosquitto is there: the station
@@ -91,7 +104,7 @@ else
     xvfb-run -a -s "-screen 0 800x760x24" bash -c '
         "$1" & pid=$!
         sleep "$2"
-        win=$(xdotool search --sync --onlyvisible --name "^Vormel-Q$" 2>/dev/null | head -n1)
+        win=$(xdotool search --sync --onlyvisible --name "^Vormel-Q" 2>/dev/null | head -n1)
         import -window "${win:-root}" "$3" || true
         kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
     ' _ "$bin" "$seconds" "$shot"

@@ -6,13 +6,18 @@
 
 #include "changes_view.h"
 #include "dose_table.h"
+#include "line_window.h"
 #include "log_reader.h"
 #include "qt_spanish.h"
 #include "station_module.h"
 #include "stop_signals.h"
 #include "trend_recorder.h"
 
-StationWindow::StationWindow(QObject* parent) : QObject(parent) {}
+StationWindow::StationWindow(QObject* parent) : QObject(parent) {
+    auto first = std::make_unique<frmPeso>();
+    form_ = first.get();
+    window_ = std::move(first);
+}
 
 StationWindow::~StationWindow() {
     Form_Unload();
@@ -20,18 +25,37 @@ StationWindow::~StationWindow() {
 
 QString StationWindow::Form_Load() {
     if (const QString error = core_.Form_Load(); !error.isEmpty()) return error;
-    StationModule& module = *core_.modules().front();
-    form_.changesView()->setLines(module.startChanges());
-    form_.setNumberFormat(module.decimals(), module.locale());
-    // Before the first poll, so that no cycle of this run is in the record yet; only the
-    // file's tail is read, however long the record has grown.
-    form_.doses()->setHistory(
-        doseHistory(module.startDoseLines(), systemDateOrder(), module.decimals()));
-    connectWindow(module, form_);
-    connect(&core_, &Station::plantStatus, &form_, &frmPeso::showMqttStatus);
-    connect(&form_, &frmPeso::unloading, this, &StationWindow::Form_Unload);
+    const QList<StationModule*>& modules = core_.modules();
+    showModule(*modules.front(), *form_);
+    if (modules.size() == 1) {
+        connect(form_, &frmPeso::unloading, this, &StationWindow::Form_Unload);
+        connect(form_, &frmPeso::unloading, this, &StationWindow::unloading);
+    } else {
+        auto line = std::make_unique<LineWindow>();
+        line_ = line.get();
+        line_->addPanel(static_cast<frmPeso*>(window_.release()), *modules.front());
+        for (qsizetype i = 1; i < modules.size(); ++i) {
+            auto* panel = new frmPeso;
+            showModule(*modules[i], *panel);
+            line_->addPanel(panel, *modules[i]);
+        }
+        window_ = std::move(line);
+        connect(line_, &LineWindow::unloading, this, &StationWindow::Form_Unload);
+        connect(line_, &LineWindow::unloading, this, &StationWindow::unloading);
+    }
     core_.start();
     return {};
+}
+
+void StationWindow::showModule(StationModule& module, frmPeso& form) {
+    form.changesView()->setLines(module.startChanges());
+    form.setNumberFormat(module.decimals(), module.locale());
+    // Before the first poll, so that no cycle of this run is in the record yet; only the
+    // file's tail is read, however long the record has grown.
+    form.doses()->setHistory(
+        doseHistory(module.startDoseLines(), systemDateOrder(), module.decimals()));
+    connectWindow(module, form);
+    connect(&core_, &Station::plantStatus, &form, &frmPeso::showMqttStatus);
 }
 
 void StationWindow::connectWindow(StationModule& module, frmPeso& form) {
@@ -67,7 +91,8 @@ int runStation(QApplication& app) {
     // start-up error's box as well.
     StopSignals stopSignals;
     StationWindow station;
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &station.form(), &QWidget::close);
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &station,
+                     [&station] { station.window().close(); });
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &app,
                      [] { QCoreApplication::exit(0); });
     const QString error = station.Form_Load();
@@ -80,8 +105,8 @@ int runStation(QApplication& app) {
         return 1;
     }
     // Closing the window ends the program at once, whatever dialog is still open.
-    QObject::connect(&station.form(), &frmPeso::unloading, &app, &QApplication::quit,
+    QObject::connect(&station, &StationWindow::unloading, &app, &QApplication::quit,
                      Qt::QueuedConnection);
-    station.form().show();
+    station.window().show();
     return app.exec();
 }

@@ -2,15 +2,19 @@
 
 #include <QObject>
 #include <QString>
+#include <memory>
 
 #include "frm_peso.h"
 #include "station.h"
 
 class QApplication;
+class LineWindow;
 class StationModule;
 
-// The station shown in its window: loads the core, shows what the core's module emits
-// in frmPeso and hands the operator's requests back to it.
+// The station shown in its window: loads the core, shows what each of the core's modules
+// emits in a frmPeso of its own and hands the operator's requests back to that module.
+// One module: its frmPeso is the window, as it always was. Several: a LineWindow holds
+// their panels below a row of module buttons.
 class StationWindow : public QObject {
     Q_OBJECT
 public:
@@ -22,7 +26,12 @@ public:
     QString Form_Load();
     void Form_Unload();
 
-    frmPeso& form() { return form_; }
+    // The first module's panel.
+    frmPeso& form() { return *form_; }
+    // The window the station shows: the first module's panel, or the line's window.
+    QWidget& window() { return *window_; }
+    // The line's window when there are several modules, else nullptr.
+    LineWindow* line() const { return line_; }
     Station& core() { return core_; }
     LinkWorker* worker() { return core_.worker(); }
     MqttPublisher* plant() { return core_.plant(); }
@@ -30,11 +39,18 @@ public:
 public slots:
     void Timer1_Timer() { core_.Timer1_Timer(); }
 
+signals:
+    // The window was closed: the station has unloaded.
+    void unloading();
+
 private:
     void connectWindow(StationModule& module, frmPeso& form);
+    void showModule(StationModule& module, frmPeso& form);
 
     Station core_;
-    frmPeso form_;
+    frmPeso* form_;
+    std::unique_ptr<QWidget> window_;
+    LineWindow* line_ = nullptr;
 };
 
 // The program from load to exit, for main() and for tests that run the station in

@@ -43,7 +43,16 @@ CommandReadback decodeReadback(const QByteArray& block) {
 }
 
 Instrument::Instrument(Link& link, int slaveId, int decimals)
-    : link_(link), slaveId_(slaveId), decimals_(decimals) {}
+    : link_(link),
+      slaveId_(slaveId),
+      decimals_(decimals),
+      attempts_(kBlockAttempts),
+      replyTimeoutMs_(linkexchange::kReplyTimeoutMs) {}
+
+void Instrument::setAttempts(int attempts, int replyTimeoutMs) {
+    attempts_ = attempts;
+    replyTimeoutMs_ = replyTimeoutMs;
+}
 
 void Instrument::setBetweenTransactions(std::function<bool()> hook) {
     betweenTransactions_ = std::move(hook);
@@ -55,10 +64,9 @@ void Instrument::connectionWait() {
 
 QByteArray Instrument::blockRead(Block block) {
     QByteArray data;
-    for (int attempt = 0; attempt < kBlockAttempts && data.isEmpty() && !stopRequested();
-         ++attempt) {
+    for (int attempt = 0; attempt < attempts_ && data.isEmpty() && !stopRequested(); ++attempt) {
         if (betweenTransactions_ && !betweenTransactions_()) break;
-        data = RxD(link_, slaveId_, block.start, block.count);
+        data = RxD(link_, slaveId_, block.start, block.count, replyTimeoutMs_);
     }
     return data;
 }

@@ -52,10 +52,12 @@ public:
     // deadline. False means the link has just failed (a write got no answer): the block
     // is then taken as unreadable without more attempts.
     void setBetweenTransactions(std::function<bool()> hook);
+    // How many attempts a block gets and how long each waits for the reply.
+    void setAttempts(int attempts, int replyTimeoutMs);
 
     // Gives a dropped connection one chance to come back (up to 2000 ms).
     void connectionWait();
-    // Up to three RxD attempts; the register string or empty.
+    // Up to three RxD attempts (or as set); the register string or empty.
     QByteArray blockRead(Block block);
 
     int decimals() const { return decimals_; }
@@ -64,6 +66,8 @@ private:
     Link& link_;
     int slaveId_;
     int decimals_;
+    int attempts_;
+    int replyTimeoutMs_;
     std::function<bool()> betweenTransactions_;
 };
 

@@ -3,10 +3,10 @@
 #include "frames.h"
 #include "link.h"
 
-QByteArray RxD(Link& link, int slave, int address, int count) {
+QByteArray RxD(Link& link, int slave, int address, int count, int timeoutMs) {
     const QByteArray request = modbus::readRequest(slave, address, count);
     if (request.isEmpty()) return {};
-    const auto reply = link.exchange(request, modbus::readReplyLength(count));
+    const auto reply = link.exchange(request, modbus::readReplyLength(count), timeoutMs);
     return modbus::checkReadReply(reply.value_or(QByteArray()), count);
 }
 

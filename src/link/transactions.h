@@ -3,11 +3,12 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 
-class Link;
+#include "link.h"
 
 // Read holding registers (function 3): the register string of `count` registers
 // starting at `address`, or empty for every kind of failure.
-QByteArray RxD(Link& link, int slave, int address, int count);
+QByteArray RxD(Link& link, int slave, int address, int count,
+               int timeoutMs = linkexchange::kReplyTimeoutMs);
 
 // Write single register (function 6): `value` is a register string of two bytes.
 // Returns the echoed value as a register string, or empty for every kind of failure.

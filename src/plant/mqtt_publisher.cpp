@@ -3,11 +3,14 @@
 #include <mosquitto.h>
 
 #include <QHash>
+#include <QList>
+#include <QPair>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "outbox.h"
@@ -109,11 +112,21 @@ struct MqttPublisher::Engine {
     bool finished = false;
     bool connected = false;
     QString reason;
-    // The retained last values: sent when they change and again on every connection.
-    QByteArray consignas;
-    QByteArray comunicacion;
-    bool consignasDue = false;
-    bool comunicacionDue = false;
+    // The retained last values, by stream: sent when they change and again on every
+    // connection.
+    QList<QPair<QByteArray, QByteArray>> latest;
+    std::set<QByteArray> latestDue;
+    void keepLatest(const QByteArray& stream, const QByteArray& payload) {
+        const std::lock_guard lock(mutex);
+        const auto same = [&](const auto& kept) { return kept.first == stream; };
+        if (const auto it = std::find_if(latest.begin(), latest.end(), same); it != latest.end())
+            it->second = payload;
+        else
+            latest.append({stream, payload});
+        latestDue.insert(stream);
+    }
+    // The other modules' roots, each told "online" and "offline" as the first one is.
+    QList<QByteArray> moduleRoots;
 
     // The thread's own.
     mosquitto* mosq = nullptr;
@@ -139,6 +152,8 @@ void onConnect(mosquitto*, void* userdata, int code) {
     engine->acceptedConnection = true;
     engine->backoff = kFirstBackoff;
     engine->publish("estado", "online", true);
+    for (const QByteArray& root : engine->moduleRoots)
+        engine->publish(root + "/estado", "online", true);
     engine->publishLatest(true);
     engine->setStatus(true, {});
 }
@@ -162,7 +177,7 @@ void MqttPublisher::Engine::setStatus(bool isConnected, const QString& why) {
 int MqttPublisher::Engine::publish(const QByteArray& subtopic, const QByteArray& payload,
                                    bool retain) {
     int mid = 0;
-    const QByteArray topic = root + '/' + subtopic;
+    const QByteArray topic = subtopic.contains('/') ? subtopic : root + '/' + subtopic;
     mosquitto_publish(mosq, &mid, topic.constData(), static_cast<int>(payload.size()),
                       payload.constData(), 1, retain);
     return mid;
@@ -237,16 +252,14 @@ void MqttPublisher::Engine::service() {
 }
 
 void MqttPublisher::Engine::publishLatest(bool all) {
-    QByteArray lastConsignas;
-    QByteArray lastComunicacion;
+    QList<QPair<QByteArray, QByteArray>> due;
     {
         const std::lock_guard lock(mutex);
-        if (all || consignasDue) lastConsignas = consignas;
-        if (all || comunicacionDue) lastComunicacion = comunicacion;
-        consignasDue = comunicacionDue = false;
+        for (const auto& kept : latest)
+            if (all || latestDue.count(kept.first)) due.append(kept);
+        latestDue.clear();
     }
-    if (!lastConsignas.isEmpty()) publish("consignas", lastConsignas, true);
-    if (!lastComunicacion.isEmpty()) publish("comunicacion", lastComunicacion, true);
+    for (const auto& [stream, payload] : due) publish(stream, payload, true);
 }
 
 void MqttPublisher::Engine::publishDue() {
@@ -254,7 +267,8 @@ void MqttPublisher::Engine::publishDue() {
     if (inFlight.size() >= kWindow) return;
     for (const Outbox::Message& message : outbox.take(kWindow - inFlight.size())) {
         // Only the last reading stays with the broker for late subscribers.
-        const int mid = publish(message.stream, message.payload, message.stream == "lectura");
+        const int mid = publish(message.stream, message.payload,
+                                message.stream == "lectura" || message.stream.endsWith("/lectura"));
         inFlight.insert(mid, message.index);
     }
 }
@@ -262,6 +276,7 @@ void MqttPublisher::Engine::publishDue() {
 void MqttPublisher::Engine::closeCleanly() {
     if (!mosq) return;
     if (acceptedConnection) {
+        for (const QByteArray& root : moduleRoots) publish(root + "/estado", "offline", true);
         const int offline = publish("estado", "offline", true);
         // Tracked like a kept message so its PUBACK ends the wait; no outbox index is -1.
         inFlight.insert(offline, -1);
@@ -305,6 +320,20 @@ MqttPublisher::~MqttPublisher() {
     stop();
 }
 
+void MqttPublisher::addModule(int number, const QString& root, int decimals) {
+    modules_.insert(number, {root.toUtf8(), decimals});
+    engine_->moduleRoots << root.toUtf8();
+}
+
+QByteArray MqttPublisher::stream(int module, const char* topic) const {
+    if (module == 1) return topic;
+    return modules_.value(module).first + '/' + topic;
+}
+
+int MqttPublisher::decimals(int module) const {
+    return module == 1 ? decimals_ : modules_.value(module).second;
+}
+
 void MqttPublisher::start() {
     if (!thread_.joinable()) thread_ = std::thread([engine = engine_] { engine->run(); });
 }
@@ -326,30 +355,26 @@ void MqttPublisher::stop() {
         thread_.detach();
 }
 
-void MqttPublisher::lectura(const QDateTime& when, const WeightReading& weights) {
-    engine_->outbox.add("lectura", lecturaBody(when, weights, decimals_));
+void MqttPublisher::lectura(const QDateTime& when, const WeightReading& weights, int module) {
+    engine_->outbox.add(stream(module, "lectura"), lecturaBody(when, weights, decimals(module)));
 }
 
-void MqttPublisher::dosificacion(const DoseValues& dose) {
-    engine_->outbox.add("dosificacion", dosificacionBody(dose, decimals_));
+void MqttPublisher::dosificacion(const DoseValues& dose, int module) {
+    engine_->outbox.add(stream(module, "dosificacion"), dosificacionBody(dose, decimals(module)));
 }
 
-void MqttPublisher::cambio(const QList<JsonField>& fields) {
-    engine_->outbox.add("cambio", jsonObject(fields));
+void MqttPublisher::cambio(const QList<JsonField>& fields, int module) {
+    engine_->outbox.add(stream(module, "cambio"), jsonObject(fields));
 }
 
-void MqttPublisher::consignas(const QDateTime& when, const Setpoints& setpoints) {
-    const QByteArray payload = consignasPayload(when, setpoints, decimals_);
-    const std::lock_guard lock(engine_->mutex);
-    engine_->consignas = payload;
-    engine_->consignasDue = true;
+void MqttPublisher::consignas(const QDateTime& when, const Setpoints& setpoints, int module) {
+    const QByteArray payload = consignasPayload(when, setpoints, decimals(module));
+    engine_->keepLatest(stream(module, "consignas"), payload);
 }
 
-void MqttPublisher::comunicacion(const QDateTime& when, bool answering) {
+void MqttPublisher::comunicacion(const QDateTime& when, bool answering, int module) {
     const QByteArray payload = comunicacionPayload(when, answering);
-    const std::lock_guard lock(engine_->mutex);
-    engine_->comunicacion = payload;
-    engine_->comunicacionDue = true;
+    engine_->keepLatest(stream(module, "comunicacion"), payload);
 }
 
 MqttStatus MqttPublisher::status() const {

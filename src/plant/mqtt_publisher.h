@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <memory>
 #include <thread>
@@ -29,7 +31,8 @@ struct MqttStatus {
 //   R/cambio         kept on disk until acknowledged, with its own seq
 //   R/consignas      retained, the latest only
 //   R/comunicacion   retained, the latest only
-// The station subscribes to nothing.
+// The station subscribes to nothing. A station driving several modules publishes module
+// n's messages under a root of its own, with the same topics; each topic's seq its own.
 class MqttPublisher {
 public:
     // `outboxDir` keeps the messages the broker has not acknowledged, across restarts;
@@ -39,18 +42,21 @@ public:
     MqttPublisher(const MqttPublisher&) = delete;
     MqttPublisher& operator=(const MqttPublisher&) = delete;
 
+    // Before start: module `number` (from 2) publishes under `root` with its decimals.
+    void addModule(int number, const QString& root, int decimals);
+
     void start();
     // Says "offline", waits a moment for the broker's acknowledgements, disconnects and
     // keeps what is still unacknowledged for the next start. Well under a second.
     void stop();
 
     // One line written to Peso.csv: the time it carries and its weights.
-    void lectura(const QDateTime& when, const WeightReading& weights);
-    void dosificacion(const DoseValues& dose);
+    void lectura(const QDateTime& when, const WeightReading& weights, int module = 1);
+    void dosificacion(const DoseValues& dose, int module = 1);
     // One operator change, its members as built with the payload helpers; "seq" first.
-    void cambio(const QList<JsonField>& fields);
-    void consignas(const QDateTime& when, const Setpoints& setpoints);
-    void comunicacion(const QDateTime& when, bool answering);
+    void cambio(const QList<JsonField>& fields, int module = 1);
+    void consignas(const QDateTime& when, const Setpoints& setpoints, int module = 1);
+    void comunicacion(const QDateTime& when, bool answering, int module = 1);
 
     MqttStatus status() const;
 
@@ -58,6 +64,12 @@ public:
 
 private:
     std::shared_ptr<Engine> engine_;
+    // Module 1's messages go to the streams named as their topics under the root; module
+    // n's to streams named by their whole topic.
+    QByteArray stream(int module, const char* topic) const;
+    int decimals(int module) const;
+
     std::thread thread_;
     int decimals_;
+    QHash<int, QPair<QByteArray, int>> modules_;  // number -> root, decimals
 };

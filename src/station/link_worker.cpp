@@ -10,31 +10,32 @@
 #include "link.h"
 #include "serial_link.h"
 #include "socket_link.h"
+#include "station_module.h"
 #include "weight_log.h"
 
 namespace {
 
-// Forwards each step of a poll cycle as the worker's signal.
+// Forwards each step of a poll cycle as the module's signal.
 class SignalSink : public PollSink {
 public:
-    explicit SignalSink(LinkWorker& worker) : worker_(worker) {}
-    void displayRead(const DisplayImage& image) override { emit worker_.displayRead(image); }
-    void weightsRead(const WeightReading& weights) override { emit worker_.weightsRead(weights); }
+    explicit SignalSink(StationModule& module) : module_(module) {}
+    void displayRead(const DisplayImage& image) override { emit module_.displayRead(image); }
+    void weightsRead(const WeightReading& weights) override { emit module_.weightsRead(weights); }
     void setpointsRead(const Setpoints& setpoints) override {
-        emit worker_.setpointsRead(setpoints);
+        emit module_.setpointsRead(setpoints);
     }
     void readbackRead(const CommandReadback& readback) override {
-        emit worker_.readbackRead(readback);
+        emit module_.readbackRead(readback);
     }
     void communicationLost() override {
         lost = true;
-        emit worker_.communicationLost();
+        emit module_.communicationLost();
     }
 
     bool lost = false;
 
 private:
-    LinkWorker& worker_;
+    StationModule& module_;
 };
 
 }  // namespace
@@ -72,48 +73,62 @@ QString LinkWorker::openLink(const StartupConfig& config) {
 
 void LinkWorker::useLink(std::unique_ptr<Link> link) {
     link_ = std::move(link);
+    for (auto& module : modules_) makeInstrument(*module);
 }
 
-void LinkWorker::configure(int slaveId, int decimals, const QLocale& locale,
-                           const QString& logPath) {
-    slaveId_ = slaveId;
-    decimals_ = decimals;
-    locale_ = locale;
-    log_ = std::make_unique<WeightLog>(logPath);
-    changes_ = std::make_unique<ChangeLog>(changeLogPath(logPath));
+int LinkWorker::addModule(StationModule* out, int slaveId, int decimals, const QLocale& locale,
+                          const QString& logPath) {
+    auto module = std::make_unique<Module>();
+    module->index = static_cast<int>(modules_.size());
+    module->out = out;
+    module->slaveId = slaveId;
+    module->decimals = decimals;
+    module->locale = locale;
+    module->log = std::make_unique<WeightLog>(logPath);
+    module->changes = std::make_unique<ChangeLog>(changeLogPath(logPath));
     session_ = thisSession();
-    if (link_) {
-        instrument_ = std::make_unique<Instrument>(*link_, slaveId, decimals);
-        // Operator writes go out between the poll's transactions, its retries included, so
-        // a write never waits out a silent module's attempts past its deadline. A write
-        // against a silent module costs no more than its deadline and a reply timeout, and
-        // its failure shows the red label itself.
-        instrument_->setBetweenTransactions([this] { return sendQueuedWrites(); });
-    }
+    modules_.push_back(std::move(module));
+    // The instruments depend on how many modules share the line.
+    for (auto& m : modules_) makeInstrument(*m);
+    return static_cast<int>(modules_.size()) - 1;
 }
 
-QList<ChangeLine> LinkWorker::lastChanges(int count) const {
-    return changes_ ? changes_->lastLines(count) : QList<ChangeLine>();
+void LinkWorker::makeInstrument(Module& module) {
+    module.instrument.reset();
+    if (!link_) return;
+    module.instrument = std::make_unique<Instrument>(*link_, module.slaveId, module.decimals);
+    if (sharedLine()) module.instrument->setAttempts(1, kSharedLineReplyMs);
+    // Operator writes go out between the poll's transactions, its retries included, so
+    // a write never waits out a silent module's attempts past its deadline. A write
+    // against a silent module costs no more than its deadline and a reply timeout, and
+    // its failure shows the red label itself.
+    module.instrument->setBetweenTransactions([this] { return sendQueuedWrites(); });
 }
 
-QByteArrayList LinkWorker::lastDoseLines(int count) const {
-    return doses_ ? doses_->newestLines(count) : QByteArrayList();
+QList<ChangeLine> LinkWorker::lastChanges(int module, int count) const {
+    return modules_[module]->changes->lastLines(count);
 }
 
-void LinkWorker::recordChange(const WriteOutcome& outcome) {
-    if (!changes_) return;
-    emit changeRecorded(
-        changes_->append(changeOf(outcome, QDateTime::currentDateTime(), session_, locale_)));
-    reportChanges();
+QByteArrayList LinkWorker::lastDoseLines(int module, int count) const {
+    const Module& m = *modules_[module];
+    return m.doses ? m.doses->newestLines(count) : QByteArrayList();
 }
 
-void LinkWorker::finish(const WriteOutcome& outcome) {
-    emit writeFinished(outcome);
-    recordChange(outcome);
+void LinkWorker::recordChange(int module, const WriteOutcome& outcome) {
+    Module& m = *modules_[module];
+    emit m.out->changeRecorded(
+        m.changes->append(changeOf(outcome, QDateTime::currentDateTime(), session_, m.locale)));
+    reportChanges(m);
 }
 
-void LinkWorker::recordDoses(const QString& dosePath, double tolerancePercent) {
-    doses_ = std::make_unique<DoseLog>(dosePath, tolerancePercent, decimals_, locale_);
+void LinkWorker::finish(Module& module, const WriteOutcome& outcome) {
+    emit module.out->writeFinished(outcome);
+    recordChange(module.index, outcome);
+}
+
+void LinkWorker::recordDoses(int module, const QString& dosePath, double tolerancePercent) {
+    Module& m = *modules_[module];
+    m.doses = std::make_unique<DoseLog>(dosePath, tolerancePercent, m.decimals, m.locale);
 }
 
 void LinkWorker::poll() {
@@ -125,17 +140,10 @@ void LinkWorker::poll() {
     }
     {
         const QScopedValueRollback busy(inJob_, true);
-        if (instrument_ && log_) {
-            reportLog();
-            SignalSink sink(*this);
-            PollContext context{*instrument_, *log_, sink, locale_};
-            const PollOutcome outcome = pollCycle(context);
-            recordDose(outcome);
-            reportLog();
-            reportOutcome(outcome, !sink.lost);
+        for (auto& module : modules_) {
+            if (stopRequested()) break;
+            pollModule(*module);
         }
-        // Changes kept while Cambios.csv could not be written go in with the log's.
-        reportChanges();
         // Writes asked for during the poll's last transaction.
         sendQueuedWrites();
     }
@@ -143,59 +151,75 @@ void LinkWorker::poll() {
     afterJob();
 }
 
+void LinkWorker::pollModule(Module& module) {
+    reportLog(module);
+    // A module that stopped answering on a shared line waits its turn to be asked again,
+    // so that the others are read meanwhile.
+    if (module.instrument && (module.askAgain.hasExpired() || !sharedLine())) {
+        SignalSink sink(*module.out);
+        PollContext context{*module.instrument, *module.log, sink, module.locale};
+        const PollOutcome outcome = pollCycle(context);
+        recordDose(module, outcome);
+        reportLog(module);
+        reportOutcome(module, outcome, !sink.lost);
+    }
+    // Changes kept while Cambios.csv could not be written go in with the log's.
+    reportChanges(module);
+}
+
 void LinkWorker::afterJob() {
     if (std::exchange(pollDeferred_, false)) poll();
 }
 
-void LinkWorker::reportLog() {
+void LinkWorker::reportLog(Module& m) {
     // Lines kept while the log could not be written go in as soon as it can again,
     // also while the module is silent and brings no new line.
-    log_->flushPending();
-    if (log_->pending() != reportedPending_) {
-        reportedPending_ = log_->pending();
-        emit logPending(reportedPending_);
+    m.log->flushPending();
+    if (m.log->pending() != m.reportedPending) {
+        m.reportedPending = m.log->pending();
+        emit m.out->logPending(m.reportedPending);
     }
-    if (!doses_) return;
-    doses_->flushPending();
-    if (doses_->pending() == reportedDosePending_) return;
-    reportedDosePending_ = doses_->pending();
-    emit dosePending(reportedDosePending_);
+    if (!m.doses) return;
+    m.doses->flushPending();
+    if (m.doses->pending() == m.reportedDosePending) return;
+    m.reportedDosePending = m.doses->pending();
+    emit m.out->dosePending(m.reportedDosePending);
 }
 
-void LinkWorker::recordDose(const PollOutcome& outcome) {
-    if (!doses_) return;
-    const DoseLog::Events events = doses_->poll(outcome.when, outcome.weights, outcome.setpoints);
-    if (events.finalTaken) emit doseFinalTaken(*events.finalTaken);
-    if (events.ended) emit doseEnded(*events.ended);
+void LinkWorker::recordDose(Module& m, const PollOutcome& outcome) {
+    if (!m.doses) return;
+    const DoseLog::Events events = m.doses->poll(outcome.when, outcome.weights, outcome.setpoints);
+    if (events.finalTaken) emit m.out->doseFinalTaken(*events.finalTaken);
+    if (events.ended) emit m.out->doseEnded(*events.ended);
 }
 
-void LinkWorker::reportChanges() {
-    if (!changes_) return;
-    changes_->flushPending();
-    if (changes_->pending() == reportedChanges_) return;
-    reportedChanges_ = changes_->pending();
-    emit changesPending(reportedChanges_);
+void LinkWorker::reportChanges(Module& m) {
+    m.changes->flushPending();
+    if (m.changes->pending() == m.reportedChanges) return;
+    m.reportedChanges = m.changes->pending();
+    emit m.out->changesPending(m.reportedChanges);
 }
 
-void LinkWorker::reportOutcome(const PollOutcome& outcome, bool answering) {
-    if (outcome.weights) emit weightsLogged(outcome.when, *outcome.weights);
-    if (outcome.setpoints && outcome.setpoints != lastSetpoints_) {
-        lastSetpoints_ = outcome.setpoints;
-        emit setpointsChanged(outcome.when, *outcome.setpoints);
+void LinkWorker::reportOutcome(Module& m, const PollOutcome& outcome, bool answering) {
+    if (outcome.weights) emit m.out->weightsLogged(outcome.when, *outcome.weights);
+    if (outcome.setpoints && outcome.setpoints != m.lastSetpoints) {
+        m.lastSetpoints = outcome.setpoints;
+        emit m.out->setpointsChanged(outcome.when, *outcome.setpoints);
     }
-    noteAnswering(outcome.when, answering);
+    noteAnswering(m, outcome.when, answering);
 }
 
-void LinkWorker::noteAnswering(const QDateTime& when, bool answering) {
-    if (answering_ == answering) return;
-    answering_ = answering;
-    emit answeringChanged(when, answering);
+void LinkWorker::noteAnswering(Module& m, const QDateTime& when, bool answering) {
+    if (!answering) m.askAgain.setRemainingTime(kSilentRetryMs);
+    if (m.answering == answering) return;
+    m.answering = answering;
+    emit m.out->answeringChanged(when, answering);
 }
 
-void LinkWorker::enqueueWrite(const WriteRequest& request) {
+void LinkWorker::enqueueWrite(int module, const WriteRequest& request) {
     {
         QMutexLocker lock(&queueMutex_);
-        writes_.enqueue({request, QDeadlineTimer(kWriteDeadlineMs)});
+        writes_.enqueue({module, request, QDeadlineTimer(kWriteDeadlineMs)});
     }
     QMetaObject::invokeMethod(this, &LinkWorker::runWrites, Qt::QueuedConnection);
 }
@@ -207,9 +231,13 @@ bool LinkWorker::takeWrite(QueuedWrite* write) {
     return true;
 }
 
-QList<LinkWorker::QueuedWrite> LinkWorker::takeAllWrites() {
+QList<LinkWorker::QueuedWrite> LinkWorker::takeAllWrites(int module) {
     QMutexLocker lock(&queueMutex_);
-    return std::exchange(writes_, {});
+    QList<QueuedWrite> taken;
+    QQueue<QueuedWrite> kept;
+    for (QueuedWrite& write : writes_) (write.module == module ? taken : kept) << write;
+    writes_ = kept;
+    return taken;
 }
 
 void LinkWorker::runWrites() {
@@ -225,38 +253,42 @@ void LinkWorker::runWrites() {
 
 bool LinkWorker::sendQueuedWrites() {
     QueuedWrite write;
-    bool givenUp = false;
+    std::vector<bool> givenUp(modules_.size(), false);
+    bool failed = false;
     while (!stopRequested() && takeWrite(&write)) {
+        Module& module = *modules_[write.module];
         const WriteOutcome outcome = send(write);
         // A write cut short by shutdown is no failure to report.
         if (stopRequested()) return false;
-        finish(outcome);
-        if (outcome.result == WriteResult::Descartado) givenUp = true;
+        finish(module, outcome);
+        if (outcome.result == WriteResult::Descartado) givenUp[write.module] = true;
         if (outcome.result != WriteResult::Error) continue;
         // Whatever the operator asked for before this failure would reach the module
         // late, when it may no longer be wanted (a key toggles the dosing cycle): it is
         // given up with this one, and the operator told once. A write the module did not
         // answer also means no communication: the red label shows now, not after a poll's
-        // attempts more.
-        for (const QueuedWrite& dropped : takeAllWrites())
-            finish(WriteOutcome{dropped.request, {}, WriteResult::Descartado, 0});
-        emit communicationLost();
-        noteAnswering(QDateTime::currentDateTime(), false);
-        emit writeFailed();
-        return false;
+        // attempts more. The other modules' writes go on.
+        for (const QueuedWrite& dropped : takeAllWrites(write.module))
+            finish(module, WriteOutcome{dropped.request, {}, WriteResult::Descartado, 0});
+        emit module.out->communicationLost();
+        noteAnswering(module, QDateTime::currentDateTime(), false);
+        emit module.out->writeFailed();
+        givenUp[write.module] = false;
+        failed = true;
     }
-    if (givenUp) emit writeFailed();
-    return true;
+    for (std::size_t i = 0; i < modules_.size(); ++i)
+        if (givenUp[i]) emit modules_[i]->out->writeFailed();
+    return !failed;
 }
 
 WriteOutcome LinkWorker::send(const QueuedWrite& write) {
     if (!link_ || write.sendBy.hasExpired())
         return WriteOutcome{write.request, {}, WriteResult::Descartado, 0};
-    return sendRequest(*link_, slaveId_, write.request, write.sendBy);
+    return sendRequest(*link_, modules_[write.module]->slaveId, write.request, write.sendBy);
 }
 
 void LinkWorker::closeLink() {
-    instrument_.reset();
+    for (auto& module : modules_) module->instrument.reset();
     if (link_) link_->close();
     link_.reset();
 }

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QQueue>
 #include <memory>
+#include <vector>
 
 #include "change_line.h"
 #include "dose_record.h"
@@ -18,11 +19,20 @@
 class ChangeLog;
 class DoseLog;
 class Link;
+class StationModule;
 class WeightLog;
 
-// Owns the link and runs the station's transactions, one at a time, on its own
-// thread: poll cycles and operator writes. The window never waits on the link; it
-// hears back through the queued signals below, in the order they were sent.
+// On a line shared by several modules a block gets one attempt with this long to answer,
+// and a module that missed it is asked again only after kSilentRetryMs: a module that is
+// off costs the others at most a reply time and its late-reply grace in every
+// kSilentRetryMs, and its readings are back within that time of its return.
+constexpr int kSharedLineReplyMs = 1000;
+constexpr int kSilentRetryMs = 10000;
+
+// Owns the link and runs the transactions of the modules on it, one at a time, on its
+// own thread: poll rounds (each module's cycle in turn) and operator writes. The window
+// never waits on the link; it hears back through each module's signals (StationModule),
+// queued, in the order they were sent.
 class LinkWorker : public QObject {
     Q_OBJECT
 public:
@@ -34,96 +44,89 @@ public:
     // link is idle. A command is sent promptly or not at all: one whose deadline is over
     // is given up unsent; when a write gets no answer, it and every write asked for
     // before the failure are given up. Each request ends in one writeFinished; the
-    // failures of one run of writes are reported once (writeFailed).
-    void enqueueWrite(const WriteRequest& request);
+    // failures of one run of writes are reported once (writeFailed). `module` is the
+    // module's place on this link, as addModule gave it: the write goes to its address
+    // only, and a failure gives up only its writes.
+    void enqueueWrite(int module, const WriteRequest& request);
 
     // Worker thread, for tests: an already open link (a scripted one).
     void useLink(std::unique_ptr<Link> link);
 
-    // Worker thread, after configure: the newest changes on record, oldest first.
-    QList<ChangeLine> lastChanges(int count) const;
+    // Worker thread, after addModule: the newest changes on record, oldest first.
+    QList<ChangeLine> lastChanges(int module, int count) const;
     // After recordDoses: the dosing record's newest `count` lines, oldest first.
-    QByteArrayList lastDoseLines(int count) const;
+    QByteArrayList lastDoseLines(int module, int count) const;
 
 public slots:
     // Worker thread. Opens the serial port (an error text naming the cause when it
     // fails) or starts the TCP connection (never fails here: a module that is not
     // there shows up as no communication).
     QString openLink(const StartupConfig& config);
-    // Cambios.csv goes beside the weight log.
-    void configure(int slaveId, int decimals, const QLocale& locale, const QString& logPath);
-    // After configure: keeps the dosing record `dosePath` over the polls' readings.
-    void recordDoses(const QString& dosePath, double tolerancePercent);
+    // After openLink: one more module on this link, at `slaveId`, its values emitted on
+    // `out`; Peso.csv at `logPath`, Cambios.csv beside it. Returns its place on the link.
+    int addModule(StationModule* out, int slaveId, int decimals, const QLocale& locale,
+                  const QString& logPath);
+    // After addModule: keeps the dosing record `dosePath` over the module's readings.
+    void recordDoses(int module, const QString& dosePath, double tolerancePercent);
+    // One round: each module's cycle in turn, a silent one on a shared line only when its
+    // time to be asked again has come.
     void poll();
     void runWrites();
     void closeLink();
     // One line of Cambios.csv for an outcome known now; the window's own outcomes (an
     // entry out of range) come here. Every writeFinished of the worker is recorded.
-    void recordChange(const WriteOutcome& outcome);
+    void recordChange(int module, const WriteOutcome& outcome);
 
 signals:
-    void displayRead(const QByteArray& image);
-    void weightsRead(const WeightReading& weights);
-    void setpointsRead(const Setpoints& setpoints);
-    void readbackRead(const CommandReadback& readback);
-    void communicationLost();
-    void writeFailed();
-    void writeFinished(const WriteOutcome& outcome);
-    // The log lines not yet in the log file, whenever their count changes.
-    void logPending(int count);
-    // Each line of Cambios.csv as written, and the lines not yet in it when their count
-    // changes.
-    void changeRecorded(const ChangeLine& line);
-    void changesPending(int count);
-    // The same for the dosing record's lines.
-    void dosePending(int count);
-    // A dosing cycle's final weight, as soon as the poll that settled it, judged
-    // against the tolerance (the window's notice); and the cycle as recorded at its end.
-    void doseFinalTaken(const DoseRecord& record);
-    void doseEnded(const DoseRecord& record);
-    // For the records kept beside the log, emitted on the worker thread as the poll goes:
-    // each line written to the log with the time it carries; the setpoints read back
-    // when they differ from the last ones; the module starting or ceasing to answer.
-    void weightsLogged(const QDateTime& when, const WeightReading& weights);
-    void setpointsChanged(const QDateTime& when, const Setpoints& setpoints);
-    void answeringChanged(const QDateTime& when, bool answering);
     void pollFinished();
 
 private:
+    // One module on the link: its reader, its records and what was last reported of it.
+    struct Module {
+        int index = 0;  // place on the link
+        StationModule* out = nullptr;
+        int slaveId = 0;
+        int decimals = 0;
+        QLocale locale;
+        std::unique_ptr<Instrument> instrument;
+        std::unique_ptr<WeightLog> log;
+        std::unique_ptr<ChangeLog> changes;
+        std::unique_ptr<DoseLog> doses;
+        int reportedPending = 0;
+        int reportedChanges = 0;
+        int reportedDosePending = 0;
+        std::optional<Setpoints> lastSetpoints;
+        std::optional<bool> answering;
+        // Silent on a shared line: not asked again before this.
+        QDeadlineTimer askAgain{0};
+    };
     struct QueuedWrite {
+        int module = 0;
         WriteRequest request;
         QDeadlineTimer sendBy;
     };
     bool takeWrite(QueuedWrite* write);
-    QList<QueuedWrite> takeAllWrites();
-    // False when a write got no answer (the rest were dropped and the failure reported)
-    // or a stop request cut the writes short.
+    QList<QueuedWrite> takeAllWrites(int module);
+    // False when a write got no answer (that module's rest were dropped and the failure
+    // reported) or a stop request cut the writes short.
     bool sendQueuedWrites();
     WriteOutcome send(const QueuedWrite& write);
-    void finish(const WriteOutcome& outcome);
+    void finish(Module& module, const WriteOutcome& outcome);
     void afterJob();
-    void reportLog();
-    void reportChanges();
-    void recordDose(const PollOutcome& outcome);
-    void reportOutcome(const PollOutcome& outcome, bool answering);
-    void noteAnswering(const QDateTime& when, bool answering);
+    void pollModule(Module& module);
+    void makeInstrument(Module& module);
+    bool sharedLine() const { return modules_.size() > 1; }
+    void reportLog(Module& module);
+    void reportChanges(Module& module);
+    void recordDose(Module& module, const PollOutcome& outcome);
+    void reportOutcome(Module& module, const PollOutcome& outcome, bool answering);
+    void noteAnswering(Module& module, const QDateTime& when, bool answering);
 
     std::unique_ptr<Link> link_;
-    std::unique_ptr<Instrument> instrument_;
-    std::unique_ptr<WeightLog> log_;
-    std::unique_ptr<ChangeLog> changes_;
+    std::vector<std::unique_ptr<Module>> modules_;
     SessionOperator session_;
-    std::unique_ptr<DoseLog> doses_;
-    int decimals_ = 0;
-    QLocale locale_;
-    int slaveId_ = 0;
     QMutex queueMutex_;
     QQueue<QueuedWrite> writes_;
-    int reportedPending_ = 0;
-    int reportedChanges_ = 0;
-    int reportedDosePending_ = 0;
-    std::optional<Setpoints> lastSetpoints_;
-    std::optional<bool> answering_;
     bool inJob_ = false;         // a poll or a run of writes is under way on the worker thread
     bool pollDeferred_ = false;  // a poll delivered inside a job, run once it ends
 };

@@ -36,6 +36,19 @@ const QString kMqttSection = QStringLiteral("MQTT");
 constexpr IntRange kKeepalive{5, 65535};
 constexpr IntRange kMaxPending{1, std::numeric_limits<int>::max()};
 
+// Module n's key: "ID" -> "ID_2".
+QString moduleKey(const char* base, int number) {
+    return QStringLiteral("%1_%2").arg(QLatin1String(base)).arg(number);
+}
+
+// Module n's value of a per-module key: its own, else module 1's, else `builtIn`. Every
+// key keeps the stored-value rule (the last character dropped).
+QString moduleValue(const QString& section, const char* base, int number, const QString& builtIn,
+                    const QDir& dir) {
+    const QString first = number == 1 ? builtIn : LeeIni(section, moduleKey(base, 1), builtIn, dir);
+    return LeeIni(section, moduleKey(base, number), first, dir);
+}
+
 ConfigError invalidValue(const QString& key, const QString& value, const QString& reason) {
     return {QStringLiteral("Valor no válido en modbus.ini: clave \"%1\" = \"%2\" (%3)")
                 .arg(key, value, reason)};
@@ -87,8 +100,7 @@ bool isDevicePath(const QString& value) {
 // Comm_1 is a port number, counted as Windows counts COM ports, or a device path
 // ("\\.\COM12" on Windows, "/dev/ttyUSB0" elsewhere): USB adapters and test pty pairs
 // have no place in the ttySn numbering.
-std::variant<QString, ConfigError> toCommPort(const QString& value) {
-    const QString key = QStringLiteral("Comm_1");
+std::variant<QString, ConfigError> toCommPort(const QString& key, const QString& value) {
     if (isDevicePath(value)) return value;
     if (!value.isEmpty() && !parseInteger(value))
         return invalidValue(key, value,
@@ -118,63 +130,115 @@ std::optional<qint64> parseInteger(const QString& text) {
     return negative ? -value : value;
 }
 
-std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir) {
+std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir, int number) {
     // A file that is there but is no text must not pass for "no file": the station would
     // start on the defaults and complain about a port nobody configured.
     if (const QString problem = iniFileProblem(dir); !problem.isEmpty())
         return ConfigError{problem};
     StartupConfig config;
-    const auto link = readInteger(kLinkSection, QStringLiteral("Comunicacion_1"),
-                                  QStringLiteral("0"), kInt16, dir);
+    config.number = number;
+    const auto value = [&](const QString& section, const char* base, const QString& builtIn) {
+        return moduleValue(section, base, number, builtIn, dir);
+    };
+    const auto link = toInteger(moduleKey("Comunicacion", number),
+                                value(kLinkSection, "Comunicacion", QStringLiteral("0")), kInt16);
     if (auto* failure = std::get_if<ConfigError>(&link)) return *failure;
     config.TcpLink = std::get<int>(link);
 
     // Only the chosen link's keys are read: a broken value in the other mode's keys
     // must not stop a station that never uses them.
     if (config.TcpLink != 0) {
-        config.host =
-            LeeIni(kLinkSection, QStringLiteral("Host_1"), QString::fromLatin1(kDefaultHost), dir);
-        const auto port =
-            readInteger(kLinkSection, QStringLiteral("Port_1"), QStringLiteral("3000"), kPort, dir);
+        config.host = value(kLinkSection, "Host", QString::fromLatin1(kDefaultHost));
+        const auto port = toInteger(moduleKey("Port", number),
+                                    value(kLinkSection, "Port", QStringLiteral("3000")), kPort);
         if (auto* failure = std::get_if<ConfigError>(&port)) return *failure;
         config.port = std::get<int>(port);
         return config;
     }
 
-    auto comm = toCommPort(LeeIni(kSection, QStringLiteral("Comm_1"), QStringLiteral("2"), dir));
+    auto comm = toCommPort(moduleKey("Comm", number), value(kSection, "Comm", QStringLiteral("2")));
     if (auto* failure = std::get_if<ConfigError>(&comm)) return *failure;
     config.commPort = std::get<QString>(comm);
     // The baud text goes to the serial port as written; the port decides what it takes.
-    config.baud = LeeIni(kSection, QStringLiteral("Baudios_1"), QStringLiteral("9600"), dir);
+    config.baud = value(kSection, "Baudios", QStringLiteral("9600"));
     return config;
 }
 
 std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig config,
                                                              const QDir& dir) {
-    const auto decimals =
-        readInteger(kSection, QStringLiteral("Decimales_1"), QStringLiteral("0"), kDecimals, dir);
+    const int number = config.number;
+    const auto value = [&](const QString& section, const char* base, const QString& builtIn) {
+        return moduleValue(section, base, number, builtIn, dir);
+    };
+    const auto decimals = toInteger(moduleKey("Decimales", number),
+                                    value(kSection, "Decimales", QStringLiteral("0")), kDecimals);
     if (auto* failure = std::get_if<ConfigError>(&decimals)) return *failure;
     config.Decimals = std::get<int>(decimals);
 
     // Any 16-bit slave address is kept: one that does not fit the address byte makes
     // every transaction fail without sending anything, so the station starts and shows
-    // its no-communication label rather than refusing to start.
-    const auto slave =
-        readInteger(kSection, QStringLiteral("ID_1"), QStringLiteral("0"), kInt16, dir);
+    // its no-communication label rather than refusing to start. A second module has no
+    // address to inherit: two modules at one address would answer as one.
+    const QString slaveKey = moduleKey("ID", number);
+    const QString slaveText =
+        LeeIni(kSection, slaveKey, number == 1 ? QStringLiteral("0") : QString(), dir);
+    if (number > 1 && slaveText.isEmpty())
+        return ConfigError{
+            QStringLiteral("Falta en modbus.ini la clave \"%1\" (la dirección del módulo %2)")
+                .arg(slaveKey)
+                .arg(number)};
+    const auto slave = toInteger(slaveKey, slaveText, kInt16);
     if (auto* failure = std::get_if<ConfigError>(&slave)) return *failure;
     config.SlaveId = std::get<int>(slave);
+
+    const QString defaultName = QStringLiteral("Módulo %1").arg(number);
+    config.name = LeeIni(kSection, moduleKey("Nombre", number), defaultName, dir).trimmed();
+    if (config.name.isEmpty()) config.name = defaultName;
 
     const auto timer =
         readInteger(kSection, QStringLiteral("Timer"), QStringLiteral("500"), kTimer, dir);
     if (auto* failure = std::get_if<ConfigError>(&timer)) return *failure;
     config.timerInterval = std::get<int>(timer);
 
-    const QString toleranceKey = QStringLiteral("Tolerancia_1");
-    const auto tolerance =
-        toPercent(toleranceKey, LeeIni(kLinkSection, toleranceKey, QStringLiteral("0"), dir));
+    const auto tolerance = toPercent(moduleKey("Tolerancia", number),
+                                     value(kLinkSection, "Tolerancia", QStringLiteral("0")));
     if (auto* failure = std::get_if<ConfigError>(&tolerance)) return *failure;
     config.tolerancePercent = std::get<double>(tolerance);
     return config;
+}
+
+std::variant<QString, ConfigError> readModuleTopicRoot(const MqttConfig& config, int number,
+                                                       const QDir& dir) {
+    const QString key = moduleKey("Tema", number);
+    const QString root =
+        LeeIni(kMqttSection, key, QStringLiteral("%1-%2").arg(config.topicRoot).arg(number), dir);
+    if (const QString problem = topicRootProblem(root); !problem.isEmpty())
+        return invalidValue(key, root, problem);
+    return root;
+}
+
+std::variant<int, ConfigError> readModuleCount(const QDir& dir) {
+    return readInteger(kSection, QStringLiteral("Modulos"), QStringLiteral("1"), {1, kMaxModules},
+                       dir);
+}
+
+bool sameLink(const StartupConfig& a, const StartupConfig& b) {
+    if ((a.TcpLink != 0) != (b.TcpLink != 0)) return false;
+    if (a.TcpLink != 0) return a.host == b.host && a.port == b.port;
+    return serialPortName(a.commPort) == serialPortName(b.commPort) && a.baud == b.baud;
+}
+
+std::optional<ConfigError> sharedAddress(const QList<StartupConfig>& modules) {
+    for (qsizetype j = 1; j < modules.size(); ++j)
+        for (qsizetype i = 0; i < j; ++i) {
+            const StartupConfig& a = modules[i];
+            const StartupConfig& b = modules[j];
+            if (a.SlaveId != b.SlaveId || !sameLink(a, b)) continue;
+            return invalidValue(moduleKey("ID", b.number), QString::number(b.SlaveId),
+                                QStringLiteral("la misma dirección que \"%1\" en la misma línea")
+                                    .arg(moduleKey("ID", a.number)));
+        }
+    return std::nullopt;
 }
 
 std::variant<MqttConfig, ConfigError> readMqttConfig(const QDir& dir) {

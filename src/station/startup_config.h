@@ -8,8 +8,11 @@
 
 #include "mqtt_config.h"
 
-// Everything the station reads from modbus.ini at start-up, in the order it is read.
+// Everything the station reads from modbus.ini at start-up for one module, in the order
+// it is read.
 struct StartupConfig {
+    int number = 1;   // the module's number in its keys: ID_1, ID_2, ...
+    QString name;     // Nombre_n, shown when the station drives several modules
     int TcpLink = 0;  // 0: serial port; anything else: TCP
     // TCP (read only when TcpLink != 0)
     QString host;
@@ -26,6 +29,8 @@ struct StartupConfig {
 };
 
 constexpr const char* kDefaultHost = "192.168.1.10";
+// The modules one station drives at most ([Global] Modulos).
+constexpr int kMaxModules = 8;
 
 // A start-up failure: the Spanish text for the message box, naming key and value.
 struct ConfigError {
@@ -34,14 +39,29 @@ struct ConfigError {
 
 // Reads the link keys (steps 1 to 3); the caller opens the link before reading the rest,
 // so a port that cannot be opened stops start-up before any later key is read.
-std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir = QDir::current());
-// Reads Decimales_1, ID_1, Timer and Tolerancia_1 into `config`.
+// Module `number` >= 2 takes module 1's value for every link key it lacks.
+std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir = QDir::current(),
+                                                        int number = 1);
+// Reads Decimales_n, ID_n, Nombre_n, Timer and Tolerancia_n into `config`, for its
+// module's number. Module n >= 2 must have its ID_n; its other keys default to module 1's.
 std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig config,
                                                              const QDir& dir = QDir::current());
+
+// [Global] Modulos: how many modules the station drives, 1 (the default) to kMaxModules.
+std::variant<int, ConfigError> readModuleCount(const QDir& dir = QDir::current());
+// Whether two modules are reached through the one port or connection.
+bool sameLink(const StartupConfig& a, const StartupConfig& b);
+// Two modules of one link at one address could not be told apart on the wire: the
+// start-up error naming both keys, or nothing.
+std::optional<ConfigError> sharedAddress(const QList<StartupConfig>& modules);
 
 // Reads section [MQTT]. With no "Servidor" the result is not enabled and no other key
 // is read: a station without a broker behaves as it always did.
 std::variant<MqttConfig, ConfigError> readMqttConfig(const QDir& dir = QDir::current());
+// [MQTT] Tema_n: the root module `number` (from 2) publishes under; "Tema" followed by
+// "-n" when absent.
+std::variant<QString, ConfigError> readModuleTopicRoot(const MqttConfig& config, int number,
+                                                       const QDir& dir = QDir::current());
 
 // The integer in `text`: an optional sign, then decimal digits and nothing else.
 // Magnitudes far beyond 32 bits saturate (they are out of every range the caller checks).

@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QLocale>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "cycle_detector.h"
 #include "journal.h"
@@ -21,91 +23,158 @@ QString otherStationMessage(const DirectoryLock::Holder& other) {
         .arg(other.application, QString::number(other.pid), other.host);
 }
 
+QString moduleFolder(int number) {
+    return number == 1 ? QString() : QStringLiteral("Modulo%1").arg(number);
+}
+
 }  // namespace
+
+QString modulePath(const QDir& dir, int number, const QString& name) {
+    const QString folder = moduleFolder(number);
+    return folder.isEmpty() ? dir.filePath(name) : dir.filePath(folder + u'/' + name);
+}
 
 Station::Station(QObject* parent) : QObject(parent) {
     registerLinkWorkerTypes();
-    thread_.setObjectName(QStringLiteral("link"));
 }
 
 Station::~Station() {
     Form_Unload();
 }
 
-void Station::startWorker() {
-    worker_ = new LinkWorker;
-    worker_->moveToThread(&thread_);
+Station::Line& Station::startWorker(const StartupConfig& config) {
+    auto line = std::make_unique<Line>();
+    line->config = config;
+    line->thread.setObjectName(links_.empty() ? QStringLiteral("link")
+                                              : QStringLiteral("link%1").arg(links_.size() + 1));
+    line->worker = new LinkWorker;
+    line->worker->moveToThread(&line->thread);
     // The worker, and with it the port or socket, is destroyed on its own thread as
     // the thread ends.
-    connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
-    thread_.start();
+    connect(&line->thread, &QThread::finished, line->worker, &QObject::deleteLater);
+    line->thread.start();
+    links_.push_back(std::move(line));
+    return *links_.back();
+}
+
+QString Station::openLinks(const QList<StartupConfig>& configs) {
+    for (const StartupConfig& config : configs) {
+        const bool open = std::any_of(links_.begin(), links_.end(), [&](const auto& line) {
+            return sameLink(line->config, config);
+        });
+        if (open) continue;
+        Line& line = startWorker(config);
+        QString openError;
+        QMetaObject::invokeMethod(
+            line.worker, [&line, &openError] { openError = line.worker->openLink(line.config); },
+            Qt::BlockingQueuedConnection);
+        if (!openError.isEmpty()) return openError;
+    }
+    return {};
 }
 
 QString Station::Form_Load() {
     const QDir here = QDir::current();
     const QString logPath = here.filePath(QStringLiteral("Peso.csv"));
     // Two stations on one log would undo each other's moves. A directory where not
-    // even the lock can be written has no log to share: the lines wait in memory.
+    // even the lock can be written has no log to share: the lines wait in memory. The
+    // modules' folders below it are the station's too.
     lock_ = std::make_unique<DirectoryLock>(logPath);
     if (lock_->take() == DirectoryLock::Result::HeldByAnother) {
         const QString message = otherStationMessage(lock_->holder());
         lock_.reset();
         return message;
     }
-    auto link = readLinkConfig(here);
-    if (auto* error = std::get_if<ConfigError>(&link)) return error->message;
-    config_ = std::get<StartupConfig>(link);
+    auto configs = readModuleLinks(here);
+    if (auto* error = std::get_if<ConfigError>(&configs)) return error->message;
+    QList<StartupConfig> modules = std::get<QList<StartupConfig>>(configs);
 
-    startWorker();
-    QString openError;
-    QMetaObject::invokeMethod(
-        worker_, [this, &openError] { openError = worker_->openLink(config_); },
-        Qt::BlockingQueuedConnection);
-    if (!openError.isEmpty()) {
+    if (const QString openError = openLinks(modules); !openError.isEmpty()) {
         Form_Unload();
         return openError;
     }
 
-    auto rest = readRemainingConfig(config_, here);
-    if (auto* error = std::get_if<ConfigError>(&rest)) {
-        Form_Unload();
-        return error->message;
+    for (StartupConfig& config : modules) {
+        auto rest = readRemainingConfig(config, here);
+        if (auto* error = std::get_if<ConfigError>(&rest)) {
+            Form_Unload();
+            return error->message;
+        }
+        config = std::get<StartupConfig>(rest);
     }
-    config_ = std::get<StartupConfig>(rest);
+    if (const auto shared = sharedAddress(modules)) {
+        Form_Unload();
+        return shared->message;
+    }
+    config_ = modules.front();
     auto mqtt = readMqttConfig(here);
     if (auto* error = std::get_if<ConfigError>(&mqtt)) {
         Form_Unload();
         return error->message;
     }
 
-    const QLocale locale = QLocale::system();
-    const QString dosePath = here.filePath(QStringLiteral("Dosificaciones.csv"));
-    QList<ChangeLine> changes;
-    QByteArrayList doses;
-    QMetaObject::invokeMethod(
-        worker_,
-        [worker = worker_, c = config_, locale, logPath, dosePath, &changes, &doses] {
-            worker->configure(c.SlaveId, c.Decimals, locale, logPath);
-            worker->recordDoses(dosePath, c.tolerancePercent);
-            changes = worker->lastChanges(kStartChanges);
-            doses = worker->lastDoseLines(kStartDoses);
-        },
-        Qt::BlockingQueuedConnection);
-    auto* module = new StationModule(
-        {1, QStringLiteral("Módulo 1"), config_.Decimals, locale, logPath, dosePath}, worker_,
-        this);
-    module->setStartChanges(changes);
-    module->setStartDoseLines(doses);
-    modules_ << module;
-    connectModule(module);
-    connect(worker_, &LinkWorker::pollFinished, this, [this] { pollPending_ = false; });
+    for (const StartupConfig& config : modules) addModule(config, here);
+    for (auto& line : links_) {
+        Line* l = line.get();
+        connect(l->worker, &LinkWorker::pollFinished, &l->receiver,
+                [this, l] { pollFinished(*l); });
+    }
     connect(&Timer1_, &QTimer::timeout, this, &Station::Timer1_Timer);
-    connectPlant(std::get<MqttConfig>(mqtt));
+    if (const QString error = connectPlant(std::get<MqttConfig>(mqtt)); !error.isEmpty()) {
+        Form_Unload();
+        return error;
+    }
     return {};
 }
 
+std::variant<QList<StartupConfig>, ConfigError> Station::readModuleLinks(const QDir& here) {
+    QList<StartupConfig> modules;
+    auto first = readLinkConfig(here);
+    if (auto* error = std::get_if<ConfigError>(&first)) return *error;
+    modules << std::get<StartupConfig>(first);
+    const auto count = readModuleCount(here);
+    if (auto* error = std::get_if<ConfigError>(&count)) return *error;
+    for (int number = 2; number <= std::get<int>(count); ++number) {
+        auto link = readLinkConfig(here, number);
+        if (auto* error = std::get_if<ConfigError>(&link)) return *error;
+        modules << std::get<StartupConfig>(link);
+    }
+    return modules;
+}
+
+void Station::addModule(const StartupConfig& config, const QDir& here) {
+    const auto line = std::find_if(links_.begin(), links_.end(),
+                                   [&](const auto& l) { return sameLink(l->config, config); });
+    LinkWorker* worker = (*line)->worker;
+    ++(*line)->modules;
+    // A folder that cannot be made leaves its records' lines waiting, as any record
+    // that cannot be written.
+    if (const QString folder = moduleFolder(config.number); !folder.isEmpty()) here.mkpath(folder);
+    const QLocale locale = QLocale::system();
+    const QString logPath = modulePath(here, config.number, QStringLiteral("Peso.csv"));
+    const QString dosePath = modulePath(here, config.number, QStringLiteral("Dosificaciones.csv"));
+    auto* module = new StationModule(
+        {config.number, config.name, config.Decimals, locale, logPath, dosePath}, this);
+    QList<ChangeLine> changes;
+    QByteArrayList doses;
+    int slot = 0;
+    QMetaObject::invokeMethod(
+        worker,
+        [worker, module, c = config, locale, logPath, dosePath, &changes, &doses, &slot] {
+            slot = worker->addModule(module, c.SlaveId, c.Decimals, locale, logPath);
+            worker->recordDoses(slot, dosePath, c.tolerancePercent);
+            changes = worker->lastChanges(slot, kStartChanges);
+            doses = worker->lastDoseLines(slot, kStartDoses);
+        },
+        Qt::BlockingQueuedConnection);
+    module->attach(worker, slot);
+    module->setStartChanges(changes);
+    module->setStartDoseLines(doses);
+    modules_ << module;
+}
+
 void Station::start() {
-    if (worker_ == nullptr) return;
+    if (links_.empty()) return;
     if (plant_) {
         // The front end is told; the publisher never calls into it.
         plantStatusTimer_.setInterval(1000);
@@ -122,30 +191,6 @@ void Station::start() {
         // instead of one interval later.
         QTimer::singleShot(0, this, &Station::Timer1_Timer);
     }
-}
-
-void Station::connectModule(StationModule* module) {
-    // Direct: the module's signals go out on the worker's thread, as the worker's do, and
-    // each receiver decides whether it runs there (the broker) or is queued (a window).
-    const auto forward = [this, module](auto signal, auto moduleSignal) {
-        connect(worker_, signal, module, moduleSignal, Qt::DirectConnection);
-    };
-    forward(&LinkWorker::displayRead, &StationModule::displayRead);
-    forward(&LinkWorker::weightsRead, &StationModule::weightsRead);
-    forward(&LinkWorker::setpointsRead, &StationModule::setpointsRead);
-    forward(&LinkWorker::readbackRead, &StationModule::readbackRead);
-    forward(&LinkWorker::communicationLost, &StationModule::communicationLost);
-    forward(&LinkWorker::writeFailed, &StationModule::writeFailed);
-    forward(&LinkWorker::writeFinished, &StationModule::writeFinished);
-    forward(&LinkWorker::logPending, &StationModule::logPending);
-    forward(&LinkWorker::changeRecorded, &StationModule::changeRecorded);
-    forward(&LinkWorker::changesPending, &StationModule::changesPending);
-    forward(&LinkWorker::dosePending, &StationModule::dosePending);
-    forward(&LinkWorker::doseFinalTaken, &StationModule::doseFinalTaken);
-    forward(&LinkWorker::doseEnded, &StationModule::doseEnded);
-    forward(&LinkWorker::weightsLogged, &StationModule::weightsLogged);
-    forward(&LinkWorker::setpointsChanged, &StationModule::setpointsChanged);
-    forward(&LinkWorker::answeringChanged, &StationModule::answeringChanged);
 }
 
 namespace {
@@ -180,65 +225,94 @@ QList<JsonField> changeFields(const ChangeLine& change) {
 
 }  // namespace
 
-void Station::connectPlant(const MqttConfig& config) {
-    if (!config.enabled()) return;
+QString Station::connectPlant(const MqttConfig& config) {
+    if (!config.enabled()) return {};
     plant_ = std::make_unique<MqttPublisher>(
         config, QDir::current().filePath(QLatin1String(kMqttOutboxDir)), config_.Decimals);
+    for (const StationModule* module : std::as_const(modules_)) {
+        if (module->number() == 1) continue;
+        const auto root = readModuleTopicRoot(config, module->number());
+        if (auto* error = std::get_if<ConfigError>(&root)) return error->message;
+        plant_->addModule(module->number(), std::get<QString>(root), module->decimals());
+    }
+    for (const StationModule* module : std::as_const(modules_)) connectPlant(*module);
+    plant_->start();
+    return {};
+}
+
+void Station::connectPlant(const StationModule& module) {
     MqttPublisher* plant = plant_.get();
-    const StationModule* module = modules_.front();
+    const int n = module.number();
     // Direct, on the worker thread, inside the poll that wrote the line: a reading in
     // Peso.csv is in the outbox before the next poll, whatever the window is doing, and
     // the publisher outlives the worker (Form_Unload).
     connect(
-        module, &StationModule::weightsLogged, this,
-        [plant](const QDateTime& when, const WeightReading& w) { plant->lectura(when, w); },
+        &module, &StationModule::weightsLogged, this,
+        [plant, n](const QDateTime& when, const WeightReading& w) { plant->lectura(when, w, n); },
         Qt::DirectConnection);
     connect(
-        module, &StationModule::setpointsChanged, this,
-        [plant](const QDateTime& when, const Setpoints& s) { plant->consignas(when, s); },
+        &module, &StationModule::setpointsChanged, this,
+        [plant, n](const QDateTime& when, const Setpoints& s) { plant->consignas(when, s, n); },
         Qt::DirectConnection);
     connect(
-        module, &StationModule::answeringChanged, this,
-        [plant](const QDateTime& when, bool answering) { plant->comunicacion(when, answering); },
+        &module, &StationModule::answeringChanged, this,
+        [plant, n](const QDateTime& when, bool answering) {
+            plant->comunicacion(when, answering, n);
+        },
         Qt::DirectConnection);
-    const int decimals = config_.Decimals;
+    const int decimals = module.decimals();
     connect(
-        module, &StationModule::doseEnded, this,
-        [plant, decimals](const DoseRecord& dose) {
-            plant->dosificacion(doseValues(dose, decimals));
+        &module, &StationModule::doseEnded, this,
+        [plant, decimals, n](const DoseRecord& dose) {
+            plant->dosificacion(doseValues(dose, decimals), n);
         },
         Qt::DirectConnection);
     connect(
-        module, &StationModule::changeRecorded, this,
-        [plant](const ChangeLine& change) { plant->cambio(changeFields(change)); },
+        &module, &StationModule::changeRecorded, this,
+        [plant, n](const ChangeLine& change) { plant->cambio(changeFields(change), n); },
         Qt::DirectConnection);
-    plant_->start();
 }
 
 void Station::Timer1_Timer() {
+    for (auto& line : links_) poll(*line);
+}
+
+void Station::poll(Line& line) {
     // A tick while the previous cycle is still queued or running is dropped: ticks
-    // never pile up behind a module that does not answer.
-    if (pollPending_ || worker_ == nullptr) return;
-    pollPending_ = true;
-    QMetaObject::invokeMethod(worker_, &LinkWorker::poll, Qt::QueuedConnection);
+    // never pile up behind a module that does not answer. A line of several modules
+    // starts its next round at once instead, when its last one outlasted the tick.
+    if (line.pollPending) {
+        line.late = line.modules > 1;
+        return;
+    }
+    line.pollPending = true;
+    QMetaObject::invokeMethod(line.worker, &LinkWorker::poll, Qt::QueuedConnection);
+}
+
+void Station::pollFinished(Line& line) {
+    line.pollPending = false;
+    if (std::exchange(line.late, false) && Timer1_.isActive()) poll(line);
 }
 
 void Station::Form_Unload() {
     Timer1_.stop();
-    if (thread_.isRunning()) {
-        thread_.requestInterruption();
-        thread_.quit();
-        // Every wait of the worker ends within a slice of the stop request. Should one
-        // ever hang in the system (a driver that does not return), the operator's close
-        // still ends the station; what the worker holds goes with the process.
-        if (!thread_.wait(QDeadlineTimer(kWorkerStopMs))) {
+    for (auto& line : links_) line->thread.requestInterruption();
+    // Every wait of the worker ends within a slice of the stop request. Should one
+    // ever hang in the system (a driver that does not return), the operator's close
+    // still ends the station; what the worker holds goes with the process.
+    const QDeadlineTimer stopBy(kWorkerStopMs);
+    for (auto& line : links_) {
+        line->thread.quit();
+        if (!line->thread.wait(stopBy)) {
             std::fputs("vormelq: el enlace no se detuvo a tiempo; el programa termina sin él\n",
                        stderr);
             std::fflush(stderr);
             std::_Exit(1);
         }
-        worker_ = nullptr;
+    }
+    if (!links_.empty()) {
         for (StationModule* module : modules_) module->detach();
+        links_.clear();
     }
     // After the worker: nothing adds to the outbox any more. Whatever the broker has not
     // acknowledged waits on disk for the next start.

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QDir>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QThread>
 #include <QTimer>
 #include <memory>
+#include <variant>
+#include <vector>
 
 #include "mqtt_publisher.h"
 #include "startup_config.h"
@@ -40,7 +43,8 @@ public:
     // After Form_Load, once the front end listens: the broker's status and the poll timer.
     void start();
     const QList<StationModule*>& modules() const { return modules_; }
-    LinkWorker* worker() { return worker_; }
+    // The first module's link worker.
+    LinkWorker* worker() { return links_.empty() ? nullptr : links_.front()->worker; }
     QTimer* Timer1() { return &Timer1_; }
     // The plant's broker, or nullptr when modbus.ini names none. Its calls return at
     // once from any thread: the records' signals may reach it directly.
@@ -61,17 +65,37 @@ signals:
     void plantStatus(const MqttStatus& status);
 
 private:
-    void startWorker();
-    void connectModule(StationModule* module);
-    void connectPlant(const MqttConfig& config);
+    // One port or connection: its worker on a thread of its own, and the poll it owes.
+    struct Line {
+        StartupConfig config;  // the link keys of its first module
+        QThread thread;
+        LinkWorker* worker = nullptr;
+        int modules = 0;
+        bool pollPending = false;
+        bool late = false;  // a tick came while its round ran
+        // What the worker tells this line comes here, and is dropped once the line is gone.
+        QObject receiver;
+    };
+    Line& startWorker(const StartupConfig& config);
+    std::variant<QList<StartupConfig>, ConfigError> readModuleLinks(const QDir& here);
+    QString openLinks(const QList<StartupConfig>& configs);
+    void addModule(const StartupConfig& config, const QDir& here);
+    void poll(Line& line);
+    void pollFinished(Line& line);
+    // The publisher with every module's topics; a key that cannot be used, for the
+    // start-up box.
+    QString connectPlant(const MqttConfig& config);
+    void connectPlant(const StationModule& module);
 
     std::unique_ptr<DirectoryLock> lock_;
-    QThread thread_;
-    LinkWorker* worker_ = nullptr;
+    std::vector<std::unique_ptr<Line>> links_;
     QList<StationModule*> modules_;
     StartupConfig config_;
     std::unique_ptr<MqttPublisher> plant_;
     QTimer Timer1_;
     QTimer plantStatusTimer_;
-    bool pollPending_ = false;
 };
+
+// Where module `number`'s record `name` is kept: module 1's in `dir` itself, module n's
+// in its folder "Modulo<n>".
+QString modulePath(const QDir& dir, int number, const QString& name);

@@ -30,7 +30,13 @@ public:
         QString logPath;   // Peso.csv; the other records beside it
         QString dosePath;  // Dosificaciones.csv
     };
-    StationModule(Settings settings, LinkWorker* worker, QObject* parent = nullptr);
+    explicit StationModule(Settings settings, QObject* parent = nullptr);
+    // Its link's worker and its place there; until then, and once the worker is gone
+    // (detach), requests go nowhere.
+    void attach(LinkWorker* worker, int slot) {
+        worker_ = worker;
+        slot_ = slot;
+    }
 
     int number() const { return settings_.number; }
     const QString& name() const { return settings_.name; }
@@ -44,7 +50,6 @@ public:
     // journal holds them (a pending file's lines once).
     const QByteArrayList& startDoseLines() const { return startDoseLines_; }
     void setStartDoseLines(QByteArrayList lines) { startDoseLines_ = std::move(lines); }
-    // Once its worker is gone, requests go nowhere.
     void detach() { worker_ = nullptr; }
 
 public slots:
@@ -73,7 +78,8 @@ signals:
 
 private:
     Settings settings_;
-    LinkWorker* worker_;
+    LinkWorker* worker_ = nullptr;
+    int slot_ = 0;
     QList<ChangeLine> startChanges_;
     QByteArrayList startDoseLines_;
 };

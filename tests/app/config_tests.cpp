@@ -4,6 +4,7 @@
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <random>
+#include <vector>
 
 #include "lee_ini.h"
 #include "startup_config.h"
@@ -325,4 +326,85 @@ TEST(StartupConfig, ReadsUtf16FilesAndRefusesWhatIsNoText) {
         EXPECT_TRUE(errorText(readStartupConfig(ini.dir())).contains("no es un fichero de texto"))
             << content.toHex().toStdString();
     }
+}
+
+namespace {
+
+// Every module's keys, in the order the station reads them around opening the links.
+std::variant<QList<StartupConfig>, ConfigError> readModules(const QDir& dir) {
+    const auto count = readModuleCount(dir);
+    if (auto* failure = std::get_if<ConfigError>(&count)) return *failure;
+    QList<StartupConfig> modules;
+    for (int n = 1; n <= std::get<int>(count); ++n) {
+        auto link = readLinkConfig(dir, n);
+        if (auto* failure = std::get_if<ConfigError>(&link)) return *failure;
+        auto rest = readRemainingConfig(std::get<StartupConfig>(link), dir);
+        if (auto* failure = std::get_if<ConfigError>(&rest)) return *failure;
+        modules << std::get<StartupConfig>(rest);
+    }
+    if (auto shared = sharedAddress(modules)) return *shared;
+    return modules;
+}
+
+QString modulesError(const QByteArray& content) {
+    IniDir ini;
+    ini.write(content);
+    const auto result = readModules(ini.dir());
+    const auto* error = std::get_if<ConfigError>(&result);
+    return error ? error->message : QString();
+}
+
+}  // namespace
+
+// A module's keys default to module 1's; those with equal link keys share one link.
+TEST(StartupConfig, ModulesTakeModuleOnesKeysTheyLack) {
+    IniDir ini;
+    ini.write(
+        "[Global]\nModulos=4;\nComunicacion_1=1;\nHost_1=10.0.0.9;\nPort_1=502;\nDecimales_1=2;\n"
+        "Tolerancia_1=0,5;\nID_1=1;\nID_2=2;\nNombre_2=Silo Norte;\nDecimales_2=1;\n"
+        "ID_3=3;\nPort_3=503;\nTolerancia_3=1;\nID_4=1;\nComunicacion_4=0;\nComm_4=/dev/"
+        "ttyUSB0;\n");
+    const auto result = readModules(ini.dir());
+    ASSERT_TRUE(std::holds_alternative<QList<StartupConfig>>(result))
+        << std::get<ConfigError>(result).message.toStdString();
+    const auto& m = std::get<QList<StartupConfig>>(result);
+    ASSERT_EQ(m.size(), 4);
+    EXPECT_EQ(m[0].name, "Módulo 1");
+    EXPECT_EQ(m[1].name, "Silo Norte");
+    EXPECT_EQ(m[2].name, "Módulo 3");
+    EXPECT_EQ((std::vector<int>{m[0].SlaveId, m[1].SlaveId, m[2].SlaveId, m[3].SlaveId}),
+              (std::vector<int>{1, 2, 3, 1}));
+    EXPECT_EQ((std::vector<int>{m[0].Decimals, m[1].Decimals, m[2].Decimals, m[3].Decimals}),
+              (std::vector<int>{2, 1, 2, 2}));
+    EXPECT_EQ(m[1].tolerancePercent, 0.5);
+    EXPECT_EQ(m[2].tolerancePercent, 1.0);
+    EXPECT_EQ(m[1].host, "10.0.0.9");
+    EXPECT_EQ(m[2].port, 503);
+    EXPECT_EQ(m[3].TcpLink, 0);
+    EXPECT_EQ(m[3].baud, "9600");
+    EXPECT_TRUE(sameLink(m[0], m[1]));
+    EXPECT_FALSE(sameLink(m[0], m[2]));
+    EXPECT_FALSE(sameLink(m[0], m[3]));  // same address, another line
+}
+
+TEST(StartupConfig, BadModuleKeysNameTheirKey) {
+    const std::pair<QByteArray, QString> cases[] = {
+        {"[global]\nModulos=0;\n", "\"Modulos\" = \"0\""},
+        {"[global]\nModulos=9;\n", "\"Modulos\" = \"9\""},
+        {"[global]\nModulos=3\n", "\"Modulos\" = \"\""},  // the lone digit is the terminator
+        {"[global]\nModulos=2;\nID_1=1;\n", "\"ID_2\""},
+        {"[global]\nModulos=2;\nID_1=1;\nID_2=1;\n",
+         "\"ID_2\" = \"1\" (la misma dirección que \"ID_1\""},
+        {"[global]\nModulos=3;\nID_1=1;\nID_2=2;\nID_3=2;\nPort_3=3001;\nComunicacion_1=1;\n"
+         "Decimales_3=10;\n",
+         "\"Decimales_3\" = \"10\""},
+        {"[global]\nModulos=2;\nID_1=1;\nID_2=2;\nTolerancia_2=0.5 %;\n",
+         "\"Tolerancia_2\" = \"0.5 %\""},
+        {"[global]\nModulos=2;\nID_1=1;\nID_2=2;\nComm_2=COM3;\n", "\"Comm_2\" = \"COM3\""},
+    };
+    for (const auto& [content, expected] : cases)
+        EXPECT_TRUE(modulesError(content).contains(expected))
+            << content.data() << ": " << modulesError(content).toStdString();
+    // Equal addresses on two lines are two modules; "Modulos=23" is two of them.
+    EXPECT_EQ(modulesError("[global]\nModulos=23\nID_1=1;\nID_2=1;\nComunicacion_2=1;\n"), "");
 }

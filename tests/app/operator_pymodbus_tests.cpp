@@ -12,6 +12,7 @@
 #include "harness.h"
 #include "link_worker.h"
 #include "operator_entries.h"
+#include "station_module.h"
 #include "station_window.h"
 
 namespace {
@@ -110,7 +111,7 @@ protected:
 TEST_F(OperatorAgainstARefusingModule, ARefusalIsShownWithItsReasonOnceAndPollingGoesOn) {
     frmPeso& form = station.form();
     QList<WriteOutcome> outcomes;
-    QObject::connect(station.worker(), &LinkWorker::writeFinished, &form,
+    QObject::connect(station.core().modules().front(), &StationModule::writeFinished, &form,
                      [&](const WriteOutcome& o) { outcomes << o; });
     ASSERT_TRUE(waitFor([&] { return polls >= 1; }));
     enterAsOperator(form, {&frmPeso::txtDato, nullptr, "70000", "70000", {}});

@@ -25,6 +25,7 @@
 #include "link_worker.h"
 #include "operator_entries.h"
 #include "register_map.h"
+#include "station_module.h"
 #include "station_window.h"
 
 namespace {
@@ -113,18 +114,17 @@ protected:
         }();
         ASSERT_TRUE(error.isEmpty()) << error.toStdString();
         worker = station.worker();
-        const QString logPath = dir.filePath(QStringLiteral("Peso.csv"));
+        module = station.core().modules().front();
         QMetaObject::invokeMethod(
             worker,
-            [this, logPath] {
-                auto module = std::make_unique<ScriptedModule>();
-                script = module.get();
-                worker->useLink(std::move(module));
-                worker->configure(1, 2, QLocale::system(), logPath);
+            [this] {
+                auto scripted = std::make_unique<ScriptedModule>();
+                script = scripted.get();
+                worker->useLink(std::move(scripted));
             },
             Qt::BlockingQueuedConnection);
-        QObject::connect(worker, &LinkWorker::writeFailed, &form, [this] { ++failures; });
-        QObject::connect(worker, &LinkWorker::communicationLost, &form, [this] { ++losses; });
+        QObject::connect(module, &StationModule::writeFailed, &form, [this] { ++failures; });
+        QObject::connect(module, &StationModule::communicationLost, &form, [this] { ++losses; });
         QObject::connect(worker, &LinkWorker::pollFinished, &form, [this] { ++polls; });
         form.show();
     }
@@ -162,6 +162,7 @@ protected:
     StationWindow station;
     frmPeso& form = station.form();
     LinkWorker* worker = nullptr;
+    StationModule* module = nullptr;
     ScriptedModule* script = nullptr;  // owned by the worker
     int polls = 0, failures = 0, losses = 0;
 };
@@ -300,7 +301,7 @@ TEST_F(WorkerTest, WeightsShowTheDecimalsOfTheIni) {
 // the module still holds it, not with the cycle's end; the line comes at the emptying.
 TEST_F(WorkerTest, DoseOutOfToleranceShowsAtItsFinalWeightAndIsRecordedAtTheEmptying) {
     QList<DoseRecord> ended;
-    QObject::connect(worker, &LinkWorker::doseEnded, &form,
+    QObject::connect(module, &StationModule::doseEnded, &form,
                      [&](const DoseRecord& r) { ended << r; });
     auto setNet = [&](quint32 steps) {
         QMetaObject::invokeMethod(

@@ -12,6 +12,9 @@ With --refuse-writes CODE every register write is answered with that exception c
 (pymodbus's own exception reply) and printed as "refused 6 ADDRESS VALUE".
 With --serial PATH it serves RTU on that serial device (9600 8N1) instead, and prints
 "ready" once it does.
+With --ids 1,2,3 it serves those addresses on the one listener or line, each a slave of
+its own whose registers are those above plus 0x0F00 per address after the first; its
+logged writes then start with the address ("2: write 6 20 4464").
 Run it with Debian's /usr/bin/python3 (pymodbus 3.0).
 """
 import asyncio
@@ -25,8 +28,8 @@ from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer
 from pymodbus.transaction import ModbusRtuFramer
 
 
-def register_value(k):
-    return (0x0101 * k + 0x1234) & 0xFFFF
+def register_value(k, offset=0):
+    return (0x0101 * k + 0x1234 + offset) & 0xFFFF
 
 
 def option(name):
@@ -37,10 +40,14 @@ def option(name):
 class LoggingSlave(ModbusSlaveContext):
     """Reports each write as it lands, whatever the function that carried it."""
 
+    def __init__(self, prefix="", **kwargs):
+        super().__init__(**kwargs)
+        self.prefix = prefix
+
     def setValues(self, fc_as_hex, address, values):
         super().setValues(fc_as_hex, address, values)
         for offset, value in enumerate(values):
-            print(f"write {fc_as_hex} {address + offset} {value}", flush=True)
+            print(f"{self.prefix}write {fc_as_hex} {address + offset} {value}", flush=True)
 
 
 class LateSlave(ModbusSlaveContext):
@@ -70,18 +77,25 @@ async def main():
     if option("--refuse-writes"):
         refuse_writes(int(option("--refuse-writes")))
     ports = [a for a in sys.argv[1:]
-             if a.isdigit() and a not in (option("--late-reads"), option("--refuse-writes"))]
+             if a.isdigit() and a not in (option("--late-reads"), option("--refuse-writes"),
+                                          option("--ids"))]
     port = int(ports[0]) if ports else 0
-    block = ModbusSequentialDataBlock(0, [register_value(k) for k in range(100)])
-    # zero_mode: address 0 on the wire is the first value, not the second.
-    late = option("--late-reads")
-    if late:
-        slave = LateSlave({int(n) for n in late.split(",")}, hr=block, zero_mode=True)
-    elif "--log-writes" in sys.argv[1:]:
-        slave = LoggingSlave(hr=block, zero_mode=True)
-    else:
-        slave = ModbusSlaveContext(hr=block, zero_mode=True)
-    context = ModbusServerContext(slaves={1: slave}, single=False)
+    ids = [int(n) for n in option("--ids").split(",")] if option("--ids") else [1]
+    slaves = {}
+    for number, slave_id in enumerate(ids):
+        block = ModbusSequentialDataBlock(
+            0, [register_value(k, 0x0F00 * number) for k in range(100)])
+        # zero_mode: address 0 on the wire is the first value, not the second.
+        late = option("--late-reads")
+        if late:
+            slave = LateSlave({int(n) for n in late.split(",")}, hr=block, zero_mode=True)
+        elif "--log-writes" in sys.argv[1:]:
+            prefix = f"{slave_id}: " if option("--ids") else ""
+            slave = LoggingSlave(prefix, hr=block, zero_mode=True)
+        else:
+            slave = ModbusSlaveContext(hr=block, zero_mode=True)
+        slaves[slave_id] = slave
+    context = ModbusServerContext(slaves=slaves, single=False)
     device = option("--serial")
     if device:
         server = ModbusSerialServer(context, framer=ModbusRtuFramer, port=device,

@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <csignal>
+#include <memory>
+#include <vector>
 
 #include "broker.h"
 #include "cycle_detector.h"
@@ -302,6 +304,61 @@ TEST(StationMqtt, ChangesAndDosesReachTheBrokerAsTheirLines) {
     };
     sameLines(receiver.payloads("cambio"), changes, changeLineOf);
     sameLines(receiver.payloads("dosificacion"), lines("Dosificaciones.csv"), doseLineOf);
+}
+
+}  // namespace
+
+namespace {
+
+// Three modules of one line through one connection: each under its own root (the third
+// named, the second by default), each lectura stream numbered from 1 on its own and
+// matching that module's Peso.csv line by line, each root "online"; each module's dosing
+// cycles in its own Dosificaciones.csv and under its own root.
+TEST(StationMqtt, EachModulePublishesUnderItsOwnRootWithItsOwnSeq) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start(
+        {"--listen", "127.0.0.1:0", "--ids", "1,2,3", "--decimals", "1", "--auto-cycle"}));
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    const QStringList roots{kRoot, kRoot + "-2", "vormelq/silo3"};
+    std::vector<std::unique_ptr<Subscriber>> receivers;
+    for (const QString& root : roots)
+        receivers.push_back(std::make_unique<Subscriber>(broker.port(), root));
+    StationProcess station;
+    QMap<QString, QString> ini = tcpIni(sim.port());
+    ini.insert({{"Decimales_1", "1"}, {"Modulos", "3"}, {"ID_2", "2"}, {"ID_3", "3"}});
+    writeIni(station.dir(), ini);
+    auto mqtt = brokerKeys(broker.port());
+    mqtt.insert("Tema_3", "vormelq/silo3");
+    addIniSection(station.dir(), QStringLiteral("MQTT"), mqtt);
+    ASSERT_TRUE(station.start());
+
+    const QStringList files{"Peso.csv", "Modulo2/Peso.csv", "Modulo3/Peso.csv"};
+    for (std::size_t m = 0; m < 3; ++m) {
+        SCOPED_TRACE(roots[m].toStdString());
+        Subscriber& receiver = *receivers[m];
+        ASSERT_TRUE(waitFor([&] { return receiver.payloads("lectura").size() >= 5; }));
+        EXPECT_EQ(receiver.payloads("estado").value(0), "online");
+        const QList<QByteArray> payloads = receiver.payloads("lectura");
+        const QStringList lines = logLines(station.dir(), files[m]);
+        qint64 expected = 1;
+        for (const QByteArray& payload : payloads) {
+            const QJsonObject lectura = objectOf(payload);
+            ASSERT_EQ(lectura.value("seq").toInteger(), expected) << payload.constData();
+            ASSERT_LE(expected, lines.size());
+            EXPECT_EQ(lineOf(lectura), lines[expected - 1]) << payload.constData();
+            ++expected;
+        }
+    }
+    const QStringList doses{"Dosificaciones.csv", "Modulo2/Dosificaciones.csv",
+                            "Modulo3/Dosificaciones.csv"};
+    for (std::size_t m = 0; m < 3; ++m) {
+        ASSERT_TRUE(waitFor([&] { return !receivers[m]->payloads("dosificacion").isEmpty(); }))
+            << roots[m].toStdString();
+        const qint64 seq =
+            objectOf(receivers[m]->payloads("dosificacion").last()).value("seq").toInteger();
+        EXPECT_GE(logLines(station.dir(), doses[m]).size(), seq) << doses[m].toStdString();
+    }
 }
 
 }  // namespace

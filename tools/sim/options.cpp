@@ -79,6 +79,11 @@ std::optional<SimOptions> parseOptions(const QStringList& arguments, QString* me
                "PATH"),
         valued("pty", "Linux: create a pty, make LINK a symlink to it and serve it.", "LINK"),
         valued("slave", "Slave address answered besides 0 (default 1).", "N"),
+        valued("ids",
+               "A line of modules: each address an independent module on the one port or "
+               "listener (0 is the first one's), e.g. 1,2,3.",
+               "N,N,..."),
+        valued("toggle", "The addresses SIGUSR2 switches off and on (default: all).", "N,N,..."),
         valued("decimals", "Decimals shown on the display (default 0).", "N"),
         valued("baud",
                "Wire-speed emulation: each reply goes out when a serial line at this speed would "
@@ -149,6 +154,23 @@ std::optional<SimOptions> parseOptions(const QStringList& arguments, QString* me
     o.serial = p.value("serial");
     o.pty = p.value("pty");
     o.slave = parsed.integer(p, "slave", 1, 1, 247);
+    for (const char* name : {"ids", "toggle"}) {
+        if (!p.isSet(name)) continue;
+        QList<int> ids;
+        for (const QString& part : p.value(name).split(u',')) {
+            bool ok = false;
+            const int id = part.toInt(&ok);
+            if (!ok || id < 1 || id > 247 || ids.contains(id)) {
+                parsed.error = QStringLiteral(
+                                   "--%1 wants distinct addresses from 1 to 247, "
+                                   "e.g. 1,2,3")
+                                   .arg(QLatin1String(name));
+                break;
+            }
+            ids << id;
+        }
+        (QByteArray(name) == "ids" ? o.ids : o.toggled) = ids;
+    }
     o.decimals = parsed.integer(p, "decimals", 0, 0, 5);
     o.baud = parsed.integer(p, "baud", 0, 0, 4000000);
     o.verbose = p.isSet("verbose");

@@ -20,20 +20,39 @@ QString hex(const QByteArray& bytes) {
 }  // namespace
 
 Simulator::Simulator(const SimOptions& options, QObject* parent)
-    : QObject(parent),
-      options_(options),
-      model_(options.decimals, options.randomStart),
-      plan_(options.faults, options.randomStart) {
-    model_.setAutoCycle(options.autoCycle);
-    if (options.spread) model_.setSpread(*options.spread);
-    model_.setForced(options.forced);
-    // The truth a test compares the station's record with.
-    model_.setSettledReport([decimals = options.decimals](int cycle, qint32 net) {
-        std::fprintf(stderr, "cycle %d final %s\n", cycle,
-                     qPrintable(QString::number(net / std::pow(10.0, decimals), 'f', decimals)));
-        std::fflush(stderr);
-    });
+    : QObject(parent), options_(options), plan_(options.faults, options.randomStart) {
+    if (options_.ids.isEmpty()) options_.ids = {options_.slave};
+    const bool several = options_.ids.size() > 1;
+    for (int id : options_.ids) {
+        // Each module its own random course, so the modules of a line read differently.
+        auto model = std::make_unique<ModuleModel>(
+            options.decimals, options.randomStart + static_cast<quint32>(several ? id : 0));
+        model->setAutoCycle(options.autoCycle);
+        if (options.spread) model->setSpread(*options.spread);
+        model->setForced(options.forced);
+        // The truth a test compares the station's record with.
+        model->setSettledReport([decimals = options.decimals, id, several](int cycle, qint32 net) {
+            const QString weight = QString::number(net / std::pow(10.0, decimals), 'f', decimals);
+            if (several)
+                std::fprintf(stderr, "module %d cycle %d final %s\n", id, cycle,
+                             qPrintable(weight));
+            else
+                std::fprintf(stderr, "cycle %d final %s\n", cycle, qPrintable(weight));
+            std::fflush(stderr);
+        });
+        models_[id] = std::move(model);
+    }
     clock_.start();
+}
+
+ModuleModel* Simulator::moduleAt(quint8 slave, int* address) {
+    *address = slave == 0 ? options_.ids.front() : slave;
+    const auto found = models_.find(*address);
+    return found == models_.end() ? nullptr : found->second.get();
+}
+
+bool Simulator::isSilent(int address) const {
+    return options_.silent && (options_.toggled.isEmpty() || options_.toggled.contains(address));
 }
 
 Simulator::~Simulator() = default;
@@ -89,7 +108,7 @@ void Simulator::receive(Session& s, const QByteArray& bytes) {
 
 void Simulator::advanceModel() {
     const qint64 now = clock_.elapsed();
-    model_.advance(now - modelMs_);
+    for (auto& [id, model] : models_) model->advance(now - modelMs_);
     modelMs_ = now;
 }
 
@@ -103,7 +122,9 @@ void Simulator::logRequest(const QByteArray& frame, const QByteArray& reply,
 
 void Simulator::handleFrame(Session& s, const QByteArray& frame, qint64 arrivedUs) {
     advanceModel();
-    if (!addressedTo(static_cast<quint8>(frame[0]), options_.slave)) {
+    int address = 0;
+    ModuleModel* model = moduleAt(static_cast<quint8>(frame[0]), &address);
+    if (model == nullptr) {
         ++counters_.ignored;
         logRequest(frame, {}, "other slave");
         return;
@@ -113,7 +134,7 @@ void Simulator::handleFrame(Session& s, const QByteArray& frame, qint64 arrivedU
     ++counters_.requests;
     ++s.requests;
     const quint64 n = counters_.requests;
-    if (options_.silent) {
+    if (isSilent(address)) {
         ++counters_.faultsSilent;
         logRequest(frame, {}, "silent");
         afterRequest(s, n, false);
@@ -132,7 +153,7 @@ void Simulator::handleFrame(Session& s, const QByteArray& frame, qint64 arrivedU
                             kDeviceFailure),
              RequestKind::Refused};
     else
-        a = answer(model_, frame, options_.slave);
+        a = answer(*model, frame, address);
 
     const QList<QByteArray> pieces = faultedPieces(plan_, fault, a.reply);
     qint64 dueUs = 0;

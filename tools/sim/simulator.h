@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "counters.h"
@@ -21,6 +22,10 @@ struct SimOptions {
     QString serial;  // serve a serial device instead of TCP
     QString pty;     // create a pty and link this path to it
     int slave = 1;
+    // Several modules on one line: each address an independent module. Empty: `slave`.
+    QList<int> ids;
+    // The addresses SIGUSR2 switches off and on; empty: all of them.
+    QList<int> toggled;
     int decimals = 0;
     int baud = 0;  // > 0: replies take as long as on a serial line at this speed
     bool verbose = false;
@@ -48,7 +53,7 @@ public:
     QString servingLine() const { return servingLine_; }
     QString countersLine() const { return counters_.line(); }
 
-    // A module switched off and on again.
+    // A module switched off and on again (with several, those of --toggle).
     void setSilent(bool silent) { options_.silent = silent; }
     bool silent() const { return options_.silent; }
 
@@ -64,9 +69,12 @@ private:
     void logRequest(const QByteArray& frame, const QByteArray& reply, const char* what) const;
     qint64 nowUs() const { return clock_.nsecsElapsed() / 1000; }
     void advanceModel();
+    // The module a request's address picks: 0 is the first one's.
+    ModuleModel* moduleAt(quint8 slave, int* address);
+    bool isSilent(int address) const;
 
     SimOptions options_;
-    ModuleModel model_;
+    std::map<int, std::unique_ptr<ModuleModel>> models_;
     FaultPlan plan_;
     Counters counters_;
     QElapsedTimer clock_;
