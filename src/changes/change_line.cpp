@@ -92,5 +92,6 @@ ChangeLine changeOf(const WriteOutcome& outcome, const QDateTime& when, const Se
             request.valor,
             registersText(outcome.attempted),
             resultText(outcome.result, outcome.exceptionCode),
-            {}};
+            {},
+            when};
 }

@@ -33,10 +33,17 @@ QJsonObject objectOf(const QByteArray& payload) {
     return QJsonDocument::fromJson(payload).object();
 }
 
+// A time of a message: UTC, with its Z.
+QDateTime instantOf(const QJsonObject& message, const char* key) {
+    const QString text = message.value(QLatin1String(key)).toString();
+    const QDateTime when = QDateTime::fromString(text, Qt::ISODateWithMs);
+    EXPECT_TRUE(text.endsWith('Z') && when.timeSpec() == Qt::UTC) << text.toStdString();
+    return when;
+}
+
 // The Peso.csv line a lectura message stands for.
 QString lineOf(const QJsonObject& lectura) {
-    const QDateTime when =
-        QDateTime::fromString(lectura.value("ts").toString(), Qt::ISODateWithMs).toLocalTime();
+    const QDateTime when = instantOf(lectura, "ts").toLocalTime();
     const WeightReading weights{lectura.value("bruto").toDouble(), lectura.value("tara").toDouble(),
                                 lectura.value("neto").toDouble(), 0, 0};
     return logLine(when, weights, 1, QLocale::system());
@@ -220,23 +227,22 @@ TEST(StationMqtt, RefusingOrSilentBrokerNamedWhilePollingGoesOn) {
     holes.waitForFinished();
 }
 
-// The Cambios.csv line a cambio message stands for.
+// The Cambios.csv line a cambio message stands for, its date and time those of its instant.
 QString changeLineOf(const QJsonObject& cambio) {
+    const QDateTime when = instantOf(cambio, "ts").toLocalTime();
     QStringList fields;
     for (const char* key : {"fecha", "hora", "usuario", "equipo", "campo", "antes", "valor",
                             "registros", "resultado", "enlace"})
         fields << cambio.value(QLatin1String(key)).toString();
+    EXPECT_EQ(fields[0], logDate(when, QLocale::system()));
+    EXPECT_EQ(fields[1], logTime(when, QLocale::system()));
     return fields.join(';');
 }
 
 // The Dosificaciones.csv line a dosificacion message stands for; its deviation must be
 // the one the line's weights give.
 QString doseLineOf(const QJsonObject& d) {
-    const auto when = [&](const char* key) {
-        return logClockMs(
-            QDateTime::fromString(d.value(QLatin1String(key)).toString(), Qt::ISODateWithMs)
-                .toLocalTime());
-    };
+    const auto when = [&](const char* key) { return instantOf(d, key).toLocalTime(); };
     const auto steps = [&](const char* key) -> std::optional<qint64> {
         const QJsonValue v = d.value(QLatin1String(key));
         if (v.isNull()) return std::nullopt;
