@@ -49,9 +49,11 @@ QString lineOf(const QJsonObject& lectura) {
     return logLine(when, weights, 1, QLocale::system());
 }
 
-void writeStationIni(const QString& dir, int simPort, const QMap<QString, QString>& mqtt) {
+void writeStationIni(const QString& dir, int simPort, const QMap<QString, QString>& mqtt,
+                     const QMap<QString, QString>& global = {}) {
     QMap<QString, QString> ini = tcpIni(simPort);
     ini.insert(QStringLiteral("Decimales_1"), QStringLiteral("1"));
+    ini.insert(global);
     writeIni(dir, ini);
     addIniSection(dir, QStringLiteral("MQTT"), mqtt);
 }
@@ -311,3 +313,84 @@ TEST(StationMqtt, ChangesAndDosesReachTheBrokerAsTheirLines) {
 }
 
 }  // namespace
+
+namespace {
+
+// The station's process on a clock that stands, when it starts, `before` seconds ahead of
+// the end of summer time in Madrid (2026-10-25, 03:00 CEST back to 02:00 CET), and runs
+// on from there. Its monotonic clock is the real one, for its timers and deadlines.
+// Nothing without Debian's libfaketime.
+QStringList clockBeforeSummerTimeEnds(const QDateTime& change, int before) {
+    QString library;
+    for (const QString& dir : QDir(QStringLiteral("/usr/lib")).entryList(QDir::Dirs)) {
+        const QString path = QStringLiteral("/usr/lib/%1/faketime/libfaketimeMT.so.1").arg(dir);
+        if (QFile::exists(path)) library = path;
+    }
+    if (library.isEmpty()) return {};
+    const qint64 offset = QDateTime::currentDateTimeUtc().secsTo(change) - before;
+    return {QStringLiteral("LD_PRELOAD=") + library,
+            QStringLiteral("FAKETIME=%1%2").arg(offset < 0 ? "" : "+").arg(offset),
+            QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC=1"),
+            // The sanitizer's runtime need not come first: the clock's library does.
+            QStringLiteral("ASAN_OPTIONS=verify_asan_link_order=0")};
+}
+
+// "9:14:03" as a time of the day.
+QTime lineTime(const QString& line, int field) {
+    return QTime::fromString(line.section(u';', field, field), QStringLiteral("H:mm:ss"));
+}
+
+}  // namespace
+
+// A dosing cycle of an independent module under way while the clock goes back from 3:00
+// to 2:00: one cycle, complete, its line with the wall-clock times the log shows, and on the
+// broker the instants those stand for, in UTC; every reading's ts the instant of its line.
+TEST(StationMqtt, ACycleAcrossTheEndOfSummerTimeIsOneCycleAtItsRealInstants) {
+    ASSERT_EQ(qgetenv("TZ"), "Europe/Madrid");
+    const QDateTime change(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC);
+    QProcess slave;
+    const int port = startPymodbus(slave, {"H"}, QStringLiteral("tests/e2e/dosing_slave.py"));
+    ASSERT_GT(port, 0);
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber receiver(broker.port(), kRoot);
+    StationProcess station;
+    writeStationIni(station.dir(), port, brokerKeys(broker.port()), {{"Tolerancia_1", "0.5"}});
+    const QStringList clock = clockBeforeSummerTimeEnds(change, 15);
+    ASSERT_FALSE(clock.isEmpty()) << "libfaketime is missing: install the Debian package faketime";
+    ASSERT_TRUE(station.start(clock));
+    ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= 3; }));
+    slave.write("go\n");
+    // Held half full until the log has gone back an hour.
+    const auto wentBack = [&] {
+        const QStringList lines = station.logLines();
+        for (qsizetype i = 1; i < lines.size(); ++i)
+            if (lineTime(lines[i], 1) < lineTime(lines[i - 1], 1)) return true;
+        return false;
+    };
+    ASSERT_TRUE(waitFor(wentBack));
+    slave.write("go\n");
+    const auto doses = [&] { return logLines(station.dir(), "Dosificaciones.csv"); };
+    ASSERT_TRUE(waitFor([&] { return !receiver.payloads("dosificacion").isEmpty(); }));
+    station.stop();
+
+    ASSERT_EQ(doses().size(), 1) << doses().join('\n').toStdString();
+    const QString line = doses().first();
+    EXPECT_TRUE(line.endsWith(";100,0;90,0;99,0;100,0;0,0;OK")) << line.toStdString();
+    const QJsonObject dose = objectOf(receiver.payloads("dosificacion").first());
+    const QDateTime start = instantOf(dose, "inicio");
+    const QDateTime end = instantOf(dose, "fin");
+    ASSERT_LT(start, change) << "the cycle must begin in summer time";
+    EXPECT_GE(end, change);
+    EXPECT_LT(start.secsTo(end), 60);
+    EXPECT_EQ(doseLineOf(dose).toStdString(), line.toStdString());
+
+    const QStringList lines = station.logLines();
+    for (const QByteArray& payload : receiver.payloads("lectura")) {
+        const qint64 seq = objectOf(payload).value("seq").toInteger();
+        ASSERT_TRUE(seq >= 1 && seq <= lines.size()) << payload.constData();
+        EXPECT_EQ(lineOf(objectOf(payload)), lines[seq - 1]) << payload.constData();
+    }
+    slave.closeWriteChannel();
+    slave.waitForFinished();
+}
