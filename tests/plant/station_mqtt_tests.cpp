@@ -312,39 +312,28 @@ TEST(StationMqtt, ChangesAndDosesReachTheBrokerAsTheirLines) {
     sameLines(receiver.payloads("dosificacion"), lines("Dosificaciones.csv"), doseLineOf);
 }
 
-}  // namespace
-
-namespace {
-
 // The station's process on a clock that stands, when it starts, `before` seconds ahead of
-// the end of summer time in Madrid (2026-10-25, 03:00 CEST back to 02:00 CET), and runs
-// on from there. Its monotonic clock is the real one, for its timers and deadlines.
+// `change` and runs on from there; its monotonic clock, for its timers, is the real one.
 // Nothing without Debian's libfaketime.
-QStringList clockBeforeSummerTimeEnds(const QDateTime& change, int before) {
-    QString library;
-    for (const QString& dir : QDir(QStringLiteral("/usr/lib")).entryList(QDir::Dirs)) {
-        const QString path = QStringLiteral("/usr/lib/%1/faketime/libfaketimeMT.so.1").arg(dir);
-        if (QFile::exists(path)) library = path;
-    }
+QStringList clockAhead(const QDateTime& change, int before) {
+    QStringList library;
+    for (const QString& dir : QDir(QStringLiteral("/usr/lib")).entryList(QDir::Dirs))
+        library << QStringLiteral("/usr/lib/%1/faketime/libfaketimeMT.so.1").arg(dir);
+    library.removeIf([](const QString& path) { return !QFile::exists(path); });
     if (library.isEmpty()) return {};
-    const qint64 offset = QDateTime::currentDateTimeUtc().secsTo(change) - before;
-    return {QStringLiteral("LD_PRELOAD=") + library,
-            QStringLiteral("FAKETIME=%1%2").arg(offset < 0 ? "" : "+").arg(offset),
+    return {QStringLiteral("LD_PRELOAD=") + library.first(),
+            QString::asprintf("FAKETIME=%+lld",
+                              QDateTime::currentDateTimeUtc().secsTo(change) - before),
             QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC=1"),
             // The sanitizer's runtime need not come first: the clock's library does.
             QStringLiteral("ASAN_OPTIONS=verify_asan_link_order=0")};
 }
 
-// "9:14:03" as a time of the day.
-QTime lineTime(const QString& line, int field) {
-    return QTime::fromString(line.section(u';', field, field), QStringLiteral("H:mm:ss"));
-}
-
 }  // namespace
 
 // A dosing cycle of an independent module under way while the clock goes back from 3:00
-// to 2:00: one cycle, complete, its line with the wall-clock times the log shows, and on the
-// broker the instants those stand for, in UTC; every reading's ts the instant of its line.
+// to 2:00 (Madrid, 2026-10-25): one cycle, complete, its line with the wall-clock times
+// the log shows, and on the broker the instants those stand for, in UTC.
 TEST(StationMqtt, ACycleAcrossTheEndOfSummerTimeIsOneCycleAtItsRealInstants) {
     ASSERT_EQ(qgetenv("TZ"), "Europe/Madrid") << "the suite's own time zone";
     const QDateTime change(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC);
@@ -356,41 +345,30 @@ TEST(StationMqtt, ACycleAcrossTheEndOfSummerTimeIsOneCycleAtItsRealInstants) {
     Subscriber receiver(broker.port(), kRoot);
     StationProcess station;
     writeStationIni(station.dir(), port, brokerKeys(broker.port()), {{"Tolerancia_1", "0.5"}});
-    const QStringList clock = clockBeforeSummerTimeEnds(change, 12);
+    const QStringList clock = clockAhead(change, 12);
     ASSERT_FALSE(clock.isEmpty()) << "libfaketime is missing: install the Debian package faketime";
     ASSERT_TRUE(station.start(clock));
     ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= 3; }));
     slave.write("go\n");
-    // Held half full until the log has gone back an hour.
-    const auto wentBack = [&] {
-        const QStringList lines = station.logLines();
-        for (qsizetype i = 1; i < lines.size(); ++i)
-            if (lineTime(lines[i], 1) < lineTime(lines[i - 1], 1)) return true;
-        return false;
+    // Held half full until the log's time is back before its first line's.
+    const auto time = [](const QString& line) {
+        return line.section(u';', 1, 1).rightJustified(8);
     };
-    ASSERT_TRUE(waitFor(wentBack));
+    ASSERT_TRUE(waitFor([&] {
+        const QStringList lines = station.logLines();
+        return time(lines.last()) < time(lines.first());
+    }));
     slave.write("go\n");
-    const auto doses = [&] { return logLines(station.dir(), "Dosificaciones.csv"); };
     ASSERT_TRUE(waitFor([&] { return !receiver.payloads("dosificacion").isEmpty(); }));
     station.stop();
 
-    ASSERT_EQ(doses().size(), 1) << doses().join('\n').toStdString();
-    const QString line = doses().first();
-    EXPECT_TRUE(line.endsWith(";100,0;90,0;99,0;100,0;0,0;OK")) << line.toStdString();
+    const QStringList doses = logLines(station.dir(), "Dosificaciones.csv");
+    ASSERT_EQ(doses.size(), 1) << doses.join('\n').toStdString();
+    EXPECT_TRUE(doses[0].endsWith(";100,0;90,0;99,0;100,0;0,0;OK")) << doses[0].toStdString();
     const QJsonObject dose = objectOf(receiver.payloads("dosificacion").first());
-    const QDateTime start = instantOf(dose, "inicio");
-    const QDateTime end = instantOf(dose, "fin");
-    ASSERT_LT(start, change) << "the cycle must begin in summer time";
-    EXPECT_GE(end, change);
-    EXPECT_LT(start.secsTo(end), 60);
-    EXPECT_EQ(doseLineOf(dose).toStdString(), line.toStdString());
-
-    const QStringList lines = station.logLines();
-    for (const QByteArray& payload : receiver.payloads("lectura")) {
-        const qint64 seq = objectOf(payload).value("seq").toInteger();
-        ASSERT_TRUE(seq >= 1 && seq <= lines.size()) << payload.constData();
-        EXPECT_EQ(lineOf(objectOf(payload)), lines[seq - 1]) << payload.constData();
-    }
+    ASSERT_LT(instantOf(dose, "inicio"), change) << "the cycle must begin in summer time";
+    EXPECT_GE(instantOf(dose, "fin"), change);
+    EXPECT_EQ(doseLineOf(dose).toStdString(), doses[0].toStdString());
     slave.closeWriteChannel();
     slave.waitForFinished();
 }
