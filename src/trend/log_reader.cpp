@@ -80,6 +80,13 @@ QString skippedLinesNote(const QString& path, qint64 count, qint64 first) {
         .arg(first);
 }
 
+QString noReadingNote(const QString& path) {
+    return QStringLiteral(
+               "%1 no tiene ninguna lectura legible (se espera "
+               "fecha;hora;bruto;tara;neto por línea)")
+        .arg(path);
+}
+
 LogSeries readLog(QIODevice& device, DateOrder order, const LogRange& range, int columns) {
     LogSeries series;
     std::optional<Decimator> decimator;

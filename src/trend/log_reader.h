@@ -32,6 +32,8 @@ DateOrder systemDateOrder();
 
 // What the offline commands say on stderr about the lines of a log they skipped.
 QString skippedLinesNote(const QString& path, qint64 count, qint64 first);
+// What they say of a log in which no line reads: the wrong file, most likely.
+QString noReadingNote(const QString& path);
 
 struct LogSeries {
     std::vector<Bucket> buckets;
