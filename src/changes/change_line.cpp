@@ -54,7 +54,7 @@ QByteArray changeLineText(const ChangeLine& line, const QByteArray& previousChai
 std::optional<ChangeLine> readChangeLine(const QByteArray& text) {
     const QStringList f = QString::fromLocal8Bit(text).split(QLatin1Char(kSeparator));
     if (f.size() != kFields) return std::nullopt;
-    return ChangeLine{f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9].toLatin1()};
+    return ChangeLine{f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9].toLatin1(), {}};
 }
 
 QString registersText(const QList<RegisterWrite>& writes) {
@@ -92,5 +92,6 @@ ChangeLine changeOf(const WriteOutcome& outcome, const QDateTime& when, const Se
             request.valor,
             registersText(outcome.attempted),
             resultText(outcome.result, outcome.exceptionCode),
-            {}};
+            {},
+            when};
 }

@@ -21,6 +21,9 @@ struct ChangeLine {
     QString registros;
     QString resultado;
     QByteArray chain;  // 16 hex digits linking the line to the one before
+    // The instant fecha and hora were written for; invalid for a line read back, whose
+    // date and time are only the wall clock's.
+    QDateTime when;
 };
 
 // Who is at the station: the session's login and the computer's name.

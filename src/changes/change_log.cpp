@@ -18,7 +18,8 @@ ChangeLine ChangeLog::append(const ChangeLine& line) {
     const QByteArray text = changeLineText(line, chain_);
     journal_.append(text);
     // Read back, so what the station shows and publishes is what the file says.
-    const ChangeLine written = *readChangeLine(text);
+    ChangeLine written = *readChangeLine(text);
+    written.when = line.when;
     chain_ = written.chain;
     return written;
 }

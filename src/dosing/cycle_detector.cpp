@@ -11,7 +11,20 @@ DoseStep CycleDetector::feed(const DoseReading& reading) {
     if (!setpoints_) return step;
     const bool silentTooLong = lastMs_ && reading.ms - *lastMs_ > kSilenceMs;
     if (open_ && silentTooLong) open_->interrupted = true;
-    if (!reading.answered) return step;
+    if (!reading.answered) {
+        silenceSince_ = lastMs_.has_value();
+        return step;
+    }
+    if (cutBySilence(reading)) {
+        // It ends with the last reading that was surely its own.
+        open_->endMs = *lastMs_;
+        open_->interrupted = true;
+        step.ended = open_;
+        open_.reset();
+        lastWithinBand_.reset();
+        inRun_ = false;
+    }
+    silenceSince_ = false;
 
     // A clock set back makes the weights before and after it two stories: a run of
     // equal weights across it proves nothing, and the cycle's times no longer add up.
@@ -20,6 +33,7 @@ DoseStep CycleDetector::feed(const DoseReading& reading) {
         inRun_ = false;
     }
     lastMs_ = reading.ms;
+    lastNet_ = reading.net;
 
     const bool within = reading.net <= setpoints_->zeroBand;
     const std::optional<bool> before = lastWithinBand_;
@@ -46,6 +60,10 @@ DoseStep CycleDetector::feed(const DoseReading& reading) {
         step.finalTaken = open_;
     }
     return step;
+}
+
+bool CycleDetector::cutBySilence(const DoseReading& reading) const {
+    return open_ && silenceSince_ && reading.net < lastNet_ - setpoints_->zeroBand;
 }
 
 bool CycleDetector::settles(qint64 ms, qint64 net) {
@@ -77,8 +95,21 @@ qint64 displaySteps(double value, int decimals) {
     return std::llround(value * std::pow(10.0, decimals));
 }
 
-double stepsWeight(qint64 steps, int decimals) {
-    return static_cast<double>(steps) / std::pow(10.0, decimals);
+double stepsWeight(double steps, int decimals) {
+    return steps / std::pow(10.0, decimals);
+}
+
+DoseSetpoints doseSetpoints(const Setpoints& setpoints, int decimals) {
+    return {displaySteps(setpoints.zeroBand, decimals), displaySteps(setpoints.coarse, decimals),
+            displaySteps(setpoints.fine, decimals), displaySteps(setpoints.target, decimals)};
+}
+
+qint64 instantMs(const QDateTime& when) {
+    return when.toMSecsSinceEpoch() / 1000 * 1000;
+}
+
+QDateTime fromInstant(qint64 ms) {
+    return QDateTime::fromMSecsSinceEpoch(ms);
 }
 
 qint64 logClockMs(const QDateTime& when) {

@@ -4,14 +4,18 @@
 #include <QtGlobal>
 #include <optional>
 
+#include "readers.h"
+
 // Dosing cycles found in the readings the station takes anyway. Weights are counted in
 // display steps (the net weight times 10^decimals), so "unchanged within one step" and
 // the comparisons with the setpoints are exact whatever the decimals.
 //
-// Times are the log's clock: the wall-clock time as Peso.csv writes it, whole seconds,
-// no time zone (milliseconds since 1970-01-01 00:00 of that clock, as log_parse.h
-// reads it back). The live station feeds the time of the line it logs, so the cycles it
-// finds are the cycles `vormelq --cycles` finds in its Peso.csv, to the second.
+// Times are milliseconds in whole seconds on one of two clocks. The live station counts
+// instants (since 1970-01-01 00:00 UTC): the clock put back an hour at the end of summer
+// time is no step back for it. A log read back has only the wall-clock times Peso.csv
+// writes (log_parse.h), which do step back then. Either way the cycles found in the
+// same readings are the same, so the live record and `vormelq --cycles` on its Peso.csv
+// agree to the second, daylight-saving nights aside.
 
 struct DoseSetpoints {
     qint64 zeroBand = 0;
@@ -22,7 +26,7 @@ struct DoseSetpoints {
 };
 
 struct DoseReading {
-    qint64 ms = 0;         // log clock
+    qint64 ms = 0;         // the detector's clock
     bool answered = true;  // false: the poll did not get the weights (`net` unused)
     qint64 net = 0;        // display steps
 };
@@ -53,10 +57,14 @@ struct DoseStep {
 // - it begins with the first reading above the zero band after one within it (a first
 //   reading above it, with nothing known before, opens one the station joined late);
 // - its final weight is the net weight once, at or above the fine cut-off, it has stayed
-//   within one display step for at least kSettleMs of log time;
+//   within one display step for at least kSettleMs on its clock;
 // - it ends with the first reading back within the zero band;
 // - it is interrupted when it ends without a final weight, when no weights came for more
-//   than kSilenceMs inside it, when the clock went back, or when it was resumed.
+//   than kSilenceMs inside it, when the clock went back, or when it was resumed;
+// - it ends at a silence (polls without weights) after which the net weight is lower than
+//   before it by more than the zero band, interrupted: the module was off while the
+//   weight fell, so what comes after may be another dose. The readings after it start
+//   afresh, as the first ones of a run do.
 class CycleDetector {
 public:
     static constexpr qint64 kSettleMs = 1000;
@@ -77,10 +85,15 @@ private:
     // Whether this reading completes the settled run that makes the final weight.
     bool settles(qint64 ms, qint64 net);
 
+    // Whether a silence cuts the open cycle short at this reading.
+    bool cutBySilence(const DoseReading& reading) const;
+
     std::optional<DoseSetpoints> setpoints_;
     std::optional<DoseCycle> open_;
     std::optional<bool> lastWithinBand_;  // unknown before the first reading
     std::optional<qint64> lastMs_;        // of the last reading with weights
+    qint64 lastNet_ = 0;                  // of that reading
+    bool silenceSince_ = false;           // a poll without weights came after it
     // The run of readings within one step of each other, at or above the fine cut-off.
     qint64 runStartMs_ = 0;
     qint64 runLow_ = 0;
@@ -90,10 +103,16 @@ private:
 
 // A weight as a whole number of display steps.
 qint64 displaySteps(double value, int decimals);
-// And back.
-double stepsWeight(qint64 steps, int decimals);
+// And back; a fraction of a step (a mean) as well.
+double stepsWeight(double steps, int decimals);
+// The setpoints as the detector counts them.
+DoseSetpoints doseSetpoints(const Setpoints& setpoints, int decimals);
 
+// The live clock: the instant `when` stands for, to the whole second.
+qint64 instantMs(const QDateTime& when);
+// Back to that instant, in local time (the date and time Peso.csv writes for it).
+QDateTime fromInstant(qint64 ms);
 // The log's clock for a wall-clock time: its date and time to the whole second.
 qint64 logClockMs(const QDateTime& when);
-// Back to a date and time to write (no time zone: the log's own clock).
+// Back to a date and time to write, with no time zone: the log's own clock, no instant.
 QDateTime fromLogClock(qint64 ms);

@@ -9,6 +9,20 @@
 #include "dose_record.h"
 #include "log_reader.h"
 
+namespace {
+
+// The setpoints a log does not hold, as the module would give them.
+Setpoints givenSetpoints(const CyclesOptions& options) {
+    Setpoints given;
+    given.zeroBand = options.zeroBand;
+    given.coarse = options.coarse.value_or(0);
+    given.fine = options.fine;
+    given.target = options.target.value_or(0);
+    return given;
+}
+
+}  // namespace
+
 std::variant<CyclesOptions, UsageError> parseCyclesArguments(const QStringList& args) {
     CyclesOptions options;
     std::optional<double> zeroBand;
@@ -85,15 +99,12 @@ int runCycles(const CyclesOptions& options) {
         }
         if (!decimals) {
             decimals = record->decimals;
-            detector.setSetpoints({displaySteps(options.zeroBand, *decimals),
-                                   displaySteps(options.coarse.value_or(0), *decimals),
-                                   displaySteps(options.fine, *decimals),
-                                   displaySteps(options.target.value_or(0), *decimals)});
+            detector.setSetpoints(doseSetpoints(givenSetpoints(options), *decimals));
         }
         const DoseStep step =
             detector.feed({record->ms, true, displaySteps(record->net, *decimals)});
         if (!step.ended) return true;
-        DoseRecord dose = doseRecord(*step.ended, options.tolerancePercent);
+        DoseRecord dose = doseRecord(*step.ended, options.tolerancePercent, fromLogClock);
         if (!options.target) dose.target.reset();
         if (!options.coarse) dose.coarse.reset();
         written = out.write(doseLine(dose, *decimals, locale).toLocal8Bit() + "\r\n") >= 0;

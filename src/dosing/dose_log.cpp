@@ -2,42 +2,59 @@
 
 #include <utility>
 
+namespace {
+
+// The start of the open cycle as its instant in UTC, readable beside the file. An older
+// station kept the log's wall-clock milliseconds there: read as the local time they show.
+QByteArray openCycleText(qint64 startMs) {
+    return fromInstant(startMs).toUTC().toString(Qt::ISODate).toLatin1();
+}
+
+std::optional<qint64> readOpenCycle(const QByteArray& text) {
+    const QDateTime instant = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
+    if (instant.isValid()) return instantMs(instant);
+    bool ok = false;
+    const qint64 logMs = text.toLongLong(&ok);
+    if (!ok) return std::nullopt;
+    const QDateTime shown = fromLogClock(logMs);
+    return instantMs(QDateTime(shown.date(), shown.time()));
+}
+
+}  // namespace
+
 DoseLog::DoseLog(const QString& path, double tolerancePercent, int decimals, QLocale locale)
     : journal_(path),
       openCycle_(openCyclePath(path)),
       tolerancePercent_(tolerancePercent),
       decimals_(decimals),
       locale_(std::move(locale)) {
-    bool ok = false;
-    const qint64 startMs = openCycle_.read().trimmed().toLongLong(&ok);
-    if (ok) detector_.resume(startMs);
+    if (const auto startMs = readOpenCycle(openCycle_.read().trimmed())) detector_.resume(*startMs);
 }
 
 DoseLog::Events DoseLog::poll(const QDateTime& when, const std::optional<WeightReading>& weights,
                               const std::optional<Setpoints>& setpoints) {
-    const qint64 ms = logClockMs(when);
+    // Instants, not the wall clock: a cycle under way when summer time ends is not cut.
+    const qint64 ms = instantMs(when);
     const DoseStep step =
         detector_.feed(weights ? DoseReading{ms, true, displaySteps(weights->net, decimals_)}
                                : DoseReading{ms, false, 0});
     if (setpoints) detector_.setSetpoints(doseSetpoints(*setpoints, decimals_));
 
     Events events;
-    // A start that cannot be kept costs only the record of a kill in this cycle.
-    if (step.began) openCycle_.write(QByteArray::number(detector_.open()->startMs));
-    if (step.finalTaken) events.finalTaken = doseRecord(*step.finalTaken, tolerancePercent_);
+    if (step.finalTaken)
+        events.finalTaken = doseRecord(*step.finalTaken, tolerancePercent_, fromInstant);
     if (step.ended) {
-        events.ended = doseRecord(*step.ended, tolerancePercent_);
+        events.ended = doseRecord(*step.ended, tolerancePercent_, fromInstant);
         journal_.append(doseLine(*events.ended, decimals_, locale_).toLocal8Bit());
         // Only once the line is the journal's: a kill in between records the cycle again
         // as Incompleta rather than not at all.
         openCycle_.remove();
     }
+    // After the end of the one before: a silence can end one cycle and begin the next at
+    // the same reading. A start that cannot be kept costs only the record of a kill in
+    // this cycle.
+    if (step.began) openCycle_.write(openCycleText(detector_.open()->startMs));
     return events;
-}
-
-DoseSetpoints doseSetpoints(const Setpoints& setpoints, int decimals) {
-    return {displaySteps(setpoints.zeroBand, decimals), displaySteps(setpoints.coarse, decimals),
-            displaySteps(setpoints.fine, decimals), displaySteps(setpoints.target, decimals)};
 }
 
 QString openCyclePath(const QString& dosePath) {

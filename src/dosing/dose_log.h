@@ -14,7 +14,7 @@
 // its polls, a line per cycle as it ends, on a journal of its own (every guarantee of
 // Peso.csv). The open cycle's start waits beside the file ("Dosificaciones.csv.ciclo"),
 // so a cycle the station was closed or killed in is recorded, Incompleta with its start, by the
-// next start in the same directory.
+// next start in the same directory. Its times are the polls' instants (cycle_detector.h).
 class DoseLog {
 public:
     DoseLog(const QString& path, double tolerancePercent, int decimals, QLocale locale);
@@ -41,9 +41,6 @@ private:
     int decimals_;
     QLocale locale_;
 };
-
-// The setpoints as the detector counts them, in display steps.
-DoseSetpoints doseSetpoints(const Setpoints& setpoints, int decimals);
 
 // "Dosificaciones.csv.ciclo" beside "Dosificaciones.csv".
 QString openCyclePath(const QString& dosePath);

@@ -18,13 +18,10 @@ constexpr std::array<std::pair<DoseResult, const char*>, 5> kResultTexts{{
     {DoseResult::Incompleta, "Incompleta"},
 }};
 
-double scale(int decimals) {
-    return std::pow(10.0, decimals);
-}
-
 QString weightText(std::optional<qint64> steps, int decimals, const QLocale& locale) {
-    return steps ? formatWeight(static_cast<double>(*steps) / scale(decimals), decimals, locale)
-                 : QString();
+    return steps
+               ? formatWeight(stepsWeight(static_cast<double>(*steps), decimals), decimals, locale)
+               : QString();
 }
 
 // Empty fields are values not known; anything else must be a number.
@@ -70,10 +67,10 @@ DoseResult doseResult(qint64 finalNet, qint64 target, double tolerancePercent) {
     return off < 0 ? DoseResult::Falta : DoseResult::Exceso;
 }
 
-DoseRecord doseRecord(const DoseCycle& cycle, double tolerancePercent) {
+DoseRecord doseRecord(const DoseCycle& cycle, double tolerancePercent, DoseClock timeOf) {
     DoseRecord record;
-    record.startMs = cycle.startMs;
-    record.endMs = cycle.endMs;
+    record.start = timeOf(cycle.startMs);
+    record.end = timeOf(cycle.endMs);
     record.target = cycle.setpoints.target;
     record.coarse = cycle.setpoints.coarse;
     record.fine = cycle.setpoints.fine;
@@ -85,11 +82,10 @@ DoseRecord doseRecord(const DoseCycle& cycle, double tolerancePercent) {
 }
 
 QString doseLine(const DoseRecord& r, int decimals, const QLocale& locale) {
-    const QDateTime start = fromLogClock(r.startMs);
     const QStringList fields{
-        logDate(start, locale),
-        logTime(start, locale),
-        logTime(fromLogClock(r.endMs), locale),
+        logDate(r.start, locale),
+        logTime(r.start, locale),
+        logTime(r.end, locale),
         weightText(r.target, decimals, locale),
         weightText(r.coarse, decimals, locale),
         weightText(r.fine, decimals, locale),
@@ -111,8 +107,9 @@ std::optional<DoseRecord> parseDoseLine(QByteArrayView line, DateOrder order, in
     if (!date || !start || !end) return std::nullopt;
 
     DoseRecord r;
-    r.startMs = logMs(*date, start->msOfDay);
-    r.endMs = logMs(end->msOfDay < start->msOfDay ? date->addDays(1) : *date, end->msOfDay);
+    r.start = fromLogClock(logMs(*date, start->msOfDay));
+    r.end =
+        fromLogClock(logMs(end->msOfDay < start->msOfDay ? date->addDays(1) : *date, end->msOfDay));
     std::optional<qint64> fine;
     std::optional<qint64> deviation;
     if (!parseSteps(fields[3], decimals, &r.target) ||
@@ -156,18 +153,21 @@ DoseStats doseStats(std::span<const DoseRecord> records, int decimals) {
         if (r.result == DoseResult::Falta || r.result == DoseResult::Exceso) ++s.outOfTolerance;
     }
     if (s.count == 0) return s;
-    const long double unit = scale(decimals);
+    // Summed in steps, turned into weights once.
+    const auto weight = [decimals](long double steps) {
+        return stepsWeight(static_cast<double>(steps), decimals);
+    };
     const long double mean = sum / s.count;
-    s.meanFinal = static_cast<double>(mean / unit);
+    s.meanFinal = weight(mean);
     if (s.count > 1) {
         const long double variance = (sumSquares - sum * mean) / (s.count - 1);
-        s.stdDev = static_cast<double>(std::sqrt(std::max(0.0L, variance)) / unit);
+        s.stdDev = weight(std::sqrt(std::max(0.0L, variance)));
     }
-    s.minFinal = static_cast<double>(low / unit);
-    s.maxFinal = static_cast<double>(high / unit);
-    if (withTarget > 0) s.meanDeviation = static_cast<double>(deviationSum / withTarget / unit);
+    s.minFinal = weight(low);
+    s.maxFinal = weight(high);
+    if (withTarget > 0) s.meanDeviation = weight(deviationSum / withTarget);
     s.outOfTolerancePercent = 100.0 * s.outOfTolerance / s.count;
-    s.totalDosed = static_cast<double>(sum / unit);
+    s.totalDosed = weight(sum);
     return s;
 }
 

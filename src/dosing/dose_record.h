@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QLocale>
 #include <QMetaType>
 #include <QString>
@@ -12,7 +13,7 @@
 
 // One line of Dosificaciones.csv as values:
 // fecha;inicio;fin;teorico;grueso;fino;final;desviacion;resultado
-// Weights in display steps; times on the log's clock (cycle_detector.h).
+// Weights in display steps.
 
 enum class DoseResult { Ok, Falta, Exceso, Hecha, Incompleta };
 
@@ -20,8 +21,11 @@ enum class DoseResult { Ok, Falta, Exceso, Hecha, Incompleta };
 QString doseResultText(DoseResult result);
 
 struct DoseRecord {
-    qint64 startMs = 0;
-    qint64 endMs = 0;
+    // The times of the cycle's first and last reading. The live record's are instants, in
+    // local time; a line read back, or a cycle found in a log, has only the wall-clock
+    // time written (fromLogClock), which is no instant and is never published.
+    QDateTime start;
+    QDateTime end;
     std::optional<qint64> target;  // empty when not known (a log read without it)
     std::optional<qint64> coarse;
     qint64 fine = 0;
@@ -37,7 +41,9 @@ struct DoseRecord {
 // A dose within the tolerance, limits included, is OK: a plant that writes "±0.5 %"
 // accepts a dose exactly 0.5 % off. No tolerance (0) gives Hecha.
 DoseResult doseResult(qint64 finalNet, qint64 target, double tolerancePercent);
-DoseRecord doseRecord(const DoseCycle& cycle, double tolerancePercent);
+// `timeOf` turns the detector's clock into dates: fromInstant live, fromLogClock offline.
+using DoseClock = QDateTime (*)(qint64 ms);
+DoseRecord doseRecord(const DoseCycle& cycle, double tolerancePercent, DoseClock timeOf);
 
 // The line without its CR LF, numbers with `decimals` places and the locale's separator,
 // the date and times as Peso.csv writes them.
@@ -46,7 +52,7 @@ QString doseLine(const DoseRecord& record, int decimals, const QLocale& locale);
 // midnight ends on the day after its date.
 std::optional<DoseRecord> parseDoseLine(QByteArrayView line, DateOrder order, int decimals);
 
-// The complete cycles' figures, in weight units (display steps / 10^decimals).
+// The complete cycles' figures, in weight units.
 struct DoseStats {
     int count = 0;
     double meanFinal = 0;

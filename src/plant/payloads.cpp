@@ -83,6 +83,37 @@ QByteArray dosificacionBody(const DoseValues& dose, int decimals) {
                        {"resultado", jsonString(dose.result)}});
 }
 
+DoseValues doseValues(const DoseRecord& dose, int decimals) {
+    const auto weight = [decimals](std::optional<qint64> steps) -> std::optional<double> {
+        if (!steps) return std::nullopt;
+        return stepsWeight(static_cast<double>(*steps), decimals);
+    };
+    return {dose.start,
+            dose.end,
+            weight(dose.target),
+            weight(dose.coarse),
+            weight(dose.fine),
+            weight(dose.finalNet),
+            weight(dose.deviation()),
+            doseResultText(dose.result)};
+}
+
+QList<JsonField> cambioFields(const ChangeLine& change) {
+    return {
+        {QStringLiteral("ts"), jsonTime(change.when)},
+        {QStringLiteral("fecha"), jsonString(change.fecha)},
+        {QStringLiteral("hora"), jsonString(change.hora)},
+        {QStringLiteral("usuario"), jsonString(change.usuario)},
+        {QStringLiteral("equipo"), jsonString(change.equipo)},
+        {QStringLiteral("campo"), jsonString(change.campo)},
+        {QStringLiteral("antes"), jsonString(change.antes)},
+        {QStringLiteral("valor"), jsonString(change.valor)},
+        {QStringLiteral("registros"), jsonString(change.registros)},
+        {QStringLiteral("resultado"), jsonString(change.resultado)},
+        {QStringLiteral("enlace"), jsonString(QString::fromLatin1(change.chain))},
+    };
+}
+
 QByteArray consignasPayload(const QDateTime& when, const Setpoints& setpoints, int decimals) {
     return jsonObject({{"ts", jsonTime(when)},
                        {"banda_cero", jsonNumber(setpoints.zeroBand, decimals)},

@@ -6,6 +6,8 @@
 #include <QString>
 #include <optional>
 
+#include "change_line.h"
+#include "dose_record.h"
 #include "readers.h"
 
 // The messages the station publishes, as JSON text built from plain values. Weights are
@@ -48,6 +50,12 @@ struct DoseValues {
     QString result;
 };
 QByteArray dosificacionBody(const DoseValues& dose, int decimals);
+// The live station's record of a cycle, its weights with the configured decimals.
+DoseValues doseValues(const DoseRecord& dose, int decimals);
+
+// A line of Cambios.csv: the instant it was recorded ("ts"), then its fields as written,
+// by their names, so that a receiver can check the chain on the line's own text.
+QList<JsonField> cambioFields(const ChangeLine& change);
 
 QByteArray consignasPayload(const QDateTime& when, const Setpoints& setpoints, int decimals);
 QByteArray comunicacionPayload(const QDateTime& when, bool answering);

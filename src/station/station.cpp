@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <utility>
 
-#include "cycle_detector.h"
 #include "journal.h"
 #include "link_worker.h"
 #include "payloads.h"
@@ -193,38 +192,6 @@ void Station::start() {
     }
 }
 
-namespace {
-
-// A line of Dosificaciones.csv as the broker gets it: its times as the line's, in UTC,
-// its weights with the configured decimals, an empty field empty.
-DoseValues doseValues(const DoseRecord& dose, int decimals) {
-    const auto weight = [decimals](std::optional<qint64> steps) -> std::optional<double> {
-        if (!steps) return std::nullopt;
-        return stepsWeight(*steps, decimals);
-    };
-    return {fromLogClock(dose.startMs), fromLogClock(dose.endMs),   weight(dose.target),
-            weight(dose.coarse),        weight(dose.fine),          weight(dose.finalNet),
-            weight(dose.deviation()),   doseResultText(dose.result)};
-}
-
-// A line of Cambios.csv as the broker gets it: its fields as written, by their names.
-QList<JsonField> changeFields(const ChangeLine& change) {
-    return {
-        {QStringLiteral("fecha"), jsonString(change.fecha)},
-        {QStringLiteral("hora"), jsonString(change.hora)},
-        {QStringLiteral("usuario"), jsonString(change.usuario)},
-        {QStringLiteral("equipo"), jsonString(change.equipo)},
-        {QStringLiteral("campo"), jsonString(change.campo)},
-        {QStringLiteral("antes"), jsonString(change.antes)},
-        {QStringLiteral("valor"), jsonString(change.valor)},
-        {QStringLiteral("registros"), jsonString(change.registros)},
-        {QStringLiteral("resultado"), jsonString(change.resultado)},
-        {QStringLiteral("enlace"), jsonString(QString::fromLatin1(change.chain))},
-    };
-}
-
-}  // namespace
-
 QString Station::connectPlant(const MqttConfig& config) {
     if (!config.enabled()) return {};
     plant_ = std::make_unique<MqttPublisher>(
@@ -269,7 +236,7 @@ void Station::connectPlant(const StationModule& module) {
         Qt::DirectConnection);
     connect(
         &module, &StationModule::changeRecorded, this,
-        [plant, n](const ChangeLine& change) { plant->cambio(changeFields(change), n); },
+        [plant, n](const ChangeLine& change) { plant->cambio(cambioFields(change), n); },
         Qt::DirectConnection);
 }
 

@@ -294,7 +294,7 @@ TEST_F(WorkerTest, WeightsShowTheDecimalsOfTheIni) {
         worker, [this] { script->setPair(0, 12345); }, Qt::BlockingQueuedConnection);
     station.Timer1_Timer();
     ASSERT_TRUE(waitFor([&] { return polls == 1; }));
-    EXPECT_EQ(form.lblBruto->text().toStdString(), "123.45");
+    EXPECT_EQ(form.lblBruto->text().toStdString(), "123,45");
 }
 
 // The notice comes with the poll that settles a final weight out of tolerance, while
@@ -321,15 +321,15 @@ TEST_F(WorkerTest, DoseOutOfToleranceShowsAtItsFinalWeightAndIsRecordedAtTheEmpt
     ASSERT_TRUE(waitFor([&] { return form.FraDosis->isVisible(); }));
     EXPECT_TRUE(ended.isEmpty());
     EXPECT_EQ(form.lblDosis->text(),
-              "Dosificación fuera de tolerancia: 97.20 kg (\u2212"
-              "2.8 %)");
+              "Dosificación fuera de tolerancia: 97,20 kg (\u2212"
+              "2,8 %)");
 
     setNet(0);
     ASSERT_TRUE(waitFor([&] { return ended.size() == 1; }));
     EXPECT_EQ(ended[0].result, DoseResult::Falta);
     const QStringList lines = logLines(dir.path(), QStringLiteral("Dosificaciones.csv"));
     ASSERT_EQ(lines.size(), 1);
-    EXPECT_TRUE(lines[0].endsWith(";97.20;-2.80;Falta")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].endsWith(";97,20;-2,80;Falta")) << lines[0].toStdString();
 }
 
 }  // namespace

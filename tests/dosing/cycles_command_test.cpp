@@ -16,7 +16,7 @@ constexpr int kDecimals = 1;
 constexpr double kTolerance = 0.5;
 
 // What the station would have: the module polled every 500 ms, each reading logged as
-// Peso.csv writes it and fed to the detector with the time of its line.
+// Peso.csv writes it and fed to the detector with the instant of its line.
 struct StationRun {
     QByteArray log;
     QByteArray liveLines;
@@ -45,10 +45,11 @@ StationRun dose(int cycles) {
         const WeightReading weights{module.gross() / 10.0, module.tare() / 10.0,
                                     module.net() / 10.0, 0, 0};
         run.log += logLine(now, weights, kDecimals, locale).toLocal8Bit() + "\r\n";
-        const DoseStep step = detector.feed({logClockMs(now), true, module.net()});
+        const DoseStep step = detector.feed({instantMs(now), true, module.net()});
         if (step.ended)
             run.liveLines +=
-                doseLine(doseRecord(*step.ended, kTolerance), kDecimals, locale).toLocal8Bit() +
+                doseLine(doseRecord(*step.ended, kTolerance, fromInstant), kDecimals, locale)
+                    .toLocal8Bit() +
                 "\r\n";
         if (run.settled.size() == 1 && run.log.count('\n') == 30)
             run.log += "no es una lectura\r\n";

@@ -85,6 +85,16 @@ TEST(CycleDetector, FindsTheCyclesOfEachKindOfRun) {
         {"the clock went back inside a cycle, and a settle run across it counts for nothing",
          {{10000, 0}, {11000, 1000}, {5000, 1000}, {6000, 1000}, {7000, 0}},
          {{11000, 7000, 1000, 6000, true}}},
+        {"a silence after which the weight is lower by more than the zero band: the cycle "
+         "ends with its last reading before it, and the first after it joins the next late",
+         {{0, 0}, {1000, 500}, {2000, 990}, {2500, kSilent}, {8000, 300}, {9000, 990},
+          {10000, 1000}, {11000, 1000}, {12000, 0}},
+         {{1000, 2000, std::nullopt, 0, true}, {8000, 12000, 1000, 11000, true}}},
+        {"lower by the zero band exactly is no cut; back at zero, even past the final weight, "
+         "is, and the next cycle begins as usual",
+         {{0, 0}, {1000, 1000}, {2000, 1000}, {2500, kSilent}, {3000, 980}, {3500, kSilent},
+          {4000, 0}, {5000, 300}, {6000, 1000}, {7000, 1000}, {8000, 0}},
+         {{1000, 3000, 1000, 2000, true}, {5000, 8000, 1000, 7000, false}}},
         {"resumed: the cycle a killed run left open goes on from its start, incomplete",
          {{60000, 1000}, {61000, 1000}, {62000, 5}},
          {{1000, 62000, 1000, 61000, true}}, 1000},

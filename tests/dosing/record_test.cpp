@@ -7,14 +7,14 @@
 
 namespace {
 
-qint64 at(int day, int hour, int minute, int second) {
-    return logMs(QDate(2026, 12, day), ((hour * 60 + minute) * 60 + second) * 1000);
+QDateTime at(int day, int hour, int minute, int second) {
+    return fromLogClock(logMs(QDate(2026, 12, day), ((hour * 60 + minute) * 60 + second) * 1000));
 }
 
 DoseRecord record(std::optional<qint64> finalNet, DoseResult result, qint64 fine = 980) {
     DoseRecord r;
-    r.startMs = at(7, 8, 0, 0);
-    r.endMs = at(7, 8, 0, 12);
+    r.start = at(7, 8, 0, 0);
+    r.end = at(7, 8, 0, 12);
     r.target = 1000;
     r.coarse = 800;
     r.fine = fine;
@@ -28,8 +28,8 @@ DoseRecord record(std::optional<qint64> finalNet, DoseResult result, qint64 fine
 TEST(DoseRecord, LineGoesAndComesBackInEveryLocale) {
     DoseRecord complete = record(972, DoseResult::Falta);
     DoseRecord pastMidnight = record(std::nullopt, DoseResult::Incompleta);
-    pastMidnight.startMs = at(7, 23, 59, 55);
-    pastMidnight.endMs = at(8, 0, 0, 7);
+    pastMidnight.start = at(7, 23, 59, 55);
+    pastMidnight.end = at(8, 0, 0, 7);
     DoseRecord unknownSetpoints = record(1004, DoseResult::Hecha);
     unknownSetpoints.target.reset();
     unknownSetpoints.coarse.reset();

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cerrno>
 #include <functional>
 
 #include "frm_peso.h"
@@ -34,6 +35,8 @@ struct BadValue {
     bool namesKeyAndValue = true;
     // Comm_1 left on the module's line, which another program holds open.
     bool portHeld = false;
+    // The system's own words for this error number, in the system's language.
+    int systemError = 0;
 };
 
 void PrintTo(const BadValue& row, std::ostream* os) {
@@ -55,7 +58,7 @@ const BadValue kBadValues[] = {
     // A port that does not open: the cause in Spanish, the system's words on stderr.
     {"Comm_1", "99", Mode::Serial, {"/dev/ttyS98 no existe"}, false},
     {"Comm_1", "/dev/vormelq-no-such-port", Mode::Serial, {"no existe"}},
-    {"Comm_1", "/tmp", Mode::Serial, {"es una carpeta", "Is a directory"}},
+    {"Comm_1", "/tmp", Mode::Serial, {"es una carpeta"}, true, false, EISDIR},
     {"Comm_1", "/etc/passwd", Mode::Serial, {"es un fichero, no un puerto serie"}},
     {"Comm_1", "/dev/null", Mode::Serial, {"no es un puerto serie"}},
     {"Comm_1", "", Mode::Serial, {"está en uso por otro programa", "locking"}, false, true},
@@ -102,11 +105,13 @@ TEST_P(BadStartupValue, NamesTheCauseAndLeavesNoPortOpen) {
         message += station.stderrText();
         return message.contains(QStringLiteral("vormelq: ")) && message.endsWith(u'\n');
     })) << message.toStdString();
-    std::vector<const char*> words = row.words;
-    if (row.namesKeyAndValue) words.insert(words.end(), {row.key, row.value});
-    for (const char* word : words)
-        EXPECT_TRUE(message.contains(QString::fromUtf8(word)))
-            << word << " in " << message.toStdString();
+    QStringList words;
+    for (const char* word : row.words) words << QString::fromUtf8(word);
+    if (row.namesKeyAndValue) words << QString::fromUtf8(row.key) << QString::fromUtf8(row.value);
+    if (row.systemError != 0) words << qt_error_string(row.systemError);
+    for (const QString& word : words)
+        EXPECT_TRUE(message.contains(word))
+            << word.toStdString() << " in " << message.toStdString();
     ASSERT_TRUE(station.running()) << "ended before the operator saw the cause";
 
     if (row.mode == Mode::Serial) {

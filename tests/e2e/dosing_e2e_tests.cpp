@@ -73,13 +73,15 @@ TEST(DosingRecord, OneLinePerCycleThroughAKillAndAsTheOfflineCommandFindsThem) {
                    doseLines().size() == kKilledCycle - 1 && QFile::exists(openCycle);
         },
         120000));
-    const qint64 killedStart = StateFile(openCycle).read().toLongLong();
+    const QDateTime killedStart =
+        QDateTime::fromString(QString::fromLatin1(StateFile(openCycle).read()), Qt::ISODate);
+    ASSERT_TRUE(killedStart.isValid());
     station.process().kill();
     ASSERT_TRUE(station.process().waitForFinished(30000));
     // Back in a later second than the cycle's start: a cycle the new run took up as its
     // own would start later.
-    ASSERT_TRUE(
-        waitFor([&] { return logClockMs(QDateTime::currentDateTime()) > killedStart + 1000; }));
+    ASSERT_TRUE(waitFor(
+        [&] { return instantMs(QDateTime::currentDateTime()) > instantMs(killedStart) + 1000; }));
     const qsizetype loggedBefore = station.logLines().size();
     ASSERT_TRUE(station.start());
     ASSERT_TRUE(waitFor([&] { return station.logLines().size() > loggedBefore + 5; }));
@@ -92,17 +94,17 @@ TEST(DosingRecord, OneLinePerCycleThroughAKillAndAsTheOfflineCommandFindsThem) {
     const QStringList lines = doseLines();
     ASSERT_EQ(lines.size(), kCycleCount) << lines.join('\n').toStdString();
     const DateOrder order = systemDateOrder();
-    qint64 lastStart = 0;
+    QDateTime lastStart = fromLogClock(0);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         SCOPED_TRACE(lines[i].toStdString());
         const auto record = parseDoseLine(lines[i].toLocal8Bit(), order, 1);
         ASSERT_TRUE(record);
-        EXPECT_GT(record->startMs, lastStart);
-        lastStart = record->startMs;
+        EXPECT_GT(record->start, lastStart);
+        lastStart = record->start;
         EXPECT_EQ(record->finalNet, kCycles[i].finalNet);
         EXPECT_EQ(record->result, kCycles[i].result);
         if (i + 1 == kKilledCycle) {
-            EXPECT_EQ(record->startMs, killedStart);
+            EXPECT_EQ(record->start, fromLogClock(logClockMs(killedStart.toLocalTime())));
         }
     }
 

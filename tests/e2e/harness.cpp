@@ -160,10 +160,12 @@ StationProcess::~StationProcess() {
     stop();
 }
 
-bool StationProcess::start() {
+bool StationProcess::start(const QStringList& environment) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!env.contains(QStringLiteral("DISPLAY")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const QString& entry : environment)
+        env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(dir_.path());
     process_.start(stationPath(), {});

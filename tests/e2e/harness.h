@@ -74,7 +74,8 @@ public:
     StationProcess();
     ~StationProcess();
     void writeIni(const QMap<QString, QString>& keys) { ::writeIni(dir(), keys); }
-    bool start();
+    // `environment`: NAME=value entries over the test's own.
+    bool start(const QStringList& environment = {});
     bool running() const { return process_.state() != QProcess::NotRunning; }
     QStringList logLines() const { return ::logLines(dir()); }
     QString dir() const { return dir_.path(); }

@@ -35,18 +35,27 @@ QJsonObject objectOf(const QByteArray& payload) {
     return QJsonDocument::fromJson(payload).object();
 }
 
+// A time of a message: UTC, with its Z.
+QDateTime instantOf(const QJsonObject& message, const char* key) {
+    const QString text = message.value(QLatin1String(key)).toString();
+    const QDateTime when = QDateTime::fromString(text, Qt::ISODateWithMs);
+    EXPECT_TRUE(text.endsWith('Z') && when.timeSpec() == Qt::UTC) << text.toStdString();
+    return when;
+}
+
 // The Peso.csv line a lectura message stands for.
 QString lineOf(const QJsonObject& lectura) {
-    const QDateTime when =
-        QDateTime::fromString(lectura.value("ts").toString(), Qt::ISODateWithMs).toLocalTime();
+    const QDateTime when = instantOf(lectura, "ts").toLocalTime();
     const WeightReading weights{lectura.value("bruto").toDouble(), lectura.value("tara").toDouble(),
                                 lectura.value("neto").toDouble(), 0, 0};
     return logLine(when, weights, 1, QLocale::system());
 }
 
-void writeStationIni(const QString& dir, int simPort, const QMap<QString, QString>& mqtt) {
+void writeStationIni(const QString& dir, int simPort, const QMap<QString, QString>& mqtt,
+                     const QMap<QString, QString>& global = {}) {
     QMap<QString, QString> ini = tcpIni(simPort);
     ini.insert(QStringLiteral("Decimales_1"), QStringLiteral("1"));
+    ini.insert(global);
     writeIni(dir, ini);
     addIniSection(dir, QStringLiteral("MQTT"), mqtt);
 }
@@ -222,23 +231,22 @@ TEST(StationMqtt, RefusingOrSilentBrokerNamedWhilePollingGoesOn) {
     holes.waitForFinished();
 }
 
-// The Cambios.csv line a cambio message stands for.
+// The Cambios.csv line a cambio message stands for, its date and time those of its instant.
 QString changeLineOf(const QJsonObject& cambio) {
+    const QDateTime when = instantOf(cambio, "ts").toLocalTime();
     QStringList fields;
     for (const char* key : {"fecha", "hora", "usuario", "equipo", "campo", "antes", "valor",
                             "registros", "resultado", "enlace"})
         fields << cambio.value(QLatin1String(key)).toString();
+    EXPECT_EQ(fields[0], logDate(when, QLocale::system()));
+    EXPECT_EQ(fields[1], logTime(when, QLocale::system()));
     return fields.join(';');
 }
 
 // The Dosificaciones.csv line a dosificacion message stands for; its deviation must be
 // the one the line's weights give.
 QString doseLineOf(const QJsonObject& d) {
-    const auto when = [&](const char* key) {
-        return logClockMs(
-            QDateTime::fromString(d.value(QLatin1String(key)).toString(), Qt::ISODateWithMs)
-                .toLocalTime());
-    };
+    const auto when = [&](const char* key) { return instantOf(d, key).toLocalTime(); };
     const auto steps = [&](const char* key) -> std::optional<qint64> {
         const QJsonValue v = d.value(QLatin1String(key));
         if (v.isNull()) return std::nullopt;
@@ -306,6 +314,23 @@ TEST(StationMqtt, ChangesAndDosesReachTheBrokerAsTheirLines) {
     sameLines(receiver.payloads("dosificacion"), lines("Dosificaciones.csv"), doseLineOf);
 }
 
+// The station's process on a clock that stands, when it starts, `before` seconds ahead of
+// `change` and runs on from there; its monotonic clock, for its timers, is the real one.
+// Nothing without Debian's libfaketime.
+QStringList clockAhead(const QDateTime& change, int before) {
+    QStringList library;
+    for (const QString& dir : QDir(QStringLiteral("/usr/lib")).entryList(QDir::Dirs))
+        library << QStringLiteral("/usr/lib/%1/faketime/libfaketimeMT.so.1").arg(dir);
+    library.removeIf([](const QString& path) { return !QFile::exists(path); });
+    if (library.isEmpty()) return {};
+    return {QStringLiteral("LD_PRELOAD=") + library.first(),
+            QString::asprintf("FAKETIME=%+lld",
+                              QDateTime::currentDateTimeUtc().secsTo(change) - before),
+            QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC=1"),
+            // The sanitizer's runtime need not come first: the clock's library does.
+            QStringLiteral("ASAN_OPTIONS=verify_asan_link_order=0")};
+}
+
 }  // namespace
 
 namespace {
@@ -362,3 +387,45 @@ TEST(StationMqtt, EachModulePublishesUnderItsOwnRootWithItsOwnSeq) {
 }
 
 }  // namespace
+
+// A dosing cycle of an independent module under way while the clock goes back from 3:00
+// to 2:00 (Madrid, 2026-10-25): one cycle, complete, its line with the wall-clock times
+// the log shows, and on the broker the instants those stand for, in UTC.
+TEST(StationMqtt, ACycleAcrossTheEndOfSummerTimeIsOneCycleAtItsRealInstants) {
+    ASSERT_EQ(qgetenv("TZ"), "Europe/Madrid") << "the suite's own time zone";
+    const QDateTime change(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC);
+    QProcess slave;
+    const int port = startPymodbus(slave, {"H"}, QStringLiteral("tests/e2e/dosing_slave.py"));
+    ASSERT_GT(port, 0);
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber receiver(broker.port(), kRoot);
+    StationProcess station;
+    writeStationIni(station.dir(), port, brokerKeys(broker.port()), {{"Tolerancia_1", "0.5"}});
+    const QStringList clock = clockAhead(change, 12);
+    ASSERT_FALSE(clock.isEmpty()) << "libfaketime is missing: install the Debian package faketime";
+    ASSERT_TRUE(station.start(clock));
+    ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= 3; }));
+    slave.write("go\n");
+    // Held half full until the log's time is back before its first line's.
+    const auto time = [](const QString& line) {
+        return line.section(u';', 1, 1).rightJustified(8);
+    };
+    ASSERT_TRUE(waitFor([&] {
+        const QStringList lines = station.logLines();
+        return time(lines.last()) < time(lines.first());
+    }));
+    slave.write("go\n");
+    ASSERT_TRUE(waitFor([&] { return !receiver.payloads("dosificacion").isEmpty(); }));
+    station.stop();
+
+    const QStringList doses = logLines(station.dir(), "Dosificaciones.csv");
+    ASSERT_EQ(doses.size(), 1) << doses.join('\n').toStdString();
+    EXPECT_TRUE(doses[0].endsWith(";100,0;90,0;99,0;100,0;0,0;OK")) << doses[0].toStdString();
+    const QJsonObject dose = objectOf(receiver.payloads("dosificacion").first());
+    ASSERT_LT(instantOf(dose, "inicio"), change) << "the cycle must begin in summer time";
+    EXPECT_GE(instantOf(dose, "fin"), change);
+    EXPECT_EQ(doseLineOf(dose).toStdString(), doses[0].toStdString());
+    slave.closeWriteChannel();
+    slave.waitForFinished();
+}

@@ -42,7 +42,6 @@ void PrintTo(const LostCase& c, std::ostream* out) {
 class NothingLost : public ::testing::TestWithParam<LostCase> {
 protected:
     void SetUp() override {
-        qputenv("LANG", "C.UTF-8");
         if (GetParam().obstacle != Obstacle::NothingWritable) return;
         ASSERT_EQ(
             QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", station.dir()}), 0)

@@ -14,13 +14,15 @@ struct PlotRun {
     QString err;
 };
 
-// The real executable, as a user runs it: no display, no modbus.ini, no module.
-PlotRun plot(const QStringList& args, const QString& dir) {
+// The real executable, as a user runs it: no display, no modbus.ini, no module; in the
+// plant's locale unless `lang` names another.
+PlotRun plot(const QStringList& args, const QString& dir, const QString& lang = {}) {
     QProcess p;
     p.setWorkingDirectory(dir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    if (!lang.isEmpty()) env.insert(QStringLiteral("LANG"), lang);
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(VORMELQ_BINARY_DIR "/src/app/vormelq"), args);
     EXPECT_TRUE(p.waitForFinished(120000));
@@ -56,16 +58,18 @@ TEST(PlotCommand, DrawsALogWithBrokenLinesAndSaysWhichWereSkipped) {
     const QImage image(dir.filePath("peso.png"));
     EXPECT_EQ(image.size(), QSize(800, 500));
 
-    const PlotRun svg = plot({"--plot", "Peso.csv", "-o", "peso.svg", "--from", "2026-12-07 08:00",
-                              "--to", "2026-12-07 08:01"},
-                             dir.path());
-    EXPECT_EQ(svg.status, 0) << svg.err.toStdString();
-    QFile file(dir.filePath("peso.svg"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray text = file.readAll();
-    EXPECT_TRUE(text.contains("<svg")) << text.left(200).constData();
-    // The labels are text, in the file's decimals and the locale's separator (C here).
-    EXPECT_TRUE(text.contains("97.5")) << "last value label";
+    // The labels are text, in the file's decimals and the locale's separator.
+    for (const auto& [lang, label] : {std::pair("es_ES.UTF-8", "97,5"), {"C.UTF-8", "97.5"}}) {
+        const PlotRun svg = plot({"--plot", "Peso.csv", "-o", "peso.svg", "--from",
+                                  "2026-12-07 08:00", "--to", "2026-12-07 08:01"},
+                                 dir.path(), QString::fromLatin1(lang));
+        EXPECT_EQ(svg.status, 0) << svg.err.toStdString();
+        QFile file(dir.filePath("peso.svg"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        EXPECT_TRUE(text.contains("<svg")) << text.left(200).constData();
+        EXPECT_TRUE(text.contains(label)) << "last value label under " << lang;
+    }
 }
 
 TEST(PlotCommand, RefusesWhatItCannotDrawWithAReasonAndAStatus) {
