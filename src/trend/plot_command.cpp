@@ -7,6 +7,7 @@
 
 #include "chart_render.h"
 #include "log_reader.h"
+#include "log_series.h"
 
 namespace {
 

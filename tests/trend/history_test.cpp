@@ -6,7 +6,7 @@
 #include <random>
 
 #include "decimator.h"
-#include "log_reader.h"
+#include "log_series.h"
 #include "trend_recorder.h"
 #include "weight_history.h"
 

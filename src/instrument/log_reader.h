@@ -1,19 +1,13 @@
 #pragma once
 
+// Peso.csv read back line by line, for the offline commands and the dose history.
+
 #include <QIODevice>
 #include <QString>
 #include <functional>
 #include <optional>
-#include <vector>
 
-#include "decimator.h"
 #include "log_parse.h"
-#include "weight_history.h"
-
-// What is wrong with the arguments of an offline command (--plot, --cycles), in Spanish.
-struct UsageError {
-    QString message;
-};
 
 // Calls `line` for every line of `device` (without its line end) with its number from 1,
 // reading in large blocks so a file of millions of lines goes by in seconds. A line
@@ -32,22 +26,3 @@ DateOrder systemDateOrder();
 
 // What the offline commands say on stderr about the lines of a log they skipped.
 QString skippedLinesNote(const QString& path, qint64 count, qint64 first);
-
-struct LogSeries {
-    std::vector<Bucket> buckets;
-    qint64 firstMs = 0;
-    qint64 lastMs = 0;
-    int decimals = 0;
-    qint64 readable = 0;         // lines read, inside the range or not
-    qint64 unreadable = 0;       // lines skipped (empty lines do not count)
-    qint64 firstUnreadable = 0;  // line number of the first, 0 when none
-};
-
-struct LogRange {
-    std::optional<qint64> fromMs;
-    std::optional<qint64> toMs;
-};
-
-// Readings of `range` folded into about `columns` buckets while the file is read, so
-// memory stays the same whatever the file's size. The line breaks where GapRule says.
-LogSeries readLog(QIODevice& device, DateOrder order, const LogRange& range, int columns);
