@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QIODevice>
+#include <QFile>
 #include <optional>
 #include <vector>
 
@@ -15,6 +15,7 @@ struct LogSeries {
     qint64 readable = 0;         // lines read, inside the range or not
     qint64 unreadable = 0;       // lines skipped (empty lines do not count)
     qint64 firstUnreadable = 0;  // line number of the first, 0 when none
+    bool whole = true;           // false when part of the file could not be read
 };
 
 struct LogRange {
@@ -24,4 +25,4 @@ struct LogRange {
 
 // Readings of `range` folded into about `columns` buckets while the file is read, so
 // memory stays the same whatever the file's size. The line breaks where GapRule says.
-LogSeries readLog(QIODevice& device, DateOrder order, const LogRange& range, int columns);
+LogSeries readLog(QFile& file, DateOrder order, const LogRange& range, int columns);

@@ -81,9 +81,12 @@ bool runPlot(const PlotOptions& options) {
         return false;
     }
     const DateOrder order = detectDateOrder(file, systemDateOrder());
-    file.seek(0);
     const LogSeries series =
         readLog(file, order, {options.fromMs, options.toMs}, options.size.width());
+    if (!series.whole) {
+        report(QStringLiteral("no se puede leer %1: %2").arg(options.logPath, file.errorString()));
+        return false;
+    }
     if (series.unreadable > 0)
         report(skippedLinesNote(options.logPath, series.unreadable, series.firstUnreadable));
     if (series.readable == 0) {
