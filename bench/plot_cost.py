@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """What `vormelq --plot` of a 100 MB Peso.csv costs, beside `wc -l` and gnuplot on the
-same file in the same run.
+same file in the same run: the whole file as PNG (the figure with its limits) and as
+SVG, and one hour of it (--from/--to) as PNG.
 
 The log is written by scripts/gen-weight-log.py (es_ES, Timer=500, 100 MB) unless --log
 names one, and read once before the runs so that every program finds it in the page
@@ -8,11 +9,12 @@ cache. Each program runs under GNU time (peak RSS, CPU) with the plant's environ
 (LANG=es_ES.UTF-8, TZ=Europe/Madrid); the wall time is taken around it. vormelq and
 wc -l run --runs times, interleaved, gnuplot once (it takes tens of seconds).
 
-Prints one JSON object: the file's lines and bytes, the limits, and for each program
-the wall times (s), the median, the CPU (user + system, s) and the peak RSS (kB).
+Prints one JSON object: the file's lines and bytes, the limits, and for each case the
+wall times (s), the median, the CPU (user + system, s) and the peak RSS (kB).
 Run with the release build: plot_cost.py BUILD_DIR [--runs N] [--log Peso.csv]
 """
 import argparse
+import datetime
 import json
 import os
 import statistics
@@ -64,6 +66,14 @@ def summary(runs):
             "peak_rss_kb": max(r[2] for r in runs)}
 
 
+def hour_of(log):
+    """--from and --to for 9:00 to 10:00 on the log's second day (es_ES: d/m/yy)."""
+    with open(log, "rb") as f:
+        day, month, year = (int(x) for x in f.readline().split(b";")[0].split(b"/"))
+    second = datetime.date(2000 + year, month, day) + datetime.timedelta(days=1)
+    return ["--from", "%s 09:00" % second, "--to", "%s 10:00" % second]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
@@ -83,16 +93,20 @@ def main():
         script = os.path.join(work, "peso.gp")
         with open(script, "w") as f:
             f.write(GNUPLOT.format(out=os.path.join(work, "gnuplot.png"), log=log))
-        ours, wc = [], []
+        plot = [vormelq, "--plot", log, "-o"]
+        cases = {"vormelq": plot + [os.path.join(work, "peso.png")],
+                 "wc": ["wc", "-l", log],
+                 "vormelq_svg": plot + [os.path.join(work, "peso.svg")],
+                 "vormelq_hour": plot + [os.path.join(work, "hour.png")] + hour_of(log)}
+        runs = {name: [] for name in cases}
         for _ in range(args.runs):
-            ours.append(timed([vormelq, "--plot", log, "-o", os.path.join(work, "peso.png")],
-                              work))
-            wc.append(timed(["wc", "-l", log], work))
-        gnuplot = [timed(["gnuplot", script], work)]
-        print(json.dumps({"lines": lines, "bytes": os.path.getsize(log),
-                          "limit_s": LIMIT_S, "limit_mb": LIMIT_MB,
-                          "vormelq": summary(ours), "wc": summary(wc),
-                          "gnuplot": summary(gnuplot)}))
+            for name, argv in cases.items():
+                runs[name].append(timed(argv, work))
+        runs["gnuplot"] = [timed(["gnuplot", script], work)]
+        result = {"lines": lines, "bytes": os.path.getsize(log), "limit_s": LIMIT_S,
+                  "limit_mb": LIMIT_MB}
+        result.update({name: summary(r) for name, r in runs.items()})
+        print(json.dumps(result))
 
 
 if __name__ == "__main__":
