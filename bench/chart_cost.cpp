@@ -14,7 +14,7 @@
 #include <ctime>
 
 #include "chart_window.h"
-#include "station.h"
+#include "station_window.h"
 #include "trend_recorder.h"
 
 int main(int argc, char** argv) {
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     ini.close();
     QDir::setCurrent(dir.path());
 
-    Station station;
+    StationWindow station;
     if (!station.Form_Load().isEmpty()) return 1;
     frmPeso& form = station.form();
     form.show();

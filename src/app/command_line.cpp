@@ -9,7 +9,7 @@ QString usageText() {
         "             [--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n"
         "     vormelq --verify Cambios.csv\n"
         "     vormelq --cycles Peso.csv --zero-band Z --fine F [--coarse C]\n"
-        "             [--target T --tolerance P] [-o ciclos.csv]\n");
+        "             [--target T [--tolerance P]] [-o ciclos.csv]\n");
 }
 
 namespace {
@@ -36,10 +36,13 @@ QString helpText(const QString& workingDir) {
                "                 sin ventana ni módulo\n"
                "  --verify FICHERO\n"
                "                 comprueba que la cadena de un Cambios.csv está completa\n"
-               "                 (0) o dice la primera línea que la rompe (1)\n"
+               "                 (0) o dice la primera línea que la rompe (1); 2 si no\n"
+               "                 puede leerlo\n"
                "  --cycles FICHERO --zero-band Z --fine F\n"
                "                 escribe una línea de Dosificaciones.csv por cada ciclo\n"
-               "                 de dosificación de un Peso.csv, sin ventana ni módulo\n")
+               "                 de dosificación de un Peso.csv, sin ventana ni módulo\n"
+               "\n"
+               "-o también se escribe --output.\n")
                .arg(dir);
 }
 

@@ -4,8 +4,6 @@
 #include <QColor>
 
 #include "cycle_detector.h"
-#include "journal.h"
-#include "tail.h"
 #include "weight_format.h"
 
 namespace {
@@ -19,11 +17,7 @@ bool outOfTolerance(const DoseRecord& r) {
     return r.result == DoseResult::Falta || r.result == DoseResult::Exceso;
 }
 
-std::vector<DoseRecord> readDoseHistory(const QString& path, DateOrder order, int decimals,
-                                        int count) {
-    // Cycles a file that could not be written kept aside came after the file's own.
-    QByteArrayList lines = lastLines(path, count) + lastLines(pendingPath(path), count);
-    if (lines.size() > count) lines.erase(lines.begin(), lines.end() - count);
+std::vector<DoseRecord> doseHistory(const QByteArrayList& lines, DateOrder order, int decimals) {
     std::vector<DoseRecord> records;
     for (const QByteArray& line : lines)
         if (auto record = parseDoseLine(line, order, decimals)) records.push_back(*record);

@@ -1,22 +1,19 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QByteArrayList>
 #include <QLocale>
 #include <optional>
 #include <vector>
 
 #include "dose_record.h"
 
-// How many lines of Dosificaciones.csv the window shows from before this run.
-constexpr int kDoseHistoryLines = 200;
-
 // Falta or Exceso: shown in red.
 bool outOfTolerance(const DoseRecord& record);
 
-// The last `count` cycles of a Dosificaciones.csv, the lines still waiting in its
-// pending file the newest; lines that do not read are left out.
-std::vector<DoseRecord> readDoseHistory(const QString& path, DateOrder order, int decimals,
-                                        int count = kDoseHistoryLines);
+// The cycles of the record's newest lines (DoseLog::newestLines), oldest first; lines
+// that do not read are left out.
+std::vector<DoseRecord> doseHistory(const QByteArrayList& lines, DateOrder order, int decimals);
 
 // The cycles the "Dosificaciones" window shows, newest on top: the file's last ones at
 // start and every one of this run. Kept from the start whether the window is open or

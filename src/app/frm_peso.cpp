@@ -27,33 +27,12 @@
 #include "panel_art.h"
 #include "panel_widgets.h"
 #include "register_map.h"
+#include "requests.h"
 #include "trend_recorder.h"
 #include "value_label.h"
 #include "weight_format.h"
 
 namespace {
-
-// What a Modbus exception code says, in the operator's words.
-QString exceptionMeaning(int code) {
-    switch (code) {
-        case 1:
-            return QStringLiteral("función no admitida");
-        case 2:
-            return QStringLiteral("dirección no válida");
-        case 3:
-            return QStringLiteral("valor no válido");
-        case 4:
-            return QStringLiteral("fallo del módulo");
-        case 5:
-            return QStringLiteral("petición aceptada, en curso");
-        case 6:
-            return QStringLiteral("módulo ocupado");
-        case 8:
-            return QStringLiteral("error de paridad en la memoria del módulo");
-        default:
-            return QStringLiteral("código desconocido");
-    }
-}
 
 // The layout is kept in twips as it was designed; 15 twips make one pixel at 96 dpi
 // and Qt's high-dpi scaling takes care of other screens.
@@ -238,9 +217,6 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
         button(this, QStringLiteral("Dosificaciones"), twips(8040, 9960, 1335, 375));
     connect(cmdDosificaciones, &QPushButton::clicked, this, &frmPeso::cmdDosificaciones_Click);
     doses_ = new DoseTable(this);
-
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(500);
 }
 
 void frmPeso::buildPanel() {

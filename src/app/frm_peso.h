@@ -105,8 +105,6 @@ public:
     std::array<QWidget*, 65> ImgSeg{};
     std::array<QWidget*, 5> Tecla{};
 
-    QTimer* Timer1;
-
 public slots:
     // 8 display bytes -> ImgSeg visibility; only the elements that change are touched.
     void showDisplay(const QByteArray& image);

@@ -4,7 +4,7 @@
 
 #include "command_line.h"
 #include "offline_commands.h"
-#include "station.h"
+#include "station_window.h"
 
 int main(int argc, char** argv) {
     QStringList arguments;

@@ -5,20 +5,16 @@
 #include <cstdio>
 
 #include "command_line.h"
+#include "console.h"
 #include "cycles_command.h"
 #include "plot_command.h"
 #include "verify_command.h"
 
 namespace {
 
-void report(const QString& text) {
-    std::fprintf(stderr, "vormelq: %s\n", qUtf8Printable(text));
-    std::fflush(stderr);
-}
-
 // What was wrong with the command line, then how it is written.
 int usageError(const QString& what) {
-    report(what);
+    tellUser(what);
     std::fputs(qUtf8Printable(usageText()), stderr);
     return kUsageError;
 }
@@ -34,7 +30,7 @@ int plotCommand(const QStringList& args) {
     // gives one on a machine with no display at all. Qt's own notes about that machine
     // (no runtime directory under cron, say) are not for whoever reads our stderr.
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
-        if (type == QtCriticalMsg || type == QtFatalMsg) report(text);
+        if (type == QtCriticalMsg || type == QtFatalMsg) tellUser(text);
     });
     int qtArgc = 3;
     char arg0[] = "vormelq";
@@ -57,7 +53,7 @@ int verifyCommand(const QStringList& args) {
         return usageError(QStringLiteral("--verify lleva un fichero y nada más"));
     QFile file(args[1]);
     if (!file.open(QIODevice::ReadOnly)) {
-        report(QStringLiteral("no se puede leer %1: %2").arg(args[1], file.errorString()));
+        tellUser(QStringLiteral("no se puede leer %1: %2").arg(args[1], file.errorString()));
         return kUsageError;
     }
     const ChainCheck check = checkChain(file);

@@ -140,3 +140,24 @@ WriteOutcome sendRequest(Link& link, int slave, const WriteRequest& request,
     }
     return outcome;
 }
+
+QString exceptionMeaning(int code) {
+    switch (code) {
+        case 1:
+            return QStringLiteral("función no admitida");
+        case 2:
+            return QStringLiteral("dirección no válida");
+        case 3:
+            return QStringLiteral("valor no válido");
+        case 4:
+            return QStringLiteral("fallo del módulo");
+        case 5:
+            return QStringLiteral("petición aceptada, en curso");
+        case 6:
+            return QStringLiteral("módulo ocupado");
+        case 8:
+            return QStringLiteral("error de paridad en la memoria del módulo");
+        default:
+            return QStringLiteral("código desconocido");
+    }
+}

@@ -72,5 +72,8 @@ struct WriteOutcome {
 WriteOutcome sendRequest(Link& link, int slave, const WriteRequest& request,
                          QDeadlineTimer sendBy = QDeadlineTimer::Forever);
 
+// What a Modbus exception code says, in the operator's words (Spanish).
+QString exceptionMeaning(int code);
+
 Q_DECLARE_METATYPE(WriteRequest)
 Q_DECLARE_METATYPE(WriteOutcome)

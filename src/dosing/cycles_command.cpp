@@ -5,17 +5,9 @@
 #include <cstdio>
 #include <map>
 
+#include "console.h"
 #include "dose_record.h"
 #include "log_reader.h"
-
-namespace {
-
-void report(const QString& text) {
-    std::fprintf(stderr, "vormelq: %s\n", qUtf8Printable(text));
-    std::fflush(stderr);
-}
-
-}  // namespace
 
 std::variant<CyclesOptions, UsageError> parseCyclesArguments(const QStringList& args) {
     CyclesOptions options;
@@ -61,7 +53,7 @@ std::variant<CyclesOptions, UsageError> parseCyclesArguments(const QStringList& 
 int runCycles(const CyclesOptions& options) {
     QFile log(options.logPath);
     if (!log.open(QIODevice::ReadOnly)) {
-        report(QStringLiteral("no se puede leer %1: %2").arg(options.logPath, log.errorString()));
+        tellUser(QStringLiteral("no se puede leer %1: %2").arg(options.logPath, log.errorString()));
         return 1;
     }
     QFile out;
@@ -69,8 +61,8 @@ int runCycles(const CyclesOptions& options) {
     if (toFile) {
         out.setFileName(options.outputPath);
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            report(QStringLiteral("no se puede escribir %1: %2")
-                       .arg(options.outputPath, out.errorString()));
+            tellUser(QStringLiteral("no se puede escribir %1: %2")
+                         .arg(options.outputPath, out.errorString()));
             return 1;
         }
     } else if (!out.open(stdout, QIODevice::WriteOnly)) {
@@ -107,9 +99,13 @@ int runCycles(const CyclesOptions& options) {
         written = out.write(doseLine(dose, *decimals, locale).toLocal8Bit() + "\r\n") >= 0;
         return written;
     });
-    if (unreadable > 0) report(skippedLinesNote(options.logPath, unreadable, firstUnreadable));
+    if (unreadable > 0) tellUser(skippedLinesNote(options.logPath, unreadable, firstUnreadable));
+    if (!decimals) {
+        tellUser(noReadingNote(options.logPath));
+        return 1;
+    }
     if (!written || !out.flush()) {
-        report(
+        tellUser(
             QStringLiteral("no se puede escribir %1: %2")
                 .arg(toFile ? options.outputPath : QStringLiteral("la salida"), out.errorString()));
         return 1;

@@ -24,6 +24,7 @@ struct CyclesOptions {
 std::variant<CyclesOptions, UsageError> parseCyclesArguments(const QStringList& args);
 
 // Finds the cycles of the log and writes one Dosificaciones.csv line for each that
-// ended in it: 0 when done, 1 when the log cannot be read or the output written.
-// Unreadable lines are skipped and counted on stderr.
+// ended in it: 0 when done, also without a cycle; 1, as for --plot, when the log cannot
+// be read or has no line that reads, or the output cannot be written. Unreadable lines
+// are skipped and counted on stderr.
 int runCycles(const CyclesOptions& options);

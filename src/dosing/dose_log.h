@@ -30,6 +30,8 @@ public:
 
     bool flushPending() { return journal_.flushPending(); }
     int pending() const { return journal_.pending(); }
+    // The newest `count` lines of the record, oldest first, wherever they wait.
+    QByteArrayList newestLines(int count) const { return journal_.newestLines(count); }
 
 private:
     Journal journal_;

@@ -86,6 +86,13 @@ QString skippedLinesNote(const QString& path, qint64 count, qint64 first) {
         .arg(first);
 }
 
+QString noReadingNote(const QString& path) {
+    return QStringLiteral(
+               "%1 no tiene ninguna lectura legible (se espera "
+               "fecha;hora;bruto;tara;neto por línea)")
+        .arg(path);
+}
+
 namespace {
 
 // A few blocks in turn: each is parsed by whichever thread is free, and taken in the

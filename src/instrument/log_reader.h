@@ -31,6 +31,8 @@ DateOrder systemDateOrder();
 
 // What the offline commands say on stderr about the lines of a log they skipped.
 QString skippedLinesNote(const QString& path, qint64 count, qint64 first);
+// What they say of a log in which no line reads: the wrong file, most likely.
+QString noReadingNote(const QString& path);
 
 // The lines of one stretch of a log, parsed.
 struct LogBlock {

@@ -117,6 +117,44 @@ BlockState markedBlock(const QString& path, const MoveMark& mark) {
     return cut ? BlockState::Absent : BlockState::Unknown;
 }
 
+// Appends `block` to `path` whole and synced, once `mark` says where it goes and what it
+// is (after `prefix`): a kill in the middle leaves the mark to settle the block by.
+bool appendMarked(const QString& path, const QByteArray& block, StateFile& mark,
+                  const QByteArray& prefix = {}) {
+    QFile file(path);
+    if (!openForAppend(file)) return false;
+    const QByteArray bytes = standingAlone(path, block);
+    if (!mark.write(prefix + markText({file.size(), bytes.size(), digest(bytes)}))) return false;
+    if (!writeWhole(file, bytes, true)) {
+        mark.remove();
+        return false;
+    }
+    // A file the block created is found after a power cut too.
+    syncDirectory(QFileInfo(path).absolutePath());
+    return true;
+}
+
+// The mark of held lines on their way in: the file they went to, how much of the held
+// file they are, and the block as a move marks it.
+struct HeldMark {
+    bool toPending = false;
+    qint64 heldLength = 0;
+    MoveMark block;
+};
+
+QByteArray heldMarkPrefix(bool toPending, qint64 heldLength) {
+    return QByteArray(toPending ? "P " : "L ") + QByteArray::number(heldLength) + ' ';
+}
+
+bool parseHeldMark(const QByteArray& text, HeldMark* mark) {
+    const QList<QByteArray> fields = text.simplified().split(' ');
+    if (fields.size() != 5 || (fields[0] != "P" && fields[0] != "L")) return false;
+    bool length = false;
+    mark->toPending = fields[0] == "P";
+    mark->heldLength = fields[1].toLongLong(&length);
+    return length && parseMark(fields.mid(2).join(' '), &mark->block);
+}
+
 }  // namespace
 
 bool StateFile::exists() const {
@@ -160,13 +198,21 @@ QString heldLinesPath(const QString& journalPath) {
 // whole, the pending file is only removed; not at all or cut short, it is moved again.
 // While the mark stands the pending file takes no new lines, so it never holds more
 // than the block the mark describes.
+//
+// Held lines come back the same way: they stay in their file until a marked append has
+// put them, synced, into the pending file (when it has lines, theirs come first) or the
+// log; only then is the held file removed.
 Journal::Journal(QString path)
     : path_(std::move(path)),
       pendingPath_(pendingPath(path_)),
       heldPath_(heldLinesPath(path_)),
-      mark_(pendingPath_ + QStringLiteral(".mueve")) {
-    inFile_ = countLines(readFile(pendingPath_));
+      mark_(pendingPath_ + QStringLiteral(".mueve")),
+      heldMark_(heldPath_ + QStringLiteral(".mueve")) {
+    heldStands_ = heldMark_.exists();
     settleMark();
+    settleHeld();
+    // Counted once both settled: a block cut short is gone from the pending file by now.
+    if (!stuck_) inFile_ = countLines(readFile(pendingPath_));
     takeBackHeld();
     flushPending();
 }
@@ -185,8 +231,9 @@ bool Journal::append(const QByteArray& line) {
 }
 
 void Journal::keep(const QByteArray& lines, int count) {
-    // Lines held in memory are older than these: they go to the file first.
-    if (!mark_.exists() && !(memory_ + lines).isEmpty() &&
+    // Lines held in memory are older than these: they go to the file first. Lines taken
+    // back from the held file go in only by placeHeld().
+    if (heldBytes_ == 0 && !mark_.exists() && !(memory_ + lines).isEmpty() &&
         appendWhole(pendingPath_, memory_ + lines)) {
         inFile_ += inMemory_ + count;
         forgetMemory();
@@ -220,9 +267,9 @@ bool Journal::settleMark() {
 }
 
 bool Journal::flushPending() {
-    if (pending() == 0 && !stuck_) return true;
-    if (!settleMark()) return false;
-    if (pending() == 0 || moveWaiting()) return true;
+    if (pending() == 0 && !stuck_ && !heldStands_) return true;
+    if (settleMark() && settleHeld() && placeHeld() && (pending() == 0 || moveWaiting()))
+        return true;
     // Lines from memory are safer in the pending file meanwhile.
     keep({}, 0);
     return false;
@@ -246,13 +293,7 @@ bool Journal::moveWaiting() {
 }
 
 bool Journal::move(const QByteArray& block) {
-    QFile file(path_);
-    if (!openForAppend(file)) return false;
-    const QByteArray bytes = standingAlone(path_, block);
-    if (!mark_.write(markText({file.size(), bytes.size(), digest(bytes)}))) return false;
-    if (writeWhole(file, bytes, true)) return true;
-    mark_.remove();
-    return false;
+    return appendMarked(path_, block, mark_);
 }
 
 bool Journal::appendMemory() {
@@ -262,19 +303,88 @@ bool Journal::appendMemory() {
 }
 
 void Journal::takeBackHeld() {
-    // Removed before they are used, so they are taken back once; they are then memory
-    // lines like any other, newer than the pending file's.
+    // An unsettled placing may have them in already: they wait in their file meanwhile.
     QByteArray held;
-    if (!readFile(heldPath_, &held) || held.isEmpty() || !QFile::remove(heldPath_)) return;
+    if (heldStands_ || !readFile(heldPath_, &held) || held.isEmpty()) return;
+    heldLength_ = held.size();
     if (!endsLine(held)) held += "\r\n";
     memory_ += held;
-    inMemory_ += countLines(held);
+    heldBytes_ = held.size();
+    heldCount_ = countLines(held);
+    inMemory_ += heldCount_;
+}
+
+bool Journal::placeHeld() {
+    if (heldBytes_ == 0) return true;
+    // After the pending file's lines, wherever those are; when it has none, the log, or
+    // a new pending file when the log cannot be written.
+    QStringList targets = {path_};
+    if (!stuck_ && QFile::exists(pendingPath_))
+        targets = {pendingPath_};
+    else if (!stuck_)
+        targets << pendingPath_;
+    for (const QString& target : targets) {
+        const bool toPending = target == pendingPath_;
+        if (!appendMarked(target, memory_.left(heldBytes_), heldMark_,
+                          heldMarkPrefix(toPending, heldLength_)))
+            continue;
+        memory_.remove(0, heldBytes_);
+        inMemory_ -= heldCount_;
+        if (toPending) inFile_ += heldCount_;
+        heldBytes_ = 0;
+        heldCount_ = 0;
+        heldStands_ = !releaseHeld(heldLength_);
+        return !heldStands_ || !toPending;
+    }
+    return false;
+}
+
+bool Journal::settleHeld() {
+    if (!heldStands_) return true;
+    HeldMark mark;
+    bool settled = false;
+    if (!parseHeldMark(heldMark_.read(), &mark)) {
+        settled = heldMark_.remove();
+    } else {
+        switch (markedBlock(mark.toPending ? pendingPath_ : path_, mark.block)) {
+            case BlockState::Whole:
+                settled = releaseHeld(mark.heldLength);
+                break;
+            case BlockState::Absent:
+                settled = heldMark_.remove();
+                break;
+            case BlockState::Unknown:
+                break;
+        }
+    }
+    heldStands_ = !settled;
+    // Until it is settled, the pending file keeps the placed lines where the mark says.
+    return settled || !mark.toPending;
+}
+
+bool Journal::releaseHeld(qint64 length) {
+    // Lines held after the placed ones (by a close while the mark stood) stay.
+    QByteArray held;
+    if (!readFile(heldPath_, &held)) return false;
+    const bool released = held.size() > length
+                              ? StateFile(heldPath_).write(held.mid(length))
+                              : !QFile::exists(heldPath_) || QFile::remove(heldPath_);
+    // The held file's change is on the disk before the mark goes, and the mark is gone
+    // before a later close holds lines there again.
+    const QString dir = QFileInfo(heldPath_).absolutePath();
+    return released && syncDirectory(dir) && heldMark_.remove() && syncDirectory(dir);
 }
 
 void Journal::holdMemory() {
-    if (memory_.isEmpty()) return;
-    QDir().mkpath(QFileInfo(heldPath_).absolutePath());
-    if (appendWhole(heldPath_, memory_, true)) forgetMemory();
+    // The held file still has the lines taken back from it that are not placed yet.
+    const QByteArray newer = memory_.mid(heldBytes_);
+    if (newer.isEmpty()) return;
+    const QString dir = QFileInfo(heldPath_).absolutePath();
+    QDir().mkpath(dir);
+    if (appendWhole(heldPath_, newer, true)) {
+        syncDirectory(dir);
+        forgetMemory();
+    }
 }
 
 QByteArrayList Journal::newestLines(int count) const {
@@ -294,6 +404,8 @@ QByteArrayList Journal::newestLines(int count) const {
 void Journal::forgetMemory() {
     memory_.clear();
     inMemory_ = 0;
+    heldBytes_ = 0;
+    heldCount_ = 0;
 }
 
 DirectoryLock::DirectoryLock(const QString& journalPath)

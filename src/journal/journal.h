@@ -31,7 +31,8 @@ private:
 // written again: by this process or by the next one started in the same directory.
 // Lines still in memory when the journal closes are kept in the user's data directory
 // (heldLinesPath) and taken back, after the pending file's, by the next journal on the
-// same file. One journal per file: take the directory's lock (DirectoryLock) first.
+// same file, once: the held file goes only when they are safely in. One journal per
+// file: take the directory's lock (DirectoryLock) first.
 class Journal {
 public:
     // Takes back the lines left waiting by the last journal on `path`.
@@ -58,6 +59,9 @@ private:
     bool appendMemory();
     void keep(const QByteArray& lines, int count);
     void takeBackHeld();
+    bool placeHeld();
+    bool settleHeld();
+    bool releaseHeld(qint64 length);
     void holdMemory();
     void forgetMemory();
 
@@ -65,9 +69,17 @@ private:
     QString pendingPath_;
     QString heldPath_;
     StateFile mark_;
+    StateFile heldMark_;
     int inFile_ = 0;
     QByteArray memory_;
     int inMemory_ = 0;
+    // The first heldBytes_ of memory_ are lines taken back from the held file, which
+    // keeps them (heldLength_ bytes there) until they are placed.
+    qsizetype heldBytes_ = 0;
+    int heldCount_ = 0;
+    qint64 heldLength_ = 0;
+    // A placing of held lines is not settled yet: its mark stands.
+    bool heldStands_ = false;
     // A finished move's pending file could not be removed: its lines are in the file,
     // and it takes no new ones until it is gone.
     bool stuck_ = false;

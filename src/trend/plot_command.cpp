@@ -3,18 +3,13 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <cstdio>
 
 #include "chart_render.h"
+#include "console.h"
 #include "log_reader.h"
 #include "log_series.h"
 
 namespace {
-
-void report(const QString& text) {
-    std::fprintf(stderr, "vormelq: %s\n", qUtf8Printable(text));
-    std::fflush(stderr);
-}
 
 std::optional<qint64> parseWhen(const QString& text) {
     for (const char* format : {"yyyy-MM-dd HH:mm", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd"}) {
@@ -77,29 +72,30 @@ std::variant<PlotOptions, UsageError> parsePlotArguments(const QStringList& args
 bool runPlot(const PlotOptions& options) {
     QFile file(options.logPath);
     if (!file.open(QIODevice::ReadOnly)) {
-        report(QStringLiteral("no se puede leer %1: %2").arg(options.logPath, file.errorString()));
+        tellUser(
+            QStringLiteral("no se puede leer %1: %2").arg(options.logPath, file.errorString()));
         return false;
     }
     const DateOrder order = detectDateOrder(file, systemDateOrder());
     const LogSeries series =
         readLog(file, order, {options.fromMs, options.toMs}, options.size.width());
     if (!series.whole) {
-        report(QStringLiteral("no se puede leer %1: %2").arg(options.logPath, file.errorString()));
+        tellUser(
+            QStringLiteral("no se puede leer %1: %2").arg(options.logPath, file.errorString()));
         return false;
     }
     if (series.unreadable > 0)
-        report(skippedLinesNote(options.logPath, series.unreadable, series.firstUnreadable));
+        tellUser(skippedLinesNote(options.logPath, series.unreadable, series.firstUnreadable));
     if (series.readable == 0) {
-        report(QStringLiteral("%1 no tiene ninguna lectura legible (se espera "
-                              "fecha;hora;bruto;tara;neto por línea)")
-                   .arg(options.logPath));
+        tellUser(noReadingNote(options.logPath));
         return false;
     }
     if (series.buckets.empty()) {
-        report(QStringLiteral("%1 no tiene lecturas entre %2 y %3")
-                   .arg(options.logPath,
-                        options.fromMs ? timeText(*options.fromMs) : QStringLiteral("el principio"),
-                        options.toMs ? timeText(*options.toMs) : QStringLiteral("el final")));
+        tellUser(
+            QStringLiteral("%1 no tiene lecturas entre %2 y %3")
+                .arg(options.logPath,
+                     options.fromMs ? timeText(*options.fromMs) : QStringLiteral("el principio"),
+                     options.toMs ? timeText(*options.toMs) : QStringLiteral("el final")));
         return false;
     }
 
@@ -114,7 +110,7 @@ bool runPlot(const PlotOptions& options) {
     input.caption = QFileInfo(options.logPath).fileName();
     const QString error = saveChart(options.outputPath, options.size, input);
     if (!error.isEmpty()) {
-        report(error);
+        tellUser(error);
         return false;
     }
     return true;

@@ -19,7 +19,7 @@
 #include "harness.h"
 #include "link_worker.h"
 #include "operator_entries.h"
-#include "station.h"
+#include "station_window.h"
 
 namespace {
 
@@ -124,7 +124,7 @@ protected:
         ini.insert({{"Decimales_1", "1"}, {"Timer", "50"}});
         writeIni(dir.path(), ini);
         CurrentDir cwd(dir.path());
-        station = std::make_unique<Station>();
+        station = std::make_unique<StationWindow>();
         ASSERT_TRUE(station->Form_Load().isEmpty());
         form().setNumberFormat(1, QLocale(QLocale::Spanish, QLocale::Spain));
         polls = 0;
@@ -149,7 +149,7 @@ protected:
 
     QTemporaryDir dir;
     QProcess server;
-    std::unique_ptr<Station> station;
+    std::unique_ptr<StationWindow> station;
     int polls = 0;
 };
 

@@ -15,7 +15,7 @@
 #include "harness.h"
 #include "link_worker.h"
 #include "log_parse.h"
-#include "station.h"
+#include "station_window.h"
 #include "trend_recorder.h"
 
 // The one button the chart adds: inside the window, clear of every other control and of
@@ -132,7 +132,7 @@ TEST(ChartFeed, HoldsWhatTheLogHoldsAndBreaksWhereTheModuleWasSilent) {
     QTemporaryDir dir;
     writeIni(dir.path(), tcpIni(sim.port()));
     CurrentDir cwd(dir.path());
-    Station station;
+    StationWindow station;
     ASSERT_TRUE(station.Form_Load().isEmpty());
     const WeightHistory& h = station.form().trend()->history();
     auto readings = [&] {

@@ -12,7 +12,7 @@
 #include "harness.h"
 #include "link_worker.h"
 #include "operator_entries.h"
-#include "station.h"
+#include "station_window.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ protected:
     QTemporaryDir dir;
     QProcess server;
     QString output;
-    Station station;
+    StationWindow station;
     int polls = 0;
 };
 
@@ -137,7 +137,7 @@ TEST(OperatorAgainstASwitchedOffModule, AKeyPressedWhileItIsOffNeverReachesItLat
     QTemporaryDir dir;
     writeIni(dir.path(), tcpIni(sim.port()));
     CurrentDir cwd(dir.path());
-    Station station;
+    StationWindow station;
     ASSERT_TRUE(station.Form_Load().isEmpty());
     frmPeso& form = station.form();
     int polls = 0;

@@ -78,7 +78,6 @@ TEST_F(WindowTest, StartsEmptyWithItsCaptions) {
     for (QLabel* label : valueLabels(*form)) EXPECT_TRUE(label->text().isEmpty());
     EXPECT_TRUE(form->lblError->isHidden());
     EXPECT_EQ(visibleSegments(*form), 0);
-    EXPECT_FALSE(form->Timer1->isActive());
 
     const std::pair<QString, const char*> captions[] = {
         {form->lblError->text(), "ERROR: No hay comunicación con el módulo"},

@@ -25,7 +25,7 @@
 #include "link_worker.h"
 #include "operator_entries.h"
 #include "register_map.h"
-#include "station.h"
+#include "station_window.h"
 
 namespace {
 
@@ -150,7 +150,7 @@ protected:
             if (box->isVisible()) open << box;
         return open;
     }
-    void startPolling() { form.Timer1->start(10); }
+    void startPolling() { station.core().Timer1()->start(10); }
     // Everything queued to the worker so far has run.
     void drainWorker() {
         QMetaObject::invokeMethod(
@@ -159,7 +159,7 @@ protected:
 
     QTemporaryDir dir;
     QTcpServer listener;
-    Station station;
+    StationWindow station;
     frmPeso& form = station.form();
     LinkWorker* worker = nullptr;
     ScriptedModule* script = nullptr;  // owned by the worker
@@ -282,7 +282,7 @@ TEST_F(WorkerTest, TimerZeroNeverPolls) {
         QCoreApplication::processEvents();
         drainWorker();
     }
-    EXPECT_FALSE(form.Timer1->isActive());
+    EXPECT_FALSE(station.core().Timer1()->isActive());
     EXPECT_TRUE(script->log().isEmpty());
     EXPECT_EQ(polls, 0);
 }

@@ -19,7 +19,7 @@
 
 #include "frm_peso.h"
 #include "harness.h"
-#include "station.h"
+#include "station_window.h"
 
 namespace {
 

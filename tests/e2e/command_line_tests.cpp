@@ -25,6 +25,11 @@ TEST(CommandLine, AnswersOrRefusesWithoutWindowOrConfiguration) {
         {{"--help", "extra"}, 2, {}, {"vormelq: ", "extra"}},
         {{"--verify"}, 2, {}, {"vormelq: ", "--verify Cambios.csv"}},
         {{"--verify", "nada.csv"}, 2, {}, {"vormelq: ", "nada.csv"}},
+        // Not a log: no line reads.
+        {{"--cycles", "modbus.ini", "--zero-band", "2", "--fine", "9", "--target", "100"},
+         1,
+         {},
+         {"vormelq: ", "modbus.ini no tiene ninguna lectura legible"}},
     };
     for (const auto& c : cases) {
         QProcess p;

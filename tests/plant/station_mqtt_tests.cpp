@@ -22,7 +22,7 @@
 #include "dose_record.h"
 #include "frm_peso.h"
 #include "harness.h"
-#include "station.h"
+#include "station_window.h"
 #include "weight_log.h"
 
 namespace {

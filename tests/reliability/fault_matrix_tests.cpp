@@ -17,7 +17,7 @@
 
 #include "frm_peso.h"
 #include "harness.h"
-#include "station.h"
+#include "station_window.h"
 
 namespace {
 
@@ -118,7 +118,7 @@ TEST_P(FaultMatrix, StationRidesOutTheFaultAndRecovers) {
     const FaultCase& c = GetParam();
     QTemporaryDir dir;
     CurrentDir cwd(dir.path());
-    Station station;
+    StationWindow station;
     Module module(c.wire, dir.path());
     ASSERT_TRUE(module.start(c.faults));
     writeIni(dir.path(), module.ini());

@@ -19,7 +19,7 @@
 #include "frm_peso.h"
 #include "harness.h"
 #include "peers.h"
-#include "station.h"
+#include "station_window.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ TEST_P(Shutdown, ClosingTheWindowStopsTheWorkerAndReleasesTheLink) {
         writeIni(dir.path(), tcpIni(server.serverPort()));
     }
 
-    Station station;
+    StationWindow station;
     ASSERT_EQ(station.Form_Load(), QString());
     frmPeso& form = station.form();
     form.show();

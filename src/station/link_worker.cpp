@@ -96,6 +96,10 @@ QList<ChangeLine> LinkWorker::lastChanges(int count) const {
     return changes_ ? changes_->lastLines(count) : QList<ChangeLine>();
 }
 
+QByteArrayList LinkWorker::lastDoseLines(int count) const {
+    return doses_ ? doses_->newestLines(count) : QByteArrayList();
+}
+
 void LinkWorker::recordChange(const WriteOutcome& outcome) {
     if (!changes_) return;
     emit changeRecorded(

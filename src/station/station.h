@@ -1,25 +1,31 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QThread>
 #include <QTimer>
 #include <memory>
 
-#include "frm_peso.h"
 #include "mqtt_publisher.h"
 #include "startup_config.h"
 
 class DirectoryLock;
 class LinkWorker;
+class StationModule;
 
 // Beside Peso.csv: the messages the plant's broker has not acknowledged yet, kept across
 // restarts (the directory's other records share its lock).
 constexpr const char* kMqttOutboxDir = "MQTT.pendiente";
-class QApplication;
 
-// The station's life from load to unload: reads the configuration, opens the link on
-// the worker thread, wires the window to the worker and runs the poll timer.
+// How many of the newest Cambios.csv lines a front end is handed at start.
+constexpr int kStartChanges = 200;
+// And of Dosificaciones.csv, the history its window shows.
+constexpr int kStartDoses = 200;
+
+// What the station is, without a window: reads the configuration, opens the link on the
+// worker thread, keeps the records, feeds the broker and runs the poll timer. A front end
+// (the window) loads it, connects to its modules' signals, then starts it.
 class Station : public QObject {
     Q_OBJECT
 public:
@@ -31,8 +37,11 @@ public:
     // box; the link is closed again. Another station in the directory is a failure
     // found before anything is read or opened.
     QString Form_Load();
-    frmPeso& form() { return form_; }
+    // After Form_Load, once the front end listens: the broker's status and the poll timer.
+    void start();
+    const QList<StationModule*>& modules() const { return modules_; }
     LinkWorker* worker() { return worker_; }
+    QTimer* Timer1() { return &Timer1_; }
     // The plant's broker, or nullptr when modbus.ini names none. Its calls return at
     // once from any thread: the records' signals may reach it directly.
     MqttPublisher* plant() { return plant_.get(); }
@@ -47,24 +56,22 @@ public:
 public slots:
     void Timer1_Timer();
 
+signals:
+    // The broker's state, every second while the station publishes to one.
+    void plantStatus(const MqttStatus& status);
+
 private:
     void startWorker();
-    void connectWindow();
+    void connectModule(StationModule* module);
     void connectPlant(const MqttConfig& config);
-    void queueWrite(const WriteRequest& request);
 
     std::unique_ptr<DirectoryLock> lock_;
-    frmPeso form_;
     QThread thread_;
     LinkWorker* worker_ = nullptr;
+    QList<StationModule*> modules_;
     StartupConfig config_;
     std::unique_ptr<MqttPublisher> plant_;
+    QTimer Timer1_;
     QTimer plantStatusTimer_;
     bool pollPending_ = false;
 };
-
-// The program from load to exit, for main() and for tests that run the station in
-// their own process. A start-up failure is written to stderr ("vormelq: <cause>") and
-// shown in a message box; the result is 1 once the operator has closed the box, with
-// the link already closed. Otherwise the result is the event loop's, after unload.
-int runStation(QApplication& app);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QDeadlineTimer>
 #include <QLocale>
 #include <QMutex>
@@ -41,6 +42,8 @@ public:
 
     // Worker thread, after configure: the newest changes on record, oldest first.
     QList<ChangeLine> lastChanges(int count) const;
+    // After recordDoses: the dosing record's newest `count` lines, oldest first.
+    QByteArrayList lastDoseLines(int count) const;
 
 public slots:
     // Worker thread. Opens the serial port (an error text naming the cause when it

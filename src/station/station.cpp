@@ -1,23 +1,16 @@
 #include "station.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QLocale>
-#include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
-#include "changes_view.h"
 #include "cycle_detector.h"
-#include "dose_table.h"
 #include "journal.h"
 #include "link_worker.h"
-#include "log_reader.h"
 #include "payloads.h"
-#include "qt_spanish.h"
-#include "stop_signals.h"
-#include "trend_recorder.h"
+#include "station_module.h"
 
 namespace {
 
@@ -88,55 +81,71 @@ QString Station::Form_Load() {
     const QLocale locale = QLocale::system();
     const QString dosePath = here.filePath(QStringLiteral("Dosificaciones.csv"));
     QList<ChangeLine> changes;
+    QByteArrayList doses;
     QMetaObject::invokeMethod(
         worker_,
-        [worker = worker_, c = config_, locale, logPath, dosePath, &changes] {
+        [worker = worker_, c = config_, locale, logPath, dosePath, &changes, &doses] {
             worker->configure(c.SlaveId, c.Decimals, locale, logPath);
             worker->recordDoses(dosePath, c.tolerancePercent);
-            changes = worker->lastChanges(ChangesView::kShown);
+            changes = worker->lastChanges(kStartChanges);
+            doses = worker->lastDoseLines(kStartDoses);
         },
         Qt::BlockingQueuedConnection);
-    form_.changesView()->setLines(changes);
-    form_.setNumberFormat(config_.Decimals, locale);
-    // Before the first poll, so that no cycle of this run is in the file yet, and after
-    // the record's journal has moved in what it could; only the file's tail is read,
-    // however long the record has grown.
-    form_.doses()->setHistory(readDoseHistory(dosePath, systemDateOrder(), config_.Decimals));
-    connectWindow();
+    auto* module = new StationModule(
+        {1, QStringLiteral("Módulo 1"), config_.Decimals, locale, logPath, dosePath}, worker_,
+        this);
+    module->setStartChanges(changes);
+    module->setStartDoseLines(doses);
+    modules_ << module;
+    connectModule(module);
+    connect(worker_, &LinkWorker::pollFinished, this, [this] { pollPending_ = false; });
+    connect(&Timer1_, &QTimer::timeout, this, &Station::Timer1_Timer);
     connectPlant(std::get<MqttConfig>(mqtt));
+    return {};
+}
 
-    // The timer comes last: no tick before the link and the window are ready.
-    form_.Timer1->setInterval(config_.timerInterval);
+void Station::start() {
+    if (worker_ == nullptr) return;
+    if (plant_) {
+        // The front end is told; the publisher never calls into it.
+        plantStatusTimer_.setInterval(1000);
+        connect(&plantStatusTimer_, &QTimer::timeout, this,
+                [this] { emit plantStatus(plant_->status()); });
+        emit plantStatus(plant_->status());
+        plantStatusTimer_.start();
+    }
+    // The timer comes last: no tick before the link and the front end are ready.
+    Timer1_.setInterval(config_.timerInterval);
     if (config_.timerInterval > 0) {
-        form_.Timer1->start();
+        Timer1_.start();
         // The first cycle runs as soon as the event loop does, with the window up,
         // instead of one interval later.
         QTimer::singleShot(0, this, &Station::Timer1_Timer);
     }
-    return {};
 }
 
-void Station::connectWindow() {
-    connect(worker_, &LinkWorker::displayRead, &form_, &frmPeso::showDisplay);
-    connect(worker_, &LinkWorker::weightsRead, &form_, &frmPeso::showWeights);
-    connect(worker_, &LinkWorker::setpointsRead, &form_, &frmPeso::showSetpoints);
-    connect(worker_, &LinkWorker::readbackRead, &form_, &frmPeso::showReadback);
-    connect(worker_, &LinkWorker::communicationLost, &form_, &frmPeso::showCommunicationLost);
-    connect(worker_, &LinkWorker::writeFailed, &form_, &frmPeso::showWriteFailed);
-    connect(worker_, &LinkWorker::writeFinished, &form_, &frmPeso::showWriteFinished);
-    connect(worker_, &LinkWorker::logPending, &form_, &frmPeso::showLogPending);
-    connect(worker_, &LinkWorker::changesPending, &form_, &frmPeso::showChangesPending);
-    connect(worker_, &LinkWorker::changeRecorded, form_.changesView(), &ChangesView::addLine);
-    connect(&form_, &frmPeso::writeFinished, worker_, &LinkWorker::recordChange);
-    connect(worker_, &LinkWorker::dosePending, &form_, &frmPeso::showDosePending);
-    connect(worker_, &LinkWorker::doseFinalTaken, &form_, &frmPeso::showDoseFinal);
-    connect(worker_, &LinkWorker::doseEnded, &form_, &frmPeso::showDoseEnded);
-    connect(worker_, &LinkWorker::pollFinished, this, [this] { pollPending_ = false; });
-    connect(worker_, &LinkWorker::weightsRead, form_.trend(), &TrendRecorder::addWeights);
-    connect(worker_, &LinkWorker::setpointsRead, form_.trend(), &TrendRecorder::setSetpoints);
-    connect(form_.Timer1, &QTimer::timeout, this, &Station::Timer1_Timer);
-    connect(&form_, &frmPeso::writeRequested, this, &Station::queueWrite);
-    connect(&form_, &frmPeso::unloading, this, &Station::Form_Unload);
+void Station::connectModule(StationModule* module) {
+    // Direct: the module's signals go out on the worker's thread, as the worker's do, and
+    // each receiver decides whether it runs there (the broker) or is queued (a window).
+    const auto forward = [this, module](auto signal, auto moduleSignal) {
+        connect(worker_, signal, module, moduleSignal, Qt::DirectConnection);
+    };
+    forward(&LinkWorker::displayRead, &StationModule::displayRead);
+    forward(&LinkWorker::weightsRead, &StationModule::weightsRead);
+    forward(&LinkWorker::setpointsRead, &StationModule::setpointsRead);
+    forward(&LinkWorker::readbackRead, &StationModule::readbackRead);
+    forward(&LinkWorker::communicationLost, &StationModule::communicationLost);
+    forward(&LinkWorker::writeFailed, &StationModule::writeFailed);
+    forward(&LinkWorker::writeFinished, &StationModule::writeFinished);
+    forward(&LinkWorker::logPending, &StationModule::logPending);
+    forward(&LinkWorker::changeRecorded, &StationModule::changeRecorded);
+    forward(&LinkWorker::changesPending, &StationModule::changesPending);
+    forward(&LinkWorker::dosePending, &StationModule::dosePending);
+    forward(&LinkWorker::doseFinalTaken, &StationModule::doseFinalTaken);
+    forward(&LinkWorker::doseEnded, &StationModule::doseEnded);
+    forward(&LinkWorker::weightsLogged, &StationModule::weightsLogged);
+    forward(&LinkWorker::setpointsChanged, &StationModule::setpointsChanged);
+    forward(&LinkWorker::answeringChanged, &StationModule::answeringChanged);
 }
 
 namespace {
@@ -176,39 +185,33 @@ void Station::connectPlant(const MqttConfig& config) {
     plant_ = std::make_unique<MqttPublisher>(
         config, QDir::current().filePath(QLatin1String(kMqttOutboxDir)), config_.Decimals);
     MqttPublisher* plant = plant_.get();
+    const StationModule* module = modules_.front();
     // Direct, on the worker thread, inside the poll that wrote the line: a reading in
     // Peso.csv is in the outbox before the next poll, whatever the window is doing, and
     // the publisher outlives the worker (Form_Unload).
     connect(
-        worker_, &LinkWorker::weightsLogged, this,
+        module, &StationModule::weightsLogged, this,
         [plant](const QDateTime& when, const WeightReading& w) { plant->lectura(when, w); },
         Qt::DirectConnection);
     connect(
-        worker_, &LinkWorker::setpointsChanged, this,
+        module, &StationModule::setpointsChanged, this,
         [plant](const QDateTime& when, const Setpoints& s) { plant->consignas(when, s); },
         Qt::DirectConnection);
     connect(
-        worker_, &LinkWorker::answeringChanged, this,
+        module, &StationModule::answeringChanged, this,
         [plant](const QDateTime& when, bool answering) { plant->comunicacion(when, answering); },
         Qt::DirectConnection);
     const int decimals = config_.Decimals;
     connect(
-        worker_, &LinkWorker::doseEnded, this,
+        module, &StationModule::doseEnded, this,
         [plant, decimals](const DoseRecord& dose) {
             plant->dosificacion(doseValues(dose, decimals));
         },
         Qt::DirectConnection);
     connect(
-        worker_, &LinkWorker::changeRecorded, this,
+        module, &StationModule::changeRecorded, this,
         [plant](const ChangeLine& change) { plant->cambio(changeFields(change)); },
         Qt::DirectConnection);
-
-    // The window asks; the publisher never calls into it.
-    plantStatusTimer_.setInterval(1000);
-    connect(&plantStatusTimer_, &QTimer::timeout, this,
-            [this] { form_.showMqttStatus(plant_->status()); });
-    form_.showMqttStatus(plant_->status());
-    plantStatusTimer_.start();
     plant_->start();
 }
 
@@ -220,12 +223,8 @@ void Station::Timer1_Timer() {
     QMetaObject::invokeMethod(worker_, &LinkWorker::poll, Qt::QueuedConnection);
 }
 
-void Station::queueWrite(const WriteRequest& request) {
-    if (worker_ != nullptr) worker_->enqueueWrite(request);
-}
-
 void Station::Form_Unload() {
-    form_.Timer1->stop();
+    Timer1_.stop();
     if (thread_.isRunning()) {
         thread_.requestInterruption();
         thread_.quit();
@@ -239,6 +238,7 @@ void Station::Form_Unload() {
             std::_Exit(1);
         }
         worker_ = nullptr;
+        for (StationModule* module : modules_) module->detach();
     }
     // After the worker: nothing adds to the outbox any more. Whatever the broker has not
     // acknowledged waits on disk for the next start.
@@ -246,32 +246,4 @@ void Station::Form_Unload() {
     if (plant_) plant_->stop();
     // Only once the worker, and with it the records, is gone may the next station start.
     lock_.reset();
-}
-
-int runStation(QApplication& app) {
-    QApplication::setApplicationName(kStationTitle);
-    useLayoutFont();
-    loadQtSpanish(app);
-
-    // The system's stop signals close the window like its close box, and end a
-    // start-up error's box as well.
-    StopSignals stopSignals;
-    Station station;
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &station.form(), &QWidget::close);
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &app,
-                     [] { QCoreApplication::exit(0); });
-    const QString error = station.Form_Load();
-    if (!error.isEmpty()) {
-        // Also on stderr, for whoever started the station from a script.
-        std::fprintf(stderr, "vormelq: %s\n", qUtf8Printable(error));
-        std::fflush(stderr);
-        QMessageBox box(QMessageBox::Critical, kStationTitle, error, QMessageBox::Ok);
-        box.exec();
-        return 1;
-    }
-    // Closing the window ends the program at once, whatever dialog is still open.
-    QObject::connect(&station.form(), &frmPeso::unloading, &app, &QApplication::quit,
-                     Qt::QueuedConnection);
-    station.form().show();
-    return app.exec();
 }

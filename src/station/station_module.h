@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArrayList>
+#include <QDateTime>
+#include <QList>
+#include <QLocale>
+#include <QObject>
+#include <QString>
+
+#include "change_line.h"
+#include "dose_record.h"
+#include "readers.h"
+#include "requests.h"
+
+class LinkWorker;
+
+// One module of the line as a front end sees it: what its link's worker read and
+// recorded, as plain values on the signals below, and the operator's requests for it.
+// Lives on the thread that made the station; its signals are emitted on the worker's
+// thread, so a receiver there (the broker) is called inside the poll and one on the
+// front end's thread gets them queued, in the order they were sent.
+class StationModule : public QObject {
+    Q_OBJECT
+public:
+    struct Settings {
+        int number = 1;  // as in the keys: ID_1, ID_2, ...
+        QString name;
+        int decimals = 0;
+        QLocale locale;
+        QString logPath;   // Peso.csv; the other records beside it
+        QString dosePath;  // Dosificaciones.csv
+    };
+    StationModule(Settings settings, LinkWorker* worker, QObject* parent = nullptr);
+
+    int number() const { return settings_.number; }
+    const QString& name() const { return settings_.name; }
+    int decimals() const { return settings_.decimals; }
+    const QLocale& locale() const { return settings_.locale; }
+    const QString& dosePath() const { return settings_.dosePath; }
+    // The newest lines of Cambios.csv as the station started, oldest first.
+    const QList<ChangeLine>& startChanges() const { return startChanges_; }
+    void setStartChanges(QList<ChangeLine> lines) { startChanges_ = std::move(lines); }
+    // The newest lines of Dosificaciones.csv as the station started, oldest first, as its
+    // journal holds them (a pending file's lines once).
+    const QByteArrayList& startDoseLines() const { return startDoseLines_; }
+    void setStartDoseLines(QByteArrayList lines) { startDoseLines_ = std::move(lines); }
+    // Once its worker is gone, requests go nowhere.
+    void detach() { worker_ = nullptr; }
+
+public slots:
+    // Any thread, at the press: queued for the module's link, its deadline running now.
+    void write(const WriteRequest& request);
+    // An outcome known without the link (an entry out of range): one line of Cambios.csv.
+    void recordChange(const WriteOutcome& outcome);
+
+signals:
+    void displayRead(const QByteArray& image);
+    void weightsRead(const WeightReading& weights);
+    void setpointsRead(const Setpoints& setpoints);
+    void readbackRead(const CommandReadback& readback);
+    void communicationLost();
+    void writeFailed();
+    void writeFinished(const WriteOutcome& outcome);
+    void logPending(int count);
+    void changeRecorded(const ChangeLine& line);
+    void changesPending(int count);
+    void dosePending(int count);
+    void doseFinalTaken(const DoseRecord& record);
+    void doseEnded(const DoseRecord& record);
+    void weightsLogged(const QDateTime& when, const WeightReading& weights);
+    void setpointsChanged(const QDateTime& when, const Setpoints& setpoints);
+    void answeringChanged(const QDateTime& when, bool answering);
+
+private:
+    Settings settings_;
+    LinkWorker* worker_;
+    QList<ChangeLine> startChanges_;
+    QByteArrayList startDoseLines_;
+};
