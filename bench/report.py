@@ -126,6 +126,24 @@ def main():
         out.append("")
         out.append(table(["% samples", "function"], [[fmt(p, 1), n] for p, n in prof["sym"]]) + "\n")
 
+    plot = load(d, "plot.json")
+    if plot:
+        out.append("### `vormelq --plot` of a %.0f MB Peso.csv (%d lines; goal: at most %.1f s "
+                   "and %d MB), beside wc -l and gnuplot on the same file\n" %
+                   (plot["bytes"] / 2**20, plot["lines"], plot["limit_s"], plot["limit_mb"]))
+        rows = []
+        for key, label in (("vormelq", "vormelq --plot, PNG 1600x900"), ("wc", "wc -l"),
+                           ("gnuplot", "gnuplot, PNG 1600x900 (gross and net)"),
+                           ("vormelq_svg", "vormelq --plot, SVG"),
+                           ("vormelq_hour", "vormelq --plot, one hour (--from/--to), PNG")):
+            r = plot.get(key)
+            if r:
+                rows.append([label, fmt(r["median_s"], 3),
+                             ", ".join(fmt(w, 3) for w in r["wall_s"]), fmt(r["cpu_s"], 2),
+                             fmt(r["peak_rss_kb"] / 1024, 1)])
+        out.append(table(["program", "wall s (median)", "runs", "CPU s (user + system)",
+                          "peak RSS MB"], rows) + "\n")
+
     codec = gbench(d, "codec.json")
     if codec:
         out.append("### Microbenchmarks (CPU time per call)\n")

@@ -13,7 +13,9 @@
 #   - the real station against a module restarted on its port: readings back after
 #     each restart, and the CPU meanwhile;
 #   - the plant's broker (a loopback mosquitto): reading-to-subscriber latency, a day's
-#     backlog drained with live readings on top, CPU with the broker up and down.
+#     backlog drained with live readings on top, CPU with the broker up and down;
+#   - vormelq --plot of a generated 100 MB Peso.csv, time and peak memory, beside wc -l
+#     and gnuplot on the same file.
 # Raw results (JSON) and the table go to build-bench/bench-results/.
 # --quick: shorter windows (10 s instead of 60 s and so on), about 2 minutes in all.
 set -euo pipefail
@@ -110,6 +112,9 @@ QT_QPA_PLATFORM=offscreen "$py" "$root/bench/recovery.py" --station "$build/src/
 
 echo "== the plant's broker (about $((2 * cost_s + 40)) s)" >&2
 "$py" "$root/bench/mqtt_cost.py" "$build" $([ "$quick" = 1 ] && echo --quick) >"$out/mqtt.json"
+
+echo "== vormelq --plot of a 100 MB log, wc -l and gnuplot beside it (about 2 minutes)" >&2
+"$py" "$root/bench/plot_cost.py" "$build" --runs "$((quick ? 2 : 5))" >"$out/plot.json"
 
 "$py" "$root/bench/report.py" "$out" | tee "$out/table.md"
 echo "Module restarted on its port, Timer=500 (ms from listening to the next reading):"

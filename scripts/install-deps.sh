@@ -22,6 +22,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     xvfb xauth xdotool imagemagick fonts-liberation e2fsprogs mount procps linux-perf
     socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio
+    # the log's picture measured beside another plotter and a peak memory figure
+    gnuplot-nox time
     # the plant's broker: the client library, a real broker, independent subscribers,
     # and the tools the TLS and password cases make their files with
     libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt openssl
@@ -78,6 +80,8 @@ checks=(
     "libsystemd-dev|pkg-config --exists libsystemd"
     "systemd|command -v systemd-analyze"
     "mbpoll|mbpoll -V"
+    "gnuplot-nox|gnuplot --version"
+    "time|/usr/bin/time -v true"
     "xdotool|command -v xdotool"
     "xvfb|command -v Xvfb"
     "xvfb|command -v xvfb-run"

@@ -5,7 +5,7 @@
 #include <optional>
 #include <variant>
 
-#include "log_reader.h"
+#include "usage_error.h"
 
 // vormelq --cycles Peso.csv --zero-band Z --fine F [--coarse C] [--target T
 //         --tolerance P] [-o ciclos.csv]

@@ -7,6 +7,7 @@
 #include "chart_render.h"
 #include "console.h"
 #include "log_reader.h"
+#include "log_series.h"
 
 namespace {
 
@@ -76,9 +77,13 @@ bool runPlot(const PlotOptions& options) {
         return false;
     }
     const DateOrder order = detectDateOrder(file, systemDateOrder());
-    file.seek(0);
     const LogSeries series =
         readLog(file, order, {options.fromMs, options.toMs}, options.size.width());
+    if (!series.whole) {
+        tellUser(
+            QStringLiteral("no se puede leer %1: %2").arg(options.logPath, file.errorString()));
+        return false;
+    }
     if (series.unreadable > 0)
         tellUser(skippedLinesNote(options.logPath, series.unreadable, series.firstUnreadable));
     if (series.readable == 0) {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <variant>
 
-#include "log_reader.h"
+#include "usage_error.h"
 
 // vormelq --plot Peso.csv -o peso.png [--from "AAAA-MM-DD HH:MM"] [--to ...] [--size WxH]
 struct PlotOptions {

@@ -1,6 +1,7 @@
 #include "weight_history.h"
 
 #include <algorithm>
+#include <utility>
 
 WeightHistory::WeightHistory(qsizetype capacity) : capacity_(std::max<qsizetype>(1, capacity)) {}
 
@@ -58,13 +59,30 @@ bool GapRule::isGap(qint64 previousMs, qint64 ms) {
     const qint64 interval = ms - previousMs;
     if (interval < 0) return true;
     if (interval == 0) return false;
-    if (recent_.size() == kKept) {
-        const qint64 oldest = recent_.front();
-        recent_.erase(recent_.begin());
-        sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), oldest));
+    if (count_ < kKept) {
+        recent_[count_] = interval;
+        const auto at = std::upper_bound(sorted_.begin(), sorted_.begin() + count_, interval);
+        std::copy_backward(at, sorted_.begin() + count_, sorted_.begin() + count_ + 1);
+        *at = interval;
+        ++count_;
+    } else {
+        const qint64 oldest = std::exchange(recent_[next_], interval);
+        next_ = (next_ + 1) % kKept;
+        replaceSorted(oldest, interval);
     }
-    recent_.push_back(interval);
-    sorted_.insert(std::upper_bound(sorted_.begin(), sorted_.end(), interval), interval);
-    const qint64 usual = sorted_[sorted_.size() / 2];
+    const qint64 usual = sorted_[count_ / 2];
     return interval > std::max<qint64>(3000, 3 * usual);
+}
+
+void GapRule::replaceSorted(qint64 oldest, qint64 interval) {
+    // A log's intervals are nearly all alike, so this is mostly nothing to do, else a
+    // short shift towards where the new one belongs.
+    auto i = static_cast<size_t>(std::lower_bound(sorted_.begin(), sorted_.end(), oldest) -
+                                 sorted_.begin());
+    if (interval > oldest) {
+        for (; i + 1 < kKept && sorted_[i + 1] <= interval; ++i) sorted_[i] = sorted_[i + 1];
+    } else {
+        for (; i > 0 && sorted_[i - 1] > interval; --i) sorted_[i] = sorted_[i - 1];
+    }
+    sorted_[i] = interval;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QtGlobal>
+#include <array>
 #include <vector>
 
 // One entry of the weight history: a reading, or a break where the module did not
@@ -61,6 +62,11 @@ public:
 
 private:
     static constexpr size_t kKept = 101;
-    std::vector<qint64> recent_;  // the last positive intervals, oldest first
-    std::vector<qint64> sorted_;  // the same, sorted
+    // The same multiset of intervals, with the oldest going where the newest comes in.
+    void replaceSorted(qint64 oldest, qint64 interval);
+
+    std::array<qint64, kKept> recent_{};  // the last positive intervals, in a ring
+    size_t next_ = 0;                     // the oldest of them, once there are kKept
+    size_t count_ = 0;
+    std::array<qint64, kKept> sorted_{};  // the first count_, sorted
 };

@@ -3,10 +3,13 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <deque>
 #include <random>
+#include <vector>
 
 #include "decimator.h"
-#include "log_reader.h"
+#include "log_series.h"
 #include "trend_recorder.h"
 #include "weight_history.h"
 
@@ -232,4 +235,26 @@ TEST(ReadLog, GapRuleFollowsTheLogsRhythm) {
     // The rhythm of the last lines rules, not that of the file's first ones.
     for (int i = 0; i < 200; ++i) EXPECT_FALSE(slow.isGap(0, 500));
     EXPECT_TRUE(slow.isGap(0, 4000));
+}
+
+// The usual interval is the median of the last 101, however the rhythm changes: the
+// ring of intervals and its sorted copy stay the same multiset.
+TEST(ReadLog, GapRuleTakesTheMedianOfTheLastIntervals) {
+    std::mt19937 random(3);
+    const qint64 kinds[] = {0, 0, 1000, 1000, 1000, 500, 2000, 5000, 6000, -1000};
+    GapRule rule;
+    std::deque<qint64> last;
+    for (int i = 0; i < 20000; ++i) {
+        const qint64 interval =
+            i % 7 == 0 ? static_cast<qint64>(random() % 20000) : kinds[random() % std::size(kinds)];
+        bool expected = interval < 0;
+        if (interval > 0) {
+            last.push_back(interval);
+            if (last.size() > 101) last.pop_front();
+            std::vector<qint64> sorted(last.begin(), last.end());
+            std::sort(sorted.begin(), sorted.end());
+            expected = interval > std::max<qint64>(3000, 3 * sorted[sorted.size() / 2]);
+        }
+        ASSERT_EQ(rule.isGap(0, interval), expected) << i;
+    }
 }

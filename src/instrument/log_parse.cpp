@@ -72,6 +72,29 @@ int fullYear(int value, int digits) {
     return digits <= 2 ? 2000 + value : value;
 }
 
+// "8:04:31" and "08:04:31", as most locales write the time: its milliseconds of the
+// day, or -1 for an hour, minute or second out of range. Nothing for any other form,
+// which the general reading takes.
+std::optional<int> plainTime(QByteArrayView text) {
+    const qsizetype n = text.size();
+    if (n != 7 && n != 8) return std::nullopt;
+    const char* t = text.data() + n - 7;  // "H:mm:ss" from here, one more digit before
+    auto digit = [](char c) { return static_cast<unsigned>(c - '0'); };
+    if (t[1] != ':' || t[4] != ':' || digit(t[0]) > 9 || digit(t[2]) > 9 || digit(t[3]) > 9 ||
+        digit(t[5]) > 9 || digit(t[6]) > 9 || (n == 8 && digit(t[-1]) > 9))
+        return std::nullopt;
+    const unsigned hour = (n == 8 ? digit(t[-1]) * 10 : 0) + digit(t[0]);
+    const unsigned minute = digit(t[2]) * 10 + digit(t[3]);
+    const unsigned second = digit(t[5]) * 10 + digit(t[6]);
+    if (hour > 23 || minute > 59 || second > 59) return -1;
+    return static_cast<int>(((hour * 60 + minute) * 60 + second) * 1000);
+}
+
+// Powers of ten a double holds exactly.
+constexpr double kExactPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+constexpr int kExactDigits = 15;  // any integer of 15 digits is exact as a double too
+
 }  // namespace
 
 std::optional<DateFields> parseLogDate(QByteArrayView text) {
@@ -119,6 +142,10 @@ std::optional<QDate> resolveDate(const DateFields& date, DateOrder order) {
 }
 
 std::optional<LogTime> parseLogTime(QByteArrayView text) {
+    if (const auto plain = plainTime(text)) {
+        if (*plain < 0) return std::nullopt;
+        return LogTime{*plain, false};
+    }
     const Groups g = scanGroups(text);
     if (g.tooMany || g.count != 3) return std::nullopt;
     int hour = g.value[0];
@@ -143,48 +170,60 @@ std::optional<LogTime> parseLogTime(QByteArrayView text) {
 std::optional<double> parseLogNumber(QByteArrayView text, int* decimals) {
     // Plain ASCII with either separator, as formatWeight writes it; nothing else, so a
     // line glued to another is refused rather than read as some other number.
-    char buffer[48];
-    const qsizetype n = text.size();
-    if (n == 0 || n >= static_cast<qsizetype>(sizeof buffer)) return std::nullopt;
-    qsizetype point = -1;
+    constexpr qsizetype kLongest = 47;
+    if (text.isEmpty() || text.size() > kLongest) return std::nullopt;
+    const char* const end = text.data() + text.size();
+    const bool negative = text[0] == '-';
+    const char* const first = text.data() + (negative ? 1 : 0);
+    const char* point = nullptr;
     int digits = 0;
-    for (qsizetype i = 0; i < n; ++i) {
-        char c = text[i];
-        if (c == ',' || c == '.') {
-            if (point >= 0) return std::nullopt;
-            point = i;
-            c = '.';
-        } else if (c == '-') {
-            if (i != 0) return std::nullopt;
-        } else if (isDigit(c)) {
-            ++digits;
+    qint64 mantissa = 0;  // the digits without the separator, while they are few
+    for (const char* p = first; p < end; ++p) {
+        const char c = *p;
+        if (isDigit(c)) {
+            if (++digits <= kExactDigits) mantissa = mantissa * 10 + (c - '0');
+        } else if ((c == ',' || c == '.') && !point) {
+            point = p;
         } else {
             return std::nullopt;
         }
-        buffer[i] = c;
     }
-    if (digits == 0 || point == n - 1 || (point >= 0 && point == (text[0] == '-' ? 1 : 0)))
-        return std::nullopt;
+    if (digits == 0 || point == first || point == end - 1) return std::nullopt;
+    const int places = point ? static_cast<int>(end - point - 1) : 0;
     double value = 0;
-    const auto [end, error] = std::from_chars(buffer, buffer + n, value);
-    if (error != std::errc() || end != buffer + n) return std::nullopt;
-    if (decimals) *decimals = point >= 0 ? static_cast<int>(n - point - 1) : 0;
+    if (digits <= kExactDigits) {
+        // Both exact, so the one rounding of the division is that of the decimal text:
+        // the same double from_chars gives, for a fraction of its time.
+        value = static_cast<double>(mantissa) / kExactPowers[places];
+        if (negative) value = -value;
+    } else {
+        char buffer[kLongest];
+        std::memcpy(buffer, text.data(), static_cast<size_t>(text.size()));
+        if (point) buffer[point - text.data()] = '.';
+        const auto [stop, error] = std::from_chars(buffer, buffer + text.size(), value);
+        if (error != std::errc() || stop != buffer + text.size()) return std::nullopt;
+    }
+    if (decimals) *decimals = places;
     return value;
 }
 
 std::optional<LogFields> splitLogLine(QByteArrayView line) {
     while (!line.isEmpty() && (line.back() == '\n' || line.back() == '\r')) line.chop(1);
-    std::array<QByteArrayView, 5> fields;
-    int count = 0;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= line.size(); ++i) {
-        if (i < line.size() && line[i] != ';') continue;
-        if (count == 5) return std::nullopt;
-        fields[static_cast<size_t>(count++)] = line.sliced(start, i - start);
-        start = i + 1;
+    // Four separators and no fifth, found in one pass: this runs for every line of a log.
+    const char* const begin = line.data();
+    const char* const end = begin + line.size();
+    std::array<const char*, 4> cuts{};
+    size_t count = 0;
+    for (const char* p = begin; p < end; ++p) {
+        if (*p != ';') continue;
+        if (count == cuts.size()) return std::nullopt;
+        cuts[count++] = p;
     }
-    if (count != 5) return std::nullopt;
-    return LogFields{fields[0], fields[1], fields[2], fields[3], fields[4]};
+    if (count != cuts.size()) return std::nullopt;
+    auto field = [](const char* from, const char* to) { return QByteArrayView(from, to - from); };
+    return LogFields{field(begin, cuts[0]), field(cuts[0] + 1, cuts[1]),
+                     field(cuts[1] + 1, cuts[2]), field(cuts[2] + 1, cuts[3]),
+                     field(cuts[3] + 1, end)};
 }
 
 qint64 logMs(QDate date, int msOfDay) {
@@ -193,19 +232,38 @@ qint64 logMs(QDate date, int msOfDay) {
 }
 
 std::optional<LogRecord> parseLogLine(QByteArrayView line, DateOrder order) {
+    return LogLineParser(order).parse(line);
+}
+
+std::optional<qint64> LogLineParser::dayStart(QByteArrayView text) {
+    if (text.isEmpty()) return std::nullopt;
+    const auto size = static_cast<size_t>(text.size());
+    if (text.size() == dateSize_ && std::memcmp(text.data(), dateText_.data(), size) == 0)
+        return dateMs_;
+    std::optional<qint64> ms;
+    if (const auto fields = parseLogDate(text)) {
+        if (const auto date = resolveDate(*fields, order_)) ms = logMs(*date, 0);
+    }
+    if (size <= dateText_.size()) {
+        std::memcpy(dateText_.data(), text.data(), size);
+        dateSize_ = text.size();
+        dateMs_ = ms;
+    }
+    return ms;
+}
+
+std::optional<LogRecord> LogLineParser::parse(QByteArrayView line) {
     const auto fields = splitLogLine(line);
     if (!fields) return std::nullopt;
-    const auto dateFields = parseLogDate(fields->date);
-    if (!dateFields) return std::nullopt;
-    const auto date = resolveDate(*dateFields, order);
+    const auto day = dayStart(fields->date);
     const auto time = parseLogTime(fields->time);
-    if (!date || !time) return std::nullopt;
+    if (!day || !time) return std::nullopt;
     LogRecord record;
     const auto gross = parseLogNumber(fields->gross, &record.decimals);
     const auto tare = parseLogNumber(fields->tare);
     const auto net = parseLogNumber(fields->net);
     if (!gross || !tare || !net) return std::nullopt;
-    record.ms = logMs(*date, time->msOfDay);
+    record.ms = *day + time->msOfDay;
     record.gross = *gross;
     record.tare = *tare;
     record.net = *net;

@@ -4,6 +4,11 @@
 
 #include <QBuffer>
 #include <QDateTime>
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <random>
+#include <string>
 
 #include "log_reader.h"
 #include "weight_log.h"
@@ -110,6 +115,8 @@ TEST(LogParse, LinesItCannotReadAreRefusedNotMisread) {
         "7/12/26;25:00:00;94,7;0,0;94,7",
         "7/12/26;13:00:00 PM;94,7;0,0;94,7",
         "7/12/26;11:60:00;94,7;0,0;94,7",
+        "7/12/26;24:00:00;94,7;0,0;94,7",
+        "7/12/26;9:59:60;94,7;0,0;94,7",
         "7/12/26;11:42;94,7;0,0;94,7",
         "7/12/26;;94,7;0,0;94,7",
     };
@@ -128,11 +135,36 @@ TEST(LogParse, LinesItCannotReadAreRefusedNotMisread) {
         {"12/7/26;12:05:00 AM;1;0;1", DateOrder::MonthFirst, QTime(0, 5, 0), 1},
         {"12/7/26;12:05:00 p. m.;1;0;1", DateOrder::MonthFirst, QTime(12, 5, 0), 1},
         {"7 dec 2026;00:00:00;1;0;1", DateOrder::MonthFirst, QTime(0, 0, 0), 1},
+        {"7/12/26;9:05:07;1;0;1", DateOrder::DayFirst, QTime(9, 5, 7), 1},
+        {"7/12/26;23:59:59;1;0;1", DateOrder::DayFirst, QTime(23, 59, 59), 1},
+        {"7/12/26;7:5:9;1;0;1", DateOrder::DayFirst, QTime(7, 5, 9), 1},
     };
     for (const Good& g : good) {
         const auto record = parseLogLine(QByteArrayView(g.line), g.order);
         ASSERT_TRUE(record) << g.line;
         EXPECT_EQ(record->ms, logMs(QDate(2026, 12, 7), g.time.msecsSinceStartOfDay())) << g.line;
         EXPECT_DOUBLE_EQ(record->gross, g.gross) << g.line;
+    }
+}
+
+// A weight comes back as the very double its decimal text names, as the C++ library's
+// own reading gives it, whatever its length: the chart is drawn from these.
+TEST(LogParse, AWeightIsTheDoubleItsTextNames) {
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 200000; ++i) {
+        const int digits = 1 + static_cast<int>(random() % 20);
+        std::string text;
+        for (int d = 0; d < digits; ++d) text += static_cast<char>('0' + random() % 10);
+        const int places = static_cast<int>(random() % static_cast<unsigned>(digits));
+        if (places > 0) text.insert(text.end() - places, '.');
+        if (random() % 2) text.insert(text.begin(), '-');
+        double expected = 0;
+        std::from_chars(text.data(), text.data() + text.size(), expected);
+        if (random() % 2) std::replace(text.begin(), text.end(), '.', ',');
+        int decimals = -1;
+        const auto got = parseLogNumber(QByteArrayView(text.data(), std::ssize(text)), &decimals);
+        ASSERT_TRUE(got) << text;
+        ASSERT_EQ(std::bit_cast<quint64>(*got), std::bit_cast<quint64>(expected)) << text;
+        ASSERT_EQ(decimals, places) << text;
     }
 }

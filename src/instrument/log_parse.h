@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <QDate>
+#include <array>
 #include <optional>
 
 // Peso.csv as the station writes it in any locale: "date;time;gross;tare;net", the date
@@ -52,5 +53,23 @@ struct LogFields {
 };
 std::optional<LogFields> splitLogLine(QByteArrayView line);
 std::optional<LogRecord> parseLogLine(QByteArrayView line, DateOrder order);
+
+// Reads the lines of one log in turn, as parseLogLine does. A day's log repeats its
+// date tens of thousands of times, so each date is worked out once, when it changes.
+class LogLineParser {
+public:
+    explicit LogLineParser(DateOrder order) : order_(order) {}
+
+    std::optional<LogRecord> parse(QByteArrayView line);
+
+private:
+    // The log time of 00:00 on the date written `text`, nothing when it is no date.
+    std::optional<qint64> dayStart(QByteArrayView text);
+
+    DateOrder order_;
+    std::array<char, 32> dateText_{};
+    qsizetype dateSize_ = -1;  // nothing held yet
+    std::optional<qint64> dateMs_;
+};
 
 qint64 logMs(QDate date, int msOfDay);
