@@ -168,10 +168,13 @@ QList<Outbox::Message> Outbox::take(int max) {
     synced_ = std::max(synced_, to);
 
     QList<Message> messages = readRange(from, to, segments);
+    // Only what was read goes out: a line still on its way to the file (another thread's
+    // append) is handed out next time, not skipped until the next connection.
+    const qint64 readTo = from + messages.size();
     const std::lock_guard lock(mutex_);
     // The limit may have given up some of them while they were read.
     messages.removeIf([this](const Message& m) { return m.index < acked_; });
-    if (sent_ == from) sent_ = to;
+    if (sent_ == from) sent_ = readTo;
     return messages;
 }
 
