@@ -27,9 +27,11 @@ packages=(
     # the plant's broker: the client library, a real broker, independent subscribers,
     # and the tools the TLS and password cases make their files with
     libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt openssl
-    # the plant's own settings: its locale for glibc and the peers, a process put on
-    # another clock (a daylight-saving night), the service's readiness and watchdog
-    locales faketime libsystemd-dev systemd
+    # the plant's own settings: its time zone (a minimal Debian has no zone data, and
+    # TZ=Europe/Madrid then silently means UTC), its locale for glibc and the peers, a
+    # process put on another clock (a daylight-saving night), the service's readiness
+    # and watchdog
+    tzdata locales faketime libsystemd-dev systemd
     # the Debian package: shlibdeps needs dpkg-dev and file; its test validates the
     # desktop entry and renders the man pages
     dpkg-dev file desktop-file-utils man-db
@@ -75,6 +77,7 @@ checks=(
     "mosquitto-clients|command -v mosquitto_sub"
     "python3-paho-mqtt|$python -c 'import paho.mqtt.client'"
     "openssl|openssl version"
+    "tzdata|test -e /usr/share/zoneinfo/Europe/Madrid"
     "locales|locale -a | grep -qix es_ES.utf8"
     "faketime|command -v faketime"
     "libsystemd-dev|pkg-config --exists libsystemd"

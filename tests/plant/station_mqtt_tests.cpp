@@ -393,6 +393,9 @@ TEST(StationMqtt, EachModulePublishesUnderItsOwnRootWithItsOwnSeq) {
 // the log shows, and on the broker the instants those stand for, in UTC.
 TEST(StationMqtt, ACycleAcrossTheEndOfSummerTimeIsOneCycleAtItsRealInstants) {
     ASSERT_EQ(qgetenv("TZ"), "Europe/Madrid") << "the suite's own time zone";
+    // Without the zone's data TZ=Europe/Madrid quietly means UTC and the clock never goes back.
+    ASSERT_EQ(QDateTime(QDate(2026, 1, 15), QTime(12, 0)).offsetFromUtc(), 3600)
+        << "no data for Europe/Madrid: install the Debian package tzdata";
     const QDateTime change(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC);
     QProcess slave;
     const int port = startPymodbus(slave, {"H"}, QStringLiteral("tests/e2e/dosing_slave.py"));
