@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <csignal>
 
@@ -21,34 +22,42 @@ namespace {
 const QStringList kNoDisplay = {QStringLiteral("DISPLAY"), QStringLiteral("QT_QPA_PLATFORM")};
 const QStringList kServe = {QStringLiteral("--servicio")};
 
-// A Unix datagram socket standing for systemd's notification socket.
+// A Unix datagram socket standing for systemd's notification socket, read whenever the
+// test's events run: like systemd's, it never lets the sender's queue fill.
 class NotifySocket {
 public:
     NotifySocket() {
-        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         sockaddr_un address = {};
         address.sun_family = AF_UNIX;
         const QByteArray path = QFile::encodeName(path_());
         std::copy(path.begin(), path.end(), address.sun_path);
         ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        QObject::connect(&notifier_, &QSocketNotifier::activated, [this] { receive(); });
     }
-    ~NotifySocket() { ::close(fd_); }
+    ~NotifySocket() {
+        notifier_.setEnabled(false);
+        ::close(fd_);
+    }
     bool ok() const { return ok_; }
     QString environment() const { return QStringLiteral("NOTIFY_SOCKET=") + path_(); }
     // The datagrams received since the last call, each one whole.
     QStringList take() {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0)
-            received_ << QString::fromUtf8(buffer, n).trimmed();
+        receive();
         return std::exchange(received_, {});
     }
 
 private:
+    void receive() {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0)
+            received_ << QString::fromUtf8(buffer, n).trimmed();
+    }
     QString path_() const { return dir_.filePath(QStringLiteral("notify")); }
     QTemporaryDir dir_;
-    int fd_ = -1;
+    int fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     bool ok_ = false;
+    QSocketNotifier notifier_{fd_, QSocketNotifier::Read};
     QStringList received_;
 };
 
@@ -175,4 +184,50 @@ TEST(Service, SaysEachChangeOfStateOnce) {
         first("vormelq: Módulo 1: ERROR: No se puede escribir Peso.csv (1 lectura pendiente)"));
     // Two lines of the start, then module and broker: nothing per reading.
     EXPECT_EQ(lines.size(), 2 + 3 + 3 + 2) << log.text.toStdString();
+}
+
+// systemd's protocol on a socket of the test's own, with a one-second watchdog: READY=1
+// first, then pings while the poll moves; none while the poll loop is held on one module
+// that does not answer (between its second and third attempt it has been on that step
+// for far longer than half the watchdog), pings again once it answers; STOPPING=1 at the
+// end, and a SIGHUP on the way changes nothing.
+TEST(Service, ReadyThenWatchdogOnlyWhileThePollLoopMoves) {
+    NotifySocket systemd;
+    ASSERT_TRUE(systemd.ok());
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1"}));
+    StationProcess service;
+    service.writeIni(tcpIni(sim.port()));
+    ASSERT_TRUE(service.start(
+        kNoDisplay + QStringList{systemd.environment(), "WATCHDOG_USEC=1000000"}, kServe));
+    QStringList told;
+    const auto pings = [&](int count) {
+        return waitFor([&] {
+            told += systemd.take();
+            return told.count("WATCHDOG=1") >= count;
+        });
+    };
+    ASSERT_TRUE(pings(3));
+    EXPECT_EQ(told.first(), "READY=1");
+
+    const auto silentAsks = [&] { return sim.counters().value("faults.silent"); };
+    const qint64 before = silentAsks();
+    sim.toggleSilent();
+    ASSERT_TRUE(waitFor([&] { return silentAsks() >= before + 2; }));
+    systemd.take();
+    ASSERT_TRUE(waitFor([&] { return silentAsks() >= before + 3; }));
+    EXPECT_EQ(systemd.take().count("WATCHDOG=1"), 0);
+    sim.toggleSilent();
+    told.clear();
+    ASSERT_TRUE(pings(2));
+
+    signal(service, SIGHUP);
+    const qsizetype logged = service.logLines().size();
+    waitFor([&] { return service.logLines().size() >= logged + 5 || !service.running(); });
+    ASSERT_TRUE(service.running()) << service.stderrText().toStdString();
+    signal(service, SIGTERM);
+    ASSERT_TRUE(service.process().waitForFinished(60000));
+    EXPECT_EQ(service.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(service.exitCode(), 0);
+    EXPECT_EQ(systemd.take().filter("STOPPING=1").size(), 1);
 }
