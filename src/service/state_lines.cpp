@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QLocale>
+#include <algorithm>
 
 #include "console.h"
 #include "station.h"
