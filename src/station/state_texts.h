@@ -22,7 +22,7 @@ QString linesText(Record record, int count);
 // "Peso.csv se escribe de nuevo (esperaban 12 lecturas)": the record can be written again
 // and the `count` lines that waited are in it.
 QString writtenAgainText(Record record, int count);
-// The records that cannot be written, each part as pendingText gives it.
+// The records that cannot be written, each as pendingText gives it.
 QString notWrittenText(const QStringList& parts);
 // The record's file name, as the operator knows it.
 QString recordFile(Record record);
