@@ -43,6 +43,12 @@ public:
     // After Form_Load, once the front end listens: the broker's status and the poll timer.
     void start();
     const QList<StationModule*>& modules() const { return modules_; }
+    // After Form_Load: what it read, each module's keys in its order, and the broker's.
+    const QList<StartupConfig>& configs() const { return configs_; }
+    const MqttConfig& mqttConfig() const { return mqtt_; }
+    // Whether every link's worker is waiting for work or on a step that began less than
+    // `ms` ago: the poll loops are not stuck.
+    bool linksMoving(qint64 ms) const;
     // The first module's link worker.
     LinkWorker* worker() { return links_.empty() ? nullptr : links_.front()->worker; }
     QTimer* Timer1() { return &Timer1_; }
@@ -91,6 +97,8 @@ private:
     std::vector<std::unique_ptr<Line>> links_;
     QList<StationModule*> modules_;
     StartupConfig config_;
+    QList<StartupConfig> configs_;
+    MqttConfig mqtt_;
     std::unique_ptr<MqttPublisher> plant_;
     QTimer Timer1_;
     QTimer plantStatusTimer_;
