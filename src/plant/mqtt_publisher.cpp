@@ -84,7 +84,7 @@ struct MqttPublisher::Engine {
     Engine(const MqttConfig& config, const QString& outboxDir)
         : config(config),
           outbox(outboxDir, config.maxPending),
-          clientId(("vormelq:" + config.topicRoot).toUtf8()),
+          clientId(stationClientId(outboxDir).toUtf8()),
           root(config.topicRoot.toUtf8()) {}
 
     void run();
@@ -178,9 +178,10 @@ int MqttPublisher::Engine::publish(const QByteArray& subtopic, const QByteArray&
                                    bool retain) {
     int mid = 0;
     const QByteArray topic = subtopic.contains('/') ? subtopic : root + '/' + subtopic;
-    mosquitto_publish(mosq, &mid, topic.constData(), static_cast<int>(payload.size()),
-                      payload.constData(), 1, retain);
-    return mid;
+    const int rc =
+        mosquitto_publish(mosq, &mid, topic.constData(), static_cast<int>(payload.size()),
+                          payload.constData(), 1, retain);
+    return rc == MOSQ_ERR_SUCCESS ? mid : 0;
 }
 
 void MqttPublisher::Engine::startConnection() {
@@ -259,7 +260,12 @@ void MqttPublisher::Engine::publishLatest(bool all) {
             if (all || latestDue.count(kept.first)) due.append(kept);
         latestDue.clear();
     }
-    for (const auto& [stream, payload] : due) publish(stream, payload, true);
+    for (const auto& [stream, payload] : due) {
+        if (publish(stream, payload, true) != 0) continue;
+        // Refused: sent again on the next pass, unless a newer value comes first.
+        const std::lock_guard lock(mutex);
+        latestDue.insert(stream);
+    }
 }
 
 void MqttPublisher::Engine::publishDue() {
@@ -269,6 +275,11 @@ void MqttPublisher::Engine::publishDue() {
         // Only the last reading stays with the broker for late subscribers.
         const int mid = publish(message.stream, message.payload,
                                 message.stream == "lectura" || message.stream.endsWith("/lectura"));
+        if (mid == 0) {
+            // The library did not take it: it and the rest go again on the next pass.
+            outbox.unsent(message.index);
+            return;
+        }
         inFlight.insert(mid, message.index);
     }
 }
@@ -290,6 +301,8 @@ void MqttPublisher::Engine::closeCleanly() {
 }
 
 void MqttPublisher::Engine::run() {
+    // A week's backlog takes a moment to read: here, not on the caller's thread.
+    outbox.open();
     auto lastSave = Clock::now();
     while (!stopping()) {
         if (!mosq && Clock::now() >= nextAttempt) startConnection();
@@ -306,7 +319,7 @@ void MqttPublisher::Engine::run() {
         }
     }
     closeCleanly();
-    outbox.saveProgress();
+    outbox.close();
     setStatus(false, reason);
     const std::lock_guard lock(mutex);
     finished = true;
@@ -339,7 +352,11 @@ void MqttPublisher::start() {
 }
 
 void MqttPublisher::stop() {
-    if (!thread_.joinable()) return;
+    if (thread_.joinable()) finish();
+    engine_->outbox.close();
+}
+
+void MqttPublisher::finish() {
     bool finished = false;
     {
         std::unique_lock lock(engine_->mutex);
@@ -348,7 +365,8 @@ void MqttPublisher::stop() {
         finished = engine_->wake.wait_for(lock, 700ms, [this] { return engine_->finished; });
     }
     // Only a name lookup hanging in the system's resolver keeps the thread longer; it
-    // then ends on its own, holding its share of the engine.
+    // then ends on its own, holding its share of the engine, and finds the outbox closed
+    // here: once stop() returns, nothing touches its folder.
     if (finished)
         thread_.join();
     else
