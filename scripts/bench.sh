@@ -18,13 +18,16 @@
 #     and gnuplot on the same file.
 # Raw results (JSON) and the table go to build-bench/bench-results/.
 # --quick: shorter windows (10 s instead of 60 s and so on), about 2 minutes in all.
+# --mqtt: the plant's broker only, full windows.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 quick=0
+only_mqtt=0
 case "${1:-}" in
     --quick) quick=1 ;;
+    --mqtt) only_mqtt=1 ;;
     "") ;;
-    *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--quick | --mqtt]" >&2; exit 2 ;;
 esac
 
 build="$root/build-bench"
@@ -42,6 +45,12 @@ ninja -C "$build" -j2 bench_codec bench_cycle bench_mqtt_backlog vormelq vormelq
 sim="$build/tools/sim/vormelq-sim"
 rm -rf "$out"
 mkdir -p "$out"
+if [ "$only_mqtt" = 1 ]; then
+    echo "== the plant's broker only (about 3 minutes)" >&2
+    "$py" "$root/bench/mqtt_cost.py" "$build" >"$out/mqtt.json"
+    "$py" "$root/bench/report.py" "$out" | tee "$out/table.md"
+    exit 0
+fi
 
 {
     printf '%s, %s cores, %s, Linux %s, %s' \

@@ -183,20 +183,25 @@ void Outbox::appendFromMemory() {
                 return;
             }
             segments_[appendFirst_];
+            appendSize_ = appendFile_.size();
         }
-        const qint64 before = appendFile_.size();
-        const QByteArray& line = memory_.first();
-        if (appendFile_.write(line) != line.size()) {
-            appendFile_.resize(before);
+        // As many lines as the segment takes, in one write.
+        const qsizetype count =
+            std::min<qsizetype>(memory_.size(), kSegmentLines - segments_.value(appendFirst_));
+        const QByteArray lines = joined(memory_.mid(0, count));
+        if (appendFile_.write(lines) != lines.size()) {
+            appendFile_.resize(appendSize_);
             return;
         }
-        memory_.removeFirst();
-        if (heldInMemory_ > 0) {
-            --heldInMemory_;
-            if (heldPlaced_++ == 0) heldFirst_ = nextIndex_;
-        }
-        ++segments_[appendFirst_];
-        ++nextIndex_;
+        appendSize_ += lines.size();
+        memory_.remove(0, count);
+        const qsizetype held = std::min(heldInMemory_, count);
+        if (held > 0 && heldPlaced_ == 0) heldFirst_ = nextIndex_;
+        if (held > 0) heldEnd_ = nextIndex_ + held;
+        heldInMemory_ -= held;
+        heldPlaced_ += held;
+        segments_[appendFirst_] += count;
+        nextIndex_ += count;
     }
 }
 
@@ -235,17 +240,20 @@ QList<Outbox::Message> Outbox::take(int max) {
     settleHeld();
     qint64 from = 0;
     qint64 to = 0;
+    qint64 written = 0;
     QMap<qint64, qint64> segments;
     {
         const std::lock_guard lock(mutex_);
         from = sent_;
+        written = nextIndex_;
         to = std::min(nextIndex_, sent_ + max);
         // Held lines go out once the held file no longer has them.
         if (heldPlaced_ > 0) to = std::min(to, heldFirst_);
         segments = segments_;
     }
     if (from >= to) return {};
-    syncTo(to, segments);
+    // Everything written so far, in one sync: a backlog costs one, not one a batch.
+    if (to > synced_) syncTo(written, segments);
 
     QList<Message> messages = readRange(from, to, segments);
     // Only what was read goes out: a line still on its way to the file (another thread's
@@ -280,13 +288,13 @@ void Outbox::settleHeld() {
     {
         const std::lock_guard lock(mutex_);
         if (heldPlaced_ == 0 && !heldStale_) return;
-        placedEnd = heldFirst_ + heldPlaced_;
+        placedEnd = heldEnd_;
         segments = segments_;
     }
     if (placedEnd > synced_) syncTo(placedEnd, segments);
     const std::lock_guard lock(mutex_);
     // More placed meanwhile: settled next time.
-    if (heldPlaced_ > 0 && heldFirst_ + heldPlaced_ > synced_) return;
+    if (heldPlaced_ > 0 && heldEnd_ > synced_) return;
     heldFile_.close();
     const QByteArray rest = joined(memory_.mid(0, heldInMemory_));
     if (rest.isEmpty()) {
@@ -403,6 +411,11 @@ void Outbox::close() {
     appendFile_.close();
     reader_.close();
     closed_ = true;
+}
+
+bool Outbox::handedOutAll() const {
+    const std::lock_guard lock(mutex_);
+    return sent_ >= nextIndex_ && memory_.isEmpty() && early_.isEmpty();
 }
 
 qint64 Outbox::pending() const {

@@ -63,6 +63,8 @@ public:
     // The last work on the files: the state written, the lines still in memory held.
     void close();
 
+    // Nothing left to hand out: the last message taken is the newest.
+    bool handedOutAll() const;
     qint64 pending() const;
     qint64 dropped() const;
 
@@ -99,13 +101,15 @@ private:
     QList<QByteArray> memory_;  // lines the disk did not take yet, oldest first
     QFile appendFile_;
     qint64 appendFirst_ = -1;
+    qint64 appendSize_ = 0;  // its length, kept here: no look at the file per line
     // The held file: the first heldInMemory_ lines of memory_, after heldPlaced_ lines
-    // since written to the segments from heldFirst_ on. Stale: it has lines the limit
-    // gave up.
+    // since written to the segments, from heldFirst_ to before heldEnd_. Stale: it has
+    // lines the limit gave up.
     QFile heldFile_;
     qsizetype heldInMemory_ = 0;
     qint64 heldPlaced_ = 0;
     qint64 heldFirst_ = -1;
+    qint64 heldEnd_ = -1;
     bool heldStale_ = false;
 
     // The publishing thread's own: how far the disk is synced, the newest segment whose
