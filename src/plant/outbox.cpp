@@ -185,11 +185,15 @@ void Outbox::appendFromMemory() {
             segments_[appendFirst_];
             appendSize_ = appendFile_.size();
         }
-        // As many lines as the segment takes, in one write.
+        // As many lines as the segment takes, in one write; after a failed one, one line
+        // tries the disk first.
         const qsizetype count =
-            std::min<qsizetype>(memory_.size(), kSegmentLines - segments_.value(appendFirst_));
+            appendFailed_ ? 1
+                          : std::min<qsizetype>(memory_.size(),
+                                                kSegmentLines - segments_.value(appendFirst_));
         const QByteArray lines = joined(memory_.mid(0, count));
-        if (appendFile_.write(lines) != lines.size()) {
+        appendFailed_ = appendFile_.write(lines) != lines.size();
+        if (appendFailed_) {
             appendFile_.resize(appendSize_);
             return;
         }
@@ -213,12 +217,18 @@ void Outbox::holdMemory() {
         if (!heldFile_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
             return;
     }
-    const QByteArray lines = joined(memory_.mid(heldInMemory_));
-    const qint64 before = heldFile_.size();
-    if (heldFile_.write(lines) == lines.size())
-        heldInMemory_ = memory_.size();
-    else
-        heldFile_.resize(before);
+    while (heldInMemory_ < memory_.size()) {
+        // One line at a time while the last write failed, as appendFromMemory() does.
+        const qsizetype count = heldFailed_ ? 1 : memory_.size() - heldInMemory_;
+        const QByteArray lines = joined(memory_.mid(heldInMemory_, count));
+        const qint64 before = heldFile_.size();
+        heldFailed_ = heldFile_.write(lines) != lines.size();
+        if (heldFailed_) {
+            heldFile_.resize(before);
+            return;
+        }
+        heldInMemory_ += count;
+    }
 }
 
 void Outbox::enforceLimit() {

@@ -102,6 +102,7 @@ private:
     QFile appendFile_;
     qint64 appendFirst_ = -1;
     qint64 appendSize_ = 0;  // its length, kept here: no look at the file per line
+    bool appendFailed_ = false;
     // The held file: the first heldInMemory_ lines of memory_, after heldPlaced_ lines
     // since written to the segments, from heldFirst_ to before heldEnd_. Stale: it has
     // lines the limit gave up.
@@ -111,6 +112,7 @@ private:
     qint64 heldFirst_ = -1;
     qint64 heldEnd_ = -1;
     bool heldStale_ = false;
+    bool heldFailed_ = false;
 
     // The publishing thread's own: how far the disk is synced, the newest segment whose
     // name is synced with the folder, and its reader.
