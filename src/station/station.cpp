@@ -1,10 +1,8 @@
 #include "station.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
-#include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
@@ -15,6 +13,7 @@
 #include "link_worker.h"
 #include "payloads.h"
 #include "station_module.h"
+#include "topic_claim.h"
 
 namespace {
 
@@ -25,21 +24,15 @@ QString otherStationMessage(const DirectoryLock::Holder& other) {
         .arg(other.application, QString::number(other.pid), other.host);
 }
 
-QString otherRootMessage(const DirectoryLock::Holder& other, const QString& root,
-                         const QString& key) {
+QString otherRootMessage(qint64 pid, const QString& root, const QString& key) {
+    const QString who =
+        pid > 0
+            ? QStringLiteral("Otra estación de este equipo (proceso %1)").arg(QString::number(pid))
+            : QStringLiteral("Otra estación de este equipo");
     return QStringLiteral(
-               "Otra estación de este equipo (proceso %1) ya publica en el servidor MQTT con "
-               "el tema «%2». Dé a esta estación su propio tema con la clave %3 de la "
-               "sección [MQTT] de modbus.ini.")
-        .arg(QString::number(other.pid), root, key);
-}
-
-// Where the stations of this computer claim their topic roots: one lock file a root.
-QString topicRootLockPath(const QString& root) {
-    const QByteArray digest =
-        QCryptographicHash::hash(root.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
-        .filePath(QStringLiteral("temas/") + QString::fromLatin1(digest));
+               "%1 ya publica en el servidor MQTT con el tema «%2». Dé a esta estación su "
+               "propio tema con la clave %3 de la sección [MQTT] de modbus.ini.")
+        .arg(who, root, key);
 }
 
 QString moduleFolder(int number) {
@@ -216,12 +209,10 @@ void Station::start() {
 
 QString Station::claimTopicRoot(const QString& root, const QString& key) {
     // Two stations of one computer on one root would mix their streams: the second does
-    // not start. A data directory that cannot be written claims nothing.
-    auto lock = std::make_unique<DirectoryLock>(topicRootLockPath(root));
-    QDir().mkpath(QFileInfo(lock->path()).absolutePath());
-    if (lock->take() == DirectoryLock::Result::HeldByAnother)
-        return otherRootMessage(lock->holder(), root, key);
-    rootLocks_.push_back(std::move(lock));
+    // not start, whoever runs it and wherever its folder is.
+    auto claim = std::make_unique<TopicClaim>(root);
+    if (!claim->take()) return otherRootMessage(claim->holder(), root, key);
+    rootClaims_.push_back(std::move(claim));
     return {};
 }
 
@@ -327,6 +318,6 @@ void Station::Form_Unload() {
     plantStatusTimer_.stop();
     if (plant_) plant_->stop();
     // Only once the worker, and with it the records, is gone may the next station start.
-    rootLocks_.clear();
+    rootClaims_.clear();
     lock_.reset();
 }

@@ -14,6 +14,7 @@
 #include "startup_config.h"
 
 class DirectoryLock;
+class TopicClaim;
 class LinkWorker;
 class StationModule;
 
@@ -97,7 +98,7 @@ private:
     QString claimTopicRoot(const QString& root, const QString& key);
 
     std::unique_ptr<DirectoryLock> lock_;
-    std::vector<std::unique_ptr<DirectoryLock>> rootLocks_;
+    std::vector<std::unique_ptr<TopicClaim>> rootClaims_;
     std::vector<std::unique_ptr<Line>> links_;
     QList<StationModule*> modules_;
     StartupConfig config_;

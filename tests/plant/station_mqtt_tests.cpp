@@ -129,7 +129,8 @@ TEST(StationMqtt, EveryLoggedReadingReachesTheBrokerOnceInOrder) {
     EXPECT_TRUE(waitFor([&] {
         const auto all = receiver.payloads("lectura");
         return !all.isEmpty() && objectOf(all.last()).value("seq").toInteger() == lines.size();
-    })) << lines.size() << " lines, seq received: " << seqs().join(u' ').toStdString();
+    })) << lines.size()
+        << " lines, seq received: " << seqs().join(u' ').toStdString();
 
     qint64 expected = 1;
     for (const QByteArray& payload : receiver.payloads("lectura")) {
@@ -511,7 +512,8 @@ TEST(StationMqtt, ReadingsWaitingInMemoryOutliveAClose) {
 }
 
 // Two stations of one computer, each in its own folder, with no Tema: the second does
-// not start on the first one's root; it names the key, and the first publishes on.
+// not start on the first one's root; it names the key, and the first publishes on. The
+// second has a data directory of its own, as another user or a service has.
 TEST(StationMqtt, ASecondStationOfOneComputerNeverTakesTheFirstOnesRoot) {
     SimProcess sim;
     ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1"}));
@@ -526,7 +528,7 @@ TEST(StationMqtt, ASecondStationOfOneComputerNeverTakesTheFirstOnesRoot) {
     writeStationIni(second.dir(), sim.port(), keys);
     ASSERT_TRUE(first.start());
     ASSERT_TRUE(waitFor([&] { return receiver.payloads("lectura").size() >= 2; }));
-    ASSERT_TRUE(second.start());
+    ASSERT_TRUE(second.start({"XDG_DATA_HOME=" + second.dir() + "/datos"}));
     QString message;
     ASSERT_TRUE(waitFor([&] {
         message += second.stderrText();

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QLocalServer>
+#include <QString>
+
+// A station's claim on a broker topic root, for the whole computer: every user, every
+// folder, the services as well as the windows. The claim is a name in the kernel's
+// abstract socket namespace, so it needs no file anyone could lack the right to write,
+// and it goes with the process however the process ends.
+class TopicClaim {
+public:
+    explicit TopicClaim(const QString& root);
+    // True when this process now holds the root; false when another one does.
+    bool take();
+    // The process holding the root after take() failed, or 0 when it cannot be told.
+    qint64 holder() const { return holder_; }
+
+private:
+    QString name_;
+    QLocalServer server_;
+    qint64 holder_ = 0;
+};
