@@ -207,10 +207,11 @@ void Station::start() {
     }
 }
 
-QString Station::claimTopicRoot(const QString& root, const QString& key) {
-    // Two stations of one computer on one root would mix their streams: the second does
-    // not start, whoever runs it and wherever its folder is.
-    auto claim = std::make_unique<TopicClaim>(root);
+QString Station::claimTopicRoot(const MqttConfig& config, const QString& root, const QString& key) {
+    // Two stations of one computer on one root of one broker would mix their streams: the
+    // second does not start, whoever runs it and wherever its folder is.
+    auto claim = std::make_unique<TopicClaim>(
+        QStringLiteral("%1:%2/%3").arg(config.host.toLower()).arg(config.port).arg(root));
     if (!claim->take()) return otherRootMessage(claim->holder(), root, key);
     rootClaims_.push_back(std::move(claim));
     return {};
@@ -218,7 +219,8 @@ QString Station::claimTopicRoot(const QString& root, const QString& key) {
 
 QString Station::connectPlant(const MqttConfig& config) {
     if (!config.enabled()) return {};
-    if (QString error = claimTopicRoot(config.topicRoot, QStringLiteral("Tema")); !error.isEmpty())
+    if (QString error = claimTopicRoot(config, config.topicRoot, QStringLiteral("Tema"));
+        !error.isEmpty())
         return error;
     plant_ = std::make_unique<MqttPublisher>(
         config, QDir::current().filePath(QLatin1String(kMqttOutboxDir)), config_.Decimals);
@@ -227,7 +229,7 @@ QString Station::connectPlant(const MqttConfig& config) {
         const auto root = readModuleTopicRoot(config, module->number());
         if (auto* error = std::get_if<ConfigError>(&root)) return error->message;
         const QString key = QStringLiteral("Tema_%1").arg(module->number());
-        if (QString error = claimTopicRoot(std::get<QString>(root), key); !error.isEmpty())
+        if (QString error = claimTopicRoot(config, std::get<QString>(root), key); !error.isEmpty())
             return error;
         plant_->addModule(module->number(), std::get<QString>(root), module->decimals());
     }

@@ -95,7 +95,7 @@ private:
     void connectPlant(const StationModule& module);
     // Takes `root` for this station among this computer's; the start-up message naming
     // `key` when another station has it.
-    QString claimTopicRoot(const QString& root, const QString& key);
+    QString claimTopicRoot(const MqttConfig& config, const QString& root, const QString& key);
 
     std::unique_ptr<DirectoryLock> lock_;
     std::vector<std::unique_ptr<TopicClaim>> rootClaims_;

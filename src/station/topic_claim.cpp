@@ -23,12 +23,12 @@ qint64 peerProcess(const QLocalSocket& socket) {
 
 }  // namespace
 
-TopicClaim::TopicClaim(const QString& root)
+TopicClaim::TopicClaim(const QString& stream)
     : name_(QStringLiteral("vormelq-tema-") +
             QString::fromLatin1(
-                QCryptographicHash::hash(root.toUtf8(), QCryptographicHash::Sha256).toHex())) {
+                QCryptographicHash::hash(stream.toUtf8(), QCryptographicHash::Sha256).toHex())) {
     server_.setSocketOptions(QLocalServer::AbstractNamespaceOption);
-    // Whoever asks who holds the root is answered by the connection itself: let it go.
+    // Whoever asks who holds the stream is answered by the connection itself: let it go.
     QObject::connect(&server_, &QLocalServer::newConnection, &server_, [this] {
         while (QLocalSocket* asker = server_.nextPendingConnection()) asker->deleteLater();
     });
