@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QMetaObject>
 #include <QScopedValueRollback>
+#include <QTimer>
+#include <algorithm>
 #include <utility>
 
 #include "change_log.h"
@@ -12,8 +14,6 @@
 #include "socket_link.h"
 #include "station_module.h"
 #include "weight_log.h"
-
-namespace {
 
 // Forwards each step of a poll cycle as the module's signal.
 class SignalSink : public PollSink {
@@ -37,8 +37,6 @@ public:
 private:
     StationModule& module_;
 };
-
-}  // namespace
 
 void registerLinkWorkerTypes() {
     qRegisterMetaType<WeightReading>();
@@ -72,6 +70,7 @@ QString LinkWorker::openLink(const StartupConfig& config) {
 }
 
 void LinkWorker::useLink(std::unique_ptr<Link> link) {
+    if (link_) link_->runHeldWork();
     link_ = std::move(link);
     for (auto& module : modules_) makeInstrument(*module);
 }
@@ -81,6 +80,7 @@ int LinkWorker::addModule(StationModule* out, int slaveId, int decimals, const Q
     auto module = std::make_unique<Module>();
     module->index = static_cast<int>(modules_.size());
     module->out = out;
+    module->sink = std::make_unique<SignalSink>(*out);
     module->slaveId = slaveId;
     module->decimals = decimals;
     module->locale = locale;
@@ -138,6 +138,8 @@ void LinkWorker::poll() {
         pollDeferred_ = true;
         return;
     }
+    // Paced rounds start one period apart.
+    const QDeadlineTimer nextRound(periodMs_, Qt::PreciseTimer);
     {
         const QScopedValueRollback busy(inJob_, true);
         for (auto& module : modules_) {
@@ -147,24 +149,52 @@ void LinkWorker::poll() {
         // Writes asked for during the poll's last transaction.
         sendQueuedWrites();
     }
-    emit pollFinished();
+    const bool paced = periodMs_ > 0 && !stopRequested();
+    if (paced && nextRound.hasExpired() && link_) {
+        // The next round starts at once: the line does not wait for this one's reports.
+        link_->afterNextRequest([this] { emit pollFinished(); });
+    } else {
+        if (link_) link_->runHeldWork();
+        emit pollFinished();
+    }
+    if (paced) pace_->start(static_cast<int>(std::max<qint64>(0, nextRound.remainingTime())));
     afterJob();
+}
+
+void LinkWorker::startRounds(int periodMs) {
+    if (!pace_) {
+        pace_ = new QTimer(this);
+        pace_->setSingleShot(true);
+        pace_->setTimerType(Qt::PreciseTimer);
+        connect(pace_, &QTimer::timeout, this, &LinkWorker::poll);
+    }
+    periodMs_ = periodMs;
+    if (periodMs_ > 0) pace_->start(0);
 }
 
 void LinkWorker::pollModule(Module& module) {
     reportLog(module);
     // A module that stopped answering on a shared line waits its turn to be asked again,
     // so that the others are read meanwhile.
-    if (module.instrument && (module.askAgain.hasExpired() || !sharedLine())) {
-        SignalSink sink(*module.out);
-        PollContext context{*module.instrument, *module.log, sink, module.locale};
-        const PollOutcome outcome = pollCycle(context);
+    if (!module.instrument || (sharedLine() && !module.askAgain.hasExpired())) {
+        // Changes kept while Cambios.csv could not be written go in with the log's.
+        reportChanges(module);
+        return;
+    }
+    module.sink->lost = false;
+    PollContext context{*module.instrument, *module.log, *module.sink, module.locale};
+    const PollOutcome outcome = pollCycle(context);
+    const bool answering = !module.sink->lost;
+    // Known before the next module's turn, which may come before the reports below go.
+    if (!answering) module.askAgain.setRemainingTime(kSilentRetryMs);
+    // The records kept over the readings, and what the window and the plant hear of them,
+    // go while the next request is on the wire.
+    link_->afterNextRequest([this, &module, outcome, answering] {
         recordDose(module, outcome);
         reportLog(module);
-        reportOutcome(module, outcome, !sink.lost);
-    }
-    // Changes kept while Cambios.csv could not be written go in with the log's.
-    reportChanges(module);
+        reportOutcome(module, outcome, answering);
+        reportChanges(module);
+    });
 }
 
 void LinkWorker::afterJob() {
@@ -288,6 +318,7 @@ WriteOutcome LinkWorker::send(const QueuedWrite& write) {
 }
 
 void LinkWorker::closeLink() {
+    if (link_) link_->runHeldWork();
     for (auto& module : modules_) module->instrument.reset();
     if (link_) link_->close();
     link_.reset();

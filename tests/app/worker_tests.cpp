@@ -96,7 +96,7 @@ std::string text(const QStringList& list) {
 
 // The station as it runs, read from a modbus.ini with a TCP link and no poll timer, whose
 // worker then talks to the scripted module instead of the socket: polls come only from
-// Timer1_Timer, called by the test or by the window's timer started by it.
+// Timer1_Timer, called by the test, or from the worker's rounds the test starts.
 class WorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -150,7 +150,7 @@ protected:
             if (box->isVisible()) open << box;
         return open;
     }
-    void startPolling() { station.core().Timer1()->start(10); }
+    void startPolling() { station.core().startPolling(10); }
     // Everything queued to the worker so far has run.
     void drainWorker() {
         QMetaObject::invokeMethod(
@@ -283,7 +283,7 @@ TEST_F(WorkerTest, TimerZeroNeverPolls) {
         QCoreApplication::processEvents();
         drainWorker();
     }
-    EXPECT_FALSE(station.core().Timer1()->isActive());
+    EXPECT_FALSE(station.core().polling());
     EXPECT_TRUE(script->log().isEmpty());
     EXPECT_EQ(polls, 0);
 }
