@@ -157,19 +157,19 @@ void LinkWorker::poll() {
         if (link_) link_->runHeldWork();
         emit pollFinished();
     }
-    if (paced) pace_->start(static_cast<int>(std::max<qint64>(0, nextRound.remainingTime())));
+    if (paced) Timer1->start(static_cast<int>(std::max<qint64>(0, nextRound.remainingTime())));
     afterJob();
 }
 
 void LinkWorker::startRounds(int periodMs) {
-    if (!pace_) {
-        pace_ = new QTimer(this);
-        pace_->setSingleShot(true);
-        pace_->setTimerType(Qt::PreciseTimer);
-        connect(pace_, &QTimer::timeout, this, &LinkWorker::poll);
+    if (!Timer1) {
+        Timer1 = new QTimer(this);
+        Timer1->setSingleShot(true);
+        Timer1->setTimerType(Qt::PreciseTimer);
+        connect(Timer1, &QTimer::timeout, this, &LinkWorker::poll);
     }
     periodMs_ = periodMs;
-    if (periodMs_ > 0) pace_->start(0);
+    if (periodMs_ > 0) Timer1->start(0);
 }
 
 void LinkWorker::pollModule(Module& module) {

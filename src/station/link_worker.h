@@ -131,7 +131,8 @@ private:
 
     std::unique_ptr<Link> link_;
     std::vector<std::unique_ptr<Module>> modules_;
-    QTimer* pace_ = nullptr;  // the next round, with startRounds
+    // The poll timer, on this thread: the next round, once startRounds has set the period.
+    QTimer* Timer1 = nullptr;
     int periodMs_ = 0;
     SessionOperator session_;
     QMutex queueMutex_;

@@ -278,6 +278,31 @@ TEST_F(WorkerTest, TicksWhileAPollIsQueuedOrRunningAreDropped) {
     EXPECT_EQ(displayReads(), 2);
 }
 
+// The worker paces its rounds: one that is due starts as the last ends, and what that
+// one's last block brought goes out behind the next one's first request; one due later
+// waits with all of it out. Either way a round's reports come before its end.
+TEST_F(WorkerTest, PacedRoundsReportEachRoundBeforeItsEndWhetherTheNextIsDueOrNot) {
+    int readbacks = 0;
+    QList<int> readbacksAtEnds;
+    QObject::connect(module, &StationModule::readbackRead, &form, [&] { ++readbacks; });
+    QObject::connect(worker, &LinkWorker::pollFinished, &form,
+                     [&] { readbacksAtEnds << readbacks; });
+    const QStringList cycle{"R10", "<", "R0", "<", "R14", "<", "R20", "<", "R7", "<"};
+    // Each request takes a millisecond on the line: a round at Timer=1 is always due.
+    script->onRequest = [](int) { QThread::msleep(1); };
+
+    station.core().startPolling(60000);
+    ASSERT_TRUE(waitFor([&] { return polls == 1; }));
+    EXPECT_EQ(text(script->log()), text(cycle));
+
+    station.core().startPolling(1);
+    ASSERT_TRUE(waitFor([&] { return polls >= 6; }));
+    QStringList cycles;
+    for (int round = 0; round < 6; ++round) cycles << cycle;
+    EXPECT_EQ(text(script->log().mid(0, cycles.size())), text(cycles));
+    EXPECT_EQ(readbacksAtEnds.mid(0, 6), QList<int>({1, 2, 3, 4, 5, 6}));
+}
+
 TEST_F(WorkerTest, TimerZeroNeverPolls) {
     for (int round = 0; round < 3; ++round) {
         QCoreApplication::processEvents();
