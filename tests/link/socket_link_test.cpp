@@ -101,7 +101,9 @@ TEST(SocketLink, HangUpsEndTheAttemptAndTheNextReconnects) {
     });
     // The reply that comes just before the hang-up is still delivered.
     EXPECT_EQ(RxD(c.link, 1, 0, 1), registerString({0x1000}));
-    // The next attempt finds the connection closed and makes a new one.
+    // The next attempt, once the module has hung up, finds the connection closed and
+    // makes a new one (sent before the hang-up, the request would be lost with it).
+    ASSERT_TRUE(waitUntil([&c] { return !c.peer.hasClient(); }));
     EXPECT_EQ(RxD(c.link, 1, 3, 2), registerString({0x1003, 0x1004}));
     EXPECT_EQ(c.peer.connections(), 2);
 
