@@ -17,7 +17,8 @@ those stamps, over the measured window:
 pymodbus's client reads the same five blocks in a loop against the same TCP simulator in
 the same run, as a peer (a loop of its own, no poll timer): its cycle over the same
 wire time.
-  bench/pace_cost.py BUILD_DIR [--seconds N] [--bauds 9600,115200]
+  bench/pace_cost.py BUILD_DIR [--seconds N] [--bauds 9600,115200] [--transports pty,tcp]
+                    [--station OTHER_VORMELQ]
 """
 import argparse
 import json
@@ -136,9 +137,10 @@ if __name__ == "__main__":
     parser.add_argument("--seconds", type=float, default=10)
     parser.add_argument("--bauds", default="9600,115200")
     parser.add_argument("--transports", default="pty,tcp")
+    parser.add_argument("--station", help="another vormelq to time (default: the build's)")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
-    STATION = os.path.join(build, "src/app/vormelq")
+    STATION = args.station or os.path.join(build, "src/app/vormelq")
     SIM = os.path.join(build, "tools/sim/vormelq-sim")
     results = [measure(t, int(b), args.seconds)
                for b in args.bauds.split(",") for t in args.transports.split(",")]

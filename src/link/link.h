@@ -85,7 +85,6 @@ public:
     // that is down, a late reply to wait out) before it waits. runHeldWork() runs it now.
     void afterNextRequest(std::function<void()> work);
     void runHeldWork();
-    bool hasHeldWork() const { return !held_.empty(); }
 
 protected:
     // A new connection or a reopened port carries no reply to anything sent before.
