@@ -10,7 +10,8 @@ those stamps, over the measured window:
                  reply and the 3.5-character gaps it counts), plus, on a serial line, the
                  silence the master must keep before each request (3.5 characters,
                  1.75 ms above 19200 baud);
-  ratio:         cycle_ms / wire_ms;
+  ratio:         cycle_ms / wire_ms (ratio_p50: the median cycle's, which a busy
+                 machine's stalls move less);
   gap_us:        from a reply's departure to the next request of the same cycle, less
                  that silence: what the master adds per exchange (p50, p99);
   next_cycle_us: the same from a cycle's last reply to the next cycle's first request.
@@ -18,7 +19,7 @@ pymodbus's client reads the same five blocks in a loop against the same TCP simu
 the same run, as a peer (a loop of its own, no poll timer): its cycle over the same
 wire time.
   bench/pace_cost.py BUILD_DIR [--seconds N] [--bauds 9600,115200] [--transports pty,tcp]
-                    [--station OTHER_VORMELQ]
+                    [--station OTHER_VORMELQ] [--realtime]
 """
 import argparse
 import json
@@ -63,8 +64,15 @@ def summary(values):
             "mean": round(statistics.fmean(values), 1)}
 
 
+def prefix():
+    """With --realtime, the simulator and the station run above the machine's other work
+    (SCHED_FIFO), so a shared machine's builds do not take their turn."""
+    return ["chrt", "-f", "10"] if REALTIME else []
+
+
 def start_sim(args, err):
-    proc = subprocess.Popen([SIM, *args], stdout=subprocess.PIPE, stderr=err, text=True)
+    proc = subprocess.Popen([*prefix(), SIM, *args], stdout=subprocess.PIPE, stderr=err,
+                            text=True)
     return proc, proc.stdout.readline().strip()
 
 
@@ -84,9 +92,11 @@ def analyse(log_path, baud, transport, skip_s=1.0):
         (next_cycle if b[0] == BLOCKS[0][0] else gaps).append(b[1] - a[2] - silence)
     cycles = len(starts) - 1
     cycle_us = (exchanges[starts[-1]][1] - exchanges[starts[0]][1]) / cycles
+    each = [exchanges[b][1] - exchanges[a][1] for a, b in zip(starts, starts[1:])]
     wire = wire_us(baud, transport)
     return {"cycles": cycles, "cycle_ms": round(cycle_us / 1000, 3),
             "wire_ms": round(wire / 1000, 3), "ratio": round(cycle_us / wire, 4),
+            "ratio_p50": round(statistics.median(each) / wire, 4),
             "gap_us": summary(gaps), "next_cycle_us": summary(next_cycle)}
 
 
@@ -109,7 +119,7 @@ def measure(transport, baud, seconds):
             with open(os.path.join(d, "modbus.ini"), "w") as f:
                 f.write(station_ini(transport, line, baud))
             env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-            station = subprocess.Popen([STATION], cwd=d, env=env, stdout=subprocess.DEVNULL,
+            station = subprocess.Popen([*prefix(), STATION], cwd=d, env=env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
             time.sleep(seconds + 1.0)
             station.terminate()
@@ -138,7 +148,10 @@ if __name__ == "__main__":
     parser.add_argument("--bauds", default="9600,115200")
     parser.add_argument("--transports", default="pty,tcp")
     parser.add_argument("--station", help="another vormelq to time (default: the build's)")
+    parser.add_argument("--realtime", action="store_true",
+                        help="run the simulator and the station at SCHED_FIFO priority 10")
     args = parser.parse_args()
+    REALTIME = args.realtime
     build = os.path.abspath(args.build)
     STATION = args.station or os.path.join(build, "src/app/vormelq")
     SIM = os.path.join(build, "tools/sim/vormelq-sim")
