@@ -29,8 +29,10 @@ test-build: deps
 	cmake -S . -B $(TEST_BUILD) $(call CMAKE_GEN,$(TEST_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DVORMELQ_SANITIZE=ON
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 
+# Most tests wait (on a module, a broker, a clock) rather than compute: four per core.
+TEST_JOBS ?= $(shell echo $$(( $$(nproc) * 4 )))
 test: test-build
-	cd $(TEST_BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 300
+	cd $(TEST_BUILD) && ctest -j $(TEST_JOBS) --output-on-failure --timeout 300
 
 # The Debian package of the release build, copied here for `apt install ./vormelq_*.deb`.
 package: build

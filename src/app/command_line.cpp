@@ -4,7 +4,7 @@
 
 QString usageText() {
     return QStringLiteral(
-        "Uso: vormelq [--help | --version]\n"
+        "Uso: vormelq [--help | --version | --servicio]\n"
         "     vormelq --plot Peso.csv -o peso.png [--from \"AAAA-MM-DD HH:MM\"]\n"
         "             [--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n"
         "     vormelq --verify Cambios.csv\n"
@@ -31,6 +31,9 @@ QString helpText(const QString& workingDir) {
                "\n"
                "  -h, --help     muestra esta ayuda y termina\n"
                "  -v, --version  muestra la versión y termina\n"
+               "  --servicio     trabaja sin ventana ni pantalla (un servicio de systemd):\n"
+               "                 los mismos registros y mensajes MQTT; cada cambio de\n"
+               "                 estado, una línea en la salida de errores\n"
                "  --plot FICHERO -o IMAGEN\n"
                "                 dibuja las lecturas de un Peso.csv en IMAGEN (.png o .svg),\n"
                "                 sin ventana ni módulo\n"
@@ -56,6 +59,7 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& workin
         return {CommandLine::Action::Print, helpText(workingDir), 0};
     if (args.size() == 1 && (first == u"--version" || first == u"-v"))
         return {CommandLine::Action::Print, QStringLiteral("vormelq " VORMELQ_VERSION "\n"), 0};
+    if (args.size() == 1 && first == u"--servicio") return {CommandLine::Action::Serve, {}, 0};
     return {
         CommandLine::Action::Refuse,
         QStringLiteral("vormelq: argumentos no admitidos: %1\n").arg(args.join(u' ')) + usageText(),

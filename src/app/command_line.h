@@ -4,10 +4,11 @@
 #include <QStringList>
 
 // What the command line asks of the station. The station itself takes no arguments
-// (everything it needs is in modbus.ini), so the only requests are the informative
-// ones, answered without a window and without reading any file.
+// (everything it needs is in modbus.ini): the requests are the informative ones,
+// answered without a window and without reading any file, and the station without a
+// window (Serve).
 struct CommandLine {
-    enum class Action { Run, Print, Refuse };
+    enum class Action { Run, Serve, Print, Refuse };
     Action action = Action::Run;
     QString text;  // Print: for stdout; Refuse: for stderr
     int exitCode = 0;

@@ -13,10 +13,6 @@ const char* const kHeaders[] = {"Fecha", "Inicio", "Fin",        "Teórico", "Gr
 
 }  // namespace
 
-bool outOfTolerance(const DoseRecord& r) {
-    return r.result == DoseResult::Falta || r.result == DoseResult::Exceso;
-}
-
 std::vector<DoseRecord> doseHistory(const QByteArrayList& lines, DateOrder order, int decimals) {
     std::vector<DoseRecord> records;
     for (const QByteArray& line : lines)

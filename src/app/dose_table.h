@@ -8,9 +8,6 @@
 
 #include "dose_record.h"
 
-// Falta or Exceso: shown in red.
-bool outOfTolerance(const DoseRecord& record);
-
 // The cycles of the record's newest lines (DoseLog::newestLines), oldest first; lines
 // that do not read are left out.
 std::vector<DoseRecord> doseHistory(const QByteArrayList& lines, DateOrder order, int decimals);

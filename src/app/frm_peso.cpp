@@ -28,6 +28,7 @@
 #include "panel_widgets.h"
 #include "register_map.h"
 #include "requests.h"
+#include "state_texts.h"
 #include "trend_recorder.h"
 #include "value_label.h"
 #include "weight_format.h"
@@ -106,42 +107,8 @@ const std::array<QString, 5> kKeyNames{
     QStringLiteral("Tecla 4"),          QStringLiteral("Tecla F"),
 };
 
-// "Dosificación fuera de tolerancia: 97,2 kg (−2,8 %)": the final weight and how far it
-// is off the theoretical weight, in percent of it, signed.
-QString doseNoticeText(const DoseRecord& record, int decimals, const QLocale& locale) {
-    const double percent = record.deviationPercent().value_or(0);
-    const QString sign = percent < 0 ? QStringLiteral("\u2212") : QStringLiteral("+");
-    return QStringLiteral("Dosificación fuera de tolerancia: %1 kg (%2%3 %)")
-        .arg(formatWeight(stepsWeight(record.finalNet.value_or(0), decimals), decimals, locale),
-             sign, locale.toString(std::abs(percent), 'f', 1));
-}
-
-QString pendingText(int count, const char* file, const char* one, const char* many) {
-    return QStringLiteral("%1 (%2 %3)")
-        .arg(QLatin1String(file))
-        .arg(count)
-        .arg(QString::fromUtf8(count == 1 ? one : many));
-}
-
 bool isEnter(const QKeyEvent* key) {
     return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
-}
-
-QString counted(qint64 count, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
-}
-
-// "MQTT: conectado", or why not with what waits for the broker. Messages given up past
-// the backlog's limit are told as long as the station runs.
-QString mqttStatusText(const MqttStatus& status) {
-    QStringList counts;
-    if (!status.connected) counts << counted(status.pending, "pendiente", "pendientes");
-    if (status.dropped > 0) counts << counted(status.dropped, "descartado", "descartados");
-    QString text =
-        status.connected ? QStringLiteral("MQTT: conectado") : QStringLiteral("MQTT: sin conexión");
-    if (!counts.isEmpty()) text += QStringLiteral(" (%1)").arg(counts.join(QStringLiteral(", ")));
-    if (!status.connected && !status.reason.isEmpty()) text += QStringLiteral(": ") + status.reason;
-    return text;
 }
 
 }  // namespace
@@ -162,7 +129,7 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     buildSetpointFrames();
     buildCommandFrames();
 
-    lblError = new QLabel(QStringLiteral("ERROR: No hay comunicación con el módulo"), this);
+    lblError = new QLabel(noCommunicationText(), this);
     lblError->setFont(sansFont(8.25, true));
     lblError->setGeometry(twips(7800, 8760, 2535, 495));
     lblError->setWordWrap(true);
@@ -406,16 +373,10 @@ void frmPeso::showPending() {
     // The files live in one directory and usually fail together: one notice names each
     // file with its own count, readings, doses and changes not being the same thing.
     QStringList parts;
-    if (logPending_ > 0)
-        parts << pendingText(logPending_, "Peso.csv", "lectura pendiente", "lecturas pendientes");
-    if (dosePending_ > 0)
-        parts << pendingText(dosePending_, "Dosificaciones.csv", "dosificación pendiente",
-                             "dosificaciones pendientes");
-    if (changesPending_ > 0)
-        parts << pendingText(changesPending_, "Cambios.csv", "cambio pendiente",
-                             "cambios pendientes");
-    lblPendientes->setText(QStringLiteral("ERROR: No se puede escribir ") +
-                           parts.join(QStringLiteral(" ni ")));
+    if (logPending_ > 0) parts << pendingText(Record::Weights, logPending_);
+    if (dosePending_ > 0) parts << pendingText(Record::Doses, dosePending_);
+    if (changesPending_ > 0) parts << pendingText(Record::Changes, changesPending_);
+    lblPendientes->setText(notWrittenText(parts));
     lblPendientes->setVisible(!parts.isEmpty());
 }
 

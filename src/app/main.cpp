@@ -4,6 +4,7 @@
 
 #include "command_line.h"
 #include "offline_commands.h"
+#include "service.h"
 #include "station_window.h"
 
 int main(int argc, char** argv) {
@@ -12,6 +13,11 @@ int main(int argc, char** argv) {
     if (const auto status = runOfflineCommand(arguments.mid(1))) return *status;
     // Before the application object: --help and --version need no display.
     const CommandLine command = parseCommandLine(arguments, QDir::currentPath());
+    if (command.action == CommandLine::Action::Serve) {
+        // No window, no display: a core application loads no platform plugin.
+        QCoreApplication app(argc, argv);
+        return runService(app);
+    }
     if (command.action != CommandLine::Action::Run) {
         std::FILE* out = command.action == CommandLine::Action::Print ? stdout : stderr;
         std::fputs(command.text.toLocal8Bit().constData(), out);

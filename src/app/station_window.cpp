@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <cstdio>
 
 #include "changes_view.h"
+#include "console.h"
 #include "dose_table.h"
 #include "line_window.h"
 #include "log_reader.h"
@@ -98,8 +98,7 @@ int runStation(QApplication& app) {
     const QString error = station.Form_Load();
     if (!error.isEmpty()) {
         // Also on stderr, for whoever started the station from a script.
-        std::fprintf(stderr, "vormelq: %s\n", qUtf8Printable(error));
-        std::fflush(stderr);
+        tellUser(error);
         QMessageBox box(QMessageBox::Critical, kStationTitle, error, QMessageBox::Ok);
         box.exec();
         return 1;

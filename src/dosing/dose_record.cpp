@@ -55,6 +55,10 @@ std::optional<double> DoseRecord::deviationPercent() const {
     return 100.0 * static_cast<double>(*off) / static_cast<double>(*target);
 }
 
+bool outOfTolerance(const DoseRecord& record) {
+    return record.result == DoseResult::Falta || record.result == DoseResult::Exceso;
+}
+
 DoseResult doseResult(qint64 finalNet, qint64 target, double tolerancePercent) {
     if (tolerancePercent <= 0) return DoseResult::Hecha;
     // Steps x 100 against theoretical x percent; the relative slack keeps a deviation
@@ -150,7 +154,7 @@ DoseStats doseStats(std::span<const DoseRecord> records, int decimals) {
             deviationSum += *d;
             ++withTarget;
         }
-        if (r.result == DoseResult::Falta || r.result == DoseResult::Exceso) ++s.outOfTolerance;
+        if (outOfTolerance(r)) ++s.outOfTolerance;
     }
     if (s.count == 0) return s;
     // Summed in steps, turned into weights once.

@@ -38,6 +38,9 @@ struct DoseRecord {
     bool operator==(const DoseRecord&) const = default;
 };
 
+// Falta or Exceso: a complete dose off its tolerance.
+bool outOfTolerance(const DoseRecord& record);
+
 // A dose within the tolerance, limits included, is OK: a plant that writes "±0.5 %"
 // accepts a dose exactly 0.5 % off. No tolerance (0) gives Hecha.
 DoseResult doseResult(qint64 finalNet, qint64 target, double tolerancePercent);

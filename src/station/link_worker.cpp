@@ -5,6 +5,7 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "change_log.h"
@@ -144,11 +145,13 @@ void LinkWorker::poll() {
         const QScopedValueRollback busy(inJob_, true);
         for (auto& module : modules_) {
             if (stopRequested()) break;
+            stepBegins();
             pollModule(*module);
         }
         // Writes asked for during the poll's last transaction.
         sendQueuedWrites();
     }
+    stepsEnd();
     const bool paced = periodMs_ > 0 && !stopRequested();
     if (paced && nextRound.hasExpired() && link_) {
         // The next round starts at once: the line does not wait for this one's reports.
@@ -246,6 +249,29 @@ void LinkWorker::noteAnswering(Module& m, const QDateTime& when, bool answering)
     emit m.out->answeringChanged(when, answering);
 }
 
+namespace {
+
+qint64 monotonicMs() {
+    using namespace std::chrono;
+    // Never 0, which means no step.
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + 1;
+}
+
+}  // namespace
+
+void LinkWorker::stepBegins() {
+    stepStart_.store(monotonicMs(), std::memory_order_relaxed);
+}
+
+void LinkWorker::stepsEnd() {
+    stepStart_.store(0, std::memory_order_relaxed);
+}
+
+qint64 LinkWorker::stepAgeMs() const {
+    const qint64 start = stepStart_.load(std::memory_order_relaxed);
+    return start == 0 ? 0 : monotonicMs() - start;
+}
+
 void LinkWorker::enqueueWrite(int module, const WriteRequest& request) {
     {
         QMutexLocker lock(&queueMutex_);
@@ -278,6 +304,7 @@ void LinkWorker::runWrites() {
         const QScopedValueRollback busy(inJob_, true);
         sendQueuedWrites();
     }
+    stepsEnd();
     afterJob();
 }
 
@@ -286,6 +313,7 @@ bool LinkWorker::sendQueuedWrites() {
     std::vector<bool> givenUp(modules_.size(), false);
     bool failed = false;
     while (!stopRequested() && takeWrite(&write)) {
+        stepBegins();
         Module& module = *modules_[write.module];
         const WriteOutcome outcome = send(write);
         // A write cut short by shutdown is no failure to report.

@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QQueue>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -58,6 +59,11 @@ public:
     QList<ChangeLine> lastChanges(int module, int count) const;
     // After recordDoses: the dosing record's newest `count` lines, oldest first.
     QByteArrayList lastDoseLines(int module, int count) const;
+
+    // Any thread: how long the worker has been on the step of a job it is on (one
+    // module's cycle of a round, one write), in ms; 0 while it waits for work. A step
+    // far longer than a silent module's attempts is a poll loop that is stuck.
+    qint64 stepAgeMs() const;
 
 public slots:
     // Worker thread. Opens the serial port (an error text naming the cause when it
@@ -128,6 +134,8 @@ private:
     void recordDose(Module& module, const PollOutcome& outcome);
     void reportOutcome(Module& module, const PollOutcome& outcome, bool answering);
     void noteAnswering(Module& module, const QDateTime& when, bool answering);
+    void stepBegins();
+    void stepsEnd();
 
     std::unique_ptr<Link> link_;
     std::vector<std::unique_ptr<Module>> modules_;
@@ -139,6 +147,7 @@ private:
     QQueue<QueuedWrite> writes_;
     bool inJob_ = false;         // a poll or a run of writes is under way on the worker thread
     bool pollDeferred_ = false;  // a poll delivered inside a job, run once it ends
+    std::atomic<qint64> stepStart_{0};  // the monotonic clock's ms; 0: waiting for work
 };
 
 // Registers the value types the worker's signals carry across threads.

@@ -4,10 +4,10 @@
 #include <QLocale>
 #include <QTimer>
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
+#include "console.h"
 #include "journal.h"
 #include "link_worker.h"
 #include "payloads.h"
@@ -106,11 +106,13 @@ QString Station::Form_Load() {
         return shared->message;
     }
     config_ = modules.front();
+    configs_ = modules;
     auto mqtt = readMqttConfig(here);
     if (auto* error = std::get_if<ConfigError>(&mqtt)) {
         Form_Unload();
         return error->message;
     }
+    mqtt_ = std::get<MqttConfig>(mqtt);
 
     for (const StartupConfig& config : modules) addModule(config, here);
     for (auto& line : links_) {
@@ -243,6 +245,11 @@ void Station::connectPlant(const StationModule& module) {
         Qt::DirectConnection);
 }
 
+bool Station::linksMoving(qint64 ms) const {
+    return std::all_of(links_.begin(), links_.end(),
+                       [ms](const auto& line) { return line->worker->stepAgeMs() < ms; });
+}
+
 void Station::Timer1_Timer() {
     for (auto& line : links_) poll(*line);
 }
@@ -269,9 +276,7 @@ void Station::Form_Unload() {
     for (auto& line : links_) {
         line->thread.quit();
         if (!line->thread.wait(stopBy)) {
-            std::fputs("vormelq: el enlace no se detuvo a tiempo; el programa termina sin él\n",
-                       stderr);
-            std::fflush(stderr);
+            tellUser(QStringLiteral("el enlace no se detuvo a tiempo; el programa termina sin él"));
             std::_Exit(1);
         }
     }

@@ -47,6 +47,12 @@ public:
     void startPolling(int intervalMs);
     bool polling() const { return polling_; }
     const QList<StationModule*>& modules() const { return modules_; }
+    // After Form_Load: what it read, each module's keys in its order, and the broker's.
+    const QList<StartupConfig>& configs() const { return configs_; }
+    const MqttConfig& mqttConfig() const { return mqtt_; }
+    // Whether every link's worker is waiting for work or on a step that began less than
+    // `ms` ago: the poll loops are not stuck.
+    bool linksMoving(qint64 ms) const;
     // The first module's link worker.
     LinkWorker* worker() { return links_.empty() ? nullptr : links_.front()->worker; }
     // The plant's broker, or nullptr when modbus.ini names none. Its calls return at
@@ -93,6 +99,8 @@ private:
     std::vector<std::unique_ptr<Line>> links_;
     QList<StationModule*> modules_;
     StartupConfig config_;
+    QList<StartupConfig> configs_;
+    MqttConfig mqtt_;
     std::unique_ptr<MqttPublisher> plant_;
     bool polling_ = false;
     QTimer plantStatusTimer_;

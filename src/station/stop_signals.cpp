@@ -27,7 +27,7 @@ BOOL WINAPI onConsoleEvent(DWORD type) {
 
 }  // namespace
 
-StopSignals::StopSignals(QObject* parent) : QObject(parent) {
+StopSignals::StopSignals(Hangup, QObject* parent) : QObject(parent) {
     {
         const std::lock_guard lock(instanceMutex);
         instance = this;
@@ -51,7 +51,6 @@ StopSignals::~StopSignals() {
 
 namespace {
 
-constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 int wakeFds[2] = {-1, -1};
 
 // A signal handler may do next to nothing: one byte into a pipe that the window
@@ -63,17 +62,18 @@ void onSignal(int) {
     errno = saved;
 }
 
-void setHandler(void (*handler)(int)) {
+void setHandler(int signal, void (*handler)(int)) {
     struct sigaction action = {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : kStopSignals) sigaction(signal, &action, nullptr);
+    sigaction(signal, &action, nullptr);
 }
 
 }  // namespace
 
-StopSignals::StopSignals(QObject* parent) : QObject(parent) {
+StopSignals::StopSignals(Hangup hangup, QObject* parent) : QObject(parent) {
+    if (hangup == Hangup::Ignore) setHandler(SIGHUP, SIG_IGN);
     if (::pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) != 0) return;
     auto* notifier = new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this] {
@@ -82,12 +82,14 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
         }
         emit stopRequested();
     });
-    setHandler(onSignal);
+    setHandler(SIGTERM, onSignal);
+    setHandler(SIGINT, onSignal);
+    if (hangup == Hangup::Stop) setHandler(SIGHUP, onSignal);
 }
 
 StopSignals::~StopSignals() {
     if (wakeFds[0] < 0) return;
-    setHandler(SIG_DFL);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) setHandler(signal, SIG_DFL);
     ::close(wakeFds[0]);
     ::close(wakeFds[1]);
     wakeFds[0] = wakeFds[1] = -1;

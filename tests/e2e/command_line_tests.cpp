@@ -1,6 +1,7 @@
 // The station's command line as a shell runs it, with no display (a station that opened
 // its window would abort) and a modbus.ini that would stop any start-up: --help and
-// --version answer from what they know, anything else is a usage error.
+// --version answer from what they know, the service stops with status 1, anything else
+// is a usage error.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -23,6 +24,9 @@ TEST(CommandLine, AnswersOrRefusesWithoutWindowOrConfiguration) {
         {{"--verbose"}, 2, {}, {"vormelq: ", "--verbose", "--plot"}},
         {{"modbus.ini"}, 2, {}, {"vormelq: ", "modbus.ini"}},
         {{"--help", "extra"}, 2, {}, {"vormelq: ", "extra"}},
+        {{"--servicio", "extra"}, 2, {}, {"vormelq: ", "extra", "--servicio"}},
+        // The service's start-up failure: one line naming key and value, nothing waits.
+        {{"--servicio"}, 1, {}, {"vormelq: ", "Comunicacion_1", "abc"}},
         {{"--verify"}, 2, {}, {"vormelq: ", "--verify Cambios.csv"}},
         {{"--verify", "nada.csv"}, 2, {}, {"vormelq: ", "nada.csv"}},
         // Not a log: no line reads.

@@ -160,15 +160,19 @@ StationProcess::~StationProcess() {
     stop();
 }
 
-bool StationProcess::start(const QStringList& environment) {
+bool StationProcess::start(const QStringList& environment, const QStringList& arguments) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!env.contains(QStringLiteral("DISPLAY")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    for (const QString& entry : environment)
-        env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
+    for (const QString& entry : environment) {
+        if (entry.contains(u'='))
+            env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
+        else
+            env.remove(entry);
+    }
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(dir_.path());
-    process_.start(stationPath(), {});
+    process_.start(stationPath(), arguments);
     return process_.waitForStarted(10000);
 }
 

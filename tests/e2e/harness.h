@@ -74,8 +74,8 @@ public:
     StationProcess();
     ~StationProcess();
     void writeIni(const QMap<QString, QString>& keys) { ::writeIni(dir(), keys); }
-    // `environment`: NAME=value entries over the test's own.
-    bool start(const QStringList& environment = {});
+    // `environment`: NAME=value entries over the test's own; a bare NAME removes it.
+    bool start(const QStringList& environment = {}, const QStringList& arguments = {});
     bool running() const { return process_.state() != QProcess::NotRunning; }
     QStringList logLines() const { return ::logLines(dir()); }
     QString dir() const { return dir_.path(); }
