@@ -105,7 +105,7 @@ for baud in 0 9600 115200; do
 done
 
 echo "== the running station at the wire's pace, Timer=1 (about $((4 * pace_s + 30)) s)" >&2
-"$py" "$root/bench/pace_cost.py" "$build" --seconds "$pace_s" >"$out/pace.json"
+"$py" "$root/bench/pace_cost.py" "$build" --seconds "$pace_s" --realtime >"$out/pace.json"
 
 echo "== the running station (about $((2 * cost_s + 12 * sweep_s + 40)) s)" >&2
 xvfb-run -a -s "-screen 0 800x760x24" "$py" "$root/bench/station_cost.py" \
