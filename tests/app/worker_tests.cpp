@@ -222,8 +222,10 @@ TEST_F(WorkerTest, ModuleThatRejectsEveryReplyCostsOneErrorPerPressAndPollingGoe
 
 TEST_F(WorkerTest, KeysPressedWhileTheModuleIsOffAreGivenUpWithOneErrorBox) {
     script->setSilent(true);
-    startPolling();
+    // The presses first: the rounds start at once, and a press that found a round's
+    // attempt under way would wait out its reply time before its own first attempt.
     for (int k = 0; k < 5; ++k) form.Tecla_Click(0);
+    startPolling();
     ASSERT_TRUE(waitFor([&] { return failures == 1; }));
     // The red label shows no later than the failure.
     EXPECT_GE(losses, 1);
