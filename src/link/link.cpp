@@ -113,6 +113,9 @@ std::optional<QByteArray> Link::exchange(const QByteArray& frame, int expectedLe
     unanswered_.lastSent.start();
     const QDeadlineTimer deadline(timeoutMs, Qt::PreciseTimer);
     runHeldWork();
+    // Held work that outlasted the reply time (a stalled disk) must not cost the reply
+    // that came meanwhile: one look without waiting.
+    if (deadline.hasExpired()) waitForData(0);
     QByteArray reply = takeAvailable();
     // A link that goes down while waiting ends the attempt at once: the next attempt
     // reconnects instead of sitting out a deadline no reply can meet.
