@@ -11,7 +11,13 @@ Prints one JSON object:
             longest a live reading waits to reach the broker; and until the last of
             them reached the paho subscriber, with the live readings' delay there
             (the broker hands a QoS 1 subscriber 20 messages at a time, and paho is
-            Python: the subscriber, not the station, sets that pace);
+            Python: the subscriber, not the station, sets that pace), and the broker's
+            own CPU seconds meanwhile;
+  round_trip: the peer for the latency: a paho client's QoS 1 message to itself through
+            the same loopback broker, p50 / p99 in ms;
+  backlog_peer: the same count sent by mosquitto_pub (-l, QoS 1, 300 in flight) through
+            the same kind of broker with the same subscriber: the broker's own pace;
+  week:     the same with a week of readings (1209600), without --quick;
   cpu:      the real station at Timer=500: % of one core with no broker configured,
             with the broker up, and with the broker away (connection refused).
 Run with the release build: mqtt_cost.py BUILD_DIR [--quick]
@@ -89,6 +95,59 @@ class Receiver:
         self.client.disconnect()
 
 
+def round_trip(count=300):
+    """A paho client's QoS 1 message to itself through a loopback broker, in ms."""
+    broker = Broker()
+    arrived = threading.Event()
+    client = mqtt.Client(client_id="bench-ping", clean_session=True)
+    client.on_message = lambda c, u, m: arrived.set()
+    client.connect("127.0.0.1", broker.port)
+    client.subscribe("bench/ping", qos=1)
+    client.loop_start()
+    time.sleep(0.3)
+    ms = []
+    for _ in range(count):
+        arrived.clear()
+        start = time.time()
+        client.publish("bench/ping", b"x" * 120, qos=1)
+        arrived.wait(5)
+        ms.append((time.time() - start) * 1000)
+        time.sleep(0.01)
+    client.loop_stop()
+    client.disconnect()
+    broker.stop()
+    return {"messages": count, "p50_ms": round(percentile(ms, 50), 2),
+            "p99_ms": round(percentile(ms, 99), 2), "max_ms": round(max(ms), 2)}
+
+
+def peer_backlog(count):
+    """The peer for a backlog: mosquitto_pub sending `count` readings of the station's
+    size at QoS 1, 300 in flight as the station, through the same kind of broker with the
+    same subscriber: seconds until the broker acknowledged the last, and the broker's
+    CPU seconds."""
+    broker = Broker()
+    receiver = Receiver(broker.port)
+    line = '{"seq":%d,"ts":"2026-12-07T15:04:05.123Z","bruto":72.1,"tara":0.0,"neto":72.1,' \
+           '"estado":1,"tarea":1}\n'
+    lines = "".join(line % (i + 1) for i in range(count)).encode()
+    cpu_before = process_cpu_s(broker.proc.pid)
+    start = time.time()
+    subprocess.run(["mosquitto_pub", "-h", "127.0.0.1", "-p", str(broker.port), "-q", "1",
+                    "-M", "300", "-l", "-t", ROOT + "/lectura"], input=lines, check=True)
+    seconds = time.time() - start
+    cpu = process_cpu_s(broker.proc.pid) - cpu_before
+    receiver.stop()
+    broker.stop()
+    return {"messages": count, "to_broker_s": round(seconds, 2),
+            "to_broker_per_s": round(count / seconds), "broker_cpu_s": round(cpu, 2)}
+
+
+def process_cpu_s(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / CLK_TCK
+
+
 def percentile(values, p):
     values = sorted(values)
     return values[min(len(values) - 1, int(round(p / 100 * (len(values) - 1))))]
@@ -147,7 +206,9 @@ def backlog(build, count, seconds):
     feed = subprocess.Popen([os.path.join(build, "bench/bench_mqtt_backlog"), outbox.name,
                              str(broker.port), ROOT, str(count), "500", str(seconds)],
                             stdout=subprocess.PIPE, text=True)
+    broker_cpu = process_cpu_s(broker.proc.pid)
     out = feed.communicate()[0]
+    broker_cpu = process_cpu_s(broker.proc.pid) - broker_cpu
     receiver.stop()
     broker.stop()
     started = int(out.split("started ")[1].split()[0])
@@ -155,15 +216,19 @@ def backlog(build, count, seconds):
     # the longest a live reading waited behind the backlog to reach the broker.
     drained = int(out.split("drained ")[1].split()[0]) if "drained " in out else None
     arrivals = receiver.arrivals
-    last_backlog = max(a for s, _, a in arrivals if s <= count)
     live = [a - ts for s, ts, a in arrivals if s > count]
     seqs = [s for s, _, _ in arrivals]
-    return {"messages": count,
+    # None when nothing of the kind arrived within the window (the drain outlasted it).
+    last_backlog = max((a for s, _, a in arrivals if s <= count), default=None)
+    if len({s for s in seqs if s <= count}) < count:
+        last_backlog = None  # the subscriber had not got it all by the end
+    return {"messages": count, "broker_cpu_s": round(broker_cpu, 2),
             "to_broker_s": drained and round((drained - started) / 1000, 2),
             "to_broker_per_s": drained and round(count / ((drained - started) / 1000)),
-            "to_subscriber_s": round((last_backlog - started) / 1000, 2),
-            "to_subscriber_per_s": round(count / ((last_backlog - started) / 1000)),
-            "live_max_ms": round(max(live)), "live_p50_ms": round(percentile(live, 50)),
+            "to_subscriber_s": last_backlog and round((last_backlog - started) / 1000, 2),
+            "to_subscriber_per_s": last_backlog and round(count / ((last_backlog - started) / 1000)),
+            "live_max_ms": round(max(live)) if live else None,
+            "live_p50_ms": round(percentile(live, 50)) if live else None,
             "in_order": seqs == sorted(seqs), "received": len(set(seqs))}
 
 
@@ -191,9 +256,14 @@ def main():
     window = 10 if args.quick else 60
     sim, sim_port = start_sim(args.build)
     try:
-        print(json.dumps({"latency": latency(args.build, sim_port, window),
-                          "backlog": backlog(args.build, 172800, 12 if args.quick else 20),
-                          "cpu": cpu(args.build, sim_port, window)}))
+        result = {"latency": latency(args.build, sim_port, window),
+                  "round_trip": round_trip(),
+                  "backlog": backlog(args.build, 172800, 12 if args.quick else 20),
+                  "backlog_peer": peer_backlog(172800)}
+        if not args.quick:
+            result["week"] = backlog(args.build, 1209600, 60)
+        result["cpu"] = cpu(args.build, sim_port, window)
+        print(json.dumps(result))
     finally:
         sim.terminate()
         sim.wait(10)

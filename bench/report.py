@@ -38,8 +38,46 @@ def ratio(a, b):
     return None if a is None or b in (None, 0) else a / b
 
 
+def mqtt_section(d):
+    """The plant's broker: the station's figures beside their peers."""
+    out = []
+    mqtt = load(d, "mqtt.json")
+    if mqtt:
+        lat, rt = mqtt.get("latency", {}), mqtt.get("round_trip", {})
+        out.append("### The plant's broker (loopback mosquitto; goals: p99 at most 20 ms, a "
+                   "day's backlog at most 2 s and a week's at most 15 s to the broker)\n")
+        out.append(table(["from a reading to a paho subscriber, Timer=100", "p50 ms", "p99 ms",
+                          "max ms"],
+                         [["the station (%s readings)" % lat.get("messages"),
+                           fmt(lat.get("p50_ms"), 1), fmt(lat.get("p99_ms"), 1),
+                           fmt(lat.get("max_ms"), 1)],
+                          ["peer: paho's QoS 1 round trip through the broker", fmt(rt.get("p50_ms")),
+                           fmt(rt.get("p99_ms")), fmt(rt.get("max_ms"))]]) + "\n")
+        rows = []
+        for key in ("backlog", "week"):
+            b = mqtt.get(key)
+            if b:
+                rows.append([b["messages"], fmt(b["to_broker_s"]), b["to_broker_per_s"],
+                             fmt(b["to_subscriber_s"]), fmt(b["live_max_ms"], 0),
+                             fmt(b["broker_cpu_s"]), b["received"], b["in_order"]])
+        peer = mqtt.get("backlog_peer")
+        if peer:
+            rows.append(["peer: mosquitto_pub -l, %d" % peer["messages"],
+                         fmt(peer["to_broker_s"]), peer["to_broker_per_s"], "", "",
+                         fmt(peer["broker_cpu_s"]), "", ""])
+        out.append(table(["backlog", "to the broker s", "msg/s", "to paho s",
+                          "live reading's longest wait ms", "broker CPU s", "received",
+                          "in order"], rows) + "\n")
+    return out
+
+
 def main():
     d = sys.argv[1]
+    if len(sys.argv) > 2 and sys.argv[2] == "--mqtt":
+        with open(os.path.join(d, "machine.txt")) as f:
+            print("Machine: " + f.read().strip() + "\n")
+        print("\n".join(mqtt_section(d)))
+        return
     bauds = [int(b) for b in sys.argv[2].split(",")] if len(sys.argv) > 2 else [0, 9600, 115200]
     out = []
     with open(os.path.join(d, "machine.txt")) as f:
@@ -161,6 +199,7 @@ def main():
                           "cycle ms", "wire limit ms",
                           "gap µs p50 / p99", "next cycle µs p50 / p99",
                           "pymodbus / wire limit", "cycles"], rows) + "\n")
+    out += mqtt_section(d)
 
     codec = gbench(d, "codec.json")
     if codec:

@@ -21,13 +21,16 @@
 #     and gnuplot on the same file.
 # Raw results (JSON) and the table go to build-bench/bench-results/.
 # --quick: shorter windows (10 s instead of 60 s and so on), about 2 minutes in all.
+# --mqtt: the plant's broker only, full windows.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 quick=0
+only_mqtt=0
 case "${1:-}" in
     --quick) quick=1 ;;
+    --mqtt) only_mqtt=1 ;;
     "") ;;
-    *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--quick | --mqtt]" >&2; exit 2 ;;
 esac
 
 build="$root/build-bench"
@@ -45,7 +48,6 @@ ninja -C "$build" -j2 bench_codec bench_cycle bench_mqtt_backlog vormelq vormelq
 sim="$build/tools/sim/vormelq-sim"
 rm -rf "$out"
 mkdir -p "$out"
-
 {
     printf '%s, %s cores, %s, Linux %s, %s' \
         "$(lscpu | sed -n 's/^Model name: *//p' | head -n1)" "$(nproc)" \
@@ -54,6 +56,13 @@ mkdir -p "$out"
     printf '; load average at start %s' "$(cut -d' ' -f1-3 /proc/loadavg)"
     printf '; %s; %s\n' "$(date -u +%Y-%m-%dT%H:%MZ)" "$(git -C "$root" rev-parse --short HEAD)"
 } >"$out/machine.txt"
+
+if [ "$only_mqtt" = 1 ]; then
+    echo "== the plant's broker only (about 7 minutes)" >&2
+    "$py" "$root/bench/mqtt_cost.py" "$build" >"$out/mqtt.json"
+    "$py" "$root/bench/report.py" "$out" --mqtt | tee "$out/table.md"
+    exit 0
+fi
 
 echo "== microbenchmarks" >&2
 "$build/bench/bench_codec" --benchmark_min_time="$micro_min" \

@@ -181,14 +181,17 @@ QString pendingPath(const QString& journalPath) {
                                file.suffix());
 }
 
-QString heldLinesPath(const QString& journalPath) {
-    const QFileInfo file(journalPath);
-    const QString dir = file.absolutePath();
-    const QString folder =
-        QFileInfo(dir).fileName() + QLatin1Char('-') +
-        QString::fromLatin1(digest(QFile::encodeName(QDir::cleanPath(dir))).left(16));
+QString heldDirectory(const QString& dir) {
+    const QString path = QDir::cleanPath(QDir(dir).absolutePath());
+    const QString folder = QFileInfo(path).fileName() + QLatin1Char('-') +
+                           QString::fromLatin1(digest(QFile::encodeName(path)).left(16));
     return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
-        .filePath(folder + QLatin1Char('/') + QFileInfo(pendingPath(journalPath)).fileName());
+        .filePath(folder);
+}
+
+QString heldLinesPath(const QString& journalPath) {
+    return QDir(heldDirectory(QFileInfo(journalPath).absolutePath()))
+        .filePath(QFileInfo(pendingPath(journalPath)).fileName());
 }
 
 // The move from the pending file into the journal is one append of everything

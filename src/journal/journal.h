@@ -87,9 +87,12 @@ private:
 
 // "X.pendiente.csv" beside "X.csv": the lines waiting for the file, in its format.
 QString pendingPath(const QString& journalPath);
-// Where the lines of `journalPath` still in memory wait between two runs: the user's
-// data directory, in a folder named for the journal's directory (its name and a digest
-// of its absolute path, so two plants' folders of the same name stay apart).
+// Where what cannot wait in the directory `dir` waits between two runs: a folder of the
+// user's data directory named for it (its name and a digest of its absolute path, so
+// two plants' folders of the same name stay apart).
+QString heldDirectory(const QString& dir);
+// Where the lines of `journalPath` still in memory wait between two runs: the held
+// directory of the journal's directory.
 QString heldLinesPath(const QString& journalPath);
 
 // One writer per directory: a lock file beside the journal ("X.csv.lock"), taken over

@@ -1,9 +1,19 @@
 #include "mqtt_config.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QSysInfo>
 
 QString defaultTopicRoot() {
     return QStringLiteral("vormelq/") + QSysInfo::machineHostName();
+}
+
+QString stationClientId(const QString& dir) {
+    const QByteArray path = QFile::encodeName(QDir::cleanPath(QDir(dir).absolutePath()));
+    const QByteArray digest = QCryptographicHash::hash(path, QCryptographicHash::Sha256).toHex();
+    return QStringLiteral("vormelq:%1:%2")
+        .arg(QSysInfo::machineHostName(), QString::fromLatin1(digest.left(12)));
 }
 
 QString topicRootProblem(const QString& root) {

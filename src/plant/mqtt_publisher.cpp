@@ -1,6 +1,12 @@
 #include "mqtt_publisher.h"
 
 #include <mosquitto.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QHash>
 #include <QList>
@@ -9,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -27,9 +34,11 @@ using namespace std::chrono_literals;
 // live reading behind it under 2 s; on a plant network (well under 1 ms round trip)
 // 300 in flight still carry tens of thousands of messages a second.
 constexpr int kWindow = 300;
-// Each pass of the loop waits at most this long for the socket: how soon a new message
-// or a stop is noticed.
+// While connecting, each pass of the loop waits at most this long for the socket: how
+// soon a stop is noticed. Once connected the loop wakes for the socket, a new message
+// or a stop, and at least this often for the keep-alive and the saved progress.
 constexpr int kSliceMs = 50;
+constexpr int kIdleMs = 250;
 constexpr auto kFirstBackoff = 1s;
 constexpr auto kMaxBackoff = 30s;
 // How often acknowledgements are written down: a kill resends at most this much.
@@ -76,6 +85,21 @@ QString connectionFailureReason(int mosquittoError, int systemError) {
     }
 }
 
+// Holds a socket's small writes back while it lives, and sends them together as it ends.
+class Cork {
+public:
+    Cork(int socket, bool on) : socket_(on ? socket : -1) { set(1); }
+    ~Cork() { set(0); }
+    Cork(const Cork&) = delete;
+    Cork& operator=(const Cork&) = delete;
+
+private:
+    void set(int value) const {
+        if (socket_ >= 0) ::setsockopt(socket_, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
+    }
+    const int socket_;
+};
+
 }  // namespace
 
 // Everything the publishing thread uses, shared with the thread itself so that a thread
@@ -84,12 +108,23 @@ struct MqttPublisher::Engine {
     Engine(const MqttConfig& config, const QString& outboxDir)
         : config(config),
           outbox(outboxDir, config.maxPending),
-          clientId(("vormelq:" + config.topicRoot).toUtf8()),
+          clientId(stationClientId(outboxDir).toUtf8()),
           root(config.topicRoot.toUtf8()) {}
 
+    ~Engine() {
+        if (wakeFd >= 0) ::close(wakeFd);
+    }
     void run();
     void startConnection();
     void service();
+    void waitForWork();
+    // Wakes the loop: a message to send, or a stop.
+    void notify() {
+        const std::uint64_t one = 1;
+        if (wakeFd >= 0 && ::write(wakeFd, &one, sizeof one) < 0) {
+            // Already signalled past the counter's limit: the loop wakes anyway.
+        }
+    }
     void fail(const QString& reason);
     void publishDue();
     void publishLatest(bool all);
@@ -105,6 +140,7 @@ struct MqttPublisher::Engine {
     Outbox outbox;
     const QByteArray clientId;
     const QByteArray root;
+    const int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 
     mutable std::mutex mutex;
     std::condition_variable wake;
@@ -178,9 +214,10 @@ int MqttPublisher::Engine::publish(const QByteArray& subtopic, const QByteArray&
                                    bool retain) {
     int mid = 0;
     const QByteArray topic = subtopic.contains('/') ? subtopic : root + '/' + subtopic;
-    mosquitto_publish(mosq, &mid, topic.constData(), static_cast<int>(payload.size()),
-                      payload.constData(), 1, retain);
-    return mid;
+    const int rc =
+        mosquitto_publish(mosq, &mid, topic.constData(), static_cast<int>(payload.size()),
+                          payload.constData(), 1, retain);
+    return rc == MOSQ_ERR_SUCCESS ? mid : 0;
 }
 
 void MqttPublisher::Engine::startConnection() {
@@ -198,6 +235,7 @@ void MqttPublisher::Engine::startConnection() {
     outbox.rewind();
     mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_max_inflight_messages_set(mosq, 0);
+    mosquitto_int_option(mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(mosq, onConnect);
     mosquitto_publish_callback_set(mosq, onPublish);
     const QByteArray willTopic = root + "/estado";
@@ -234,8 +272,21 @@ void MqttPublisher::Engine::fail(const QString& why) {
     backoff = std::min<Clock::duration>(backoff * 2, kMaxBackoff);
 }
 
+void MqttPublisher::Engine::waitForWork() {
+    pollfd fds[] = {{mosquitto_socket(mosq), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    if (mosquitto_want_write(mosq)) fds[0].events |= POLLOUT;
+    ::poll(fds, wakeFd >= 0 ? 2 : 1, wakeFd >= 0 ? kIdleMs : kSliceMs);
+    std::uint64_t count = 0;
+    if (fds[1].revents & POLLIN && ::read(wakeFd, &count, sizeof count) < 0) {
+        // Nothing to read: another pass found the signal first.
+    }
+}
+
 void MqttPublisher::Engine::service() {
-    const int rc = mosquitto_loop(mosq, kSliceMs, 1);
+    // Connected, the loop waits for work itself and the library only does it; before,
+    // the library waits for the connection in slices.
+    if (acceptedConnection) waitForWork();
+    const int rc = mosquitto_loop(mosq, acceptedConnection ? 0 : kSliceMs, 1);
     const int systemError = errno;
     if (rc != MOSQ_ERR_SUCCESS) {
         fail(connectionFailureReason(rc, systemError));
@@ -259,16 +310,40 @@ void MqttPublisher::Engine::publishLatest(bool all) {
             if (all || latestDue.count(kept.first)) due.append(kept);
         latestDue.clear();
     }
-    for (const auto& [stream, payload] : due) publish(stream, payload, true);
+    for (const auto& [stream, payload] : due) {
+        if (publish(stream, payload, true) != 0) continue;
+        // Refused: sent again on the next pass, unless a newer value comes first.
+        const std::lock_guard lock(mutex);
+        latestDue.insert(stream);
+    }
 }
 
 void MqttPublisher::Engine::publishDue() {
     publishLatest(false);
     if (inFlight.size() >= kWindow) return;
-    for (const Outbox::Message& message : outbox.take(kWindow - inFlight.size())) {
-        // Only the last reading stays with the broker for late subscribers.
-        const int mid = publish(message.stream, message.payload,
-                                message.stream == "lectura" || message.stream.endsWith("/lectura"));
+    const QList<Outbox::Message> messages = outbox.take(kWindow - inFlight.size());
+    // Only the last reading stays with the broker for late subscribers: the newest of
+    // each module once the outbox has handed out everything. A backlog draining spares
+    // the broker replacing its retained reading at every message.
+    QList<bool> retain(messages.size(), false);
+    std::set<QByteArray> newest;
+    for (qsizetype i = messages.size() - 1; i >= 0 && outbox.handedOutAll(); --i) {
+        const QByteArray& stream = messages[i].stream;
+        if (stream == "lectura" || stream.endsWith("/lectura"))
+            retain[i] = newest.insert(stream).second;
+    }
+    // The library writes each message as it is published; a batch held back by the
+    // socket until the last one goes to the broker in full segments, not one a message
+    // (which costs the broker a wake-up each).
+    const Cork cork(mosquitto_socket(mosq), messages.size() > 1);
+    for (qsizetype i = 0; i < messages.size(); ++i) {
+        const Outbox::Message& message = messages[i];
+        const int mid = publish(message.stream, message.payload, retain[i]);
+        if (mid == 0) {
+            // The library did not take it: it and the rest go again on the next pass.
+            outbox.unsent(message.index);
+            return;
+        }
         inFlight.insert(mid, message.index);
     }
 }
@@ -290,6 +365,8 @@ void MqttPublisher::Engine::closeCleanly() {
 }
 
 void MqttPublisher::Engine::run() {
+    // A week's backlog takes a moment to read: here, not on the caller's thread.
+    outbox.open();
     auto lastSave = Clock::now();
     while (!stopping()) {
         if (!mosq && Clock::now() >= nextAttempt) startConnection();
@@ -306,7 +383,7 @@ void MqttPublisher::Engine::run() {
         }
     }
     closeCleanly();
-    outbox.saveProgress();
+    outbox.close();
     setStatus(false, reason);
     const std::lock_guard lock(mutex);
     finished = true;
@@ -339,16 +416,22 @@ void MqttPublisher::start() {
 }
 
 void MqttPublisher::stop() {
-    if (!thread_.joinable()) return;
+    if (thread_.joinable()) finish();
+    engine_->outbox.close();
+}
+
+void MqttPublisher::finish() {
     bool finished = false;
     {
         std::unique_lock lock(engine_->mutex);
         engine_->stopRequested = true;
         engine_->wake.notify_all();
+        engine_->notify();
         finished = engine_->wake.wait_for(lock, 700ms, [this] { return engine_->finished; });
     }
     // Only a name lookup hanging in the system's resolver keeps the thread longer; it
-    // then ends on its own, holding its share of the engine.
+    // then ends on its own, holding its share of the engine, and finds the outbox closed
+    // here: once stop() returns, nothing touches its folder.
     if (finished)
         thread_.join();
     else
@@ -357,24 +440,29 @@ void MqttPublisher::stop() {
 
 void MqttPublisher::lectura(const QDateTime& when, const WeightReading& weights, int module) {
     engine_->outbox.add(stream(module, "lectura"), lecturaBody(when, weights, decimals(module)));
+    engine_->notify();
 }
 
 void MqttPublisher::dosificacion(const DoseValues& dose, int module) {
     engine_->outbox.add(stream(module, "dosificacion"), dosificacionBody(dose, decimals(module)));
+    engine_->notify();
 }
 
 void MqttPublisher::cambio(const QList<JsonField>& fields, int module) {
     engine_->outbox.add(stream(module, "cambio"), jsonObject(fields));
+    engine_->notify();
 }
 
 void MqttPublisher::consignas(const QDateTime& when, const Setpoints& setpoints, int module) {
     const QByteArray payload = consignasPayload(when, setpoints, decimals(module));
     engine_->keepLatest(stream(module, "consignas"), payload);
+    engine_->notify();
 }
 
 void MqttPublisher::comunicacion(const QDateTime& when, bool answering, int module) {
     const QByteArray payload = comunicacionPayload(when, answering);
     engine_->keepLatest(stream(module, "comunicacion"), payload);
+    engine_->notify();
 }
 
 MqttStatus MqttPublisher::status() const {

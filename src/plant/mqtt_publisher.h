@@ -63,6 +63,9 @@ public:
     struct Engine;
 
 private:
+    // Ends the thread, or leaves one stuck in a name lookup to end on its own.
+    void finish();
+
     std::shared_ptr<Engine> engine_;
     // Module 1's messages go to the streams named as their topics under the root; module
     // n's to streams named by their whole topic.

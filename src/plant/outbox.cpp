@@ -1,10 +1,11 @@
 #include "outbox.h"
 
 #include <QDir>
-#include <QSaveFile>
+#include <QFileInfo>
 #include <algorithm>
 
 #include "file_sync.h"
+#include "journal.h"
 #include "payloads.h"
 
 namespace {
@@ -14,6 +15,8 @@ namespace {
 constexpr qint64 kSegmentLines = 20000;
 const QString kSegmentSuffix = QStringLiteral(".msg");
 const QString kStateName = QStringLiteral("estado");
+// The held file, beside the folder's own held lines: "MQTT.pendiente.msg".
+const QString kHeldSuffix = QStringLiteral(".msg");
 
 QByteArray readAll(const QString& path) {
     QFile file(path);
@@ -32,27 +35,38 @@ QHash<QByteArray, qint64> parseState(const QByteArray& text) {
     return values;
 }
 
-// The small durable file: written aside, synced, then renamed over the old one, so a
-// kill leaves either state whole.
-bool writeState(const QString& path, const QByteArray& text) {
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
-}
-
 // A message line: the stream, a space, the payload.
 QByteArray streamOf(const QByteArray& line) {
     return line.left(line.indexOf(' '));
 }
 
-}  // namespace
-
-Outbox::Outbox(const QString& dir, qint64 limit) : dir_(dir), limit_(std::max<qint64>(limit, 1)) {
-    QDir().mkpath(dir_);
-    open();
+std::optional<qint64> seqOfLine(const QByteArray& line) {
+    return seqOf(line.mid(line.indexOf(' ') + 1));
 }
 
+// The whole lines of `bytes`, without their line ends; a last line cut short is left out.
+QList<QByteArray> wholeLines(const QByteArray& bytes) {
+    QList<QByteArray> lines = bytes.split('\n');
+    lines.removeLast();
+    return lines;
+}
+
+QByteArray joined(const QList<QByteArray>& lines) {
+    QByteArray bytes;
+    for (const QByteArray& line : lines) bytes += line;
+    return bytes;
+}
+
+}  // namespace
+
+Outbox::Outbox(const QString& dir, qint64 limit)
+    : dir_(dir),
+      heldPath_(QDir(heldDirectory(QFileInfo(dir).absolutePath()))
+                    .filePath(QFileInfo(dir).fileName() + kHeldSuffix)),
+      limit_(std::max<qint64>(limit, 1)) {}
+
 Outbox::~Outbox() {
-    saveProgress();
+    close();
 }
 
 QString Outbox::segmentPath(qint64 first) const {
@@ -60,13 +74,17 @@ QString Outbox::segmentPath(qint64 first) const {
 }
 
 void Outbox::open() {
-    const QHash<QByteArray, qint64> state = parseState(readAll(QDir(dir_).filePath(kStateName)));
-    acked_ = state.value("acked");
-    nextIndex_ = acked_;
-    dropped_ = state.value("dropped");
-    for (auto it = state.begin(); it != state.end(); ++it)
-        if (it.key().startsWith("seq.")) nextSeq_.insert(it.key().mid(4), it.value());
+    const std::lock_guard io(ioMutex_);
+    if (!closed_ && !opened_) openLocked();
+}
 
+void Outbox::openLocked() {
+    QDir().mkpath(dir_);
+    const QHash<QByteArray, qint64> state = parseState(readAll(QDir(dir_).filePath(kStateName)));
+    qint64 acked = state.value("acked");
+    qint64 nextIndex = acked;
+    QHash<QByteArray, qint64> seqs;  // past the highest seq of each stream on disk
+    QMap<qint64, qint64> segments;
     const QStringList names =
         QDir(dir_).entryList({QLatin1Char('*') + kSegmentSuffix}, QDir::Files, QDir::Name);
     for (const QString& name : names) {
@@ -81,18 +99,49 @@ void Outbox::open() {
             bytes.truncate(bytes.lastIndexOf('\n') + 1);
             file.resize(bytes.size());
         }
-        const QList<QByteArray> lines = bytes.split('\n');
-        const qint64 count = lines.size() - 1;
-        for (qint64 i = 0; i < count; ++i) {
-            const QByteArray& line = lines[i];
-            const std::optional<qint64> seq = seqOf(line.mid(line.indexOf(' ') + 1));
+        const QList<QByteArray> lines = wholeLines(bytes);
+        for (const QByteArray& line : lines) {
             const QByteArray stream = streamOf(line);
-            if (seq) nextSeq_[stream] = std::max(nextSeq_.value(stream), *seq + 1);
+            if (const auto seq = seqOfLine(line))
+                seqs[stream] = std::max(seqs.value(stream), *seq + 1);
         }
-        segments_.insert(first, count);
-        nextIndex_ = std::max(nextIndex_, first + count);
+        segments.insert(first, lines.size());
+        nextIndex = std::max(nextIndex, first + lines.size());
     }
-    if (!segments_.isEmpty()) acked_ = std::clamp(acked_, segments_.firstKey(), nextIndex_);
+    if (!segments.isEmpty()) acked = std::clamp(acked, segments.firstKey(), nextIndex);
+
+    // Held lines already in a segment (a kill before the held file was rewritten) are
+    // not placed twice: they are older than any line written after them.
+    QByteArray heldBytes = readAll(heldPath_);
+    QList<QByteArray> held = wholeLines(heldBytes);
+    const qsizetype heldInFile = held.size();
+    held.removeIf([&](const QByteArray& line) {
+        const auto seq = seqOfLine(line);
+        return !seq || *seq < seqs.value(streamOf(line));
+    });
+    for (QByteArray& line : held) line += '\n';
+
+    const std::lock_guard lock(mutex_);
+    segments_ = segments;
+    nextIndex_ = nextIndex;
+    acked_ = acked;
+    dropped_ = state.value("dropped");
+    for (auto it = state.begin(); it != state.end(); ++it)
+        if (it.key().startsWith("seq.")) nextSeq_.insert(it.key().mid(4), it.value());
+    for (auto it = seqs.begin(); it != seqs.end(); ++it)
+        nextSeq_[it.key()] = std::max(nextSeq_.value(it.key()), it.value());
+    for (const QByteArray& line : std::as_const(held)) {
+        qint64& next = nextSeq_[streamOf(line)];
+        next = std::max(next, *seqOfLine(line.chopped(1)) + 1);
+    }
+    memory_ = held;
+    heldInMemory_ = held.size();
+    heldStale_ = held.size() < heldInFile;
+    opened_ = true;
+    for (const auto& [stream, body] : std::as_const(early_)) number(stream, body);
+    early_.clear();
+    appendFromMemory();
+    holdMemory();
     enforceLimit();
     sent_ = acked_;
     // A station killed (not the machine) leaves its lines with the system: synced before
@@ -102,11 +151,21 @@ void Outbox::open() {
 
 void Outbox::add(const QByteArray& stream, const QByteArray& body) {
     const std::lock_guard lock(mutex_);
+    if (!opened_ || closed_) {
+        // Numbered once the last run's seq are known; after close() kept in memory only.
+        early_.append({stream, body});
+        return;
+    }
+    number(stream, body);
+    appendFromMemory();
+    holdMemory();
+    enforceLimit();
+}
+
+void Outbox::number(const QByteArray& stream, const QByteArray& body) {
     qint64& seq = nextSeq_[stream];
     seq = std::max<qint64>(seq, 1);
     memory_.append(stream + ' ' + withSeq(seq++, body) + '\n');
-    appendFromMemory();
-    enforceLimit();
 }
 
 void Outbox::appendFromMemory() {
@@ -124,16 +183,51 @@ void Outbox::appendFromMemory() {
                 return;
             }
             segments_[appendFirst_];
+            appendSize_ = appendFile_.size();
         }
-        const qint64 before = appendFile_.size();
-        const QByteArray& line = memory_.first();
-        if (appendFile_.write(line) != line.size()) {
-            appendFile_.resize(before);
+        // As many lines as the segment takes, in one write; after a failed one, one line
+        // tries the disk first.
+        const qsizetype count =
+            appendFailed_ ? 1
+                          : std::min<qsizetype>(memory_.size(),
+                                                kSegmentLines - segments_.value(appendFirst_));
+        const QByteArray lines = joined(memory_.mid(0, count));
+        appendFailed_ = appendFile_.write(lines) != lines.size();
+        if (appendFailed_) {
+            appendFile_.resize(appendSize_);
             return;
         }
-        memory_.removeFirst();
-        ++segments_[appendFirst_];
-        ++nextIndex_;
+        appendSize_ += lines.size();
+        memory_.remove(0, count);
+        const qsizetype held = std::min(heldInMemory_, count);
+        if (held > 0 && heldPlaced_ == 0) heldFirst_ = nextIndex_;
+        if (held > 0) heldEnd_ = nextIndex_ + held;
+        heldInMemory_ -= held;
+        heldPlaced_ += held;
+        segments_[appendFirst_] += count;
+        nextIndex_ += count;
+    }
+}
+
+void Outbox::holdMemory() {
+    if (heldInMemory_ == memory_.size()) return;
+    if (!heldFile_.isOpen()) {
+        QDir().mkpath(QFileInfo(heldPath_).absolutePath());
+        heldFile_.setFileName(heldPath_);
+        if (!heldFile_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+            return;
+    }
+    while (heldInMemory_ < memory_.size()) {
+        // One line at a time while the last write failed, as appendFromMemory() does.
+        const qsizetype count = heldFailed_ ? 1 : memory_.size() - heldInMemory_;
+        const QByteArray lines = joined(memory_.mid(heldInMemory_, count));
+        const qint64 before = heldFile_.size();
+        heldFailed_ = heldFile_.write(lines) != lines.size();
+        if (heldFailed_) {
+            heldFile_.resize(before);
+            return;
+        }
+        heldInMemory_ += count;
     }
 }
 
@@ -142,30 +236,34 @@ void Outbox::enforceLimit() {
     if (excess <= 0) return;
     const qint64 fromDisk = std::min(excess, nextIndex_ - acked_);
     acked_ += fromDisk;
-    memory_.remove(0, excess - fromDisk);
+    const qsizetype fromMemory = excess - fromDisk;
+    memory_.remove(0, fromMemory);
+    heldStale_ = heldStale_ || (fromMemory > 0 && heldInMemory_ > 0);
+    heldInMemory_ = std::max<qsizetype>(heldInMemory_ - fromMemory, 0);
     dropped_ += excess;
     sent_ = std::max(sent_, acked_);
 }
 
 QList<Outbox::Message> Outbox::take(int max) {
+    const std::lock_guard io(ioMutex_);
+    if (closed_ || !opened_) return {};
+    settleHeld();
     qint64 from = 0;
     qint64 to = 0;
+    qint64 written = 0;
     QMap<qint64, qint64> segments;
     {
         const std::lock_guard lock(mutex_);
         from = sent_;
+        written = nextIndex_;
         to = std::min(nextIndex_, sent_ + max);
+        // Held lines go out once the held file no longer has them.
+        if (heldPlaced_ > 0) to = std::min(to, heldFirst_);
         segments = segments_;
     }
     if (from >= to) return {};
-    // The lines were written by other threads without a sync; they reach the disk
-    // before the broker sees them. Any descriptor of the file syncs its data.
-    for (auto it = segments.begin(); it != segments.end(); ++it) {
-        if (it.key() >= to || it.key() + it.value() <= synced_) continue;
-        QFile file(segmentPath(it.key()));
-        if (file.open(QIODevice::WriteOnly | QIODevice::Append)) syncToDisk(file);
-    }
-    synced_ = std::max(synced_, to);
+    // Everything written so far, in one sync: a backlog costs one, not one a batch.
+    if (to > synced_) syncTo(written, segments);
 
     QList<Message> messages = readRange(from, to, segments);
     // Only what was read goes out: a line still on its way to the file (another thread's
@@ -176,6 +274,49 @@ QList<Outbox::Message> Outbox::take(int max) {
     messages.removeIf([this](const Message& m) { return m.index < acked_; });
     if (sent_ == from) sent_ = readTo;
     return messages;
+}
+
+void Outbox::syncTo(qint64 to, const QMap<qint64, qint64>& segments) {
+    // The lines were written by other threads without a sync; they reach the disk
+    // before the broker sees them. Any descriptor of the file syncs its data, and a
+    // new file's name is synced with the folder.
+    bool newFile = false;
+    for (auto it = segments.begin(); it != segments.end(); ++it) {
+        if (it.key() >= to || it.key() + it.value() <= synced_) continue;
+        QFile file(segmentPath(it.key()));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Append)) syncToDisk(file);
+        newFile = newFile || it.key() > dirSynced_;
+        dirSynced_ = std::max(dirSynced_, it.key());
+    }
+    if (newFile) syncDirectory(dir_);
+    synced_ = std::max(synced_, to);
+}
+
+void Outbox::settleHeld() {
+    qint64 placedEnd = 0;
+    QMap<qint64, qint64> segments;
+    {
+        const std::lock_guard lock(mutex_);
+        if (heldPlaced_ == 0 && !heldStale_) return;
+        placedEnd = heldEnd_;
+        segments = segments_;
+    }
+    if (placedEnd > synced_) syncTo(placedEnd, segments);
+    const std::lock_guard lock(mutex_);
+    // More placed meanwhile: settled next time.
+    if (heldPlaced_ > 0 && heldEnd_ > synced_) return;
+    heldFile_.close();
+    const QByteArray rest = joined(memory_.mid(0, heldInMemory_));
+    if (rest.isEmpty()) {
+        QFile::remove(heldPath_);
+        syncDirectory(QFileInfo(heldPath_).absolutePath());
+    } else {
+        StateFile(heldPath_).write(rest);
+    }
+    // Even a held file that could not be rewritten does not hold up the outbox: at worst
+    // the next start finds its lines in the segments, or sends them again.
+    heldPlaced_ = 0;
+    heldStale_ = false;
 }
 
 QList<Outbox::Message> Outbox::readRange(qint64 from, qint64 to,
@@ -212,9 +353,16 @@ void Outbox::rewind() {
     earlyAcks_.clear();
 }
 
+void Outbox::unsent(qint64 index) {
+    const std::lock_guard lock(mutex_);
+    sent_ = std::clamp(index, acked_, sent_);
+    earlyAcks_.erase(earlyAcks_.lower_bound(sent_), earlyAcks_.end());
+}
+
 void Outbox::acknowledged(qint64 index) {
     const std::lock_guard lock(mutex_);
-    if (index < acked_) return;
+    // Only a message handed out and still unacknowledged: the set stays within them.
+    if (index < acked_ || index >= sent_) return;
     earlyAcks_.insert(index);
     while (!earlyAcks_.empty() && *earlyAcks_.begin() <= acked_) {
         if (*earlyAcks_.begin() == acked_) ++acked_;
@@ -223,6 +371,11 @@ void Outbox::acknowledged(qint64 index) {
 }
 
 bool Outbox::saveProgress() {
+    const std::lock_guard io(ioMutex_);
+    return closed_ || !opened_ || saveProgressLocked();
+}
+
+bool Outbox::saveProgressLocked() {
     QByteArray state;
     QList<qint64> done;
     {
@@ -237,7 +390,7 @@ bool Outbox::saveProgress() {
     if (state == savedState_ && done.isEmpty()) return true;
     // The state goes first: a segment removed while the old state still pointed into it
     // would take the seq of its lines with it.
-    if (!writeState(QDir(dir_).filePath(kStateName), state)) return false;
+    if (!StateFile(QDir(dir_).filePath(kStateName)).write(state)) return false;
     savedState_ = state;
     for (const qint64 first : done) {
         if (readerFirst_ == first) {
@@ -251,9 +404,33 @@ bool Outbox::saveProgress() {
     return true;
 }
 
+void Outbox::close() {
+    const std::lock_guard io(ioMutex_);
+    if (closed_) return;
+    // Messages added before the publishing thread opened the outbox are numbered and
+    // kept like the others.
+    if (!opened_) openLocked();
+    settleHeld();
+    saveProgressLocked();
+    const std::lock_guard lock(mutex_);
+    // What the folder never took waits in the held file, on the disk.
+    holdMemory();
+    if (heldFile_.isOpen() && syncToDisk(heldFile_))
+        syncDirectory(QFileInfo(heldPath_).absolutePath());
+    heldFile_.close();
+    appendFile_.close();
+    reader_.close();
+    closed_ = true;
+}
+
+bool Outbox::handedOutAll() const {
+    const std::lock_guard lock(mutex_);
+    return sent_ >= nextIndex_ && memory_.isEmpty() && early_.isEmpty();
+}
+
 qint64 Outbox::pending() const {
     const std::lock_guard lock(mutex_);
-    return nextIndex_ - acked_ + memory_.size();
+    return nextIndex_ - acked_ + memory_.size() + early_.size();
 }
 
 qint64 Outbox::dropped() const {

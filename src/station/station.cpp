@@ -1,7 +1,10 @@
 #include "station.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocale>
+#include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
@@ -20,6 +23,23 @@ QString otherStationMessage(const DirectoryLock::Holder& other) {
                "Ya hay otra estación trabajando en esta carpeta: %1, proceso %2 "
                "en el equipo %3. Ciérrela antes de abrir otra aquí.")
         .arg(other.application, QString::number(other.pid), other.host);
+}
+
+QString otherRootMessage(const DirectoryLock::Holder& other, const QString& root,
+                         const QString& key) {
+    return QStringLiteral(
+               "Otra estación de este equipo (proceso %1) ya publica en el servidor MQTT con "
+               "el tema «%2». Dé a esta estación su propio tema con la clave %3 de la "
+               "sección [MQTT] de modbus.ini.")
+        .arg(QString::number(other.pid), root, key);
+}
+
+// Where the stations of this computer claim their topic roots: one lock file a root.
+QString topicRootLockPath(const QString& root) {
+    const QByteArray digest =
+        QCryptographicHash::hash(root.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+        .filePath(QStringLiteral("temas/") + QString::fromLatin1(digest));
 }
 
 QString moduleFolder(int number) {
@@ -197,14 +217,30 @@ void Station::startPolling(int intervalMs) {
             Qt::QueuedConnection);
 }
 
+QString Station::claimTopicRoot(const QString& root, const QString& key) {
+    // Two stations of one computer on one root would mix their streams: the second does
+    // not start. A data directory that cannot be written claims nothing.
+    auto lock = std::make_unique<DirectoryLock>(topicRootLockPath(root));
+    QDir().mkpath(QFileInfo(lock->path()).absolutePath());
+    if (lock->take() == DirectoryLock::Result::HeldByAnother)
+        return otherRootMessage(lock->holder(), root, key);
+    rootLocks_.push_back(std::move(lock));
+    return {};
+}
+
 QString Station::connectPlant(const MqttConfig& config) {
     if (!config.enabled()) return {};
+    if (QString error = claimTopicRoot(config.topicRoot, QStringLiteral("Tema")); !error.isEmpty())
+        return error;
     plant_ = std::make_unique<MqttPublisher>(
         config, QDir::current().filePath(QLatin1String(kMqttOutboxDir)), config_.Decimals);
     for (const StationModule* module : std::as_const(modules_)) {
         if (module->number() == 1) continue;
         const auto root = readModuleTopicRoot(config, module->number());
         if (auto* error = std::get_if<ConfigError>(&root)) return error->message;
+        const QString key = QStringLiteral("Tema_%1").arg(module->number());
+        if (QString error = claimTopicRoot(std::get<QString>(root), key); !error.isEmpty())
+            return error;
         plant_->addModule(module->number(), std::get<QString>(root), module->decimals());
     }
     for (const StationModule* module : std::as_const(modules_)) connectPlant(*module);
@@ -289,5 +325,6 @@ void Station::Form_Unload() {
     plantStatusTimer_.stop();
     if (plant_) plant_->stop();
     // Only once the worker, and with it the records, is gone may the next station start.
+    rootLocks_.clear();
     lock_.reset();
 }

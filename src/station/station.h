@@ -94,8 +94,12 @@ private:
     // start-up box.
     QString connectPlant(const MqttConfig& config);
     void connectPlant(const StationModule& module);
+    // Takes `root` for this station among this computer's; the start-up message naming
+    // `key` when another station has it.
+    QString claimTopicRoot(const QString& root, const QString& key);
 
     std::unique_ptr<DirectoryLock> lock_;
+    std::vector<std::unique_ptr<DirectoryLock>> rootLocks_;
     std::vector<std::unique_ptr<Line>> links_;
     QList<StationModule*> modules_;
     StartupConfig config_;

@@ -52,12 +52,17 @@ MosquittoBroker::~MosquittoBroker() {
 bool MosquittoBroker::start() {
     process_.start(QStringLiteral("/usr/sbin/mosquitto"),
                    {QStringLiteral("-c"), path(QStringLiteral("mosquitto.conf"))});
-    QByteArray log;
+    const qsizetype from = log_.size();
     return waitFor([&] {
-               log += process_.readAll();
-               return log.contains(" running") || process_.state() == QProcess::NotRunning;
+               return log().indexOf(" running", from) >= 0 ||
+                      process_.state() == QProcess::NotRunning;
            }) &&
            process_.state() == QProcess::Running;
+}
+
+QString MosquittoBroker::log() {
+    log_ += process_.readAll();
+    return QString::fromUtf8(log_);
 }
 
 void MosquittoBroker::stop() {

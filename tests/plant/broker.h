@@ -18,11 +18,13 @@ public:
     bool start();  // the same port every time; true once it listens
     void stop();   // as a service stop: sessions and queued messages saved
     int port() const { return port_; }
+    QString log();  // what it logged so far
     QString path(const QString& name) const { return dir_.filePath(name); }
 
 private:
     QTemporaryDir dir_;
     QProcess process_;
+    QByteArray log_;
     int port_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <csignal>
 
@@ -231,4 +232,28 @@ TEST(MqttBlackHole, SilentListenerNeverHoldsTheStop) {
     EXPECT_EQ(tlsBytes.front(), '\x16');  // a TLS handshake record
     EXPECT_FALSE(tlsBytes.contains("secreta1"));
     EXPECT_FALSE(tlsBytes.contains("vormelq/cifrado"));
+}
+
+// Two stations given one Tema by hand (two computers alike): each its own client at the
+// broker, so neither takes the other's connection over.
+TEST(MqttDelivery, TwoStationsOfOneRootAreTwoClients) {
+    const QString root = QStringLiteral("vormelq/igual");
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber receiver(broker.port(), root);
+    QTemporaryDir first;
+    QTemporaryDir second;
+    Feed one(first.path(), broker.port(), root, 1);
+    Feed other(second.path(), broker.port(), root, 1001);
+    ASSERT_TRUE(one.add(10, 10));
+    ASSERT_TRUE(other.add(10, 1010));
+    ASSERT_TRUE(waitFor([&] { return receiver.payloads("lectura").size() >= 20; }));
+    static const QRegularExpression client(
+        QStringLiteral("New client connected from \\S+ as (\\S+)"));
+    QStringList ids;
+    for (auto it = client.globalMatch(broker.log()); it.hasNext();) ids << it.next().captured(1);
+    ids.removeIf([](const QString& id) { return !id.startsWith(QStringLiteral("vormelq")); });
+    EXPECT_EQ(ids.size(), 2) << ids.join(' ').toStdString();
+    EXPECT_NE(ids.value(0).toStdString(), ids.value(1).toStdString());
+    EXPECT_FALSE(broker.log().contains("already connected")) << broker.log().toStdString();
 }

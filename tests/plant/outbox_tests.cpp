@@ -39,6 +39,7 @@ TEST(Outbox, KeepsOrderSeqAndLimitAcrossReopening) {
     QTemporaryDir dir;
     {
         Outbox outbox(dir.path(), 3);
+        outbox.open();
         for (int i = 0; i < 5; ++i) outbox.add("lectura", "{}");
         outbox.add("cambio", "{}");
         EXPECT_EQ(outbox.pending(), 3);
@@ -52,6 +53,7 @@ TEST(Outbox, KeepsOrderSeqAndLimitAcrossReopening) {
     }
     {
         Outbox outbox(dir.path(), 3);
+        outbox.open();
         const QList<Outbox::Message> left = outbox.take(10);
         ASSERT_EQ(left.size(), 1);
         EXPECT_EQ(left[0].stream, "cambio");
@@ -60,6 +62,7 @@ TEST(Outbox, KeepsOrderSeqAndLimitAcrossReopening) {
         EXPECT_EQ(QDir(dir.path()).entryList({"*.msg"}, QDir::Files), QStringList());
     }
     Outbox outbox(dir.path(), 3);
+    outbox.open();
     outbox.add("lectura", "{}");
     outbox.add("cambio", "{}");
     EXPECT_EQ(seqs(outbox.take(10)), (QList<qint64>{6, 2}));

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTimer>
 #include <csignal>
 #include <memory>
@@ -438,4 +440,103 @@ TEST(StationMqtt, ACycleAcrossTheEndOfSummerTimeIsOneCycleAtItsRealInstants) {
     EXPECT_EQ(doseLineOf(dose).toStdString(), doses[0].toStdString());
     slave.closeWriteChannel();
     slave.waitForFinished();
+}
+
+namespace {
+
+// Makes the folder `dir` and every file in it immutable (unwritable even by root), or
+// writable again; the station stopped meanwhile, so that no line falls half in.
+bool lockFolder(StationProcess& station, const QString& dir, bool locked) {
+    QStringList paths{dir};
+    for (const QString& name : QDir(dir).entryList(QDir::Files)) paths << QDir(dir).filePath(name);
+    const auto pid = static_cast<pid_t>(station.process().processId());
+    if (locked) ::kill(pid, SIGSTOP);
+    const int status = QProcess::execute("chattr", QStringList{locked ? "+i" : "-i"} + paths);
+    if (locked) ::kill(pid, SIGCONT);
+    return status == 0;
+}
+
+}  // namespace
+
+// The outbox's folder unwritable while the broker is away, and the station closed meanwhile:
+// the readings that waited in memory come back with the next start, and the receiver
+// gets as many distinct seq as Peso.csv has lines, each its own line, in order.
+TEST(StationMqtt, ReadingsWaitingInMemoryOutliveAClose) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1"}));
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber receiver(broker.port(), kRoot, {"-c", "-i", "historiador"});
+    StationProcess station;
+    const QString outbox = QDir(station.dir()).filePath(QLatin1String(kMqttOutboxDir));
+    const auto unlock = qScopeGuard([&] { lockFolder(station, outbox, false); });
+    writeStationIni(station.dir(), sim.port(), brokerKeys(broker.port()));
+    ASSERT_TRUE(station.start());
+    ASSERT_TRUE(waitFor([&] { return receiver.payloads("lectura").size() >= 5; }));
+
+    broker.stop();
+    ASSERT_TRUE(lockFolder(station, outbox, true)) << "chattr is needed, as root";
+    qsizetype logged = station.logLines().size();
+    ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= logged + 20; }));
+    station.stop();
+    ASSERT_TRUE(lockFolder(station, outbox, false));
+    ASSERT_TRUE(station.start());
+    logged = station.logLines().size();
+    ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= logged + 5; }));
+    ASSERT_TRUE(broker.start());
+
+    sim.toggleSilent();
+    const auto lastSeq = [&] {
+        const auto all = receiver.payloads("lectura");
+        return all.isEmpty() ? 0 : objectOf(all.last()).value("seq").toInteger();
+    };
+    qsizetype lines = 0;
+    ASSERT_TRUE(waitFor([&] {
+        lines = station.logLines().size();
+        return lastSeq() >= lines && lines == station.logLines().size();
+    })) << lastSeq()
+        << " of " << lines;
+    const QStringList file = station.logLines();
+    qint64 expected = 1;
+    for (const QByteArray& payload : receiver.payloads("lectura")) {
+        const QJsonObject lectura = objectOf(payload);
+        const qint64 seq = lectura.value("seq").toInteger();
+        if (seq < expected) continue;  // a resend around the broker's stop
+        ASSERT_EQ(seq, expected) << "a gap";
+        ASSERT_LE(seq, file.size());
+        EXPECT_EQ(lineOf(lectura), file[seq - 1]) << payload.constData();
+        ++expected;
+    }
+    EXPECT_EQ(expected - 1, file.size());
+}
+
+// Two stations of one computer, each in its own folder, with no Tema: the second does
+// not start on the first one's root; it names the key, and the first publishes on.
+TEST(StationMqtt, ASecondStationOfOneComputerNeverTakesTheFirstOnesRoot) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1"}));
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber receiver(broker.port(), defaultTopicRoot());
+    QMap<QString, QString> keys = brokerKeys(broker.port());
+    keys.remove("Tema");
+    StationProcess first;
+    StationProcess second;
+    writeStationIni(first.dir(), sim.port(), keys);
+    writeStationIni(second.dir(), sim.port(), keys);
+    ASSERT_TRUE(first.start());
+    ASSERT_TRUE(waitFor([&] { return receiver.payloads("lectura").size() >= 2; }));
+    ASSERT_TRUE(second.start());
+    QString message;
+    ASSERT_TRUE(waitFor([&] {
+        message += second.stderrText();
+        return message.contains(QStringLiteral("vormelq: ")) && message.endsWith(u'\n');
+    })) << message.toStdString();
+    for (const QString& word : {QString::number(first.process().processId()), defaultTopicRoot(),
+                                QStringLiteral("Tema"), QStringLiteral("[MQTT]")})
+        EXPECT_TRUE(message.contains(word)) << message.toStdString();
+    second.stop();
+    const qsizetype before = receiver.payloads("lectura").size();
+    EXPECT_TRUE(waitFor([&] { return receiver.payloads("lectura").size() > before + 2; }));
+    EXPECT_EQ(receiver.payloads("estado"), QList<QByteArray>{"online"});
 }
