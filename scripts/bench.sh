@@ -7,6 +7,9 @@
 #     pty, with the simulator's wire-speed emulation off, at 9600 and at 115200 baud,
 #     and the same reads by pymodbus (RTU over TCP) and mbpoll (pty) against the same
 #     simulators in the same run;
+#   - the real station polling one module at Timer=1 over a pty and over TCP, at 9600
+#     and 115200 baud, timed by the simulator: each cycle against the line's time, the
+#     gap per exchange and before the next cycle, pymodbus against the same simulator;
 #   - the real station under Xvfb: CPU and memory over a minute at 500 ms, healthy and
 #     silent module, start to first reading, module silent to lblError, poll intervals
 #     from 500 ms down to 1 ms, and a perf profile;
@@ -34,9 +37,9 @@ build="$root/build-bench"
 out="$build/bench-results"
 py=/usr/bin/python3  # Debian's interpreter: python3-pymodbus lives there
 if [ "$quick" = 1 ]; then
-    micro_min=0.1 cycle_ms=700 other_s=1.5 cost_s=10 sweep_s=3 repeats=1 restarts=3
+    micro_min=0.1 cycle_ms=700 other_s=1.5 cost_s=10 sweep_s=3 repeats=1 restarts=3 pace_s=4
 else
-    micro_min=0.5 cycle_ms=3000 other_s=4 cost_s=60 sweep_s=10 repeats=3 restarts=10
+    micro_min=0.5 cycle_ms=3000 other_s=4 cost_s=60 sweep_s=10 repeats=3 restarts=10 pace_s=15
 fi
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORMELQ_BENCH=ON \
@@ -109,6 +112,9 @@ for baud in 0 9600 115200; do
     wait 2>/dev/null || true
     pids=()
 done
+
+echo "== the running station at the wire's pace, Timer=1 (about $((4 * pace_s + 30)) s)" >&2
+"$py" "$root/bench/pace_cost.py" "$build" --seconds "$pace_s" --realtime >"$out/pace.json"
 
 echo "== the running station (about $((2 * cost_s + 12 * sweep_s + 40)) s)" >&2
 xvfb-run -a -s "-screen 0 800x760x24" "$py" "$root/bench/station_cost.py" \

@@ -38,5 +38,7 @@ struct PollOutcome {
 };
 
 // One poll: display, weights, log line, setpoints, command readback. A block that
-// cannot be read reports communicationLost and ends the cycle.
+// cannot be read reports communicationLost and ends the cycle. What each block brings
+// is reported and logged once the next request is out (Instrument::afterNextRequest):
+// the sink and the log must outlive that; Instrument::runHeldWork() lets it out now.
 PollOutcome pollCycle(PollContext& context);

@@ -58,6 +58,14 @@ void Instrument::setBetweenTransactions(std::function<bool()> hook) {
     betweenTransactions_ = std::move(hook);
 }
 
+void Instrument::afterNextRequest(std::function<void()> work) {
+    link_.afterNextRequest(std::move(work));
+}
+
+void Instrument::runHeldWork() {
+    link_.runHeldWork();
+}
+
 void Instrument::connectionWait() {
     link_.waitConnected(QDeadlineTimer(linkexchange::kConnectTimeoutMs));
 }

@@ -61,6 +61,10 @@ public:
     QByteArray blockRead(Block block);
 
     int decimals() const { return decimals_; }
+    // The link's held work (Link::afterNextRequest): what a block's reading leads to runs
+    // while the next block's request is on the wire.
+    void afterNextRequest(std::function<void()> work);
+    void runHeldWork();
 
 private:
     Link& link_;

@@ -1,6 +1,7 @@
 #include "link.h"
 
 #include <QThread>
+#include <utility>
 
 #include "frames.h"
 
@@ -41,6 +42,15 @@ int Link::quietLineMs(int) const {
     return 0;
 }
 
+void Link::afterNextRequest(std::function<void()> work) {
+    held_.push_back(std::move(work));
+}
+
+void Link::runHeldWork() {
+    // Work added while this runs waits for the next request.
+    for (const auto& work : std::exchange(held_, {})) work();
+}
+
 void Link::countReplies(const QByteArray& bytes) {
     unanswered_.count = std::max(0, unanswered_.count - repliesIn(bytes, unanswered_.replyLength));
 }
@@ -77,8 +87,15 @@ void Link::settleUnanswered() {
 
 std::optional<QByteArray> Link::exchange(const QByteArray& frame, int expectedLength, int timeoutMs,
                                          QDeadlineTimer sendBy) {
+    // Whatever keeps this request from going out at once runs the held work first.
+    const auto unsent = [this] {
+        runHeldWork();
+        return std::optional<QByteArray>();
+    };
+    const bool settle = frame != unanswered_.request && unanswered_.count > 0;
+    if (!isConnected() || settle) runHeldWork();
     const QDeadlineTimer connectBy(linkexchange::kConnectTimeoutMs);
-    if (!ensureOpen(std::min(connectBy, sendBy))) return {};
+    if (!ensureOpen(std::min(connectBy, sendBy))) return unsent();
     if (frame != unanswered_.request) {
         settleUnanswered();
         unanswered_.request = frame;
@@ -87,14 +104,18 @@ std::optional<QByteArray> Link::exchange(const QByteArray& frame, int expectedLe
     const QDeadlineTimer quietBy(timeoutMs, Qt::PreciseTimer);
     countReplies(drainInput());
     const std::optional<QByteArray> broke = keepInterFrameSilence(quietBy);
-    if (!broke) return {};
+    if (!broke) return unsent();
     countReplies(*broke);
     // The last look before the frame goes out: the connection, a late reply and the line's
     // silence may all have taken time.
-    if (stopRequested() || sendBy.hasExpired() || !send(frame)) return {};
+    if (stopRequested() || sendBy.hasExpired() || !send(frame)) return unsent();
     ++unanswered_.count;
     unanswered_.lastSent.start();
     const QDeadlineTimer deadline(timeoutMs, Qt::PreciseTimer);
+    runHeldWork();
+    // Held work that outlasted the reply time (a stalled disk) must not cost the reply
+    // that came meanwhile: one look without waiting.
+    if (deadline.hasExpired()) waitForData(0);
     QByteArray reply = takeAvailable();
     // A link that goes down while waiting ends the attempt at once: the next attempt
     // reconnects instead of sitting out a deadline no reply can meet.

@@ -4,7 +4,9 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <algorithm>
+#include <functional>
 #include <optional>
+#include <vector>
 
 namespace linkexchange {
 constexpr int kReplyTimeoutMs = 2000;
@@ -77,6 +79,13 @@ public:
                                        int timeoutMs = linkexchange::kReplyTimeoutMs,
                                        QDeadlineTimer sendBy = QDeadlineTimer::Forever);
 
+    // Work that must not hold up the line (records, what the window and the plant are
+    // told): run, in the order given, as soon as the next request is on the wire, so that
+    // it overlaps the line's own time, or by the next exchange that sends nothing (a link
+    // that is down, a late reply to wait out) before it waits. runHeldWork() runs it now.
+    void afterNextRequest(std::function<void()> work);
+    void runHeldWork();
+
 protected:
     // A new connection or a reopened port carries no reply to anything sent before.
     void forgetUnanswered() { unanswered_ = {}; }
@@ -100,6 +109,7 @@ private:
     void countReplies(const QByteArray& bytes);
 
     Unanswered unanswered_;
+    std::vector<std::function<void()>> held_;
 };
 
 // True once `received` holds the reply the exchange waits for: the expected number

@@ -1,10 +1,16 @@
 #include "serial_link.h"
 
-#include <QThread>
 #include <cstdio>
 #include <utility>
 
 #include "port_errors.h"
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
 
 std::optional<qint32> parseBaudText(const QString& text) {
     bool ok = false;
@@ -31,9 +37,8 @@ bool isFatal(QSerialPort::SerialPortError error) {
     }
 }
 
-// Modbus counts a character on a serial line as 11 bits (start, 8 data, parity or a
-// second stop bit, stop); with 8N1 that errs on the side of a longer silence.
-constexpr double kBitsPerChar = 11.0;
+// The line is always 8N1: a character is 10 bits (start, 8 data, stop).
+constexpr double kBitsPerChar = 10.0;
 
 // Nanoseconds `chars` characters take on the line at `baud`.
 qint64 charTimeNs(double chars, qint32 baud) {
@@ -101,6 +106,11 @@ QString SerialLink::openPort() {
     // some adapters) refuse it; the link works without it there.
     Comm1->setRequestToSend(true);
     Comm1->clearError();
+#ifdef Q_OS_LINUX
+    // This thread's timed waits (the silence before a request) end when due, not up to the
+    // default 50 microseconds later.
+    prctl(PR_SET_TIMERSLACK, 1UL);
+#endif
     forgetUnanswered();
     lineBusy(0);
     return {};
@@ -142,11 +152,7 @@ std::optional<QByteArray> SerialLink::keepInterFrameSilence(QDeadlineTimer deadl
     while (Comm1->isOpen() && !lineFreeAt_.hasExpired() && !stopRequested()) {
         if (deadline.hasExpired() || broke.size() >= linkexchange::kInputBudgetBytes)
             return std::nullopt;
-        // Waits take whole milliseconds: sleep the fraction, then look without waiting.
-        const qint64 leftNs = lineFreeAt_.remainingTimeNSecs();
-        const auto ms = static_cast<int>(leftNs / 1000000);
-        if (ms == 0) QThread::usleep(static_cast<unsigned long>((leftNs + 999) / 1000));
-        if (Comm1->waitForReadyRead(ms)) {
+        if (waitForInput(lineFreeAt_.remainingTimeNSecs())) {
             broke += Comm1->readAll();
             lineBusy(0);
         } else {
@@ -154,6 +160,19 @@ std::optional<QByteArray> SerialLink::keepInterFrameSilence(QDeadlineTimer deadl
         }
     }
     return broke;
+}
+
+bool SerialLink::waitForInput(qint64 ns) {
+    if (Comm1->bytesAvailable() > 0) return true;
+#ifdef Q_OS_UNIX
+    // To the nanosecond: the silence ends when it is due, not at the next millisecond.
+    pollfd port{static_cast<int>(Comm1->handle()), POLLIN, 0};
+    const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    if (ppoll(&port, 1, &wait, nullptr) <= 0) return false;
+    return Comm1->waitForReadyRead(0);
+#else
+    return Comm1->waitForReadyRead(static_cast<int>((ns + 999999) / 1000000));
+#endif
 }
 
 bool SerialLink::ensureOpen(QDeadlineTimer deadline) {

@@ -56,6 +56,8 @@ private:
     void closeIfBroken();
     // The line carries our bytes for `forNs` more, then must stay silent.
     void lineBusy(qint64 forNs);
+    // Waits up to `ns` for input; true once some is in the port's buffer.
+    bool waitForInput(qint64 ns);
 
     QString portName_;
     QString baudText_;

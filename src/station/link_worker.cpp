@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QMetaObject>
 #include <QScopedValueRollback>
+#include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -13,8 +15,6 @@
 #include "socket_link.h"
 #include "station_module.h"
 #include "weight_log.h"
-
-namespace {
 
 // Forwards each step of a poll cycle as the module's signal.
 class SignalSink : public PollSink {
@@ -38,8 +38,6 @@ public:
 private:
     StationModule& module_;
 };
-
-}  // namespace
 
 void registerLinkWorkerTypes() {
     qRegisterMetaType<WeightReading>();
@@ -73,6 +71,7 @@ QString LinkWorker::openLink(const StartupConfig& config) {
 }
 
 void LinkWorker::useLink(std::unique_ptr<Link> link) {
+    if (link_) link_->runHeldWork();
     link_ = std::move(link);
     for (auto& module : modules_) makeInstrument(*module);
 }
@@ -82,6 +81,7 @@ int LinkWorker::addModule(StationModule* out, int slaveId, int decimals, const Q
     auto module = std::make_unique<Module>();
     module->index = static_cast<int>(modules_.size());
     module->out = out;
+    module->sink = std::make_unique<SignalSink>(*out);
     module->slaveId = slaveId;
     module->decimals = decimals;
     module->locale = locale;
@@ -139,6 +139,8 @@ void LinkWorker::poll() {
         pollDeferred_ = true;
         return;
     }
+    // Paced rounds start one period apart.
+    const QDeadlineTimer nextRound(periodMs_, Qt::PreciseTimer);
     {
         const QScopedValueRollback busy(inJob_, true);
         for (auto& module : modules_) {
@@ -150,24 +152,52 @@ void LinkWorker::poll() {
         sendQueuedWrites();
     }
     stepsEnd();
-    emit pollFinished();
+    const bool paced = periodMs_ > 0 && !stopRequested();
+    if (paced && nextRound.hasExpired() && link_) {
+        // The next round starts at once: the line does not wait for this one's reports.
+        link_->afterNextRequest([this] { emit pollFinished(); });
+    } else {
+        if (link_) link_->runHeldWork();
+        emit pollFinished();
+    }
+    if (paced) Timer1->start(static_cast<int>(std::max<qint64>(0, nextRound.remainingTime())));
     afterJob();
+}
+
+void LinkWorker::startRounds(int periodMs) {
+    if (!Timer1) {
+        Timer1 = new QTimer(this);
+        Timer1->setSingleShot(true);
+        Timer1->setTimerType(Qt::PreciseTimer);
+        connect(Timer1, &QTimer::timeout, this, &LinkWorker::poll);
+    }
+    periodMs_ = periodMs;
+    if (periodMs_ > 0) Timer1->start(0);
 }
 
 void LinkWorker::pollModule(Module& module) {
     reportLog(module);
     // A module that stopped answering on a shared line waits its turn to be asked again,
     // so that the others are read meanwhile.
-    if (module.instrument && (module.askAgain.hasExpired() || !sharedLine())) {
-        SignalSink sink(*module.out);
-        PollContext context{*module.instrument, *module.log, sink, module.locale};
-        const PollOutcome outcome = pollCycle(context);
+    if (!module.instrument || (sharedLine() && !module.askAgain.hasExpired())) {
+        // Changes kept while Cambios.csv could not be written go in with the log's.
+        reportChanges(module);
+        return;
+    }
+    module.sink->lost = false;
+    PollContext context{*module.instrument, *module.log, *module.sink, module.locale};
+    const PollOutcome outcome = pollCycle(context);
+    const bool answering = !module.sink->lost;
+    // Known before the next module's turn, which may come before the reports below go.
+    if (!answering) module.askAgain.setRemainingTime(kSilentRetryMs);
+    // The records kept over the readings, and what the window and the plant hear of them,
+    // go while the next request is on the wire.
+    link_->afterNextRequest([this, &module, outcome, answering] {
         recordDose(module, outcome);
         reportLog(module);
-        reportOutcome(module, outcome, !sink.lost);
-    }
-    // Changes kept while Cambios.csv could not be written go in with the log's.
-    reportChanges(module);
+        reportOutcome(module, outcome, answering);
+        reportChanges(module);
+    });
 }
 
 void LinkWorker::afterJob() {
@@ -316,6 +346,7 @@ WriteOutcome LinkWorker::send(const QueuedWrite& write) {
 }
 
 void LinkWorker::closeLink() {
+    if (link_) link_->runHeldWork();
     for (auto& module : modules_) module->instrument.reset();
     if (link_) link_->close();
     link_.reset();

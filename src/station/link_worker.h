@@ -20,6 +20,8 @@
 class ChangeLog;
 class DoseLog;
 class Link;
+class QTimer;
+class SignalSink;
 class StationModule;
 class WeightLog;
 
@@ -77,6 +79,10 @@ public slots:
     // One round: each module's cycle in turn, a silent one on a shared line only when its
     // time to be asked again has come.
     void poll();
+    // From now on a round every `periodMs`, or at once when the last one took longer
+    // (no backlog), paced here: a round that is due starts as soon as the last one ends,
+    // and what the last one's final block brought goes out behind its first request.
+    void startRounds(int periodMs);
     void runWrites();
     void closeLink();
     // One line of Cambios.csv for an outcome known now; the window's own outcomes (an
@@ -91,6 +97,7 @@ private:
     struct Module {
         int index = 0;  // place on the link
         StationModule* out = nullptr;
+        std::unique_ptr<SignalSink> sink;  // its poll's reports, as `out`'s signals
         int slaveId = 0;
         int decimals = 0;
         QLocale locale;
@@ -132,6 +139,9 @@ private:
 
     std::unique_ptr<Link> link_;
     std::vector<std::unique_ptr<Module>> modules_;
+    // The poll timer, on this thread: the next round, once startRounds has set the period.
+    QTimer* Timer1 = nullptr;
+    int periodMs_ = 0;
     SessionOperator session_;
     QMutex queueMutex_;
     QQueue<QueuedWrite> writes_;

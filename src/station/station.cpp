@@ -133,7 +133,6 @@ QString Station::Form_Load() {
         connect(l->worker, &LinkWorker::pollFinished, &l->receiver,
                 [this, l] { pollFinished(*l); });
     }
-    connect(&Timer1_, &QTimer::timeout, this, &Station::Timer1_Timer);
     if (const QString error = connectPlant(std::get<MqttConfig>(mqtt)); !error.isEmpty()) {
         Form_Unload();
         return error;
@@ -160,7 +159,6 @@ void Station::addModule(const StartupConfig& config, const QDir& here) {
     const auto line = std::find_if(links_.begin(), links_.end(),
                                    [&](const auto& l) { return sameLink(l->config, config); });
     LinkWorker* worker = (*line)->worker;
-    ++(*line)->modules;
     // A folder that cannot be made leaves its records' lines waiting, as any record
     // that cannot be written.
     if (const QString folder = moduleFolder(config.number); !folder.isEmpty()) here.mkpath(folder);
@@ -197,14 +195,19 @@ void Station::start() {
         emit plantStatus(plant_->status());
         plantStatusTimer_.start();
     }
-    // The timer comes last: no tick before the link and the front end are ready.
-    Timer1_.setInterval(config_.timerInterval);
-    if (config_.timerInterval > 0) {
-        Timer1_.start();
-        // The first cycle runs as soon as the event loop does, with the window up,
-        // instead of one interval later.
-        QTimer::singleShot(0, this, &Station::Timer1_Timer);
-    }
+    // Polling comes last: no round before the link and the front end are ready.
+    startPolling(config_.timerInterval);
+}
+
+void Station::startPolling(int intervalMs) {
+    if (intervalMs <= 0) return;
+    polling_ = true;
+    // Each worker paces its own rounds, the first as soon as its thread gets to it: no
+    // tick of this thread's stands between one round and the next.
+    for (auto& line : links_)
+        QMetaObject::invokeMethod(
+            line->worker, [w = line->worker, intervalMs] { w->startRounds(intervalMs); },
+            Qt::QueuedConnection);
 }
 
 QString Station::claimTopicRoot(const MqttConfig& config, const QString& root, const QString& key) {
@@ -281,24 +284,19 @@ void Station::Timer1_Timer() {
 }
 
 void Station::poll(Line& line) {
-    // A tick while the previous cycle is still queued or running is dropped: ticks
-    // never pile up behind a module that does not answer. A line of several modules
-    // starts its next round at once instead, when its last one outlasted the tick.
-    if (line.pollPending) {
-        line.late = line.modules > 1;
-        return;
-    }
+    // A call while the previous round is still queued or running is dropped: calls
+    // never pile up behind a module that does not answer.
+    if (line.pollPending) return;
     line.pollPending = true;
     QMetaObject::invokeMethod(line.worker, &LinkWorker::poll, Qt::QueuedConnection);
 }
 
 void Station::pollFinished(Line& line) {
     line.pollPending = false;
-    if (std::exchange(line.late, false) && Timer1_.isActive()) poll(line);
 }
 
 void Station::Form_Unload() {
-    Timer1_.stop();
+    polling_ = false;
     for (auto& line : links_) line->thread.requestInterruption();
     // Every wait of the worker ends within a slice of the stop request. Should one
     // ever hang in the system (a driver that does not return), the operator's close

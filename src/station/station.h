@@ -28,7 +28,7 @@ constexpr int kStartChanges = 200;
 constexpr int kStartDoses = 200;
 
 // What the station is, without a window: reads the configuration, opens the link on the
-// worker thread, keeps the records, feeds the broker and runs the poll timer. A front end
+// worker thread, keeps the records, feeds the broker and starts polling. A front end
 // (the window) loads it, connects to its modules' signals, then starts it.
 class Station : public QObject {
     Q_OBJECT
@@ -41,8 +41,12 @@ public:
     // box; the link is closed again. Another station in the directory is a failure
     // found before anything is read or opened.
     QString Form_Load();
-    // After Form_Load, once the front end listens: the broker's status and the poll timer.
+    // After Form_Load, once the front end listens: the broker's status and polling.
     void start();
+    // Every link's worker polls its modules from now on, a round every `intervalMs`
+    // (none when 0). start() calls it with Timer.
+    void startPolling(int intervalMs);
+    bool polling() const { return polling_; }
     const QList<StationModule*>& modules() const { return modules_; }
     // After Form_Load: what it read, each module's keys in its order, and the broker's.
     const QList<StartupConfig>& configs() const { return configs_; }
@@ -52,7 +56,6 @@ public:
     bool linksMoving(qint64 ms) const;
     // The first module's link worker.
     LinkWorker* worker() { return links_.empty() ? nullptr : links_.front()->worker; }
-    QTimer* Timer1() { return &Timer1_; }
     // The plant's broker, or nullptr when modbus.ini names none. Its calls return at
     // once from any thread: the records' signals may reach it directly.
     MqttPublisher* plant() { return plant_.get(); }
@@ -65,6 +68,7 @@ public:
     static constexpr int kWorkerStopMs = 1000;
 
 public slots:
+    // One round on every link now, unless one is still queued or running there.
     void Timer1_Timer();
 
 signals:
@@ -77,9 +81,7 @@ private:
         StartupConfig config;  // the link keys of its first module
         QThread thread;
         LinkWorker* worker = nullptr;
-        int modules = 0;
         bool pollPending = false;
-        bool late = false;  // a tick came while its round ran
         // What the worker tells this line comes here, and is dropped once the line is gone.
         QObject receiver;
     };
@@ -105,7 +107,7 @@ private:
     QList<StartupConfig> configs_;
     MqttConfig mqtt_;
     std::unique_ptr<MqttPublisher> plant_;
-    QTimer Timer1_;
+    bool polling_ = false;
     QTimer plantStatusTimer_;
 };
 

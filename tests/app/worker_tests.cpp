@@ -96,7 +96,7 @@ std::string text(const QStringList& list) {
 
 // The station as it runs, read from a modbus.ini with a TCP link and no poll timer, whose
 // worker then talks to the scripted module instead of the socket: polls come only from
-// Timer1_Timer, called by the test or by the window's timer started by it.
+// Timer1_Timer, called by the test, or from the worker's rounds the test starts.
 class WorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -150,7 +150,7 @@ protected:
             if (box->isVisible()) open << box;
         return open;
     }
-    void startPolling() { station.core().Timer1()->start(10); }
+    void startPolling() { station.core().startPolling(10); }
     // Everything queued to the worker so far has run.
     void drainWorker() {
         QMetaObject::invokeMethod(
@@ -222,8 +222,10 @@ TEST_F(WorkerTest, ModuleThatRejectsEveryReplyCostsOneErrorPerPressAndPollingGoe
 
 TEST_F(WorkerTest, KeysPressedWhileTheModuleIsOffAreGivenUpWithOneErrorBox) {
     script->setSilent(true);
-    startPolling();
+    // The presses first: the rounds start at once, and a press that found a round's
+    // attempt under way would wait out its reply time before its own first attempt.
     for (int k = 0; k < 5; ++k) form.Tecla_Click(0);
+    startPolling();
     ASSERT_TRUE(waitFor([&] { return failures == 1; }));
     // The red label shows no later than the failure.
     EXPECT_GE(losses, 1);
@@ -278,12 +280,37 @@ TEST_F(WorkerTest, TicksWhileAPollIsQueuedOrRunningAreDropped) {
     EXPECT_EQ(displayReads(), 2);
 }
 
+// The worker paces its rounds: one that is due starts as the last ends, and what that
+// one's last block brought goes out behind the next one's first request; one due later
+// waits with all of it out. Either way a round's reports come before its end.
+TEST_F(WorkerTest, PacedRoundsReportEachRoundBeforeItsEndWhetherTheNextIsDueOrNot) {
+    int readbacks = 0;
+    QList<int> readbacksAtEnds;
+    QObject::connect(module, &StationModule::readbackRead, &form, [&] { ++readbacks; });
+    QObject::connect(worker, &LinkWorker::pollFinished, &form,
+                     [&] { readbacksAtEnds << readbacks; });
+    const QStringList cycle{"R10", "<", "R0", "<", "R14", "<", "R20", "<", "R7", "<"};
+    // Each request takes a millisecond on the line: a round at Timer=1 is always due.
+    script->onRequest = [](int) { QThread::msleep(1); };
+
+    station.core().startPolling(60000);
+    ASSERT_TRUE(waitFor([&] { return polls == 1; }));
+    EXPECT_EQ(text(script->log()), text(cycle));
+
+    station.core().startPolling(1);
+    ASSERT_TRUE(waitFor([&] { return polls >= 6; }));
+    QStringList cycles;
+    for (int round = 0; round < 6; ++round) cycles << cycle;
+    EXPECT_EQ(text(script->log().mid(0, cycles.size())), text(cycles));
+    EXPECT_EQ(readbacksAtEnds.mid(0, 6), QList<int>({1, 2, 3, 4, 5, 6}));
+}
+
 TEST_F(WorkerTest, TimerZeroNeverPolls) {
     for (int round = 0; round < 3; ++round) {
         QCoreApplication::processEvents();
         drainWorker();
     }
-    EXPECT_FALSE(station.core().Timer1()->isActive());
+    EXPECT_FALSE(station.core().polling());
     EXPECT_TRUE(script->log().isEmpty());
     EXPECT_EQ(polls, 0);
 }

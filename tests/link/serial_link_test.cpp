@@ -112,11 +112,13 @@ TEST_F(SerialLinkTest, LineStaysSilentFor3Point5CharactersBeforeEachRequest) {
                 silencesNs.push_back(std::exchange(sinceReply, {}).nsecsElapsed());
             input += port.readAll();
             while (input.size() >= 8) {
+                // Timed from before the write: a pause of this thread after it (a busy
+                // machine) must not shorten the silence it measures.
+                sinceReply.start();
                 port.write(bank.answer(input.left(8)).pieces.value(0));
                 input.remove(0, 8);
                 while (port.bytesToWrite() > 0 && port.waitForBytesWritten(20)) {
                 }
-                sinceReply.start();
             }
         }
     }));

@@ -1,8 +1,10 @@
 #include "socket_link.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <QTcpServer>
+#include <QThread>
 
 #include "frames.h"
 #include "peers.h"
@@ -101,7 +103,9 @@ TEST(SocketLink, HangUpsEndTheAttemptAndTheNextReconnects) {
     });
     // The reply that comes just before the hang-up is still delivered.
     EXPECT_EQ(RxD(c.link, 1, 0, 1), registerString({0x1000}));
-    // The next attempt finds the connection closed and makes a new one.
+    // The next attempt, once the module has hung up, finds the connection closed and
+    // makes a new one (sent before the hang-up, the request would be lost with it).
+    ASSERT_TRUE(waitUntil([&c] { return !c.peer.hasClient(); }));
     EXPECT_EQ(RxD(c.link, 1, 3, 2), registerString({0x1003, 0x1004}));
     EXPECT_EQ(c.peer.connections(), 2);
 
@@ -116,6 +120,20 @@ TEST(SocketLink, HangUpsEndTheAttemptAndTheNextReconnects) {
     ASSERT_TRUE(waitUntil([&c] { return !c.peer.hasClient(); }));
     EXPECT_EQ(RxD(c.link, 1, 0, 1), registerString({0x1000}));
     EXPECT_EQ(c.peer.connections(), 4);
+}
+
+// Work held for the next request that outlasts the reply time (a stalled disk under the
+// records) costs no reply: the one that came meanwhile is taken.
+TEST(SocketLink, HeldWorkLongerThanTheReplyTimeKeepsTheReply) {
+    RegisterBank bank;
+    Connected c([&](const QByteArray& request) { return bank.answer(request); });
+    c.link.afterNextRequest([&c] {
+        // Until the reply is in the kernel, unread, then past the reply time.
+        pollfd socket{static_cast<int>(c.link.Winsock1->socketDescriptor()), POLLIN, 0};
+        poll(&socket, 1, 30000);
+        QThread::msleep(150);
+    });
+    EXPECT_EQ(RxD(c.link, 1, 0, 1, 100), registerString({0x1000}));
 }
 
 TEST(SocketLink, RefusedThenTheModuleAppears) {

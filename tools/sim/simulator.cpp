@@ -112,11 +112,13 @@ void Simulator::advanceModel() {
     modelMs_ = now;
 }
 
-void Simulator::logRequest(const QByteArray& frame, const QByteArray& reply,
-                           const char* what) const {
+void Simulator::logRequest(const QByteArray& frame, const QByteArray& reply, const char* what,
+                           qint64 arrivedUs, qint64 sentUs) const {
     if (!options_.verbose) return;
-    std::fprintf(stderr, "rx [%s] tx [%s] %s\n", qPrintable(hex(frame)), qPrintable(hex(reply)),
-                 what);
+    // The instants on the simulator's clock, in microseconds, for timing the master.
+    const QByteArray out = sentUs < 0 ? QByteArray() : " out=" + QByteArray::number(sentUs);
+    std::fprintf(stderr, "rx [%s] tx [%s] %s in=%lld%s\n", qPrintable(hex(frame)),
+                 qPrintable(hex(reply)), what, static_cast<long long>(arrivedUs), out.constData());
     std::fflush(stderr);
 }
 
@@ -126,7 +128,7 @@ void Simulator::handleFrame(Session& s, const QByteArray& frame, qint64 arrivedU
     ModuleModel* model = moduleAt(static_cast<quint8>(frame[0]), &address);
     if (model == nullptr) {
         ++counters_.ignored;
-        logRequest(frame, {}, "other slave");
+        logRequest(frame, {}, "other slave", arrivedUs);
         return;
     }
     if (s.closing) return;
@@ -136,14 +138,14 @@ void Simulator::handleFrame(Session& s, const QByteArray& frame, qint64 arrivedU
     const quint64 n = counters_.requests;
     if (isSilent(address)) {
         ++counters_.faultsSilent;
-        logRequest(frame, {}, "silent");
+        logRequest(frame, {}, "silent", arrivedUs);
         afterRequest(s, n, false);
         return;
     }
     const Fault fault = plan_.faultFor(n);
     if (fault == Fault::Drop) {
         counters_.countFault(fault);
-        logRequest(frame, {}, "fault drop");
+        logRequest(frame, {}, "fault drop", arrivedUs);
         afterRequest(s, n, false);
         return;
     }
@@ -163,12 +165,12 @@ void Simulator::handleFrame(Session& s, const QByteArray& frame, qint64 arrivedU
                                        static_cast<int>(a.reply.size()), options_.baud, gaps);
     }
     const int delayMs = fault == Fault::Late ? plan_.options().lateMs : 0;
-    logRequest(frame, pieces.join(), faultName(fault));
-
     const RequestKind kind = a.kind;
     deliver(
         s, pieces, delayMs,
-        [this, &s, n, fault, kind, arrivedUs] {
+        [this, &s, n, fault, kind, arrivedUs, frame, reply = pieces.join()] {
+            // Once the reply's last byte is out, with when it went.
+            logRequest(frame, reply, faultName(fault), arrivedUs, nowUs());
             counters_.countReply(fault, kind, s.staleSentUs >= arrivedUs - kStaleInFlightUs);
             afterRequest(s, n, true);
         },

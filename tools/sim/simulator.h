@@ -66,7 +66,10 @@ private:
     void deliver(Session& session, QList<QByteArray> pieces, int firstDelayMs,
                  std::function<void()> done, qint64 notBeforeUs = 0);
     void afterRequest(Session& session, quint64 n, bool replied);
-    void logRequest(const QByteArray& frame, const QByteArray& reply, const char* what) const;
+    // With --verbose: the request, its reply, the fault, and the instants the request came
+    // in and its reply went out (none when it got none).
+    void logRequest(const QByteArray& frame, const QByteArray& reply, const char* what,
+                    qint64 arrivedUs, qint64 sentUs = -1) const;
     qint64 nowUs() const { return clock_.nsecsElapsed() / 1000; }
     void advanceModel();
     // The module a request's address picks: 0 is the first one's.
