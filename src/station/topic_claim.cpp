@@ -36,6 +36,7 @@ TopicClaim::TopicClaim(const QString& stream)
 
 bool TopicClaim::take() {
     if (server_.isListening() || server_.listen(name_)) return true;
+    // A claim that cannot be made at all does not keep the station from starting.
     if (server_.serverError() != QAbstractSocket::AddressInUseError) return true;
     QLocalSocket asker;
     asker.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
