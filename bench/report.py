@@ -62,9 +62,9 @@ def mqtt_section(d):
                              fmt(b["broker_cpu_s"]), b["received"], b["in_order"]])
         peer = mqtt.get("backlog_peer")
         if peer:
-            rows.append(["peer: mosquitto_pub -l, %d" % peer["messages"],
+            rows.append(["peer: mosquitto_pub -l, %d given" % peer["messages"],
                          fmt(peer["to_broker_s"]), peer["to_broker_per_s"], "", "",
-                         fmt(peer["broker_cpu_s"]), "", ""])
+                         fmt(peer["broker_cpu_s"]), peer.get("acknowledged", ""), ""])
         out.append(table(["backlog", "to the broker s", "msg/s", "to paho s",
                           "live reading's longest wait ms", "broker CPU s", "received",
                           "in order"], rows) + "\n")
