@@ -199,6 +199,17 @@ def main():
                           "cycle ms", "wire limit ms",
                           "gap µs p50 / p99", "next cycle µs p50 / p99",
                           "pymodbus / wire limit", "cycles"], rows) + "\n")
+    line = load(d, "line.json")
+    if line:
+        r, c = line["round"], line["cpu"]
+        out.append("### A line of modules (four modules, one link; goal: a round at most 1.03 "
+                   "of the line's time at 9600 baud, under 1 % of a core at `Timer=500`)\n")
+        out.append(table(["figure", "result", "limit"],
+                         [["round at `Timer=1`, pty at %d baud" % r["baud"],
+                           "%s ms (%s of the line)" % (fmt(r["round_ms"], 1), fmt(r["ratio"], 3)),
+                           "%s ms" % fmt(r["wire_ms"], 1)],
+                          ["CPU at `Timer=500`, RTU over TCP", "%s %% of one core"
+                           % fmt(c["cpu_percent"], 2), "1 %"]]) + "\n")
     out += mqtt_section(d)
 
     codec = gbench(d, "codec.json")

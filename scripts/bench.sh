@@ -10,6 +10,8 @@
 #   - the real station polling one module at Timer=1 over a pty and over TCP, at 9600
 #     and 115200 baud, timed by the simulator: each cycle against the line's time, the
 #     gap per exchange and before the next cycle, pymodbus against the same simulator;
+#   - the real station polling four modules on one line: a round at Timer=1 against the
+#     line's time at 9600 baud, and its CPU at Timer=500;
 #   - the real station under Xvfb: CPU and memory over a minute at 500 ms, healthy and
 #     silent module, start to first reading, module silent to lblError, poll intervals
 #     from 500 ms down to 1 ms, and a perf profile;
@@ -115,6 +117,9 @@ done
 
 echo "== the running station at the wire's pace, Timer=1 (about $((4 * pace_s + 30)) s)" >&2
 "$py" "$root/bench/pace_cost.py" "$build" --seconds "$pace_s" --realtime >"$out/pace.json"
+
+echo "== a line of four modules (about $((2 * pace_s + 10)) s)" >&2
+xvfb-run -a "$py" "$root/bench/line_cost.py" "$build" --seconds "$pace_s" >"$out/line.json"
 
 echo "== the running station (about $((2 * cost_s + 12 * sweep_s + 40)) s)" >&2
 xvfb-run -a -s "-screen 0 800x760x24" "$py" "$root/bench/station_cost.py" \
