@@ -31,7 +31,9 @@ PollOutcome pollCycle(PollContext& context) {
                                  weights = *outcome.weights, decimals = instrument.decimals(),
                                  locale = context.locale] {
         sink.weightsRead(weights);
+        sink.weightsLogging();
         log.append(logLine(when, weights, decimals, locale));
+        sink.weightsLogged(when, weights);
     });
 
     outcome.setpoints = LeeCortes(instrument);

@@ -16,6 +16,13 @@ public:
     virtual ~PollSink() = default;
     virtual void displayRead(const DisplayImage& image) = 0;
     virtual void weightsRead(const WeightReading& weights) = 0;
+    // Just before and right after a log line of weights is handed to the log: what is
+    // kept over the log's lines is told of it first and follows it with no poll
+    // between, so that a kill in between is known to what keeps them.
+    virtual void weightsLogging() {}
+    virtual void weightsLogged(const QDateTime& when, const WeightReading& weights) {
+        (void)when, (void)weights;
+    }
     virtual void setpointsRead(const Setpoints& setpoints) = 0;
     virtual void readbackRead(const CommandReadback& readback) = 0;
     virtual void communicationLost() = 0;

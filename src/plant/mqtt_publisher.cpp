@@ -438,6 +438,10 @@ void MqttPublisher::finish() {
         thread_.detach();
 }
 
+void MqttPublisher::expectLectura(int module) {
+    engine_->outbox.expect(stream(module, "lectura"));
+}
+
 void MqttPublisher::lectura(const QDateTime& when, const WeightReading& weights, int module) {
     engine_->outbox.add(stream(module, "lectura"), lecturaBody(when, weights, decimals(module)));
     engine_->notify();

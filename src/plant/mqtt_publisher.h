@@ -50,6 +50,9 @@ public:
     // keeps what is still unacknowledged for the next start. Well under a second.
     void stop();
 
+    // One line about to be written to Peso.csv: its reading is counted as lost, and its
+    // seq skipped, if the station is killed before lectura() keeps it.
+    void expectLectura(int module = 1);
     // One line written to Peso.csv: the time it carries and its weights.
     void lectura(const QDateTime& when, const WeightReading& weights, int module = 1);
     void dosificacion(const DoseValues& dose, int module = 1);

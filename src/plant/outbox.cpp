@@ -63,7 +63,8 @@ Outbox::Outbox(const QString& dir, qint64 limit)
     : dir_(dir),
       heldPath_(QDir(heldDirectory(QFileInfo(dir).absolutePath()))
                     .filePath(QFileInfo(dir).fileName() + kHeldSuffix)),
-      limit_(std::max<qint64>(limit, 1)) {}
+      limit_(std::max<qint64>(limit, 1)),
+      ledger_(dir) {}
 
 Outbox::~Outbox() {
     close();
@@ -137,29 +138,99 @@ void Outbox::openLocked() {
     memory_ = held;
     heldInMemory_ = held.size();
     heldStale_ = held.size() < heldInFile;
+    applyLedger(parseState(ledger_.left()));
     opened_ = true;
     for (const auto& [stream, body] : std::as_const(early_)) number(stream, body);
     early_.clear();
     appendFromMemory();
     holdMemory();
     enforceLimit();
+    noteLedger();
     sent_ = acked_;
     // A station killed (not the machine) leaves its lines with the system: synced before
     // they go out again like any other.
     synced_ = acked_;
 }
 
+void Outbox::expect(const QByteArray& stream) {
+    const std::lock_guard lock(mutex_);
+    if (closed_) return;
+    ++expected_[stream];
+    noteLedger();
+}
+
 void Outbox::add(const QByteArray& stream, const QByteArray& body) {
     const std::lock_guard lock(mutex_);
+    if (const auto it = expected_.find(stream); it != expected_.end() && --*it == 0)
+        expected_.erase(it);
     if (!opened_ || closed_) {
         // Numbered once the last run's seq are known; after close() kept in memory only.
         early_.append({stream, body});
+        if (!closed_) noteLedger();
         return;
     }
     number(stream, body);
+    // Numbered before written: a kill at any point here skips no seq it should not.
+    noteLedger();
     appendFromMemory();
     holdMemory();
     enforceLimit();
+    noteLedger();
+}
+
+void Outbox::applyLedger(const QHash<QByteArray, qint64>& left) {
+    if (left.isEmpty()) return;
+    // What the last run would have lost to a kill, it lost: counted, and its seq not
+    // given again. Taken idempotently (the highest of each), and written back at once
+    // in this run's terms, so a kill before the state is saved counts nothing twice.
+    dropped_ = std::max(dropped_, left.value("dropped"));
+    for (auto it = left.begin(); it != left.end(); ++it) {
+        if (it.key().startsWith("seq.")) {
+            qint64& next = nextSeq_[it.key().mid(4)];
+            next = std::max(next, it.value());
+        }
+    }
+    for (auto it = left.begin(); it != left.end(); ++it)
+        if (it.key().startsWith("lost.")) nextSeq_[it.key().mid(5)] += it.value();
+    ledgerNoted_ = true;
+}
+
+void Outbox::noteLedger(bool always) {
+    // Written while a kill would lose something (a reading announced, lines only in
+    // memory), and once more when it no longer would. A copy in memory, no system call.
+    const bool losing = !expected_.isEmpty() || (opened_ ? unkept() > 0 : !early_.isEmpty());
+    if (!always && !losing && !ledgerNoted_) return;
+    ledgerNoted_ = losing;
+    ledger_.write(ledgerText());
+}
+
+qint64 Outbox::expectedCount() const {
+    qint64 count = 0;
+    for (const qint64 n : expected_) count += n;
+    return count;
+}
+
+QByteArray Outbox::ledgerText() const {
+    QByteArray text;
+    if (!opened_) {
+        // Before the last run's seq are known: what the last run left, and how many of
+        // each stream this one would lose on top, unnumbered.
+        QHash<QByteArray, qint64> left = parseState(ledger_.left());
+        for (const auto& message : std::as_const(early_)) ++left["lost." + message.first];
+        for (auto it = expected_.begin(); it != expected_.end(); ++it)
+            left["lost." + it.key()] += it.value();
+        left["dropped"] += early_.size() + expectedCount();
+        for (auto it = left.begin(); it != left.end(); ++it)
+            text += it.key() + '=' + QByteArray::number(it.value()) + '\n';
+        return text;
+    }
+    // Messages expected and not yet numbered: their seq are the next ones.
+    text = "dropped=" + QByteArray::number(dropped_ + unkept() + expectedCount()) + '\n';
+    for (auto it = nextSeq_.begin(); it != nextSeq_.end(); ++it)
+        text += "seq." + it.key() + '=' + QByteArray::number(it.value()) + '\n';
+    for (auto it = expected_.begin(); it != expected_.end(); ++it)
+        text += "lost." + it.key() + '=' + QByteArray::number(it.value()) + '\n';
+    return text;
 }
 
 void Outbox::number(const QByteArray& stream, const QByteArray& body) {
@@ -411,12 +482,24 @@ void Outbox::close() {
     // kept like the others.
     if (!opened_) openLocked();
     settleHeld();
-    saveProgressLocked();
+    bool held = true;
+    {
+        const std::lock_guard lock(mutex_);
+        // What the folder never took waits in the held file, on the disk; what neither
+        // takes is lost with the process: counted as given up, its seq never reused.
+        holdMemory();
+        held = !heldFile_.isOpen() || syncToDisk(heldFile_);
+        if (held && heldFile_.isOpen()) syncDirectory(QFileInfo(heldPath_).absolutePath());
+        dropped_ += unkept();
+        memory_.resize(heldInMemory_);
+    }
+    // A state the folder would not take leaves the count and the seq to the ledger.
+    const bool saved = saveProgressLocked() && held;
     const std::lock_guard lock(mutex_);
-    // What the folder never took waits in the held file, on the disk.
-    holdMemory();
-    if (heldFile_.isOpen() && syncToDisk(heldFile_))
-        syncDirectory(QFileInfo(heldPath_).absolutePath());
+    if (saved)
+        ledger_.clear();
+    else
+        noteLedger(true);
     heldFile_.close();
     appendFile_.close();
     reader_.close();

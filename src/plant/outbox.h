@@ -10,6 +10,8 @@
 #include <mutex>
 #include <set>
 
+#include "kill_ledger.h"
+
 // The messages that must reach the broker, kept on disk from the moment they are made
 // until the broker has acknowledged them, so a broker away for days or a station killed
 // meanwhile loses none. Each stream ("lectura", "dosificacion", "cambio") numbers its
@@ -25,7 +27,9 @@
 // as they come, in the held file of the user's data directory; the next start takes
 // them back. A line leaves the held file only once it is in a segment synced to the
 // disk, and before it is handed out: a kill at any point loses none and sends none
-// twice.
+// twice. Only when the held file cannot take them either are they lost to a kill or a
+// close; the kill ledger (in memory the system keeps) tells the next start how many and
+// up to which seq, and the next start counts them as given up and skips their seq.
 //
 // add() is called from any thread and only appends (no sync, no network); the rest is
 // for the one thread that publishes, which opens the outbox first. close() may come
@@ -50,6 +54,9 @@ public:
     // Numbers `body` (a JSON object) with the stream's next seq and keeps it. A message
     // the disk cannot take waits in memory and goes to disk ahead of the next one.
     void add(const QByteArray& stream, const QByteArray& body);
+    // A message of `stream` is on its way (its record is being written): until add()
+    // keeps it, a kill counts it as lost and the next start skips a seq for it.
+    void expect(const QByteArray& stream);
 
     // Up to `max` messages not yet handed out, oldest first, each on disk (synced) first.
     QList<Message> take(int max);
@@ -74,6 +81,11 @@ private:
     void appendFromMemory();
     void holdMemory();
     void enforceLimit();
+    void applyLedger(const QHash<QByteArray, qint64>& left);
+    void noteLedger(bool always = false);
+    QByteArray ledgerText() const;
+    qint64 expectedCount() const;
+    qsizetype unkept() const { return memory_.size() - heldInMemory_; }
     void settleHeld();
     void syncTo(qint64 to, const QMap<qint64, qint64>& segments);
     bool saveProgressLocked();
@@ -113,6 +125,9 @@ private:
     qint64 heldEnd_ = -1;
     bool heldStale_ = false;
     bool heldFailed_ = false;
+    KillLedger ledger_;
+    bool ledgerNoted_ = false;            // the ledger tells of lines a kill would lose
+    QHash<QByteArray, qint64> expected_;  // by stream: announced by expect(), not added yet
 
     // The publishing thread's own: how far the disk is synced, the newest segment whose
     // name is synced with the folder, and its reader.

@@ -22,6 +22,10 @@ public:
     explicit SignalSink(StationModule& module) : module_(module) {}
     void displayRead(const DisplayImage& image) override { emit module_.displayRead(image); }
     void weightsRead(const WeightReading& weights) override { emit module_.weightsRead(weights); }
+    void weightsLogging() override { emit module_.weightsLogging(); }
+    void weightsLogged(const QDateTime& when, const WeightReading& weights) override {
+        emit module_.weightsLogged(when, weights);
+    }
     void setpointsRead(const Setpoints& setpoints) override {
         emit module_.setpointsRead(setpoints);
     }
@@ -234,7 +238,6 @@ void LinkWorker::reportChanges(Module& m) {
 }
 
 void LinkWorker::reportOutcome(Module& m, const PollOutcome& outcome, bool answering) {
-    if (outcome.weights) emit m.out->weightsLogged(outcome.when, *outcome.weights);
     if (outcome.setpoints && outcome.setpoints != m.lastSetpoints) {
         m.lastSetpoints = outcome.setpoints;
         emit m.out->setpointsChanged(outcome.when, *outcome.setpoints);

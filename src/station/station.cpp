@@ -248,6 +248,9 @@ void Station::connectPlant(const StationModule& module) {
     // Peso.csv is in the outbox before the next poll, whatever the window is doing, and
     // the publisher outlives the worker (Form_Unload).
     connect(
+        &module, &StationModule::weightsLogging, this, [plant, n] { plant->expectLectura(n); },
+        Qt::DirectConnection);
+    connect(
         &module, &StationModule::weightsLogged, this,
         [plant, n](const QDateTime& when, const WeightReading& w) { plant->lectura(when, w, n); },
         Qt::DirectConnection);

@@ -72,6 +72,8 @@ signals:
     void dosePending(int count);
     void doseFinalTaken(const DoseRecord& record);
     void doseEnded(const DoseRecord& record);
+    // Around each Peso.csv line, on the worker's thread: about to write it, written.
+    void weightsLogging();
     void weightsLogged(const QDateTime& when, const WeightReading& weights);
     void setpointsChanged(const QDateTime& when, const Setpoints& setpoints);
     void answeringChanged(const QDateTime& when, bool answering);

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <csignal>
+#include <functional>
 
 #include "outbox.h"
 #include "payloads.h"
@@ -67,4 +71,46 @@ TEST(Outbox, KeepsOrderSeqAndLimitAcrossReopening) {
     outbox.add("cambio", "{}");
     EXPECT_EQ(seqs(outbox.take(10)), (QList<qint64>{6, 2}));
     EXPECT_EQ(outbox.dropped(), 3);
+}
+
+namespace {
+
+// Opens the outbox of `dir` in a child process, lets `work` use it and kills the child
+// (SIGKILL), as a station can be killed: no close, no destructor.
+void killedAfter(const QString& dir, const std::function<void(Outbox&)>& work) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        Outbox outbox(dir, 100);
+        outbox.open();
+        work(outbox);
+        ::raise(SIGKILL);
+    }
+    ::waitpid(child, nullptr, 0);
+}
+
+}  // namespace
+
+// A reading announced and then lost to a kill before it was kept: the next start counts it
+// as given up and skips its seq, once, however often the station is killed again before
+// it saves its state, or after a clean close.
+TEST(Outbox, AReadingLostToAKillIsCountedAndItsSeqSkippedOnce) {
+    QTemporaryDir dir;
+    killedAfter(dir.path(), [](Outbox& outbox) {
+        outbox.add("lectura", "{}");
+        outbox.add("lectura", "{}");
+        outbox.expect("lectura");
+    });
+    killedAfter(dir.path(), [](Outbox&) {});
+    Outbox outbox(dir.path(), 100);
+    outbox.open();
+    EXPECT_EQ(outbox.dropped(), 1);
+    outbox.add("lectura", "{}");
+    EXPECT_EQ(seqs(outbox.take(10)), (QList<qint64>{1, 2, 4}));
+    outbox.close();
+    killedAfter(dir.path(), [](Outbox&) {});
+    Outbox again(dir.path(), 100);
+    again.open();
+    again.add("lectura", "{}");
+    EXPECT_EQ(again.dropped(), 1);
+    EXPECT_EQ(seqs(again.take(10)), (QList<qint64>{1, 2, 4, 5}));
 }

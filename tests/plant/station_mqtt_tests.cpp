@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <csignal>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "broker.h"
@@ -77,14 +78,21 @@ void killHard(StationProcess& station) {
 // Through a broker stopped and started again, with the station killed meanwhile and
 // started again, the receiver gets each seq from the first to the last in order, a second time only
 // for what the broker had taken but not acknowledged when it stopped, each one the same reading as
-// its Peso.csv line, as many as the file has. A late receiver finds the last reading, the module's
-// state and "online"; a killed station leaves "offline".
+// its Peso.csv line, as many as the file has (but for one the kill may cost, its seq then
+// skipped). A late receiver finds the last reading, the module's state and "online"; a killed
+// station leaves "offline".
 TEST(StationMqtt, EveryLoggedReadingReachesTheBrokerOnceInOrder) {
     SimProcess sim;
-    ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1"}));
+    // At 9600 baud a cycle's blocks take a line's time, as they do in a plant: the kill
+    // below comes the moment a line is in Peso.csv, while the rest of its cycle is read.
+    ASSERT_TRUE(sim.start(
+        {"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1", "--baud", "9600"}));
     MosquittoBroker broker;
     ASSERT_TRUE(broker.start());
-    Subscriber receiver(broker.port(), kRoot, {"-c", "-i", "historiador"});
+    // A durable session, as a historian keeps; the retained reading the broker hands it
+    // again when it subscribes after the broker's restart is left out (-R): that copy is
+    // the broker's, not a message sent twice.
+    Subscriber receiver(broker.port(), kRoot, {"-c", "-i", "historiador", "-R"});
     StationProcess station;
     writeStationIni(station.dir(), sim.port(), brokerKeys(broker.port()));
     ASSERT_TRUE(station.start());
@@ -128,24 +136,36 @@ TEST(StationMqtt, EveryLoggedReadingReachesTheBrokerOnceInOrder) {
     // On to the lines when the last one never comes: which one is missing says why.
     EXPECT_TRUE(waitFor([&] {
         const auto all = receiver.payloads("lectura");
-        return !all.isEmpty() && objectOf(all.last()).value("seq").toInteger() == lines.size();
+        return !all.isEmpty() && lineOf(objectOf(all.last())) == lines.last();
     })) << lines.size()
         << " lines, seq received: " << seqs().join(u' ').toStdString();
 
-    qint64 expected = 1;
+    // Each line once, in order. A kill the instant a line is written may cost that one
+    // reading (never more), and then the receiver sees its seq missing.
+    qint64 last = 0;
+    qint64 missing = 0;
+    qsizetype line = 0;
     for (const QByteArray& payload : receiver.payloads("lectura")) {
         const QJsonObject lectura = objectOf(payload);
         const qint64 seq = lectura.value("seq").toInteger();
-        if (seq < expected) {
-            EXPECT_LE(seq, loggedAtStop) << "resent far from the broker's stop: " << seq;
+        if (seq <= last) {
+            EXPECT_LE(seq, loggedAtStop)
+                << "resent far from the broker's stop: " << seq
+                << ", seq received: " << seqs().join(u' ').toStdString() << "\n"
+                << broker.log().toStdString();
             continue;
         }
-        ASSERT_EQ(seq, expected) << "a gap";
-        ASSERT_LE(seq, lines.size());
-        EXPECT_EQ(lineOf(lectura), lines[seq - 1]) << payload.constData();
-        ++expected;
+        for (qint64 gap = seq - last - 1;
+             gap > 0 && line < lines.size() && lineOf(lectura) != lines[line]; --gap)
+            ++line;
+        missing += seq - last - 1;
+        ASSERT_LT(line, lines.size()) << payload.constData();
+        EXPECT_EQ(lineOf(lectura), lines[line]) << payload.constData();
+        ++line;
+        last = seq;
     }
-    EXPECT_EQ(expected - 1, lines.size());
+    EXPECT_EQ(line, lines.size());
+    EXPECT_LE(missing, 1) << seqs().join(u' ').toStdString();
 
     killHard(station);
     Subscriber afterKill(broker.port(), kRoot);
@@ -445,15 +465,13 @@ TEST(StationMqtt, ACycleAcrossTheEndOfSummerTimeIsOneCycleAtItsRealInstants) {
 
 namespace {
 
-// Makes the folder `dir` and every file in it immutable (unwritable even by root), or
+// Makes the folders `dirs` and everything in them immutable (unwritable even by root), or
 // writable again; the station stopped meanwhile, so that no line falls half in.
-bool lockFolder(StationProcess& station, const QString& dir, bool locked) {
-    QStringList paths{dir};
-    for (const QString& name : QDir(dir).entryList(QDir::Files)) paths << QDir(dir).filePath(name);
+bool lockFolders(StationProcess& station, const QStringList& dirs, bool locked) {
     const auto pid = static_cast<pid_t>(station.process().processId());
-    if (locked) ::kill(pid, SIGSTOP);
-    const int status = QProcess::execute("chattr", QStringList{locked ? "+i" : "-i"} + paths);
-    if (locked) ::kill(pid, SIGCONT);
+    if (locked && pid > 0) ::kill(pid, SIGSTOP);
+    const int status = QProcess::execute("chattr", QStringList{"-R", locked ? "+i" : "-i"} + dirs);
+    if (locked && pid > 0) ::kill(pid, SIGCONT);
     return status == 0;
 }
 
@@ -470,17 +488,17 @@ TEST(StationMqtt, ReadingsWaitingInMemoryOutliveAClose) {
     Subscriber receiver(broker.port(), kRoot, {"-c", "-i", "historiador"});
     StationProcess station;
     const QString outbox = QDir(station.dir()).filePath(QLatin1String(kMqttOutboxDir));
-    const auto unlock = qScopeGuard([&] { lockFolder(station, outbox, false); });
+    const auto unlock = qScopeGuard([&] { lockFolders(station, {outbox}, false); });
     writeStationIni(station.dir(), sim.port(), brokerKeys(broker.port()));
     ASSERT_TRUE(station.start());
     ASSERT_TRUE(waitFor([&] { return receiver.payloads("lectura").size() >= 5; }));
 
     broker.stop();
-    ASSERT_TRUE(lockFolder(station, outbox, true)) << "chattr is needed, as root";
+    ASSERT_TRUE(lockFolders(station, {outbox}, true)) << "chattr is needed, as root";
     qsizetype logged = station.logLines().size();
     ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= logged + 20; }));
     station.stop();
-    ASSERT_TRUE(lockFolder(station, outbox, false));
+    ASSERT_TRUE(lockFolders(station, {outbox}, false));
     ASSERT_TRUE(station.start());
     logged = station.logLines().size();
     ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= logged + 5; }));
@@ -509,6 +527,67 @@ TEST(StationMqtt, ReadingsWaitingInMemoryOutliveAClose) {
         ++expected;
     }
     EXPECT_EQ(expected - 1, file.size());
+}
+
+// The outbox's folder and the data directory both unwritable while the broker is away, and
+// the station (a service) killed: the readings that waited in memory are lost, but not
+// unseen. The next start counts them as given up and gives their seq to no other reading:
+// the receiver sees a gap exactly as wide as the count, and every seq it gets is still its
+// own Peso.csv line.
+TEST(StationMqtt, ReadingsLostToAKillAreCountedAndTheirSeqSkipped) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--slave", "1", "--decimals", "1"}));
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber receiver(broker.port(), kRoot, {"-c", "-i", "historiador"});
+    StationProcess station;
+    const QStringList folders{QDir(station.dir()).filePath(QLatin1String(kMqttOutboxDir)),
+                              QDir(station.dir()).filePath("datos")};
+    ASSERT_TRUE(QDir().mkpath(folders[1]));
+    const auto unlock = qScopeGuard([&] { lockFolders(station, folders, false); });
+    writeStationIni(station.dir(), sim.port(), brokerKeys(broker.port()));
+    const QStringList service{"DISPLAY", "QT_QPA_PLATFORM", "XDG_DATA_HOME=" + folders[1]};
+    ASSERT_TRUE(station.start(service, {"--servicio"}));
+    ASSERT_TRUE(waitFor([&] { return receiver.payloads("lectura").size() >= 5; }));
+
+    broker.stop();
+    ASSERT_TRUE(lockFolders(station, folders, true)) << "chattr is needed, as root";
+    qsizetype logged = station.logLines().size();
+    ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= logged + 10; }));
+    killHard(station);
+    ASSERT_TRUE(lockFolders(station, folders, false));
+    ASSERT_TRUE(station.start(service, {"--servicio"}));
+    ASSERT_TRUE(broker.start());
+    QString said;
+    ASSERT_TRUE(waitFor([&] { return (said += station.stderrText()).contains("MQTT: conectado"); }))
+        << said.toStdString();
+    logged = station.logLines().size();
+    ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= logged + 3; }));
+    sim.toggleSilent();
+    qsizetype lines = 0;
+    ASSERT_TRUE(waitFor([&] {
+        const auto all = receiver.payloads("lectura");
+        lines = station.logLines().size();
+        return !all.isEmpty() && objectOf(all.last()).value("seq").toInteger() == lines &&
+               lines == station.logLines().size();
+    }));
+
+    const QStringList file = station.logLines();
+    std::set<qint64> seen;
+    for (const QByteArray& payload : receiver.payloads("lectura")) {
+        const QJsonObject lectura = objectOf(payload);
+        const qint64 seq = lectura.value("seq").toInteger();
+        ASSERT_LE(seq, file.size());
+        EXPECT_EQ(lineOf(lectura), file[seq - 1]) << payload.constData();
+        seen.insert(seq);
+    }
+    // One gap, where the kill was.
+    const qint64 lost = file.size() - static_cast<qint64>(seen.size());
+    EXPECT_GE(lost, 5);
+    qint64 gaps = 0;
+    for (qint64 seq = 2; seq <= file.size(); ++seq) gaps += !seen.count(seq) && seen.count(seq - 1);
+    EXPECT_EQ(gaps, 1);
+    EXPECT_TRUE(said.contains(QStringLiteral("(%1 descartados)").arg(lost))) << said.toStdString();
 }
 
 // Two stations of one computer, each in its own folder, with no Tema: the second does
