@@ -57,6 +57,46 @@ QByteArray joined(const QList<QByteArray>& lines) {
     return bytes;
 }
 
+QString segmentPathIn(const QString& dir, qint64 first) {
+    return QDir(dir).filePath(QString::number(first).rightJustified(16, u'0') + kSegmentSuffix);
+}
+
+// What the folder's segments hold: each one's first index and count of whole lines (a
+// line a power failure cut short is cut off the file: it was never handed out), the
+// index past the last, and past the highest seq of each stream.
+struct SegmentScan {
+    QMap<qint64, qint64> segments;
+    qint64 end = 0;
+    QHash<QByteArray, qint64> nextSeq;
+};
+
+SegmentScan scanSegments(const QString& dir) {
+    SegmentScan scan;
+    const QStringList names =
+        QDir(dir).entryList({QLatin1Char('*') + kSegmentSuffix}, QDir::Files, QDir::Name);
+    for (const QString& name : names) {
+        bool ok = false;
+        const qint64 first = name.chopped(kSegmentSuffix.size()).toLongLong(&ok);
+        if (!ok) continue;
+        QFile file(segmentPathIn(dir, first));
+        if (!file.open(QIODevice::ReadWrite)) continue;
+        QByteArray bytes = file.readAll();
+        if (!bytes.isEmpty() && !bytes.endsWith('\n')) {
+            bytes.truncate(bytes.lastIndexOf('\n') + 1);
+            file.resize(bytes.size());
+        }
+        const QList<QByteArray> lines = wholeLines(bytes);
+        for (const QByteArray& line : lines) {
+            const QByteArray stream = streamOf(line);
+            if (const auto seq = seqOfLine(line))
+                scan.nextSeq[stream] = std::max(scan.nextSeq.value(stream), *seq + 1);
+        }
+        scan.segments.insert(first, lines.size());
+        scan.end = std::max(scan.end, first + lines.size());
+    }
+    return scan;
+}
+
 }  // namespace
 
 Outbox::Outbox(const QString& dir, qint64 limit)
@@ -71,7 +111,7 @@ Outbox::~Outbox() {
 }
 
 QString Outbox::segmentPath(qint64 first) const {
-    return QDir(dir_).filePath(QString::number(first).rightJustified(16, u'0') + kSegmentSuffix);
+    return segmentPathIn(dir_, first);
 }
 
 void Outbox::open() {
@@ -82,39 +122,17 @@ void Outbox::open() {
 void Outbox::openLocked() {
     QDir().mkpath(dir_);
     const QHash<QByteArray, qint64> state = parseState(readAll(QDir(dir_).filePath(kStateName)));
-    qint64 acked = state.value("acked");
-    qint64 nextIndex = acked;
-    QHash<QByteArray, qint64> seqs;  // past the highest seq of each stream on disk
-    QMap<qint64, qint64> segments;
-    const QStringList names =
-        QDir(dir_).entryList({QLatin1Char('*') + kSegmentSuffix}, QDir::Files, QDir::Name);
-    for (const QString& name : names) {
-        bool ok = false;
-        const qint64 first = name.chopped(kSegmentSuffix.size()).toLongLong(&ok);
-        if (!ok) continue;
-        QFile file(segmentPath(first));
-        if (!file.open(QIODevice::ReadWrite)) continue;
-        QByteArray bytes = file.readAll();
-        // A line cut by a power failure was never handed out: it goes.
-        if (!bytes.isEmpty() && !bytes.endsWith('\n')) {
-            bytes.truncate(bytes.lastIndexOf('\n') + 1);
-            file.resize(bytes.size());
-        }
-        const QList<QByteArray> lines = wholeLines(bytes);
-        for (const QByteArray& line : lines) {
-            const QByteArray stream = streamOf(line);
-            if (const auto seq = seqOfLine(line))
-                seqs[stream] = std::max(seqs.value(stream), *seq + 1);
-        }
-        segments.insert(first, lines.size());
-        nextIndex = std::max(nextIndex, first + lines.size());
-    }
-    if (!segments.isEmpty()) acked = std::clamp(acked, segments.firstKey(), nextIndex);
+    const SegmentScan scan = scanSegments(dir_);
+    const QMap<qint64, qint64>& segments = scan.segments;
+    const QHash<QByteArray, qint64>& seqs = scan.nextSeq;
+    const qint64 nextIndex = std::max(state.value("acked"), scan.end);
+    const qint64 acked = segments.isEmpty()
+                             ? state.value("acked")
+                             : std::clamp(state.value("acked"), segments.firstKey(), nextIndex);
 
     // Held lines already in a segment (a kill before the held file was rewritten) are
     // not placed twice: they are older than any line written after them.
-    QByteArray heldBytes = readAll(heldPath_);
-    QList<QByteArray> held = wholeLines(heldBytes);
+    QList<QByteArray> held = wholeLines(readAll(heldPath_));
     const qsizetype heldInFile = held.size();
     held.removeIf([&](const QByteArray& line) {
         const auto seq = seqOfLine(line);
