@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -235,19 +236,42 @@ std::optional<LogRecord> parseLogLine(QByteArrayView line, DateOrder order) {
     return LogLineParser(order).parse(line);
 }
 
+void DateEvidence::follow(const DateEvidence& later) {
+    if (firstHint == DateOrder::Unknown) firstHint = later.firstHint;
+    twelveHour = twelveHour || later.twelveHour;
+}
+
+DateOrder DateEvidence::order(DateOrder fallback) const {
+    if (firstHint != DateOrder::Unknown) return firstHint;
+    return twelveHour ? DateOrder::MonthFirst : fallback;
+}
+
+DateEvidence LogLineParser::takeEvidence() {
+    return std::exchange(evidence_, DateEvidence{});
+}
+
 std::optional<qint64> LogLineParser::dayStart(QByteArrayView text) {
     if (text.isEmpty()) return std::nullopt;
+    auto note = [this](DateOrder hint) {
+        if (evidence_.firstHint == DateOrder::Unknown) evidence_.firstHint = hint;
+    };
     const auto size = static_cast<size_t>(text.size());
-    if (text.size() == dateSize_ && std::memcmp(text.data(), dateText_.data(), size) == 0)
+    if (text.size() == dateSize_ && std::memcmp(text.data(), dateText_.data(), size) == 0) {
+        note(dateHint_);
         return dateMs_;
+    }
     std::optional<qint64> ms;
+    DateOrder hint = DateOrder::Unknown;
     if (const auto fields = parseLogDate(text)) {
+        hint = dateOrderHint(*fields);
         if (const auto date = resolveDate(*fields, order_)) ms = logMs(*date, 0);
     }
+    note(hint);
     if (size <= dateText_.size()) {
         std::memcpy(dateText_.data(), text.data(), size);
         dateSize_ = text.size();
         dateMs_ = ms;
+        dateHint_ = hint;
     }
     return ms;
 }
@@ -257,6 +281,7 @@ std::optional<LogRecord> LogLineParser::parse(QByteArrayView line) {
     if (!fields) return std::nullopt;
     const auto day = dayStart(fields->date);
     const auto time = parseLogTime(fields->time);
+    if (time && time->twelveHour) evidence_.twelveHour = true;
     if (!day || !time) return std::nullopt;
     LogRecord record;
     const auto gross = parseLogNumber(fields->gross, &record.decimals);
