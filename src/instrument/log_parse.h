@@ -73,19 +73,21 @@ class LogLineParser {
 public:
     explicit LogLineParser(DateOrder order) : order_(order) {}
 
-    std::optional<LogRecord> parse(QByteArrayView line);
+    // False when the line is no reading; `record` is then any.
+    bool parse(QByteArrayView line, LogRecord& record);
 
     // Of the lines parsed since the last call.
     DateEvidence takeEvidence();
 
 private:
-    // The log time of 00:00 on the date written `text`, nothing when it is no date.
-    std::optional<qint64> dayStart(QByteArrayView text);
+    // The log time of 00:00 on the date written `text` in `ms`; false when it is no date.
+    bool dayStart(QByteArrayView text, qint64& ms);
 
     DateOrder order_;
     std::array<char, 32> dateText_{};
     qsizetype dateSize_ = -1;  // nothing held yet
-    std::optional<qint64> dateMs_;
+    qint64 dateMs_ = 0;
+    bool dateValid_ = false;
     DateOrder dateHint_ = DateOrder::Unknown;  // what the date held says of the order
     DateEvidence evidence_;
 };

@@ -52,8 +52,9 @@ void forEachLine(QIODevice& device,
 DateOrder detectDateOrder(QIODevice& device, DateOrder fallback) {
     LogLineParser parser(DateOrder::Unknown);
     DateEvidence evidence;
+    LogRecord record;
     forEachLine(device, [&](QByteArrayView line, qint64) {
-        parser.parse(line);
+        parser.parse(line, record);
         evidence.follow(parser.takeEvidence());
         return evidence.firstHint == DateOrder::Unknown;
     });
@@ -182,6 +183,7 @@ private:
         const char* last = data + (to - from);
         const char* blockEnd = data + (end - from);
         const char* p = data + (begin - from);
+        LogRecord record;
         if (begin > 0 && data[0] != '\n') {
             p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(blockEnd - p)));
             p = p ? p + 1 : blockEnd;
@@ -192,8 +194,8 @@ private:
             const char* stop = nl ? nl : last;
             const QByteArrayView line(p, std::min<qsizetype>(stop - p, kLongestLine));
             ++block.lines;
-            if (auto record = parser.parse(line)) {
-                block.records.push_back(*record);
+            if (parser.parse(line, record)) {
+                block.records.push_back(record);
             } else if (!line.trimmed().isEmpty()) {
                 // A blank line (an editor's last line, a CR LF read twice) is no reading lost.
                 if (block.unreadable++ == 0) block.firstUnreadable = block.lines;
