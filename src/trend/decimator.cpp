@@ -32,13 +32,22 @@ void Decimator::widen() {
     }
     std::fill(slots_.begin() + static_cast<std::ptrdiff_t>(half), slots_.end(), Bucket{});
     width_ *= 2;
+    lastIndex_ /= 2;
+    lastFrom_ = lastIndex_ * width_;
 }
 
 void Decimator::add(qint64 ms, double gross, double net) {
     // A reading before the origin (a clock set back) is drawn at the start.
     const qint64 offset = std::max<qint64>(0, ms - origin_);
-    qint64 index = offset / width_;
-    for (; index >= static_cast<qint64>(slots_.size()); index = offset / width_) widen();
+    // Readings come in time order, hundreds to a bucket: the last one's bucket is
+    // nearly always this one's too, found without a division.
+    if (offset < lastFrom_ || offset >= lastFrom_ + width_) {
+        lastIndex_ = offset / width_;
+        for (; lastIndex_ >= static_cast<qint64>(slots_.size()); lastIndex_ = offset / width_)
+            widen();
+        lastFrom_ = lastIndex_ * width_;
+    }
+    const qint64 index = lastIndex_;
     // As mergeBucket would join a bucket of this one reading, without making one: this
     // runs for every reading of a log.
     Bucket& slot = slots_[static_cast<size_t>(index)];
