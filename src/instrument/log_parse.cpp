@@ -80,8 +80,9 @@ constexpr int kNotPlain = -2;
 
 // "8:04:31" and "08:04:31", as most locales write the time: its milliseconds of the
 // day, kOutOfRange for an hour, minute or second out of range, kNotPlain for any
-// other form, which the general reading takes. Plain values, no optional: whatever
-// this and the readers below return is read at once, for every line of a log.
+// other form, which the general reading takes. This and the readers below hand back
+// plain values, not optionals: an optional written a byte at a time and read back
+// whole stalls the load that reads it, for every field of every line of a log.
 int plainTime(QByteArrayView text) {
     const qsizetype n = text.size();
     if (n != 7 && n != 8) return kNotPlain;
