@@ -75,27 +75,30 @@ int fullYear(int value, int digits) {
     return digits <= 2 ? 2000 + value : value;
 }
 
-constexpr int kOutOfRange = -1;
-constexpr int kNotPlain = -2;
+struct Clock {
+    unsigned hour = 0;
+    unsigned minute = 0;
+    unsigned second = 0;
+    int msOfDay() const { return static_cast<int>(((hour * 60 + minute) * 60 + second) * 1000); }
+};
 
-// "8:04:31" and "08:04:31", as most locales write the time: its milliseconds of the
-// day, kOutOfRange for an hour, minute or second out of range, kNotPlain for any
-// other form, which the general reading takes. This and the readers below hand back
-// plain values, not optionals: an optional written a byte at a time and read back
-// whole stalls the load that reads it, for every field of every line of a log.
-int plainTime(QByteArrayView text) {
+// "8:04:31" and "08:04:31", as most locales write the time, taken apart without a look
+// at the ranges; false for any other form, which the general reading takes. This and
+// the readers below hand back plain values, not optionals: an optional written a byte
+// at a time and read back whole stalls the load that reads it, for every field of
+// every line of a log.
+bool plainClock(QByteArrayView text, Clock& clock) {
     const qsizetype n = text.size();
-    if (n != 7 && n != 8) return kNotPlain;
+    if (n != 7 && n != 8) return false;
     const char* t = text.data() + n - 7;  // "H:mm:ss" from here, one more digit before
     auto digit = [](char c) { return static_cast<unsigned>(c - '0'); };
     if (t[1] != ':' || t[4] != ':' || digit(t[0]) > 9 || digit(t[2]) > 9 || digit(t[3]) > 9 ||
         digit(t[5]) > 9 || digit(t[6]) > 9 || (n == 8 && digit(t[-1]) > 9))
-        return kNotPlain;
-    const unsigned hour = (n == 8 ? digit(t[-1]) * 10 : 0) + digit(t[0]);
-    const unsigned minute = digit(t[2]) * 10 + digit(t[3]);
-    const unsigned second = digit(t[5]) * 10 + digit(t[6]);
-    if (hour > 23 || minute > 59 || second > 59) return kOutOfRange;
-    return static_cast<int>(((hour * 60 + minute) * 60 + second) * 1000);
+        return false;
+    clock.hour = (n == 8 ? digit(t[-1]) * 10 : 0) + digit(t[0]);
+    clock.minute = digit(t[2]) * 10 + digit(t[3]);
+    clock.second = digit(t[5]) * 10 + digit(t[6]);
+    return true;
 }
 
 // Powers of ten a double holds exactly.
@@ -104,10 +107,21 @@ constexpr double kExactPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 constexpr int kExactDigits = 15;  // any integer of 15 digits is exact as a double too
 
 bool readTime(QByteArrayView text, LogTime& time) {
-    const int plain = plainTime(text);
-    if (plain != kNotPlain) {
-        time = {plain, false};
-        return plain != kOutOfRange;
+    Clock clock;
+    if (plainClock(text, clock)) {
+        time = {clock.msOfDay(), false};
+        return clock.hour <= 23 && clock.minute <= 59 && clock.second <= 59;
+    }
+    // "3:04:31 PM", as English locales write it: what the general reading below makes
+    // of it, without its searches.
+    const qsizetype n = text.size();
+    if (n > 3 && text[n - 3] == ' ' && (text[n - 2] == 'A' || text[n - 2] == 'P') &&
+        text[n - 1] == 'M' && plainClock(text.first(n - 3), clock)) {
+        if (clock.hour < 1 || clock.hour > 12 || clock.minute > 59 || clock.second > 59)
+            return false;
+        clock.hour = clock.hour % 12 + (text[n - 2] == 'P' ? 12 : 0);
+        time = {clock.msOfDay(), true};
+        return true;
     }
     const Groups g = scanGroups(text);
     if (g.tooMany || g.count != 3) return false;
