@@ -32,8 +32,6 @@ void Decimator::widen() {
     }
     std::fill(slots_.begin() + static_cast<std::ptrdiff_t>(half), slots_.end(), Bucket{});
     width_ *= 2;
-    lastIndex_ /= 2;
-    lastFrom_ = lastIndex_ * width_;
 }
 
 void Decimator::add(qint64 ms, double gross, double net) {
