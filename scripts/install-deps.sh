@@ -22,6 +22,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     xvfb xauth xdotool imagemagick fonts-liberation e2fsprogs mount procps linux-perf
     socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio
+    # the log's picture written as PNG without Qt's slow filter search
+    libpng-dev
     # the log's picture measured beside another plotter and a peak memory figure
     gnuplot-nox time
     # the plant's broker: the client library, a real broker, independent subscribers,
@@ -83,6 +85,7 @@ checks=(
     "libsystemd-dev|pkg-config --exists libsystemd"
     "systemd|command -v systemd-analyze"
     "mbpoll|mbpoll -V"
+    "libpng-dev|pkg-config --exists libpng"
     "gnuplot-nox|gnuplot --version"
     "time|/usr/bin/time -v true"
     "xdotool|command -v xdotool"

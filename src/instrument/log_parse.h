@@ -54,22 +54,42 @@ struct LogFields {
 std::optional<LogFields> splitLogLine(QByteArrayView line);
 std::optional<LogRecord> parseLogLine(QByteArrayView line, DateOrder order);
 
+// What the lines of a file say about its date order, gathered as they are read: every
+// line with its five fields counts, a reading or not.
+struct DateEvidence {
+    DateOrder firstHint = DateOrder::Unknown;  // of the first date that reads one way only
+    bool twelveHour = false;                   // a time written with AM/PM
+
+    // Adds what the lines after these say.
+    void follow(const DateEvidence& later);
+    // The file's order: its first one-way date; for a file whose every date reads both
+    // ways, AM/PM marks a month-first writer; else `fallback`.
+    DateOrder order(DateOrder fallback) const;
+};
+
 // Reads the lines of one log in turn, as parseLogLine does. A day's log repeats its
 // date tens of thousands of times, so each date is worked out once, when it changes.
 class LogLineParser {
 public:
     explicit LogLineParser(DateOrder order) : order_(order) {}
 
-    std::optional<LogRecord> parse(QByteArrayView line);
+    // False when the line is no reading; `record` is then any.
+    bool parse(QByteArrayView line, LogRecord& record);
+
+    // Of the lines parsed since the last call.
+    DateEvidence takeEvidence();
 
 private:
-    // The log time of 00:00 on the date written `text`, nothing when it is no date.
-    std::optional<qint64> dayStart(QByteArrayView text);
+    // The log time of 00:00 on the date written `text` in `ms`; false when it is no date.
+    bool dayStart(QByteArrayView text, qint64& ms);
 
     DateOrder order_;
     std::array<char, 32> dateText_{};
     qsizetype dateSize_ = -1;  // nothing held yet
-    std::optional<qint64> dateMs_;
+    qint64 dateMs_ = 0;
+    bool dateValid_ = false;
+    DateOrder dateHint_ = DateOrder::Unknown;  // what the date held says of the order
+    DateEvidence evidence_;
 };
 
 qint64 logMs(QDate date, int msOfDay);

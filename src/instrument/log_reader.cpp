@@ -50,26 +50,15 @@ void forEachLine(QIODevice& device,
 }
 
 DateOrder detectDateOrder(QIODevice& device, DateOrder fallback) {
-    DateOrder order = DateOrder::Unknown;
-    bool twelveHour = false;
-    QByteArray lastDate;
+    LogLineParser parser(DateOrder::Unknown);
+    DateEvidence evidence;
+    LogRecord record;
     forEachLine(device, [&](QByteArrayView line, qint64) {
-        const auto fields = splitLogLine(line);
-        if (!fields) return true;
-        // A day's log repeats its date tens of thousands of times: look at each once.
-        if (fields->date != QByteArrayView(lastDate)) {
-            lastDate = fields->date.toByteArray();
-            if (const auto date = parseLogDate(fields->date)) order = dateOrderHint(*date);
-        }
-        // Every way of writing AM and PM has an m.
-        if (!twelveHour && (fields->time.contains('m') || fields->time.contains('M'))) {
-            const auto time = parseLogTime(fields->time);
-            twelveHour = time && time->twelveHour;
-        }
-        return order == DateOrder::Unknown;
+        parser.parse(line, record);
+        evidence.follow(parser.takeEvidence());
+        return evidence.firstHint == DateOrder::Unknown;
     });
-    if (order != DateOrder::Unknown) return order;
-    return twelveHour ? DateOrder::MonthFirst : fallback;
+    return evidence.order(fallback);
 }
 
 DateOrder systemDateOrder() {
@@ -101,7 +90,7 @@ namespace {
 // that held it before was taken, which bounds the memory.
 class BlockReader {
 public:
-    using Take = std::function<void(const LogBlock&)>;
+    using Take = std::function<bool(const LogBlock&)>;
 
     BlockReader(QFile& file, DateOrder order, const Take& take, qsizetype blockBytes, int threads)
         : file_(file),
@@ -137,10 +126,10 @@ private:
             qint64 index = 0;
             {
                 std::unique_lock lock(mutex_);
-                if (next_ >= blocks_ || failed_) return;
+                if (next_ >= blocks_ || stopped_) return;
                 index = next_++;
-                free_.wait(lock, [&] { return index - taken_ < std::ssize(slots_) || failed_; });
-                if (failed_) return;
+                free_.wait(lock, [&] { return index - taken_ < std::ssize(slots_) || stopped_; });
+                if (stopped_) return;
             }
             Slot& slot = slotOf(index);
             slot.read = parse(index, parser, copy, slot.block);
@@ -161,14 +150,15 @@ private:
             {
                 std::lock_guard lock(mutex_);
                 slot = &slotOf(taken_);
-                if (!slot->ready || failed_) {
+                if (!slot->ready || stopped_) {
                     taking_ = false;
                     return;
                 }
             }
-            if (slot->read) take_(slot->block);
+            const bool more = slot->read && take_(slot->block);
             std::lock_guard lock(mutex_);
             failed_ = failed_ || !slot->read;
+            stopped_ = stopped_ || !more;
             slot->ready = false;
             ++taken_;
             free_.notify_all();
@@ -185,6 +175,7 @@ private:
         const Bytes bytes = fetch(from, to - from, copy);
         if (!bytes.data) return false;
         const char* data = bytes.data;
+        parser.takeEvidence();  // of the block before
         block.records.clear();
         block.lines = 0;
         block.unreadable = 0;
@@ -192,6 +183,7 @@ private:
         const char* last = data + (to - from);
         const char* blockEnd = data + (end - from);
         const char* p = data + (begin - from);
+        LogRecord record;
         if (begin > 0 && data[0] != '\n') {
             p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(blockEnd - p)));
             p = p ? p + 1 : blockEnd;
@@ -202,8 +194,8 @@ private:
             const char* stop = nl ? nl : last;
             const QByteArrayView line(p, std::min<qsizetype>(stop - p, kLongestLine));
             ++block.lines;
-            if (auto record = parser.parse(line)) {
-                block.records.push_back(*record);
+            if (parser.parse(line, record)) {
+                block.records.push_back(record);
             } else if (!line.trimmed().isEmpty()) {
                 // A blank line (an editor's last line, a CR LF read twice) is no reading lost.
                 if (block.unreadable++ == 0) block.firstUnreadable = block.lines;
@@ -211,6 +203,7 @@ private:
             if (!nl) break;
             p = nl + 1;
         }
+        block.evidence = parser.takeEvidence();
         release(bytes);
         return true;
     }
@@ -255,12 +248,13 @@ private:
     qint64 next_ = 0;   // the next block to parse
     qint64 taken_ = 0;  // the next block to take
     bool taking_ = false;
-    bool failed_ = false;
+    bool failed_ = false;   // a block could not be read
+    bool stopped_ = false;  // by that or by `take`
 };
 
 }  // namespace
 
-bool readLogBlocks(QFile& file, DateOrder order, const std::function<void(const LogBlock&)>& take,
+bool readLogBlocks(QFile& file, DateOrder order, const std::function<bool(const LogBlock&)>& take,
                    qsizetype blockBytes, int threads) {
     constexpr int kMostThreads = 4;  // beyond that the one fold in order keeps them waiting
     if (threads <= 0) threads = std::min(QThread::idealThreadCount(), kMostThreads);

@@ -40,14 +40,16 @@ struct LogBlock {
     qint64 lines = 0;                // every line, blank ones too
     qint64 unreadable = 0;           // lines that are not readings (blank ones do not count)
     qint64 firstUnreadable = 0;      // its line number within the block, from 1; 0 when none
+    DateEvidence evidence;           // what its lines say of the date order
 };
 
 constexpr qsizetype kLogBlockBytes = 1 << 20;
 
 // Reads the whole of `file` (open, not sequential) as forEachLine and parseLogLine do,
 // a block of about `blockBytes` at a time, the blocks parsed on up to `threads` threads
-// at once (0: one per core), and hands each block to `take` in the file's order. `take`
-// runs on any of those threads, never on two at once; a few blocks are held at a time,
-// whatever the file's size. False when part of the file could not be read.
-bool readLogBlocks(QFile& file, DateOrder order, const std::function<void(const LogBlock&)>& take,
+// at once (0: one per core), and hands each block to `take` in the file's order until
+// it returns false. `take` runs on any of those threads, never on two at once; a few
+// blocks are held at a time, whatever the file's size. False when part of the file
+// could not be read.
+bool readLogBlocks(QFile& file, DateOrder order, const std::function<bool(const LogBlock&)>& take,
                    qsizetype blockBytes = kLogBlockBytes, int threads = 0);

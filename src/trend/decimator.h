@@ -37,6 +37,8 @@ private:
     qint64 width_;
     std::vector<Bucket> slots_;
     bool pendingGap_ = false;
+    qint64 lastIndex_ = 0;  // the bucket of the last reading,
+    qint64 lastFrom_ = 0;   // which starts this far from the origin
 };
 
 // Joins b into a, the earlier of the two.

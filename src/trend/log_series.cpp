@@ -5,7 +5,12 @@
 #include "log_reader.h"
 #include "weight_history.h"
 
-LogSeries readLog(QFile& file, DateOrder order, const LogRange& range, int columns) {
+namespace {
+
+// The log read in `order`, given up as soon as its own dates say it is written in the
+// other one; `evidence` gets what its lines said.
+LogSeries readLogIn(QFile& file, DateOrder order, const LogRange& range, int columns,
+                    DateEvidence& evidence) {
     LogSeries series;
     std::optional<Decimator> decimator;
     if (range.fromMs && range.toMs)
@@ -35,7 +40,24 @@ LogSeries readLog(QFile& file, DateOrder order, const LogRange& range, int colum
         series.unreadable += block.unreadable;
         linesBefore += block.lines;
         for (const LogRecord& record : block.records) fold(record);
+        evidence.follow(block.evidence);
+        return evidence.firstHint == DateOrder::Unknown || evidence.firstHint == order;
     });
     if (decimator) series.buckets = decimator->buckets();
     return series;
+}
+
+}  // namespace
+
+LogSeries readLog(QFile& file, DateOrder fallback, const LogRange& range, int columns) {
+    // Read first in the likelier order; a file written in the other one (and a file
+    // whose dates all read both ways, when its times say the other) is read again.
+    DateOrder order = fallback;
+    for (;;) {
+        DateEvidence evidence;
+        LogSeries series = readLogIn(file, order, range, columns, evidence);
+        const DateOrder fileOrder = evidence.order(fallback);
+        if (!series.whole || fileOrder == order) return series;
+        order = fileOrder;
+    }
 }

@@ -25,4 +25,6 @@ struct LogRange {
 
 // Readings of `range` folded into about `columns` buckets while the file is read, so
 // memory stays the same whatever the file's size. The line breaks where GapRule says.
-LogSeries readLog(QFile& file, DateOrder order, const LogRange& range, int columns);
+// The dates are read in the file's own order (as detectDateOrder finds it), `fallback`
+// when it has none.
+LogSeries readLog(QFile& file, DateOrder fallback, const LogRange& range, int columns);

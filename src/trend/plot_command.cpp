@@ -76,9 +76,8 @@ bool runPlot(const PlotOptions& options) {
             QStringLiteral("no se puede leer %1: %2").arg(options.logPath, file.errorString()));
         return false;
     }
-    const DateOrder order = detectDateOrder(file, systemDateOrder());
     const LogSeries series =
-        readLog(file, order, {options.fromMs, options.toMs}, options.size.width());
+        readLog(file, systemDateOrder(), {options.fromMs, options.toMs}, options.size.width());
     if (!series.whole) {
         tellUser(
             QStringLiteral("no se puede leer %1: %2").arg(options.logPath, file.errorString()));

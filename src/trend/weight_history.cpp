@@ -77,6 +77,7 @@ bool GapRule::isGap(qint64 previousMs, qint64 ms) {
 void GapRule::replaceSorted(qint64 oldest, qint64 interval) {
     // A log's intervals are nearly all alike, so this is mostly nothing to do, else a
     // short shift towards where the new one belongs.
+    if (interval == oldest) return;
     auto i = static_cast<size_t>(std::lower_bound(sorted_.begin(), sorted_.end(), oldest) -
                                  sorted_.begin());
     if (interval > oldest) {

@@ -44,6 +44,7 @@ Reading inBlocks(QFile& file, DateOrder order, qsizetype blockBytes, int threads
             r.unreadable += block.unreadable;
             r.lines += block.lines;
             r.records.insert(r.records.end(), block.records.begin(), block.records.end());
+            return true;
         },
         blockBytes, threads);
     EXPECT_TRUE(whole);

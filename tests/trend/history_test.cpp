@@ -222,6 +222,30 @@ TEST(ReadLog, CountsWhatItSkipsAndBreaksTheLineWhereTheLogFellSilent) {
     EXPECT_TRUE(empty.buckets.empty());
 }
 
+// The file is read in the machine's order first; one whose own dates say otherwise,
+// past the first blocks or only by its AM/PM, is read again in its own.
+TEST(ReadLog, ALogInTheOtherDateOrderIsReadInItsOwn) {
+    QTemporaryDir dir;
+    auto usLog = [](int lastDay, const char* suffix) {
+        QByteArray text;
+        for (int i = 0; i < 80000; ++i) {  // about 2 MB, two blocks and more
+            const int day = i < 60000 ? 7 : lastDay;
+            text += "12/" + QByteArray::number(day) + "/26;" +
+                    QByteArray::number(1 + i / 3600 % 11) + ":" +
+                    QByteArray::number(i / 60 % 60).rightJustified(2, '0') + ":" +
+                    QByteArray::number(i % 60).rightJustified(2, '0') + suffix + ";1.5;0.0;1.5\r\n";
+        }
+        return text;
+    };
+    for (const auto& [lastDay, suffix] : {std::pair(13, ""), {8, " PM"}}) {
+        const LogSeries s = read(writeFile(dir, usLog(lastDay, suffix)));
+        EXPECT_EQ(s.readable, 80000) << suffix;
+        EXPECT_EQ(s.unreadable, 0) << suffix;
+        EXPECT_EQ(s.firstMs / 86400000, logMs(QDate(2026, 12, 7), 0) / 86400000) << suffix;
+        EXPECT_EQ(s.lastMs / 86400000, logMs(QDate(2026, 12, lastDay), 0) / 86400000) << suffix;
+    }
+}
+
 TEST(ReadLog, GapRuleFollowsTheLogsRhythm) {
     GapRule fast;  // Timer=500: two lines a second, written with whole seconds
     for (int i = 0; i < 20; ++i) EXPECT_FALSE(fast.isGap(0, i % 2 ? 0 : 1000));

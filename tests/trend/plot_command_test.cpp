@@ -4,8 +4,11 @@
 
 #include <QFile>
 #include <QImage>
+#include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include "chart_render.h"
 
 namespace {
 
@@ -119,4 +122,31 @@ TEST(PlotCommand, ArgumentsTakeTheirForms) {
     EXPECT_TRUE(std::holds_alternative<UsageError>(
         parsePlotArguments({"--plot", "a.csv", "-o", "b.png", "--from", "2026-12-07 09:00", "--to",
                             "2026-12-07 08:00"})));
+}
+
+// The PNG is written by hand (row by row, the channels reordered): read back, it holds
+// every pixel of the picture as drawn, in colour.
+TEST(PlotCommand, ThePngHoldsThePixelsDrawn) {
+    ChartInput input;
+    for (int i = 0; i < 50; ++i) {
+        const double w = i % 7 * 12.5;
+        input.buckets.push_back(
+            {i * 1000LL, i * 1000LL, w, w + 3, w, w + 3, w / 2, w / 2, w / 2, w / 2, 1, i == 20});
+    }
+    input.toMs = 49000;
+    input.decimals = 1;
+    input.caption = QStringLiteral("Peso.csv");
+    const QSize size(640, 360);
+    QImage drawn(size, QImage::Format_RGB32);
+    drawn.fill(Qt::white);
+    {
+        QPainter painter(&drawn);
+        drawChart(painter, drawn.rect(), input);
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("peso.png"));
+    ASSERT_EQ(saveChart(path, size, input), QString());
+    const QImage read = QImage(path).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(read.size(), size);
+    EXPECT_TRUE(read == drawn);
 }
