@@ -7,7 +7,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 build="$root/build-fuzz"
-targets=(ini_fuzz reply_check_fuzz entry_fuzz)
+targets=(ini_fuzz reply_check_fuzz entry_fuzz log_line_fuzz)
 CMAKE_GEN=()
 command -v ninja >/dev/null && CMAKE_GEN=(-G Ninja)
 
