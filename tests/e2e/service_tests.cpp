@@ -176,3 +176,30 @@ TEST(Service, SaysEachChangeOfStateOnceWatchdogAndStop) {
     }));
     EXPECT_EQ(bySeq.lastKey(), lines);
 }
+
+// A dose out of tolerance is said once, with the module's name, its final weight and its
+// deviation as the window's notice shows them, and not for a dose within it.
+TEST(Service, SaysADoseOutOfTolerance) {
+    QProcess slave;
+    const int port =
+        startPymodbus(slave, {"1004", "1012"}, QStringLiteral("tests/e2e/dosing_slave.py"));
+    ASSERT_GT(port, 0);
+    QMap<QString, QString> ini = tcpIni(port);
+    ini.insert({{"Decimales_1", "1"}, {"Tolerancia_1", "0.5"}, {"Nombre_1", "Tolva sur"}});
+    StationProcess service;
+    service.writeIni(ini);
+    ASSERT_TRUE(service.start(kNoDisplay, kServe));
+    ASSERT_TRUE(waitFor([&] { return service.logLines().size() >= 2; }));
+    slave.write("go\n");
+    QString said;
+    ASSERT_TRUE(waitFor([&] {
+        return logLines(service.dir(), "Dosificaciones.csv").size() == 2 &&
+               (said += service.stderrText()).contains(u'%');
+    })) << said.toStdString();
+    EXPECT_EQ(said.count(QStringLiteral("fuera de tolerancia")), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains(
+        QStringLiteral("Tolva sur: Dosificación fuera de tolerancia: 101,2 kg (+1,2 %)\n")))
+        << said.toStdString();
+    slave.closeWriteChannel();
+    slave.waitForFinished();
+}
