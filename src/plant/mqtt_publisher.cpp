@@ -327,7 +327,8 @@ void MqttPublisher::Engine::publishDue() {
     // the broker replacing its retained reading at every message.
     QList<bool> retain(messages.size(), false);
     std::set<QByteArray> newest;
-    for (qsizetype i = messages.size() - 1; i >= 0 && outbox.handedOutAll(); --i) {
+    const bool last = outbox.handedOutAll();
+    for (qsizetype i = messages.size() - 1; i >= 0 && last; --i) {
         const QByteArray& stream = messages[i].stream;
         if (stream == "lectura" || stream.endsWith("/lectura"))
             retain[i] = newest.insert(stream).second;

@@ -229,25 +229,27 @@ qint64 Outbox::expectedCount() const {
 }
 
 QByteArray Outbox::ledgerText() const {
-    QByteArray text;
-    if (!opened_) {
-        // Before the last run's seq are known: what the last run left, and how many of
-        // each stream this one would lose on top, unnumbered.
-        QHash<QByteArray, qint64> left = parseState(ledger_.left());
-        for (const auto& message : std::as_const(early_)) ++left["lost." + message.first];
-        for (auto it = expected_.begin(); it != expected_.end(); ++it)
-            left["lost." + it.key()] += it.value();
-        left["dropped"] += early_.size() + expectedCount();
-        for (auto it = left.begin(); it != left.end(); ++it)
-            text += it.key() + '=' + QByteArray::number(it.value()) + '\n';
-        return text;
+    // What a kill now would lose: the given-up count with it, each stream's next seq, and
+    // per stream the messages not numbered yet (their seq are the next ones). Before the
+    // last run's seq are known, on top of what the last run left.
+    QHash<QByteArray, qint64> values;
+    qint64 lost = expectedCount();
+    if (opened_) {
+        values["dropped"] = dropped_;
+        lost += unkept();
+        for (auto it = nextSeq_.begin(); it != nextSeq_.end(); ++it)
+            values["seq." + it.key()] = it.value();
+    } else {
+        values = parseState(ledger_.left());
+        lost += early_.size();
+        for (const auto& message : std::as_const(early_)) ++values["lost." + message.first];
     }
-    // Messages expected and not yet numbered: their seq are the next ones.
-    text = "dropped=" + QByteArray::number(dropped_ + unkept() + expectedCount()) + '\n';
-    for (auto it = nextSeq_.begin(); it != nextSeq_.end(); ++it)
-        text += "seq." + it.key() + '=' + QByteArray::number(it.value()) + '\n';
+    values["dropped"] += lost;
     for (auto it = expected_.begin(); it != expected_.end(); ++it)
-        text += "lost." + it.key() + '=' + QByteArray::number(it.value()) + '\n';
+        values["lost." + it.key()] += it.value();
+    QByteArray text;
+    for (auto it = values.begin(); it != values.end(); ++it)
+        text += it.key() + '=' + QByteArray::number(it.value()) + '\n';
     return text;
 }
 
