@@ -1,6 +1,12 @@
 #!/usr/bin/python3
-"""The poll at the wire's pace: the real vormelq at Timer=1 against vormelq-sim emulating
-an 8N1 line, timed by the simulator itself.
+"""The poll at the wire's pace: the real vormelq at Timer=1 against a slave emulating an
+8N1 line, timed by the slave itself.
+
+Two slaves, each in its own run: bench_line_emulator, which never sleeps, so that its
+stamps are the moments bytes came and went and the gap is the station's own; and
+vormelq-sim, whose stamps also hold its own wake-up to each request (a sleeping process
+on this kind of machine wakes tens of microseconds after its input), as a plant's slow
+slave would.
 
 For each line (a pty, and RTU over TCP) and baud rate the simulator runs with --verbose,
 which stamps every request's arrival and its reply's departure on its own clock. From
@@ -19,7 +25,7 @@ pymodbus's client reads the same five blocks in a loop against the same TCP simu
 the same run, as a peer (a loop of its own, no poll timer): its cycle over the same
 wire time.
   bench/pace_cost.py BUILD_DIR [--seconds N] [--bauds 9600,115200] [--transports pty,tcp]
-                    [--station OTHER_VORMELQ] [--realtime]
+                    [--slaves emulator,sim] [--station OTHER_VORMELQ] [--realtime]
 """
 import argparse
 import json
@@ -70,9 +76,10 @@ def prefix():
     return ["chrt", "-f", "10"] if REALTIME else []
 
 
-def start_sim(args, err):
-    proc = subprocess.Popen([*prefix(), SIM, *args], stdout=subprocess.PIPE, stderr=err,
-                            text=True)
+def start_slave(slave, args, err):
+    # The emulator spins: above the machine's other work it would be throttled, not helped.
+    command = [EMULATOR, *args] if slave == "emulator" else [*prefix(), SIM, *args, "--verbose"]
+    proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=err, text=True)
     return proc, proc.stdout.readline().strip()
 
 
@@ -109,13 +116,13 @@ def station_ini(transport, line, baud):
     return "[Global]\r\n" + link + "ID_1=1;\r\nDecimales_1=1;\r\nTimer=1;\r\n"
 
 
-def measure(transport, baud, seconds):
+def measure(slave, transport, baud, seconds):
     with tempfile.TemporaryDirectory(prefix="vormelq-pace-") as d:
         log = os.path.join(d, "sim.err")
         where = ["--pty", os.path.join(d, "line")] if transport == "pty" else \
             ["--listen", "127.0.0.1:0"]
         with open(log, "w") as err:
-            sim, line = start_sim([*where, "--baud", str(baud), "--verbose"], err)
+            sim, line = start_slave(slave, [*where, "--baud", str(baud)], err)
             with open(os.path.join(d, "modbus.ini"), "w") as f:
                 f.write(station_ini(transport, line, baud))
             env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
@@ -135,7 +142,8 @@ def measure(transport, baud, seconds):
                 peer["cycle_ms"] = round(peer["cycle_ms"], 3)
             sim.terminate()
             sim.wait(10)
-        result = {"transport": transport, "baud": baud, **analyse(log, baud, transport)}
+        result = {"slave": slave, "transport": transport, "baud": baud,
+                  **analyse(log, baud, transport)}
         if peer:
             result["pymodbus"] = {k: peer[k] for k in ("cycle_ms", "ratio", "failed_cycles")}
         return result
@@ -147,6 +155,7 @@ if __name__ == "__main__":
     parser.add_argument("--seconds", type=float, default=10)
     parser.add_argument("--bauds", default="9600,115200")
     parser.add_argument("--transports", default="pty,tcp")
+    parser.add_argument("--slaves", default="emulator,sim")
     parser.add_argument("--station", help="another vormelq to time (default: the build's)")
     parser.add_argument("--realtime", action="store_true",
                         help="run the simulator and the station at SCHED_FIFO priority 10")
@@ -157,6 +166,8 @@ if __name__ == "__main__":
     build = os.path.abspath(args.build)
     STATION = args.station or os.path.join(build, "src/app/vormelq")
     SIM = os.path.join(build, "tools/sim/vormelq-sim")
-    results = [dict(measure(t, int(b), args.seconds), realtime=REALTIME)
-               for b in args.bauds.split(",") for t in args.transports.split(",")]
+    EMULATOR = os.path.join(build, "bench/bench_line_emulator")
+    results = [dict(measure(s, t, int(b), args.seconds), realtime=REALTIME)
+               for s in args.slaves.split(",") for b in args.bauds.split(",")
+               for t in args.transports.split(",")]
     print(json.dumps(results))

@@ -5,6 +5,10 @@
 
 #include "frames.h"
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 bool stopRequested() {
     QThread* thread = QThread::currentThread();
     return thread != nullptr && thread->isInterruptionRequested();
@@ -23,11 +27,61 @@ int repliesIn(const QByteArray& bytes, int expectedLength) {
     return static_cast<int>(bytes.size() / expectedLength);
 }
 
+// Requests that are answered alike: the same slave, function and first register, the same
+// lengths. Writes of different values to one register are one kind.
+quint64 requestKind(const QByteArray& frame, int expectedLength) {
+    quint64 kind = 0;
+    for (int i = 0; i < 4 && i < frame.size(); ++i)
+        kind = kind << 8 | static_cast<quint8>(frame[i]);
+    return kind << 32 | static_cast<quint64>(frame.size()) << 16 |
+           static_cast<quint16>(expectedLength);
+}
+
+#ifdef Q_OS_UNIX
+// True when `fd` has something to say (input, a hang-up, an error, an interrupted wait)
+// within `ns`; the caller's read finds out what.
+bool lookAtInput(int fd, qint64 ns) {
+    pollfd input{fd, POLLIN, 0};
+    const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    return ppoll(&input, 1, &wait, nullptr) != 0;
+}
+#endif
+
 }  // namespace
 
 void Link::sitOutSlice(const QElapsedTimer& slice, int ms) {
     const qint64 left = ms - slice.elapsed();
     if (left > 0) QThread::msleep(static_cast<unsigned long>(left));
+}
+
+bool Link::waitForDataNs(qint64 ns, qint64 awakeNs) {
+    if (waitForData(0)) return true;
+    const int fd = inputHandle();
+#ifdef Q_OS_UNIX
+    if (fd >= 0) {
+        QDeadlineTimer due(0, Qt::PreciseTimer);
+        due.setPreciseRemainingTime(0, ns, Qt::PreciseTimer);
+        const qint64 awake = keepAwake_ ? std::min(ns, awakeNs) : 0;
+        bool input = ns > awake && lookAtInput(fd, ns - awake);
+        while (!input && !due.hasExpired() && !stopRequested()) input = lookAtInput(fd, 0);
+        return input && waitForData(0);
+    }
+#endif
+    return waitForData(static_cast<int>((ns + 999999) / 1000000));
+}
+
+void Link::waitForReply(quint64 kind, const QDeadlineTimer& deadline) {
+    using namespace linkexchange;
+    const qint64 sliceNs = waitSliceMs(deadline.remainingTime()) * qint64{1000000};
+    const auto last = replyAfterNs_.find(kind);
+    if (keepAwake_ && last != replyAfterNs_.end()) {
+        const qint64 awakeUntil = last->second + kAwakeNs - unanswered_.lastSent.nsecsElapsed();
+        if (awakeUntil > 0) {
+            waitForDataNs(std::min(sliceNs, awakeUntil), 2 * kAwakeNs);
+            return;
+        }
+    }
+    waitForData(static_cast<int>(sliceNs / 1000000));
 }
 
 bool Link::ensureOpen(QDeadlineTimer) {
@@ -117,13 +171,16 @@ std::optional<QByteArray> Link::exchange(const QByteArray& frame, int expectedLe
     // that came meanwhile: one look without waiting.
     if (deadline.hasExpired()) waitForData(0);
     QByteArray reply = takeAvailable();
+    const quint64 kind = requestKind(frame, expectedLength);
     // A link that goes down while waiting ends the attempt at once: the next attempt
     // reconnects instead of sitting out a deadline no reply can meet.
     while (!replyComplete(reply, expectedLength) && !deadline.hasExpired() && !stopRequested() &&
            isConnected()) {
-        waitForData(linkexchange::waitSliceMs(deadline.remainingTime()));
+        waitForReply(kind, deadline);
         reply += takeAvailable();
     }
+    if (replyComplete(reply, expectedLength))
+        replyAfterNs_[kind] = unanswered_.lastSent.nsecsElapsed();
     countReplies(reply);
     return reply;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace linkexchange {
@@ -26,6 +27,12 @@ constexpr int kLateReplyGraceMs = 500;
 // most 255 bytes between two requests; more is a line that never falls silent (noise, a
 // babbling device, a flood), and the attempt fails instead of reading it for ever.
 constexpr qsizetype kInputBudgetBytes = 4096;
+// A thread asleep wakes tens of microseconds after its moment, and more on a virtual
+// machine, whose idle processor must be woken first: several characters at 115200 baud.
+// While the poll runs back to back, the link spends this long awake before a moment it
+// knows (the end of the line's silence) and on each side of one it expects (a reply
+// due when the last one to the same request came).
+constexpr qint64 kAwakeNs = 150000;
 }  // namespace linkexchange
 
 // The byte pipe to the module: the serial port or the TCP socket. Only the link
@@ -65,6 +72,15 @@ public:
     virtual int quietLineMs(int replyLength) const;
     virtual bool isConnected() const = 0;
     virtual void close() = 0;
+    // The system's handle that input arrives on, to wait on it to the nanosecond; -1 when
+    // there is none (link down).
+    virtual int inputHandle() const { return -1; }
+
+    // While the poll runs back to back the line is what holds it up: the link stays awake
+    // at the moments a byte is due instead of sleeping through them (it costs a little
+    // processor time each exchange, so only then).
+    void setKeepAwake(bool awake) { keepAwake_ = awake; }
+    bool keepsAwake() const { return keepAwake_; }
 
     // One send-and-wait on the link. The link is brought up if it is down (an attempt on a
     // link that stays down fails at once); replies still owed to an earlier, different
@@ -93,6 +109,9 @@ protected:
     // once): sits out the rest of its `ms`, started at `slice`, instead of letting the
     // caller spin, so the caller's deadline still paces the loop.
     static void sitOutSlice(const QElapsedTimer& slice, int ms);
+    // As waitForData(), to the nanosecond where the link has an inputHandle(); the last
+    // `awakeNs` of the wait are spent awake when the link keeps awake.
+    bool waitForDataNs(qint64 ns, qint64 awakeNs);
 
 private:
     // The attempts of the current request that no reply has been seen for yet. The
@@ -107,9 +126,16 @@ private:
     };
     void settleUnanswered();
     void countReplies(const QByteArray& bytes);
+    // Waits for the rest of a reply: asleep until shortly before it is expected, awake
+    // around that, asleep again after.
+    void waitForReply(quint64 kind, const QDeadlineTimer& deadline);
 
     Unanswered unanswered_;
     std::vector<std::function<void()>> held_;
+    bool keepAwake_ = false;
+    // How long after its request the last complete reply of each kind came (slave, function,
+    // first register, request and reply lengths), in nanoseconds.
+    std::unordered_map<quint64, qint64> replyAfterNs_;
 };
 
 // True once `received` holds the reply the exchange waits for: the expected number

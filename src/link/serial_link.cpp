@@ -5,9 +5,6 @@
 
 #include "port_errors.h"
 
-#ifdef Q_OS_UNIX
-#include <poll.h>
-#endif
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
 #endif
@@ -152,7 +149,7 @@ std::optional<QByteArray> SerialLink::keepInterFrameSilence(QDeadlineTimer deadl
     while (Comm1->isOpen() && !lineFreeAt_.hasExpired() && !stopRequested()) {
         if (deadline.hasExpired() || broke.size() >= linkexchange::kInputBudgetBytes)
             return std::nullopt;
-        if (waitForInput(lineFreeAt_.remainingTimeNSecs())) {
+        if (waitForDataNs(lineFreeAt_.remainingTimeNSecs(), linkexchange::kAwakeNs)) {
             broke += Comm1->readAll();
             lineBusy(0);
         } else {
@@ -160,19 +157,6 @@ std::optional<QByteArray> SerialLink::keepInterFrameSilence(QDeadlineTimer deadl
         }
     }
     return broke;
-}
-
-bool SerialLink::waitForInput(qint64 ns) {
-    if (Comm1->bytesAvailable() > 0) return true;
-#ifdef Q_OS_UNIX
-    // To the nanosecond: the silence ends when it is due, not at the next millisecond.
-    pollfd port{static_cast<int>(Comm1->handle()), POLLIN, 0};
-    const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    if (ppoll(&port, 1, &wait, nullptr) <= 0) return false;
-    return Comm1->waitForReadyRead(0);
-#else
-    return Comm1->waitForReadyRead(static_cast<int>((ns + 999999) / 1000000));
-#endif
 }
 
 bool SerialLink::ensureOpen(QDeadlineTimer deadline) {
@@ -236,6 +220,10 @@ bool SerialLink::waitForData(int ms) {
 void SerialLink::waitConnected(QDeadlineTimer deadline) {
     if (deadline.hasExpired() || stopRequested()) return;
     tryReopen();
+}
+
+int SerialLink::inputHandle() const {
+    return Comm1->isOpen() ? static_cast<int>(Comm1->handle()) : -1;
 }
 
 bool SerialLink::isConnected() const {

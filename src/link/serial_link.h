@@ -46,6 +46,7 @@ public:
     std::optional<QByteArray> keepInterFrameSilence(QDeadlineTimer deadline) override;
     int quietLineMs(int replyLength) const override;
     bool isConnected() const override;
+    int inputHandle() const override;
     void close() override;
 
     QSerialPort* Comm1;
@@ -56,8 +57,6 @@ private:
     void closeIfBroken();
     // The line carries our bytes for `forNs` more, then must stay silent.
     void lineBusy(qint64 forNs);
-    // Waits up to `ns` for input; true once some is in the port's buffer.
-    bool waitForInput(qint64 ns);
 
     QString portName_;
     QString baudText_;

@@ -179,6 +179,10 @@ bool SocketLink::isConnecting() const {
     return state == QAbstractSocket::HostLookupState || state == QAbstractSocket::ConnectingState;
 }
 
+int SocketLink::inputHandle() const {
+    return isConnected() ? static_cast<int>(Winsock1->socketDescriptor()) : -1;
+}
+
 bool SocketLink::isConnected() const {
     return Winsock1->state() == QAbstractSocket::ConnectedState;
 }

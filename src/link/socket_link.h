@@ -43,6 +43,7 @@ public:
     bool ensureOpen(QDeadlineTimer deadline) override;
     int quietLineMs(int replyLength) const override;
     bool isConnected() const override;
+    int inputHandle() const override;
     void close() override;
 
     QTcpSocket* Winsock1;

@@ -157,6 +157,9 @@ void LinkWorker::poll() {
     }
     stepsEnd();
     const bool paced = periodMs_ > 0 && !stopRequested();
+    // A round that outlasts the period: the line holds the poll up, and the link stays
+    // awake at the moments its bytes are due.
+    if (link_) link_->setKeepAwake(paced && nextRound.hasExpired());
     if (paced && nextRound.hasExpired() && link_) {
         // The next round starts at once: the line does not wait for this one's reports.
         link_->afterNextRequest([this] { emit pollFinished(); });

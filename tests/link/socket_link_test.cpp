@@ -136,6 +136,26 @@ TEST(SocketLink, HeldWorkLongerThanTheReplyTimeKeepsTheReply) {
     EXPECT_EQ(RxD(c.link, 1, 0, 1, 100), registerString({0x1000}));
 }
 
+// Kept awake around the moment the last reply to the same request came, the link still
+// takes a reply that comes much later than that, in pieces, and one that comes earlier.
+TEST(SocketLink, KeptAwakeItTakesRepliesLaterAndEarlierThanTheLastOne) {
+    RegisterBank bank;
+    std::atomic<int> turn{0};
+    Connected c([&](const QByteArray& request) {
+        PeerReply reply = bank.answer(request);
+        const int now = turn++;
+        if (now == 1) {
+            QThread::msleep(300);
+            const QByteArray whole = reply.pieces.value(0);
+            reply.pieces = {whole.left(2), whole.mid(2)};
+        }
+        return reply;
+    });
+    c.link.setKeepAwake(true);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(RxD(c.link, 1, 0, 1), registerString({0x1000})) << i;
+    EXPECT_EQ(c.peer.requests(), 3);
+}
+
 TEST(SocketLink, RefusedThenTheModuleAppears) {
     quint16 port = 0;
     {

@@ -31,8 +31,13 @@ QString serveTcp(const TransportHooks& hooks, const QString& host, int port, QSt
         while (QTcpSocket* socket = server->nextPendingConnection()) {
             hooks.connected();
             socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-            Session* s = hooks.newSession([socket](const QByteArray& b) { socket->write(b); },
-                                          [socket] { socket->disconnectFromHost(); }, true, socket);
+            // Out at once, not at the event loop's next turn: the reply leaves when due.
+            Session* s = hooks.newSession(
+                [socket](const QByteArray& b) {
+                    socket->write(b);
+                    socket->flush();
+                },
+                [socket] { socket->disconnectFromHost(); }, true, socket);
             QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             QObject::connect(socket, &QTcpSocket::readyRead, s,
                              [hooks, socket, s] { hooks.receive(*s, socket->readAll()); });
