@@ -70,15 +70,18 @@ def summary(values):
             "mean": round(statistics.fmean(values), 1)}
 
 
-def prefix():
+def prefix(slave):
     """With --realtime, the simulator and the station run above the machine's other work
-    (SCHED_FIFO), so a shared machine's builds do not take their turn."""
-    return ["chrt", "-f", "10"] if REALTIME else []
+    (SCHED_FIFO), so a shared machine's builds do not take their turn. Not against the
+    emulator: it spins on one core, and a station above everything on the other would
+    hold up the kernel's own work that carries its request down a pty until the thread
+    sleeps, and its link thread behind its window's at the same priority."""
+    return ["chrt", "-f", "10"] if REALTIME and slave == "sim" else []
 
 
 def start_slave(slave, args, err):
     # The emulator spins: above the machine's other work it would be throttled, not helped.
-    command = [EMULATOR, *args] if slave == "emulator" else [*prefix(), SIM, *args, "--verbose"]
+    command = [EMULATOR, *args] if slave == "emulator" else [*prefix(slave), SIM, *args, "--verbose"]
     proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=err, text=True)
     return proc, proc.stdout.readline().strip()
 
@@ -126,7 +129,7 @@ def measure(slave, transport, baud, seconds):
             with open(os.path.join(d, "modbus.ini"), "w") as f:
                 f.write(station_ini(transport, line, baud))
             env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-            station = subprocess.Popen([*prefix(), STATION], cwd=d, env=env, stdout=subprocess.DEVNULL,
+            station = subprocess.Popen([*prefix(slave), STATION], cwd=d, env=env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
             time.sleep(seconds + 1.0)
             station.terminate()

@@ -187,7 +187,8 @@ def main():
         out.append("### The running station at the wire's pace (`Timer=1`, one module; goal: "
                    "ratio at most 1.02 at 9600 baud and 1.05 at 115200, a gap of at most "
                    "0.1 ms per exchange and 0.2 ms before the next cycle)\n")
-        rows = [[r["baud"], r["transport"], fmt(r["ratio"], 3), fmt(r["ratio_p50"], 3),
+        rows = [[r.get("slave", "sim"), r["baud"], r["transport"], fmt(r["ratio"], 3),
+                 fmt(r["ratio_p50"], 3),
                  fmt(r["cycle_ms"], 3),
                  fmt(r["wire_ms"], 3), "%s / %s" % (fmt(r["gap_us"]["p50"], 0),
                                                     fmt(r["gap_us"]["p99"], 0)),
@@ -195,7 +196,8 @@ def main():
                               fmt(r["next_cycle_us"]["p99"], 0)),
                  fmt(r["pymodbus"]["ratio"], 3) if "pymodbus" in r else "",
                  r["cycles"]] for r in pace]
-        out.append(table(["baud", "link", "cycle / wire limit", "median cycle / wire limit",
+        out.append(table(["slave", "baud", "link", "cycle / wire limit",
+                          "median cycle / wire limit",
                           "cycle ms", "wire limit ms",
                           "gap µs p50 / p99", "next cycle µs p50 / p99",
                           "pymodbus / wire limit", "cycles"], rows) + "\n")

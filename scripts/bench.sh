@@ -8,8 +8,10 @@
 #     and the same reads by pymodbus (RTU over TCP) and mbpoll (pty) against the same
 #     simulators in the same run;
 #   - the real station polling one module at Timer=1 over a pty and over TCP, at 9600
-#     and 115200 baud, timed by the simulator: each cycle against the line's time, the
-#     gap per exchange and before the next cycle, pymodbus against the same simulator;
+#     and 115200 baud, timed by the slave: an exact line emulator that never sleeps (the
+#     station's own gap) and the simulator (with its own wake-up): each cycle against the
+#     line's time, the gap per exchange and before the next cycle, pymodbus against the
+#     same slave;
 #   - the real station polling four modules on one line: a round at Timer=1 against the
 #     line's time at 9600 baud, and its CPU at Timer=500;
 #   - the real station under Xvfb: CPU and memory over a minute at 500 ms, healthy and
@@ -46,7 +48,8 @@ fi
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORMELQ_BENCH=ON \
     -DVORMELQ_TESTS=OFF >/dev/null
-ninja -C "$build" -j2 bench_codec bench_cycle bench_mqtt_backlog vormelq vormelq-sim >/dev/null
+ninja -C "$build" -j2 bench_codec bench_cycle bench_mqtt_backlog bench_line_emulator vormelq \
+    vormelq-sim >/dev/null
 sim="$build/tools/sim/vormelq-sim"
 rm -rf "$out"
 mkdir -p "$out"
@@ -115,7 +118,7 @@ for baud in 0 9600 115200; do
     pids=()
 done
 
-echo "== the running station at the wire's pace, Timer=1 (about $((4 * pace_s + 30)) s)" >&2
+echo "== the running station at the wire's pace, Timer=1 (about $((8 * pace_s + 60)) s)" >&2
 "$py" "$root/bench/pace_cost.py" "$build" --seconds "$pace_s" --realtime >"$out/pace.json"
 
 echo "== a line of four modules (about $((2 * pace_s + 10)) s)" >&2
