@@ -77,7 +77,8 @@ void Link::waitForReply(quint64 kind, const QDeadlineTimer& deadline) {
     if (keepAwake_ && last != replyAfterNs_.end()) {
         const qint64 awakeUntil = last->second + kAwakeNs - unanswered_.lastSent.nsecsElapsed();
         if (awakeUntil > 0) {
-            waitForDataNs(std::min(sliceNs, awakeUntil), 2 * kAwakeNs);
+            // Awake only where this wait ends at the expected reply, not at a slice's end.
+            waitForDataNs(std::min(sliceNs, awakeUntil), awakeUntil <= sliceNs ? 2 * kAwakeNs : 0);
             return;
         }
     }

@@ -80,7 +80,6 @@ public:
     // at the moments a byte is due instead of sleeping through them (it costs a little
     // processor time each exchange, so only then).
     void setKeepAwake(bool awake) { keepAwake_ = awake; }
-    bool keepsAwake() const { return keepAwake_; }
 
     // One send-and-wait on the link. The link is brought up if it is down (an attempt on a
     // link that stays down fails at once); replies still owed to an earlier, different
