@@ -236,7 +236,9 @@ TEST_F(WorkerTest, KeysPressedWhileTheModuleIsOffAreGivenUpWithOneErrorBox) {
     script->setSilent(false);
     const int pollsBefore = polls;
     ASSERT_TRUE(waitFor([&] { return polls >= pollsBefore + 2; }));
-    EXPECT_EQ(script->log().last(), "<");
+    // A silent module's replies are never taken, and the rounds go on meanwhile: the log
+    // may end in a request whose reply is still on the line.
+    EXPECT_TRUE(script->log().contains(QStringLiteral("<")));
     // Two reply timeouts fit in the first press's deadline, a third attempt would not.
     EXPECT_EQ(text(script->writes()), "W6=83 W6=83");
     EXPECT_EQ(openBoxes().size(), 1);
