@@ -9,7 +9,8 @@
 //   bench_line_emulator (--listen 127.0.0.1:0 | --pty PATH) --baud N
 // Prints "listening on HOST:PORT" or "serving on PATH", then serves until SIGTERM (TCP:
 // one master after another), and then writes one line per exchange to stderr, as
-// vormelq-sim --verbose does: "rx [01 03 00 0a ...] tx [...] none in=US out=US".
+// vormelq-sim --verbose does: "rx [01 03 00 0a ...] tx [...] none in=US out=US", and
+// "master gone" where a TCP master left.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -86,6 +87,10 @@ void serve(int fd, double charNs, int gaps, std::vector<Exchange>& log) {
 
 void printLog(const std::vector<Exchange>& log) {
     for (const Exchange& e : log) {
+        if (e.replyLength < 0) {
+            std::fprintf(stderr, "master gone\n");
+            continue;
+        }
         std::string hex;
         char byte[4];
         for (unsigned char b : e.request) {
@@ -167,6 +172,7 @@ int main(int argc, char** argv) {
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
             serve(fd, charNs, 2, log);
             close(fd);
+            log.push_back(Exchange{{}, -1, 0, 0});
         }
     }
     printLog(log);

@@ -86,13 +86,17 @@ def start_slave(slave, args, err):
     return proc, proc.stdout.readline().strip()
 
 
-def analyse(log_path, baud, transport, skip_s=1.0):
+def analyse(log_path, baud, transport, upto, skip_s=1.0):
+    """The station's exchanges in the slave's log, not the peer's that follow on the same
+    slave: up to the first master's leaving (the emulator's log, written at its end), or
+    its first `upto` bytes (the simulator's, written as it goes)."""
     exchanges = []  # (block start, in, out)
     with open(log_path) as f:
-        for line in f:
-            m = LINE.search(line)
-            if m:
-                exchanges.append((int(m.group(1), 16), int(m.group(2)), int(m.group(3))))
+        text = f.read()
+    for line in text[:upto].split("master gone")[0].splitlines():
+        m = LINE.search(line)
+        if m:
+            exchanges.append((int(m.group(1), 16), int(m.group(2)), int(m.group(3))))
     starts = [i for i, e in enumerate(exchanges) if e[0] == BLOCKS[0][0]]
     first = next(i for i in starts if exchanges[i][1] >= exchanges[0][1] + skip_s * 1e6)
     starts = [i for i in starts if i >= first]
@@ -134,6 +138,7 @@ def measure(slave, transport, baud, seconds):
             time.sleep(seconds + 1.0)
             station.terminate()
             station.wait(10)
+            station_log = os.path.getsize(log) if slave == "sim" else None
             peer = None
             if transport == "tcp":
                 host, port = line[len("listening on "):].rsplit(":", 1)
@@ -146,7 +151,7 @@ def measure(slave, transport, baud, seconds):
             sim.terminate()
             sim.wait(10)
         result = {"slave": slave, "transport": transport, "baud": baud,
-                  **analyse(log, baud, transport)}
+                  **analyse(log, baud, transport, station_log)}
         if peer:
             result["pymodbus"] = {k: peer[k] for k in ("cycle_ms", "ratio", "failed_cycles")}
         return result

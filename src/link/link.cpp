@@ -61,7 +61,8 @@ bool Link::waitForDataNs(qint64 ns, qint64 awakeNs) {
     if (fd >= 0) {
         QDeadlineTimer due(0, Qt::PreciseTimer);
         due.setPreciseRemainingTime(0, ns, Qt::PreciseTimer);
-        const qint64 awake = keepAwake_ ? std::min(ns, awakeNs) : 0;
+        const qint64 awake =
+            keepAwake_ ? std::min(ns, awakeNs + ns / linkexchange::kAwakeShare) : 0;
         bool input = ns > awake && lookAtInput(fd, ns - awake);
         while (!input && !due.hasExpired() && !stopRequested()) input = lookAtInput(fd, 0);
         return input && waitForData(0);
