@@ -89,7 +89,8 @@ def main():
         entry = cycles[baud].get("PollCycle/%s/baud:%d" % (transport, baud))
         return entry if entry and not entry.get("error_occurred") else None
 
-    out.append("### Against the wire limit (goal: ratio at most 1.05)\n")
+    out.append("### Against the wire limit (goal: ratio at most 1.05; on the pty the limit "
+               "holds the silence the master keeps before each request)\n")
     rows = []
     for baud in [b for b in bauds if b > 0]:
         for transport in ("tcp", "pty"):
