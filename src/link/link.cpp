@@ -61,8 +61,9 @@ bool Link::waitForDataNs(qint64 ns, qint64 awakeNs) {
     if (fd >= 0) {
         QDeadlineTimer due(0, Qt::PreciseTimer);
         due.setPreciseRemainingTime(0, ns, Qt::PreciseTimer);
+        // A wait that ends at no moment of the line (a slice's end) stays asleep.
         const qint64 awake =
-            keepAwake_ ? std::min(ns, awakeNs + ns / linkexchange::kAwakeShare) : 0;
+            keepAwake_ && awakeNs > 0 ? std::min(ns, awakeNs + ns / linkexchange::kAwakeShare) : 0;
         bool input = ns > awake && lookAtInput(fd, ns - awake);
         while (!input && !due.hasExpired() && !stopRequested()) input = lookAtInput(fd, 0);
         return input && waitForData(0);
