@@ -32,7 +32,7 @@ constexpr qsizetype kInputBudgetBytes = 4096;
 // While the poll runs back to back, the link spends this long awake before a moment it
 // knows (the end of the line's silence) and on each side of one it expects (a reply
 // due when the last one to the same request came). The longer a sleep, the later it
-// ends (the host lends an idle processor's core to others), so a wait also spends
+// ends (0.2 to 0.35 ms after 30 ms on a virtual machine), so such a wait also spends
 // 1/64 of itself awake: half a millisecond before a reply at 9600 baud.
 constexpr qint64 kAwakeNs = 150000;
 constexpr qint64 kAwakeShare = 64;
@@ -113,7 +113,7 @@ protected:
     static void sitOutSlice(const QElapsedTimer& slice, int ms);
     // As waitForData(), to the nanosecond where the link has an inputHandle(); the last
     // `awakeNs` of the wait, and 1/kAwakeShare of it more, are spent awake when the link
-    // keeps awake.
+    // keeps awake; none with an `awakeNs` of zero.
     bool waitForDataNs(qint64 ns, qint64 awakeNs);
 
 private:
