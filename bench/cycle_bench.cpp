@@ -98,8 +98,9 @@ void pollCycle(benchmark::State& state, const QString& transport, int baud) {
     state.counters["cycles_per_s"] = 1000.0 / cycleMs;
     state.counters["failed_cycles"] = failures;
     if (baud > 0) {
-        state.counters["wire_ms"] = wireCycleMs(baud, transport);
-        state.counters["ratio_wire"] = cycleMs / wireCycleMs(baud, transport);
+        const double wireMs = wireCycleMs(baud, transport);
+        state.counters["wire_ms"] = wireMs;
+        state.counters["ratio_wire"] = cycleMs / wireMs;
     }
 }
 
