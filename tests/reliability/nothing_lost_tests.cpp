@@ -137,6 +137,8 @@ protected:
         return obstacle == Obstacle::Directory || obstacle == Obstacle::FullDisk;
     }
 
+    QStringList pendingLines() const { return logLines(station.dir(), "Peso.pendiente.csv"); }
+
     // The lines written so far while the obstacle stands.
     QStringList keptLines(Obstacle obstacle) const {
         return logLines(station.dir(), movesTheLog(obstacle) ? "Peso.keep" : "Peso.csv");
@@ -168,8 +170,7 @@ TEST_P(NothingLost, EveryAcceptedWeightReadIsOneLineInOrder) {
     // open, now Peso.keep. Once a later line waits in the pending file, none is on its
     // way there.
     if (movesTheLog(obstacle)) {
-        ASSERT_TRUE(
-            waitFor([&] { return !logLines(station.dir(), "Peso.pendiente.csv").isEmpty(); }));
+        ASSERT_TRUE(waitFor([&] { return !pendingLines().isEmpty(); }));
     }
     const qsizetype linesBlocked = keptLines(obstacle).size();
     const qint64 readsBlocked = counter("reads.weight");
@@ -192,10 +193,8 @@ TEST_P(NothingLost, EveryAcceptedWeightReadIsOneLineInOrder) {
         ASSERT_TRUE(station.process().waitForFinished(60000));
         EXPECT_EQ(station.process().exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(station.exitCode(), 0);
-        EXPECT_GT(obstacle == Obstacle::NothingWritable
-                      ? heldLines().size()
-                      : logLines(station.dir(), "Peso.pendiente.csv").size(),
-                  0);
+        EXPECT_GT(
+            obstacle == Obstacle::NothingWritable ? heldLines().size() : pendingLines().size(), 0);
         sim.toggleSilent();
         ASSERT_TRUE(station.start());
     }
