@@ -54,7 +54,7 @@ DoseStep CycleDetector::feed(const DoseReading& reading) {
         open_.reset();
         return step;
     }
-    if (!open_->finalNet && settles(reading.ms, reading.net)) {
+    if (!open_->finalNet && settles(reading)) {
         open_->finalNet = reading.net;
         open_->finalMs = reading.ms;
         step.finalTaken = open_;
@@ -66,8 +66,12 @@ bool CycleDetector::cutBySilence(const DoseReading& reading) const {
     return open_ && silenceSince_ && reading.net < lastNet_ - setpoints_->zeroBand;
 }
 
-bool CycleDetector::settles(qint64 ms, qint64 net) {
-    if (net < setpoints_->fine) {
+bool CycleDetector::settles(const DoseReading& reading) {
+    const qint64 ms = reading.ms;
+    const qint64 net = reading.net;
+    // The module knows its own scale best: while it says the weight moves, nothing
+    // read now proves stillness.
+    if (net < setpoints_->fine || reading.moving) {
         inRun_ = false;
         return false;
     }
@@ -81,7 +85,7 @@ bool CycleDetector::settles(qint64 ms, qint64 net) {
         runLow_ = low;
         runHigh_ = high;
     }
-    return ms - runStartMs_ >= kSettleMs;
+    return ms - runStartMs_ >= settleMs_;
 }
 
 void CycleDetector::resume(qint64 startMs) {
@@ -105,11 +109,11 @@ DoseSetpoints doseSetpoints(const Setpoints& setpoints, int decimals) {
 }
 
 qint64 instantMs(const QDateTime& when) {
-    return when.toMSecsSinceEpoch() / 1000 * 1000;
+    return when.toMSecsSinceEpoch();
 }
 
 QDateTime fromInstant(qint64 ms) {
-    return QDateTime::fromMSecsSinceEpoch(ms);
+    return QDateTime::fromMSecsSinceEpoch(ms - ms % 1000);
 }
 
 qint64 logClockMs(const QDateTime& when) {

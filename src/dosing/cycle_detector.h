@@ -10,12 +10,14 @@
 // display steps (the net weight times 10^decimals), so "unchanged within one step" and
 // the comparisons with the setpoints are exact whatever the decimals.
 //
-// Times are milliseconds in whole seconds on one of two clocks. The live station counts
-// instants (since 1970-01-01 00:00 UTC): the clock put back an hour at the end of summer
-// time is no step back for it. A log read back has only the wall-clock times Peso.csv
-// writes (log_parse.h), which do step back then. Either way the cycles found in the
-// same readings are the same, so the live record and `vormelq --cycles` on its Peso.csv
-// agree to the second, daylight-saving nights aside.
+// Times are milliseconds on one of two clocks. The live station counts the instants of
+// its polls (since 1970-01-01 00:00 UTC, to the millisecond): the clock put back an hour
+// at the end of summer time is no step back for it. A log read back has only the
+// wall-clock times Peso.csv writes (log_parse.h), in whole seconds, which do step back
+// then. Whole seconds cannot tell a pause of 0.3 s that straddles a second's edge from a
+// second of stillness, so a log proves a settled weight only with its first and last still
+// readings two whole seconds apart: where the feed pauses for about a second, the live
+// record (which counts) and `vormelq --cycles` may differ.
 
 struct DoseSetpoints {
     qint64 zeroBand = 0;
@@ -29,6 +31,7 @@ struct DoseReading {
     qint64 ms = 0;         // the detector's clock
     bool answered = true;  // false: the poll did not get the weights (`net` unused)
     qint64 net = 0;        // display steps
+    bool moving = false;   // the module's own motion sign was lit
 };
 
 struct DoseCycle {
@@ -57,7 +60,8 @@ struct DoseStep {
 // - it begins with the first reading above the zero band after one within it (a first
 //   reading above it, with nothing known before, opens one the station joined late);
 // - its final weight is the net weight once, at or above the fine cut-off, it has stayed
-//   within one display step for at least kSettleMs on its clock;
+//   within one display step, with the module's motion sign dark, for at least the settle
+//   time on its clock (kSettleMs live, kLogSettleMs on a log's whole seconds);
 // - it ends with the first reading back within the zero band;
 // - it is interrupted when it ends without a final weight, when no weights came for more
 //   than kSilenceMs inside it, when the clock went back, or when it was resumed;
@@ -68,7 +72,10 @@ struct DoseStep {
 class CycleDetector {
 public:
     static constexpr qint64 kSettleMs = 1000;
+    static constexpr qint64 kLogSettleMs = 2000;
     static constexpr qint64 kSilenceMs = 10000;
+
+    explicit CycleDetector(qint64 settleMs = kSettleMs) : settleMs_(settleMs) {}
 
     // Until the setpoints are known no reading is judged.
     void setSetpoints(const DoseSetpoints& setpoints) { setpoints_ = setpoints; }
@@ -83,11 +90,12 @@ public:
 
 private:
     // Whether this reading completes the settled run that makes the final weight.
-    bool settles(qint64 ms, qint64 net);
+    bool settles(const DoseReading& reading);
 
     // Whether a silence cuts the open cycle short at this reading.
     bool cutBySilence(const DoseReading& reading) const;
 
+    qint64 settleMs_;
     std::optional<DoseSetpoints> setpoints_;
     std::optional<DoseCycle> open_;
     std::optional<bool> lastWithinBand_;  // unknown before the first reading
@@ -108,9 +116,10 @@ double stepsWeight(double steps, int decimals);
 // The setpoints as the detector counts them.
 DoseSetpoints doseSetpoints(const Setpoints& setpoints, int decimals);
 
-// The live clock: the instant `when` stands for, to the whole second.
+// The live clock: the instant `when` stands for, to the millisecond.
 qint64 instantMs(const QDateTime& when);
-// Back to that instant, in local time (the date and time Peso.csv writes for it).
+// Back to that instant's whole second, in local time (the date and time Peso.csv writes
+// for it): the record's times read as the log's.
 QDateTime fromInstant(qint64 ms);
 // The log's clock for a wall-clock time: its date and time to the whole second.
 qint64 logClockMs(const QDateTime& when);

@@ -86,7 +86,7 @@ int runCycles(const CyclesOptions& options) {
     const DateOrder order = detectDateOrder(log, systemDateOrder());
     log.seek(0);
     const QLocale locale = QLocale::system();
-    CycleDetector detector;
+    CycleDetector detector(CycleDetector::kLogSettleMs);
     std::optional<int> decimals;  // the log's, from its first reading
     qint64 unreadable = 0;
     qint64 firstUnreadable = 0;

@@ -32,12 +32,12 @@ DoseLog::DoseLog(const QString& path, double tolerancePercent, int decimals, QLo
 }
 
 DoseLog::Events DoseLog::poll(const QDateTime& when, const std::optional<WeightReading>& weights,
-                              const std::optional<Setpoints>& setpoints) {
+                              const std::optional<Setpoints>& setpoints, bool moving) {
     // Instants, not the wall clock: a cycle under way when summer time ends is not cut.
     const qint64 ms = instantMs(when);
-    const DoseStep step =
-        detector_.feed(weights ? DoseReading{ms, true, displaySteps(weights->net, decimals_)}
-                               : DoseReading{ms, false, 0});
+    const DoseStep step = detector_.feed(
+        weights ? DoseReading{ms, true, displaySteps(weights->net, decimals_), moving}
+                : DoseReading{ms, false, 0});
     if (setpoints) detector_.setSetpoints(doseSetpoints(*setpoints, decimals_));
 
     Events events;

@@ -23,10 +23,11 @@ public:
         std::optional<DoseRecord> finalTaken;  // the open cycle, at its final weight
         std::optional<DoseRecord> ended;       // the cycle just written
     };
-    // One poll: its time (the time of its log line), its weights when it got them and
-    // the setpoints it read, which judge the readings from the next poll on.
+    // One poll: its time (the time of its log line), its weights when it got them, the
+    // setpoints it read, which judge the readings from the next poll on, and whether the
+    // module showed its motion sign.
     Events poll(const QDateTime& when, const std::optional<WeightReading>& weights,
-                const std::optional<Setpoints>& setpoints);
+                const std::optional<Setpoints>& setpoints, bool moving = false);
 
     bool flushPending() { return journal_.flushPending(); }
     int pending() const { return journal_.pending(); }

@@ -18,3 +18,7 @@ SegmentStates segmentsFromDisplay(const QByteArray& display) {
     }
     return states;
 }
+
+bool motionShown(const QByteArray& display) {
+    return segmentsFromDisplay(display)[seg::kMvto];
+}

@@ -9,6 +9,8 @@
 using SegmentStates = std::array<bool, 65>;
 
 SegmentStates segmentsFromDisplay(const QByteArray& display);
+// Whether the module's motion sign ("MVTO") is lit in the image: its weight is moving.
+bool motionShown(const QByteArray& display);
 
 // Element meanings, for drawing.
 namespace seg {

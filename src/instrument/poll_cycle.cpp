@@ -1,5 +1,6 @@
 #include "poll_cycle.h"
 
+#include "display_map.h"
 #include "weight_log.h"
 
 PollOutcome pollCycle(PollContext& context) {
@@ -18,6 +19,7 @@ PollOutcome pollCycle(PollContext& context) {
 
     const auto display = LeeDisplay(instrument);
     if (!display) return lost();
+    outcome.moving = motionShown(*display);
     instrument.afterNextRequest([&sink, image = *display] { sink.displayRead(image); });
 
     outcome.weights = LeePeso(instrument);

@@ -42,6 +42,7 @@ struct PollOutcome {
     QDateTime when;
     std::optional<WeightReading> weights;
     std::optional<Setpoints> setpoints;
+    bool moving = false;  // the display read showed the motion sign
 };
 
 // One poll: display, weights, log line, setpoints, command readback. A block that

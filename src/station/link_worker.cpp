@@ -228,7 +228,7 @@ void LinkWorker::reportLog(Module& m) {
 
 void LinkWorker::recordDose(Module& m, const PollOutcome& outcome) {
     if (!m.doses) return;
-    const DoseLog::Events events = m.doses->poll(outcome.when, outcome.weights, outcome.setpoints);
+    const DoseLog::Events events = m.doses->poll(outcome.when, outcome.weights, outcome.setpoints, outcome.moving);
     if (events.finalTaken) emit m.out->doseFinalTaken(*events.finalTaken);
     if (events.ended) emit m.out->doseEnded(*events.ended);
 }

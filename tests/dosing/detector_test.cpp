@@ -108,3 +108,45 @@ TEST(CycleDetector, FindsTheCyclesOfEachKindOfRun) {
         EXPECT_FALSE(detector.open()) << c.what;
     }
 }
+
+// Still readings above the fine cut-off: how long they must last, on the live clock
+// (the polls' milliseconds) and on a log's whole seconds, and the module's motion sign.
+TEST(CycleDetector, AWeightIsFinalOnlyOnceItsStillnessIsProved) {
+    struct Still {
+        const char* what;
+        qint64 settleMs;
+        std::vector<qint64> times;  // readings at 1000 steps, after filling to 975
+        std::optional<qint64> finalMs;
+        bool moving = false;
+    };
+    // clang-format off
+    const std::vector<Still> cases = {
+        {"0.35 s still across a second's edge at a 100 ms poll", CycleDetector::kSettleMs,
+         {10850, 10950, 11050, 11150}, std::nullopt},
+        {"0.6 s still: two readings half a second apart", CycleDetector::kSettleMs,
+         {10800, 11300}, std::nullopt},
+        {"1.2 s still", CycleDetector::kSettleMs, {10800, 11300, 11800, 12000}, 11800},
+        {"still for seconds, the module showing motion all along", CycleDetector::kSettleMs,
+         {10800, 11300, 11800, 12300, 12800}, std::nullopt, true},
+        {"a log's two whole seconds one apart prove nothing", CycleDetector::kLogSettleMs,
+         {10000, 11000, 11000}, std::nullopt},
+        {"a log's whole seconds two apart", CycleDetector::kLogSettleMs,
+         {10000, 11000, 12000}, 12000},
+    };
+    // clang-format on
+    for (const Still& c : cases) {
+        CycleDetector detector(c.settleMs);
+        detector.setSetpoints(kSetpoints);
+        detector.feed({0, true, 0});
+        detector.feed({9000, true, 975});
+        std::optional<qint64> finalMs;
+        for (qint64 ms : c.times)
+            if (const DoseStep step = detector.feed({ms, true, 1000, c.moving}); step.finalTaken)
+                finalMs = step.finalTaken->finalMs;
+        // On its way on: a weight two steps higher starts the count again.
+        const qint64 after = c.times.back() + 100;
+        if (const DoseStep step = detector.feed({after, true, 1002}); step.finalTaken)
+            finalMs = step.finalTaken->finalMs;
+        EXPECT_EQ(finalMs, c.finalMs) << c.what;
+    }
+}

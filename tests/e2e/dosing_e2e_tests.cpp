@@ -1,5 +1,6 @@
 // The dosing record of the real station against an independent dosing module
-// (pymodbus, tests/e2e/dosing_slave.py) whose cycles' final weights are known, with the
+// (pymodbus, tests/e2e/dosing_slave.py) whose cycles' final weights are known, each
+// cycle pausing above the fine cut-off across a second's edge on its way there, with the
 // station killed in the middle of a cycle and started again.
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <span>
 
 #include "dose_log.h"
 #include "dose_record.h"
@@ -42,11 +44,31 @@ QStringList without(const QStringList& lines, const QString& start) {
     return kept;
 }
 
+// The record's lines read back; each must be `cycles`' own, in order.
+void expectCycles(const QStringList& lines, std::span<const Expected> cycles) {
+    ASSERT_EQ(lines.size(), qsizetype(cycles.size())) << lines.join('\n').toStdString();
+    QDateTime lastStart = fromLogClock(0);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(lines[i].toStdString());
+        const auto record = parseDoseLine(lines[i].toLocal8Bit(), systemDateOrder(), 1);
+        ASSERT_TRUE(record);
+        EXPECT_GT(record->start, lastStart);
+        lastStart = record->start;
+        EXPECT_EQ(record->finalNet, cycles[i].finalNet);
+        EXPECT_EQ(record->result, cycles[i].result);
+    }
+}
+
+QStringList played(const QString& pause, std::span<const Expected> cycles) {
+    QStringList args{QStringLiteral("--pause=") + pause};
+    for (const Expected& e : cycles) args << QString::fromLatin1(e.played);
+    return args;
+}
+
 TEST(DosingRecord, OneLinePerCycleThroughAKillAndAsTheOfflineCommandFindsThem) {
     QProcess slave;
-    QStringList played;
-    for (const Expected& e : kCycles) played << QString::fromLatin1(e.played);
-    const int port = startPymodbus(slave, played, QStringLiteral("tests/e2e/dosing_slave.py"));
+    const int port = startPymodbus(slave, played(QStringLiteral("0.35"), kCycles),
+                                   QStringLiteral("tests/e2e/dosing_slave.py"));
     ASSERT_GT(port, 0);
     QString said;
     auto slaveSaid = [&](const QString& text) {
@@ -92,21 +114,11 @@ TEST(DosingRecord, OneLinePerCycleThroughAKillAndAsTheOfflineCommandFindsThem) {
     EXPECT_FALSE(QFile::exists(openCycle));
 
     const QStringList lines = doseLines();
-    ASSERT_EQ(lines.size(), kCycleCount) << lines.join('\n').toStdString();
-    const DateOrder order = systemDateOrder();
-    QDateTime lastStart = fromLogClock(0);
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        SCOPED_TRACE(lines[i].toStdString());
-        const auto record = parseDoseLine(lines[i].toLocal8Bit(), order, 1);
-        ASSERT_TRUE(record);
-        EXPECT_GT(record->start, lastStart);
-        lastStart = record->start;
-        EXPECT_EQ(record->finalNet, kCycles[i].finalNet);
-        EXPECT_EQ(record->result, kCycles[i].result);
-        if (i + 1 == kKilledCycle) {
-            EXPECT_EQ(record->start, fromLogClock(logClockMs(killedStart.toLocalTime())));
-        }
-    }
+    expectCycles(lines, kCycles);
+    ASSERT_EQ(lines.size(), kCycleCount);
+    const auto killed = parseDoseLine(lines[kKilledCycle - 1].toLocal8Bit(), systemDateOrder(), 1);
+    ASSERT_TRUE(killed);
+    EXPECT_EQ(killed->start, fromLogClock(logClockMs(killedStart.toLocalTime())));
 
     // Offline, the gap of the kill is no gap of the module's: the killed cycle may come
     // out complete there. Every other line is the live one, field for field.
@@ -118,9 +130,34 @@ TEST(DosingRecord, OneLinePerCycleThroughAKillAndAsTheOfflineCommandFindsThem) {
     EXPECT_EQ(offline.exitCode(), 0) << offline.readAllStandardError().toStdString();
     const QStringList offlineLines = QString::fromLocal8Bit(offline.readAllStandardOutput())
                                          .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    const QString killed = lines[kKilledCycle - 1].section(u';', 0, 1);
-    EXPECT_EQ(without(offlineLines, killed).join('\n').toStdString(),
-              without(lines, killed).join('\n').toStdString());
+    const QString killedLine = lines[kKilledCycle - 1].section(u';', 0, 1);
+    EXPECT_EQ(without(offlineLines, killedLine).join('\n').toStdString(),
+              without(lines, killedLine).join('\n').toStdString());
+}
+
+// At the default poll period, a pause of 0.6 s is two readings half a second apart in two
+// different seconds: still no final weight, and no notice of a dose off its tolerance.
+TEST(DosingRecord, APauseInFlightAtTheDefaultPeriodIsNoFinalWeight) {
+    const Expected cycles[] = {{"1000", 1000, DoseResult::Ok},
+                               {"1003", 1003, DoseResult::Ok},
+                               {"1009", 1009, DoseResult::Exceso}};
+    QProcess slave;
+    const int port = startPymodbus(slave, played(QStringLiteral("0.6"), cycles),
+                                   QStringLiteral("tests/e2e/dosing_slave.py"));
+    ASSERT_GT(port, 0);
+    StationProcess station;
+    QMap<QString, QString> ini = tcpIni(port);
+    ini.insert("Timer", "500");
+    ini.insert("Decimales_1", "1");
+    ini.insert("Tolerancia_1", "0.5");
+    station.writeIni(ini);
+    ASSERT_TRUE(station.start());
+    ASSERT_TRUE(waitFor([&] { return station.logLines().size() >= 2; }));
+    slave.write("go\n");
+    ASSERT_TRUE(
+        waitFor([&] { return logLines(station.dir(), "Dosificaciones.csv").size() >= 3; }, 60000));
+    station.stop();
+    expectCycles(logLines(station.dir(), "Dosificaciones.csv"), cycles);
 }
 
 }  // namespace

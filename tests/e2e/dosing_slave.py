@@ -4,10 +4,13 @@ frames over TCP on a free loopback port, slave 1, one decimal.
 Once a first line comes on standard input (the station is up and reading zero), it
 plays the cycles given as arguments, one after the other, on its own clock: each
 cycle fills through the coarse and fine feeds, settles at its final weight (in display
-steps) for 1.8 seconds, and empties. "A" is a cycle aborted at 450, well before the
+steps) for 3 seconds, and empties. "A" is a cycle aborted at 450, well before the
 fine cut-off; "H" fills to half and holds there until a line comes
 on standard input, then settles at 1000. Setpoints: zero band 20, coarse 900, fine 990,
-theoretical 1000.
+theoretical 1000. A first argument "--pause=S" makes every cycle that reaches its final
+weight stand still at 991, above the fine cut-off, for S seconds across a whole second
+of the clock on its way there: a pause a whole-second clock cannot tell from a settled
+weight.
 
 Prints the port on the first line, then "cycle N start" and "cycle N end" as it goes,
 and "done" after the last cycle, then holds zero until its standard input closes.
@@ -15,6 +18,7 @@ Run it with Debian's /usr/bin/python3 (pymodbus 3.0).
 """
 import asyncio
 import sys
+import time
 
 from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
                                 ModbusSlaveContext)
@@ -29,7 +33,7 @@ def pair(value):
     return [value & 0xFFFF, value >> 16]
 
 
-async def play(block, cycles, stdin_lines):
+async def play(block, cycles, pause, stdin_lines):
     def net(value):
         # gross = net, tare 0, state and task 0.
         block.setValues(0, pair(value) + [0, 0] + pair(value))
@@ -51,7 +55,12 @@ async def play(block, cycles, stdin_lines):
         if final != "A":
             for value in (700, COARSE + 20, 975):
                 await hold(value, 0.2)
-            await hold(int(final), 1.8)
+            if pause > 0:
+                # Centred on a second's edge, so the readings of the pause fall in two
+                # different seconds.
+                await asyncio.sleep((-pause / 2 - time.time()) % 1.0)
+                await hold(FINE + 1, pause)
+            await hold(int(final), 3.0)
         await hold(0, 1.0)
         print(f"cycle {n} end", flush=True)
     print("done", flush=True)
@@ -70,7 +79,11 @@ async def main():
 
     loop = asyncio.get_running_loop()
     stdin_lines = asyncio.Queue()
-    playing = asyncio.create_task(play(block, sys.argv[1:], stdin_lines))
+    cycles = sys.argv[1:]
+    pause = 0.0
+    if cycles and cycles[0].startswith("--pause="):
+        pause = float(cycles.pop(0).split("=", 1)[1])
+    playing = asyncio.create_task(play(block, cycles, pause, stdin_lines))
     while True:
         line = await loop.run_in_executor(None, sys.stdin.readline)
         if not line:

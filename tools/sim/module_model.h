@@ -88,9 +88,9 @@ public:
 private:
     static constexpr qint64 kMotionWindowMs = 500;
     static constexpr qint64 kPrintFlashMs = 1000;
-    // The final weight stays still for over two seconds before the emptying: a station
-    // that logs whole seconds every half second sees it still across two of them.
-    static constexpr qint64 kSettleMs = 3000;
+    // The final weight stays still for over three seconds before the emptying: a log of
+    // whole seconds proves it still (two whole seconds apart) whatever the poll's period.
+    static constexpr qint64 kSettleMs = 4000;
     static constexpr qint64 kSettleMoveMs = 800;
     static constexpr qint64 kAutoRestartMs = 2000;
     static constexpr qint64 kStepMs = 20;
