@@ -13,13 +13,6 @@ const char* const kHeaders[] = {"Fecha", "Inicio", "Fin",        "Teórico", "Gr
 
 }  // namespace
 
-std::vector<DoseRecord> doseHistory(const QByteArrayList& lines, DateOrder order, int decimals) {
-    std::vector<DoseRecord> records;
-    for (const QByteArray& line : lines)
-        if (auto record = parseDoseLine(line, order, decimals)) records.push_back(*record);
-    return records;
-}
-
 DoseTable::DoseTable(QObject* parent) : QAbstractTableModel(parent) {}
 
 void DoseTable::setNumberFormat(int decimals, const QLocale& locale) {
@@ -42,35 +35,25 @@ QString DoseTable::weightText(double value) const {
     return formatWeight(value, decimals_, locale_);
 }
 
-void DoseTable::setHistory(std::vector<DoseRecord> records) {
-    beginResetModel();
-    records.insert(records.end(), records_.begin(), records_.end());
-    records_ = std::move(records);
-    endResetModel();
+void DoseTable::show(const ModuleState& state) {
+    const bool figures = state.stats != stats_ || state.suggestedFine != suggestion_;
+    stats_ = state.stats;
+    suggestion_ = state.suggestedFine;
+    const qsizetype added = state.doses.size() - records_.size();
+    // Newest on top: a dose of this run is row 0, so one more goes in without a reset.
+    if (added == 1 && state.doses.size() > 1 &&
+        state.doses.at(state.doses.size() - 2) == records_.last()) {
+        beginInsertRows({}, 0, 0);
+        records_ = state.doses;
+        endInsertRows();
+    } else if (added != 0 || state.doses != records_) {
+        beginResetModel();
+        records_ = state.doses;
+        endResetModel();
+    } else if (!figures) {
+        return;
+    }
     emit changed();
-}
-
-void DoseTable::add(const DoseRecord& record) {
-    // Newest on top: the new cycle is row 0.
-    beginInsertRows({}, 0, 0);
-    records_.push_back(record);
-    endInsertRows();
-    emit changed();
-}
-
-void DoseTable::setSetpoints(const DoseSetpoints& setpoints) {
-    if (setpoints_ == setpoints) return;
-    setpoints_ = setpoints;
-    emit changed();
-}
-
-DoseStats DoseTable::stats() const {
-    return doseStats(records_, decimals_);
-}
-
-std::optional<qint64> DoseTable::suggestion() const {
-    if (!setpoints_) return std::nullopt;
-    return suggestedFine(records_, *setpoints_);
 }
 
 int DoseTable::rowCount(const QModelIndex& parent) const {
@@ -82,7 +65,7 @@ int DoseTable::columnCount(const QModelIndex& parent) const {
 }
 
 const DoseRecord& DoseTable::recordAt(int row) const {
-    return records_[records_.size() - 1 - static_cast<size_t>(row)];
+    return records_[records_.size() - 1 - row];
 }
 
 QString DoseTable::cellText(const DoseRecord& r, int column) const {

@@ -4,18 +4,13 @@
 #include <QByteArrayList>
 #include <QLocale>
 #include <optional>
-#include <vector>
 
 #include "dose_record.h"
+#include "module_state.h"
 
-// The cycles of the record's newest lines (DoseLog::newestLines), oldest first; lines
-// that do not read are left out.
-std::vector<DoseRecord> doseHistory(const QByteArrayList& lines, DateOrder order, int decimals);
-
-// The cycles the "Dosificaciones" window shows, newest on top: the file's last ones at
-// start and every one of this run. Kept from the start whether the window is open or
-// not, as the chart's readings are; the statistics and the suggested fine cut-off are
-// always over what it holds.
+// The cycles the "Dosificaciones" window shows, newest on top, with their figures: the
+// module's doses as the station keeps them (the file's last ones at start and every one
+// of this run), whether the window is open or not.
 class DoseTable : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -42,14 +37,10 @@ public:
     double weight(qint64 steps) const;
     QString weightText(double value) const;
 
-    // Oldest first, before this run's.
-    void setHistory(std::vector<DoseRecord> records);
-    void add(const DoseRecord& record);
-    // The setpoints in force, for the suggestion.
-    void setSetpoints(const DoseSetpoints& setpoints);
+    void show(const ModuleState& state);
 
-    DoseStats stats() const;
-    std::optional<qint64> suggestion() const;
+    const DoseStats& stats() const { return stats_; }
+    const std::optional<qint64>& suggestion() const { return suggestion_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -64,8 +55,9 @@ private:
     const DoseRecord& recordAt(int row) const;
     QString cellText(const DoseRecord& record, int column) const;
 
-    std::vector<DoseRecord> records_;  // oldest first
-    std::optional<DoseSetpoints> setpoints_;
+    QList<DoseRecord> records_;  // oldest first
+    DoseStats stats_;
+    std::optional<qint64> suggestion_;
     int decimals_ = 0;
     QLocale locale_ = QLocale::system();
 };

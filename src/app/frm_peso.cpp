@@ -13,21 +13,16 @@
 #include <QStringList>
 #include <QTabWidget>
 #include <QTimer>
-#include <cmath>
 
 #include "box_guard.h"
 #include "changes_view.h"
 #include "chart_window.h"
-#include "cycle_detector.h"
 #include "display_map.h"
-#include "dose_log.h"
 #include "dose_table.h"
 #include "dosing_window.h"
 #include "entry.h"
 #include "panel_art.h"
 #include "panel_widgets.h"
-#include "register_map.h"
-#include "requests.h"
 #include "state_texts.h"
 #include "trend_recorder.h"
 #include "value_label.h"
@@ -94,19 +89,6 @@ QGroupBox* frame(QWidget* parent, const QString& title, QRect geometry) {
     return box;
 }
 
-// The operator's name for an entry: its caption, without the colon.
-QString campoOf(const QLabel* caption) {
-    QString text = caption->text();
-    if (text.endsWith(QLatin1Char(':'))) text.chop(1);
-    return text;
-}
-
-// The front panel's keys by index, as the record of changes names them.
-const std::array<QString, 5> kKeyNames{
-    QStringLiteral("Tecla SI•NO/MODO"), QStringLiteral("Tecla cero"), QStringLiteral("Tecla tara"),
-    QStringLiteral("Tecla 4"),          QStringLiteral("Tecla F"),
-};
-
 bool isEnter(const QKeyEvent* key) {
     return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
 }
@@ -128,6 +110,11 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     buildWeightFrame();
     buildSetpointFrames();
     buildCommandFrames();
+    // Typed into, or filled by "Usar", a box emptied by a switch of module may send again.
+    for (QLineEdit* box : findChildren<QLineEdit*>())
+        connect(box, &QLineEdit::textChanged, this, [this, box](const QString& text) {
+            if (!text.isEmpty()) emptied_.remove(box);
+        });
 
     lblError = new QLabel(noCommunicationText(), this);
     lblError->setFont(sansFont(8.25, true));
@@ -160,7 +147,7 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     lblDosis->setWordWrap(true);
     lblDosis->setPalette(errorPalette);
     cmdAceptarDosis = button(FraDosis, QStringLiteral("Aceptar"), twips(1875, 150, 840, 375));
-    connect(cmdAceptarDosis, &QPushButton::clicked, FraDosis, &QWidget::hide);
+    connect(cmdAceptarDosis, &QPushButton::clicked, this, &frmPeso::noticeAcknowledged);
     FraDosis->hide();
     // The strip along the window's bottom edge, under the frames and the buttons: one
     // line wide enough for the longest status, clear of every control and of the notices
@@ -306,12 +293,7 @@ void frmPeso::setNumberFormat(int decimals, const QLocale& locale) {
     doses_->setNumberFormat(decimals, locale);
 }
 
-void frmPeso::clearError() {
-    if (!lblError->isHidden()) lblError->hide();
-}
-
 void frmPeso::showDisplay(const QByteArray& image) {
-    clearError();
     const SegmentStates states = segmentsFromDisplay(image);
     // Touch only the elements whose state changes: a full repaint of 64 overlays at
     // every poll would make the replica flicker.
@@ -321,7 +303,6 @@ void frmPeso::showDisplay(const QByteArray& image) {
 }
 
 void frmPeso::showWeights(const WeightReading& w) {
-    clearError();
     lblBruto->setText(formatWeight(w.gross, decimals_, locale_));
     lblTara->setText(formatWeight(w.tare, decimals_, locale_));
     lblNeto->setText(formatWeight(w.net, decimals_, locale_));
@@ -330,17 +311,14 @@ void frmPeso::showWeights(const WeightReading& w) {
 }
 
 void frmPeso::showSetpoints(const Setpoints& s) {
-    clearError();
     lblBCero->setText(formatWeight(s.zeroBand, decimals_, locale_));
     lblGrueso->setText(formatWeight(s.coarse, decimals_, locale_));
     lblFino->setText(formatWeight(s.fine, decimals_, locale_));
     lblTeor->setText(formatWeight(s.target, decimals_, locale_));
     lblPorc->setText(QString::number(s.percentage));
-    doses_->setSetpoints(doseSetpoints(s, decimals_));
 }
 
 void frmPeso::showReadback(const CommandReadback& r) {
-    clearError();
     lblComando->setText(QString::number(r.command));
     lblResultado->setText(QString::number(r.result));
     lblDato->setText(QString::number(r.data));
@@ -350,46 +328,28 @@ void frmPeso::showReadback(const CommandReadback& r) {
     lblDato3->setText(QString::number(r.dataBytes[3]));
 }
 
-void frmPeso::showCommunicationLost() {
-    lblError->show();
+void frmPeso::showState(const ModuleState& state) {
+    lblError->setVisible(state.silent());
+    showPending(state);
+    if (state.notice) lblDosis->setText(doseNoticeText(*state.notice, decimals_, locale_));
+    FraDosis->setVisible(state.notice.has_value());
+    doses_->show(state);
 }
 
-void frmPeso::showLogPending(int count) {
-    logPending_ = count;
-    showPending();
-}
-
-void frmPeso::showChangesPending(int count) {
-    changesPending_ = count;
-    showPending();
-}
-
-void frmPeso::showDosePending(int count) {
-    dosePending_ = count;
-    showPending();
-}
-
-void frmPeso::showPending() {
+void frmPeso::showPending(const ModuleState& state) {
     // The files live in one directory and usually fail together: one notice names each
     // file with its own count, readings, doses and changes not being the same thing.
     QStringList parts;
-    if (logPending_ > 0) parts << pendingText(Record::Weights, logPending_);
-    if (dosePending_ > 0) parts << pendingText(Record::Doses, dosePending_);
-    if (changesPending_ > 0) parts << pendingText(Record::Changes, changesPending_);
+    for (const Record record : {Record::Weights, Record::Doses, Record::Changes})
+        if (const int count = state.pendingOf(record); count > 0)
+            parts << pendingText(record, count);
     lblPendientes->setText(notWrittenText(parts));
     lblPendientes->setVisible(!parts.isEmpty());
 }
 
-void frmPeso::showDoseFinal(const DoseRecord& record) {
+void frmPeso::markDoseFinal(const DoseRecord& record) {
     if (record.finalNet)
         trend_->markFinal(doses_->weight(*record.finalNet), outOfTolerance(record));
-    if (!outOfTolerance(record)) return;
-    lblDosis->setText(doseNoticeText(record, decimals_, locale_));
-    FraDosis->show();
-}
-
-void frmPeso::showDoseEnded(const DoseRecord& record) {
-    doses_->add(record);
 }
 
 void frmPeso::showMqttStatus(const MqttStatus& status) {
@@ -441,71 +401,49 @@ void frmPeso::openMessage(const QString& text) {
     BoxGuard::open(box);
 }
 
-double frmPeso::takeEntry(QLineEdit* box) {
-    const NormalizedEntry entry = normalizeEntry(box->text(), locale_);
-    box->setText(entry.text);
-    return entry.value;
-}
-
-void frmPeso::sendSetpoint(Setpoint setpoint, QLineEdit* box, const QLabel* caption,
-                           const QLabel* shown) {
-    // The percentage is a plain number; the other setpoints are weights, shown scaled.
-    send(setpointRequest(setpoint, takeEntry(box)), box, caption, shown->text(),
-         setpoint != Setpoint::Porc);
-}
-
-void frmPeso::send(const std::optional<WriteRequest>& request, const QLineEdit* box,
-                   const QLabel* caption, const QString& antes, bool weight) {
-    WriteRequest labelled = request.value_or(WriteRequest{});
-    labelled.campo = campoOf(caption);
-    labelled.antes = antes;
-    // Nothing goes out of an entry out of range: the record keeps what the box says.
-    labelled.valor = request ? shownValue(requestValue(*request), weight) : box->text();
-    if (request) {
-        emit writeRequested(labelled);
-        return;
-    }
-    // The module's registers cannot hold a negative or a too large number, and cutting
-    // it down would set something the operator never typed.
-    emit writeFinished(WriteOutcome{labelled, {}, WriteResult::FueraDeRango, 0});
+void frmPeso::showEntryOutOfRange() {
     openMessage(QStringLiteral("Valor fuera de rango"));
 }
 
-// A value sent, as the window shows it once read back: the module keeps weights in
-// display steps, sent unscaled.
-QString frmPeso::shownValue(quint32 value, bool weight) const {
-    if (!weight) return QString::number(value);
-    return formatWeight(regs::scaled(value, decimals_), decimals_, locale_);
+void frmPeso::enter(Control control, QLineEdit* box) {
+    if (emptied_.contains(box)) return;
+    const QString typed = box->text();
+    // The box shows what the entry reads as, as the station will send it.
+    box->setText(normalizeEntry(typed, locale_).text);
+    emit entered({control, typed});
+}
+
+void frmPeso::emptyEntries() {
+    for (QLineEdit* box : findChildren<QLineEdit*>()) {
+        box->clear();
+        emptied_.insert(box);
+    }
 }
 
 void frmPeso::cmdBCero_Click() {
-    sendSetpoint(Setpoint::BCero, txtBCero, Label24, lblBCero);
+    enter(Control::BCero, txtBCero);
 }
 void frmPeso::cmdGrueso_Click() {
-    sendSetpoint(Setpoint::Grueso, txtGrueso, Label23, lblGrueso);
+    enter(Control::Grueso, txtGrueso);
 }
 void frmPeso::cmdFino_Click() {
-    sendSetpoint(Setpoint::Fino, txtFino, Label21, lblFino);
+    enter(Control::Fino, txtFino);
 }
 void frmPeso::cmdTeor_Click() {
-    sendSetpoint(Setpoint::Teor, txtTeor, Label8, lblTeor);
+    enter(Control::Teor, txtTeor);
 }
 void frmPeso::cmdPorc_Click() {
-    sendSetpoint(Setpoint::Porc, txtPorc, Label12, lblPorc);
+    enter(Control::Porc, txtPorc);
 }
 void frmPeso::cmdComando_Click() {
-    send(commandRequest(takeEntry(txtComando)), txtComando, Label16, {}, false);
+    enter(Control::Comando, txtComando);
 }
 void frmPeso::cmdDato_Click() {
-    send(dataRequest(takeEntry(txtDato)), txtDato, Label9, {}, false);
+    enter(Control::Dato, txtDato);
 }
 
 void frmPeso::Tecla_Click(int index) {
-    auto request = keyRequest(index);
-    if (!request) return;
-    request->campo = kKeyNames[static_cast<size_t>(index)];
-    request->valor = QChar(registerWord(request->writes.front()));
-    emit writeRequested(*request);
+    emit keyPressed(index);
 }
 
 ChartWindow* frmPeso::chartWindow() const {

@@ -5,11 +5,14 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <QSet>
 #include <array>
 #include <optional>
 
 #include "dose_record.h"
+#include "module_state.h"
 #include "mqtt_publisher.h"
+#include "operator_entry.h"
 #include "readers.h"
 #include "requests.h"
 
@@ -33,8 +36,9 @@ inline const QString kStationTitle = QStringLiteral("Vormel-Q");
 void useLayoutFont();
 
 // The station's one window: the module's front panel replica on top, the weight,
-// setpoint and command read-outs and entries below. It only shows what it is given and
-// turns operator actions into write requests; the link worker does the talking.
+// setpoint and command read-outs and entries below. It only shows what it is given (the
+// readings, and the module's state as the station keeps it) and hands the operator's
+// entries and keys on as they were made; the station decides what they send and records.
 class frmPeso : public QWidget {
     Q_OBJECT
 public:
@@ -81,7 +85,7 @@ public:
     // when the station publishes to no broker.
     QLabel* lblMqtt;
 
-    // A dose out of tolerance, in red until the operator acknowledges it with cmdAceptarDosis.
+    // The module's dose notice, in red until the operator acknowledges it with cmdAceptarDosis.
     QFrame* FraDosis;
     QLabel* lblDosis;
     QPushButton* cmdAceptarDosis;
@@ -111,17 +115,14 @@ public slots:
     void showWeights(const WeightReading& w);
     void showSetpoints(const Setpoints& s);
     void showReadback(const CommandReadback& r);
-    void showCommunicationLost();
-    // A cycle's final weight as soon as it is taken: marked on the chart, and one out of
-    // tolerance shows the notice (the latest replaces an earlier one not yet acknowledged).
-    void showDoseFinal(const DoseRecord& record);
-    // A cycle as recorded in Dosificaciones.csv when it ends: one more row in the
-    // "Dosificaciones" window.
-    void showDoseEnded(const DoseRecord& record);
-    void showDosePending(int count);
-    void showLogPending(int count);
-    void showChangesPending(int count);
+    // The red label, the pending records' notice, the dose notice and the
+    // "Dosificaciones" window's rows and figures.
+    void showState(const ModuleState& state);
+    // A cycle's final weight as soon as it is taken, marked on the chart.
+    void markDoseFinal(const DoseRecord& record);
     void showMqttStatus(const MqttStatus& status);
+    // The station sent nothing for the entry: it fits no register.
+    void showEntryOutOfRange();
     // One "Error" box per failed run of writes, one box per write the module refused,
     // each keeping the operator from the window but not modal; while one is open,
     // further boxes queue up and follow one after another.
@@ -146,10 +147,15 @@ public slots:
     void txtComando_KeyPress(int keyAscii);
     void txtDato_KeyPress(int keyAscii);
 
+    // Every entry box emptied, so that a value half typed for another module is never
+    // sent to this one: until the operator types into it again, a box emptied here sends
+    // nothing.
+    void emptyEntries();
+
 signals:
-    void writeRequested(const WriteRequest& request);
-    // An entry that fits no register ends here, as "Fuera de rango", with nothing queued.
-    void writeFinished(const WriteOutcome& outcome);
+    void entered(const OperatorEntry& entry);
+    void keyPressed(int index);
+    void noticeAcknowledged();
     void unloading();
 
 protected:
@@ -162,14 +168,8 @@ private:
     void buildCommandFrames();
     void buildPanel();
 
-    void clearError();
-    void showPending();
-    double takeEntry(QLineEdit* box);
-    void sendSetpoint(Setpoint setpoint, QLineEdit* box, const QLabel* caption,
-                      const QLabel* shown);
-    void send(const std::optional<WriteRequest>& request, const QLineEdit* box,
-              const QLabel* caption, const QString& antes, bool weight);
-    QString shownValue(quint32 value, bool weight) const;
+    void showPending(const ModuleState& state);
+    void enter(Control control, QLineEdit* box);
     void openMessage(const QString& text);
     void queueBox(const QString& text);
     void openNextBox();
@@ -183,7 +183,5 @@ private:
     QStringList queuedBoxes_;
     DoseTable* doses_;
     QPointer<DosingWindow> dosing_;
-    int logPending_ = 0;
-    int dosePending_ = 0;
-    int changesPending_ = 0;
+    QSet<const QLineEdit*> emptied_;
 };

@@ -4,7 +4,6 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeySequence>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStackedWidget>
@@ -69,47 +68,29 @@ void LineWindow::addPanel(frmPeso* panel, const StationModule& module) {
 void LineWindow::watch(int index, const StationModule& module) {
     const int decimals = module.decimals();
     const QLocale locale = module.locale();
+    entries_[index].state = module.state();
     connect(&module, &StationModule::weightsRead, this,
             [this, index, decimals, locale](const WeightReading& w) {
                 entries_[index].net = formatWeight(w.net, decimals, locale);
-                entries_[index].silent = false;
                 refresh(index);
             });
-    connect(&module, &StationModule::communicationLost, this, [this, index] {
-        entries_[index].silent = true;
+    connect(&module, &StationModule::stateChanged, this, [this, index](const ModuleState& state) {
+        entries_[index].state = state;
         refresh(index);
     });
-    connect(&module, &StationModule::answeringChanged, this, [this, index](auto, bool answering) {
-        entries_[index].silent = !answering;
-        refresh(index);
-    });
-    const auto pending = [this, index](int record) {
-        return [this, index, record](int count) {
-            entries_[index].pending[record] = count;
-            refresh(index);
-        };
-    };
-    connect(&module, &StationModule::logPending, this, pending(0));
-    connect(&module, &StationModule::dosePending, this, pending(1));
-    connect(&module, &StationModule::changesPending, this, pending(2));
-    // The panel shows the notice first (its connection came before this one).
-    connect(&module, &StationModule::doseFinalTaken, this, [this, index] { refresh(index); });
-    connect(entries_[index].panel->cmdAceptarDosis, &QPushButton::clicked, this,
-            [this, index] { refresh(index); });
 }
 
 void LineWindow::refresh(int index) {
     const Entry& e = entries_[index];
-    const bool marked = e.pending[0] > 0 || e.pending[1] > 0 || e.pending[2] > 0 ||
-                        e.panel->FraDosis->isVisibleTo(e.panel);
     e.button->setText(e.net.isEmpty() ? e.name : e.name + u'\n' + e.net);
-    e.button->setStyleSheet(buttonStyle(e.silent, marked, index == selected()));
+    e.button->setStyleSheet(
+        buttonStyle(e.state.silent(), e.state.needsAttention(), index == selected()));
 }
 
 void LineWindow::select(int index) {
     if (index < 0 || index >= entries_.size()) return;
-    for (const Entry& e : std::as_const(entries_))
-        for (QLineEdit* box : e.panel->findChildren<QLineEdit*>()) box->clear();
+    if (index != selected())
+        for (const Entry& e : std::as_const(entries_)) e.panel->emptyEntries();
     stack_->setCurrentIndex(index);
     setWindowTitle(QStringLiteral("%1 - %2").arg(kStationTitle, entries_[index].name));
     for (int i = 0; i < entries_.size(); ++i) refresh(i);

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "module_state.h"
+
 class QPushButton;
 class QStackedWidget;
 class StationModule;
@@ -19,9 +21,9 @@ public:
 
     // Takes `panel`, fed by `module`, with a button for it; the first becomes selected.
     void addPanel(frmPeso* panel, const StationModule& module);
-    // Shows module `index` (from 0): its panel, its name in the title. Every entry box of
-    // every panel is emptied, so a value half typed for one module is never sent to
-    // another.
+    // Shows module `index` (from 0): its panel, its name in the title. On a switch, every
+    // entry box of every panel is emptied, so a value half typed for one module is never sent to
+    // another, and sends nothing until it is typed into again.
     void select(int index);
     int selected() const;
     QPushButton* button(int index) const { return entries_.at(index).button; }
@@ -39,8 +41,7 @@ private:
         QPushButton* button = nullptr;
         QString name;
         QString net;
-        bool silent = false;
-        int pending[3] = {0, 0, 0};  // Peso.csv, Dosificaciones.csv, Cambios.csv
+        ModuleState state;
     };
     void watch(int index, const StationModule& module);
     void refresh(int index);

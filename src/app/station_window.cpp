@@ -7,7 +7,6 @@
 #include "console.h"
 #include "dose_table.h"
 #include "line_window.h"
-#include "log_reader.h"
 #include "qt_spanish.h"
 #include "station_module.h"
 #include "stop_signals.h"
@@ -50,10 +49,7 @@ QString StationWindow::Form_Load() {
 void StationWindow::showModule(StationModule& module, frmPeso& form) {
     form.changesView()->setLines(module.startChanges());
     form.setNumberFormat(module.decimals(), module.locale());
-    // Before the first poll, so that no cycle of this run is in the record yet; only the
-    // file's tail is read, however long the record has grown.
-    form.doses()->setHistory(
-        doseHistory(module.startDoseLines(), systemDateOrder(), module.decimals()));
+    form.showState(module.state());
     connectWindow(module, form);
     connect(&core_, &Station::plantStatus, &form, &frmPeso::showMqttStatus);
 }
@@ -63,19 +59,17 @@ void StationWindow::connectWindow(StationModule& module, frmPeso& form) {
     connect(&module, &StationModule::weightsRead, &form, &frmPeso::showWeights);
     connect(&module, &StationModule::setpointsRead, &form, &frmPeso::showSetpoints);
     connect(&module, &StationModule::readbackRead, &form, &frmPeso::showReadback);
-    connect(&module, &StationModule::communicationLost, &form, &frmPeso::showCommunicationLost);
+    connect(&module, &StationModule::stateChanged, &form, &frmPeso::showState);
     connect(&module, &StationModule::writeFailed, &form, &frmPeso::showWriteFailed);
     connect(&module, &StationModule::writeFinished, &form, &frmPeso::showWriteFinished);
-    connect(&module, &StationModule::logPending, &form, &frmPeso::showLogPending);
-    connect(&module, &StationModule::changesPending, &form, &frmPeso::showChangesPending);
     connect(&module, &StationModule::changeRecorded, form.changesView(), &ChangesView::addLine);
-    connect(&form, &frmPeso::writeFinished, &module, &StationModule::recordChange);
-    connect(&module, &StationModule::dosePending, &form, &frmPeso::showDosePending);
-    connect(&module, &StationModule::doseFinalTaken, &form, &frmPeso::showDoseFinal);
-    connect(&module, &StationModule::doseEnded, &form, &frmPeso::showDoseEnded);
+    connect(&module, &StationModule::doseFinalTaken, &form, &frmPeso::markDoseFinal);
     connect(&module, &StationModule::weightsRead, form.trend(), &TrendRecorder::addWeights);
     connect(&module, &StationModule::setpointsRead, form.trend(), &TrendRecorder::setSetpoints);
-    connect(&form, &frmPeso::writeRequested, &module, &StationModule::write);
+    connect(&module, &StationModule::entryOutOfRange, &form, &frmPeso::showEntryOutOfRange);
+    connect(&form, &frmPeso::entered, &module, &StationModule::enter);
+    connect(&form, &frmPeso::keyPressed, &module, &StationModule::pressKey);
+    connect(&form, &frmPeso::noticeAcknowledged, &module, &StationModule::acknowledgeNotice);
 }
 
 void StationWindow::Form_Unload() {

@@ -189,3 +189,10 @@ std::optional<qint64> suggestedFine(std::span<const DoseRecord> records,
     if (count < kSuggestionCycles) return std::nullopt;
     return std::llround(static_cast<long double>(inForce.fine + inForce.target) - sum / count);
 }
+
+QList<DoseRecord> doseHistory(const QByteArrayList& lines, DateOrder order, int decimals) {
+    QList<DoseRecord> records;
+    for (const QByteArray& line : lines)
+        if (auto record = parseDoseLine(line, order, decimals)) records << *record;
+    return records;
+}

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QByteArrayView>
+#include <QList>
 #include <QDateTime>
 #include <QLocale>
 #include <QMetaType>
@@ -55,6 +57,10 @@ QString doseLine(const DoseRecord& record, int decimals, const QLocale& locale);
 // midnight ends on the day after its date.
 std::optional<DoseRecord> parseDoseLine(QByteArrayView line, DateOrder order, int decimals);
 
+// The cycles of the record's newest lines (DoseLog::newestLines), oldest first; lines
+// that do not read are left out.
+QList<DoseRecord> doseHistory(const QByteArrayList& lines, DateOrder order, int decimals);
+
 // The complete cycles' figures, in weight units.
 struct DoseStats {
     int count = 0;
@@ -66,6 +72,7 @@ struct DoseStats {
     int outOfTolerance = 0;    // Falta and Exceso
     double outOfTolerancePercent = 0;
     double totalDosed = 0;
+    bool operator==(const DoseStats&) const = default;
 };
 DoseStats doseStats(std::span<const DoseRecord> records, int decimals);
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QLocale>
 #include <algorithm>
+#include <utility>
 
 #include "console.h"
 #include "station.h"
@@ -60,17 +61,16 @@ void StateLines::tellStarted(const QString& dir) const {
 
 void StateLines::watch(const StationModule& module) {
     const StationModule* m = &module;
-    connect(m, &StationModule::answeringChanged, this, [m](const QDateTime&, bool answering) {
-        tellModule(*m, answering ? QStringLiteral("el módulo responde") : noCommunicationText());
-    });
-    connect(m, &StationModule::logPending, this,
-            [this, m](int count) { notePending(*m, Record::Weights, count); });
-    connect(m, &StationModule::dosePending, this,
-            [this, m](int count) { notePending(*m, Record::Doses, count); });
-    connect(m, &StationModule::changesPending, this,
-            [this, m](int count) { notePending(*m, Record::Changes, count); });
-    connect(m, &StationModule::doseFinalTaken, this, [m](const DoseRecord& dose) {
-        if (outOfTolerance(dose)) tellModule(*m, doseNoticeText(dose, m->decimals(), m->locale()));
+    told_[m] = module.state();
+    connect(m, &StationModule::stateChanged, this, [this, m](const ModuleState& now) {
+        const ModuleState before = std::exchange(told_[m], now);
+        if (now.answering != before.answering && now.answering)
+            tellModule(*m, *now.answering ? QStringLiteral("el módulo responde")
+                                          : noCommunicationText());
+        for (const Record record : {Record::Weights, Record::Doses, Record::Changes})
+            notePending(*m, record, now.pendingOf(record));
+        if (now.notice && now.notice != before.notice)
+            tellModule(*m, doseNoticeText(*now.notice, m->decimals(), m->locale()));
     });
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "module_state.h"
 #include "state_texts.h"
 
 class Station;
@@ -13,8 +14,8 @@ class StationModule;
 
 // What a station without a window tells whoever reads its standard error (under systemd,
 // the journal): one line for each change of a module's or the broker's state, in the
-// window's words, never one per reading. Listens to the station's signals from load to
-// unload, on the thread that made it.
+// window's words, never one per reading. Draws each module's state as the station keeps
+// it, from load to unload, on the thread that made it.
 class StateLines : public QObject {
     Q_OBJECT
 public:
@@ -37,6 +38,7 @@ private:
         int most = 0;  // since the record could not be written
     };
     std::map<std::pair<const StationModule*, Record>, Waiting> waiting_;
+    std::map<const StationModule*, ModuleState> told_;
     std::optional<std::pair<bool, QString>> broker_;
 };
 

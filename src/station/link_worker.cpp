@@ -11,6 +11,7 @@
 #include "change_log.h"
 #include "dose_log.h"
 #include "link.h"
+#include "module_state.h"
 #include "serial_link.h"
 #include "socket_link.h"
 #include "station_module.h"
@@ -32,10 +33,8 @@ public:
     void readbackRead(const CommandReadback& readback) override {
         emit module_.readbackRead(readback);
     }
-    void communicationLost() override {
-        lost = true;
-        emit module_.communicationLost();
-    }
+    // Whether the module answers is decided once the cycle is over (noteAnswering).
+    void communicationLost() override { lost = true; }
 
     bool lost = false;
 
@@ -52,6 +51,8 @@ void registerLinkWorkerTypes() {
     qRegisterMetaType<ChangeLine>();
     qRegisterMetaType<StartupConfig>();
     qRegisterMetaType<DoseRecord>();
+    qRegisterMetaType<ModuleState>();
+    qRegisterMetaType<OperatorEntry>();
 }
 
 LinkWorker::LinkWorker(QObject* parent) : QObject(parent) {}
@@ -334,7 +335,6 @@ bool LinkWorker::sendQueuedWrites() {
         // attempts more. The other modules' writes go on.
         for (const QueuedWrite& dropped : takeAllWrites(write.module))
             finish(module, WriteOutcome{dropped.request, {}, WriteResult::Descartado, 0});
-        emit module.out->communicationLost();
         noteAnswering(module, QDateTime::currentDateTime(), false);
         emit module.out->writeFailed();
         givenUp[write.module] = false;

@@ -6,9 +6,13 @@
 #include <QLocale>
 #include <QObject>
 #include <QString>
+#include <functional>
+#include <optional>
 
 #include "change_line.h"
 #include "dose_record.h"
+#include "module_state.h"
+#include "operator_entry.h"
 #include "readers.h"
 #include "requests.h"
 
@@ -16,9 +20,11 @@ class LinkWorker;
 
 // One module of the line as a front end sees it: what its link's worker read and
 // recorded, as plain values on the signals below, and the operator's requests for it.
-// Lives on the thread that made the station; its signals are emitted on the worker's
-// thread, so a receiver there (the broker) is called inside the poll and one on the
-// front end's thread gets them queued, in the order they were sent.
+// Lives on the thread that made the station; the worker's signals are emitted on the
+// worker's thread, so a receiver there (the broker) is called inside the poll and one on
+// the front end's thread gets them queued, in the order they were sent. It owns the
+// module's state (ModuleState), kept on its own thread from those signals and emitted
+// whole, on that thread, whenever it changes.
 class StationModule : public QObject {
     Q_OBJECT
 public:
@@ -43,27 +49,33 @@ public:
     int decimals() const { return settings_.decimals; }
     const QLocale& locale() const { return settings_.locale; }
     const QString& dosePath() const { return settings_.dosePath; }
+    const ModuleState& state() const { return state_; }
     // The newest lines of Cambios.csv as the station started, oldest first.
     const QList<ChangeLine>& startChanges() const { return startChanges_; }
     void setStartChanges(QList<ChangeLine> lines) { startChanges_ = std::move(lines); }
-    // The newest lines of Dosificaciones.csv as the station started, oldest first, as its
-    // journal holds them (a pending file's lines once).
-    const QByteArrayList& startDoseLines() const { return startDoseLines_; }
-    void setStartDoseLines(QByteArrayList lines) { startDoseLines_ = std::move(lines); }
+    // Before the first poll: the newest lines of Dosificaciones.csv as the station
+    // started, oldest first, as its journal holds them (a pending file's lines once).
+    void setStartDoseLines(const QByteArrayList& lines);
     void detach() { worker_ = nullptr; }
 
 public slots:
-    // Any thread, at the press: queued for the module's link, its deadline running now.
-    void write(const WriteRequest& request);
-    // An outcome known without the link (an entry out of range): one line of Cambios.csv.
-    void recordChange(const WriteOutcome& outcome);
+    // The operator's entry for a setpoint, the command or the data word: queued for the
+    // module's link, its deadline running now, or, when it fits no register, recorded
+    // as out of range with nothing sent (entryOutOfRange).
+    void enter(const OperatorEntry& entry);
+    // A front-panel key, 0..4.
+    void pressKey(int index);
+    // The operator has seen the dose notice.
+    void acknowledgeNotice();
 
 signals:
+    void stateChanged(const ModuleState& state);
+    void entryOutOfRange();
+
     void displayRead(const QByteArray& image);
     void weightsRead(const WeightReading& weights);
     void setpointsRead(const Setpoints& setpoints);
     void readbackRead(const CommandReadback& readback);
-    void communicationLost();
     void writeFailed();
     void writeFinished(const WriteOutcome& outcome);
     void logPending(int count);
@@ -79,9 +91,20 @@ signals:
     void answeringChanged(const QDateTime& when, bool answering);
 
 private:
+    // Any thread: queued for the module's link, its deadline running now.
+    void write(const WriteRequest& request);
+    // An outcome known without the link: one line of Cambios.csv.
+    void recordChange(const WriteOutcome& outcome);
+    void keepState();
+    void addDose(const DoseRecord& dose);
+    void takeSetpoints(const Setpoints& setpoints);
+    void changeState(const std::function<void(ModuleState&)>& change);
+    void refigure();
+
     Settings settings_;
     LinkWorker* worker_ = nullptr;
     int slot_ = 0;
     QList<ChangeLine> startChanges_;
-    QByteArrayList startDoseLines_;
+    ModuleState state_;
+    std::optional<Setpoints> setpoints_;  // as last read, for the record and the suggestion
 };

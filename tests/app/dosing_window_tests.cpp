@@ -21,6 +21,7 @@
 #include "journal.h"
 #include "removal_filter.h"
 #include "station.h"
+#include "station_module.h"
 #include "tail.h"
 #include "trend_recorder.h"
 
@@ -72,6 +73,18 @@ DoseRecord dose(qint64 startMs, qint64 fine, std::optional<qint64> final, DoseRe
     return {fromLogClock(startMs), fromLogClock(startMs + 9000), 1000, 900, fine, final, result};
 }
 
+// A module of the station, one decimal, drawn by a panel as the station wires them: what
+// the worker would report is emitted here by the test.
+struct DrawnModule {
+    StationModule module{{1, QStringLiteral("Módulo 1"), 1, kSpanish, {}, {}}};
+    frmPeso form;
+    DrawnModule() {
+        form.setNumberFormat(1, kSpanish);
+        QObject::connect(&module, &StationModule::stateChanged, &form, &frmPeso::showState);
+        QObject::connect(&module, &StationModule::setpointsRead, &form, &frmPeso::showSetpoints);
+    }
+};
+
 }  // namespace
 
 // The window shows the tail of the record: the last 200 lines of a file far longer than
@@ -93,9 +106,10 @@ TEST(DosingWindow, ShowsTheFilesLast200CyclesAndTheirFigures) {
     }).join();
     ASSERT_TRUE(record && QFile::exists(pendingPath(path)));
 
-    frmPeso form;
-    form.setNumberFormat(1, kSpanish);
-    form.doses()->setHistory(doseHistory(record->newestLines(kStartDoses), DateOrder::DayFirst, 1));
+    DrawnModule drawn;
+    frmPeso& form = drawn.form;
+    drawn.module.setStartDoseLines(record->newestLines(kStartDoses));
+    form.showState(drawn.module.state());
     QTest::mouseClick(form.cmdDosificaciones, Qt::LeftButton);
     DosingWindow* window = form.dosingWindow();
     ASSERT_NE(window, nullptr);
@@ -155,16 +169,17 @@ TEST(DosingWindow, TailOfAFileAtItsEdges) {
 // fine cut-off's box, and its "->" sends exactly the suggestion. A window of its own beside
 // the "Gráfico" button, never modal, that closing only hides.
 TEST(DosingWindow, UsarFillsTheFineBoxAndSendsNothing) {
-    frmPeso form;
-    form.setNumberFormat(1, kSpanish);
-    QSignalSpy sent(&form, &frmPeso::writeRequested);
+    DrawnModule drawn;
+    frmPeso& form = drawn.form;
+    StationModule& module = drawn.module;
+    QSignalSpy sent(&form, &frmPeso::entered);
     form.show();
     const QRect button = form.cmdDosificaciones->geometry();
     EXPECT_EQ(button.top(), form.cmdGrafico->geometry().top());
     for (QWidget* other : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         EXPECT_TRUE(other == form.cmdDosificaciones || other->isWindow() ||
                     !other->geometry().intersects(button));
-    form.showSetpoints({1.0, 90.0, 2.0, 100.0, 0});
+    emit module.setpointsRead({1.0, 90.0, 2.0, 100.0, 0});
     QTest::mouseClick(form.cmdDosificaciones, Qt::LeftButton);
     DosingWindow* window = form.dosingWindow();
     ASSERT_NE(window, nullptr);
@@ -178,15 +193,16 @@ TEST(DosingWindow, UsarFillsTheFineBoxAndSendsNothing) {
         {25, 1006}, {20, 1004}, {20, 1002}, {20, {}}, {20, 1001}, {25, 1001}, {20, 1003}};
     qint64 t = 1'796'000'000'000;
     for (const auto& [fine, final] : cycles)
-        form.showDoseEnded(
+        emit module.doseEnded(
             dose(t += 60'000, fine, final, final ? DoseResult::Ok : DoseResult::Incompleta));
     EXPECT_FALSE(window->useButton()->isEnabled());
-    form.showDoseEnded(dose(t += 60'000, 20, 1008, DoseResult::Exceso));
+    emit module.doseEnded(dose(t += 60'000, 20, 1008, DoseResult::Exceso));
     // 100,4 100,2 100,1 100,3 100,8: mean 100,36, so 2,0 + 100,0 - 100,36 = 1,64 -> 1,6.
     EXPECT_EQ(text(*window, "finoSugerido"), QStringLiteral("1,6 kg"));
-    form.showSetpoints({1.0, 90.0, 2.5, 100.0, 0});
+    EXPECT_EQ(module.state().suggestedFine, 16);
+    emit module.setpointsRead({1.0, 90.0, 2.5, 100.0, 0});
     EXPECT_FALSE(window->useButton()->isEnabled());
-    form.showSetpoints({1.0, 90.0, 2.0, 100.0, 0});
+    emit module.setpointsRead({1.0, 90.0, 2.0, 100.0, 0});
 
     form.txtFino->setText(QStringLiteral("7"));
     QTest::mouseClick(window->useButton(), Qt::LeftButton);
@@ -195,11 +211,9 @@ TEST(DosingWindow, UsarFillsTheFineBoxAndSendsNothing) {
     EXPECT_EQ(form.txtFino->text(), QStringLiteral("16"));
     QTest::mouseClick(form.cmdFino, Qt::LeftButton);
     ASSERT_EQ(sent.count(), 1);
-    const auto request = sent.at(0).at(0).value<WriteRequest>();
-    const auto expected = setpointRequest(Setpoint::Fino, 16);
-    ASSERT_EQ(request.writes.size(), expected->writes.size());
-    for (qsizetype i = 0; i < request.writes.size(); ++i)
-        EXPECT_EQ(request.writes[i].value, expected->writes[i].value);
+    const auto entry = sent.at(0).at(0).value<OperatorEntry>();
+    EXPECT_EQ(entry.control, Control::Fino);
+    EXPECT_EQ(entry.text, QStringLiteral("16"));
 
     window->close();
     QTest::mouseClick(form.cmdDosificaciones, Qt::LeftButton);
@@ -219,7 +233,7 @@ TEST(DosingChart, MarksEachFinalWeightOnTheCurve) {
         form.trend()->addWeights({net, 0, net, 0, 0});
     };
     for (int i = 0; i <= 20; ++i) reading(std::min(100.8, i * 5.5));
-    form.showDoseFinal(dose(0, 20, 1008, DoseResult::Exceso));
+    form.markDoseFinal(dose(0, 20, 1008, DoseResult::Exceso));
     const qint64 markedAt = now;
     for (int i = 0; i < 4; ++i) reading(100.8);
 

@@ -3,6 +3,7 @@
 // at 9600 baud on a serial pty, and one address of the simulated line switched off.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QProcess>
@@ -90,6 +91,19 @@ TEST_F(Line, ThreeAddressesBehindOneListenerEachToItsOwnRecordAndWrites) {
     for (int m = 0; m < 3; ++m)
         for (QLineEdit* box : window.panel(m)->findChildren<QLineEdit*>())
             EXPECT_TRUE(box->text().isEmpty()) << m;
+
+    // A value typed for module 2, a switch to module 3 and an Enter in the box the switch
+    // left the focus in, emptied: nothing goes to any module.
+    window.panel(1)->txtFino->setFocus();
+    QTest::keyClicks(window.panel(1)->txtFino, QStringLiteral("333"));
+    QTest::keyClick(&window, Qt::Key_3, Qt::ControlModifier);
+    ASSERT_EQ(window.selected(), 2);
+    auto* focused = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    ASSERT_NE(focused, nullptr);
+    EXPECT_TRUE(window.panel(2)->isAncestorOf(focused));
+    QTest::keyClick(focused, Qt::Key_Return);
+    QTest::keyClick(&window, Qt::Key_2, Qt::ControlModifier);
+    ASSERT_EQ(window.selected(), 1);
 
     // A key clicked on the panel shown reaches address 2, and no other.
     int finished = 0;

@@ -9,7 +9,7 @@
 
 // What an operator types, in a Spanish locale (decimal comma), and the register writes
 // it must produce: shared by the worker's test and the station against pymodbus.
-struct OperatorEntry {
+struct TypedEntry {
     QLineEdit* frmPeso::*box;
     QPushButton* frmPeso::*button;  // nullptr: Enter in the box
     QString typed;
@@ -17,7 +17,7 @@ struct OperatorEntry {
     QStringList writes;  // "register value", in order
 };
 
-inline const QList<OperatorEntry> kOperatorEntries{
+inline const QList<TypedEntry> kOperatorEntries{
     {&frmPeso::txtGrueso, nullptr, "125", "125", {"16 125", "17 0"}},
     {&frmPeso::txtFino, &frmPeso::cmdFino, "65536", "65536", {"18 0", "19 1"}},
     {&frmPeso::txtBCero, nullptr, "4294967295", "4294967295", {"14 65535", "15 65535"}},
@@ -36,7 +36,7 @@ inline const QList<OperatorEntry> kOperatorEntries{
 };
 
 // Types the entry as a person would and sends it with Enter or its button.
-inline void enterAsOperator(frmPeso& form, const OperatorEntry& e) {
+inline void enterAsOperator(frmPeso& form, const TypedEntry& e) {
     QLineEdit* box = form.*e.box;
     box->clear();
     QTest::keyClicks(box, e.typed);

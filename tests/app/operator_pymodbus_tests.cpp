@@ -76,7 +76,7 @@ TEST_F(OperatorAgainstPymodbus, ReceivesExactlyTheTypedWritesInOrderAndShowsThem
     frmPeso& form = station.form();
     ASSERT_TRUE(waitFor([&] { return polls >= 1; }));
     QStringList expected;
-    for (const OperatorEntry& e : kOperatorEntries) {
+    for (const TypedEntry& e : kOperatorEntries) {
         enterAsOperator(form, e);
         EXPECT_EQ((form.*e.box)->text(), e.shown) << e.typed.toStdString();
         expected << e.writes;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "display_map.h"
+#include "harness.h"
 #include "frm_peso.h"
 #include "mqtt_publisher.h"
 #include "panel_art.h"
@@ -27,7 +28,7 @@ protected:
         useLayoutFont();
         form = std::make_unique<frmPeso>();
         form->setNumberFormat(0, QLocale(QLocale::Spanish, QLocale::Spain));
-        spy = std::make_unique<QSignalSpy>(form.get(), &frmPeso::writeRequested);
+        spy = std::make_unique<QSignalSpy>(form.get(), &frmPeso::entered);
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
@@ -113,19 +114,22 @@ TEST_F(WindowTest, CaptionsFitTheirBoxes) {
 
 // ---- Poll results ----------------------------------------------------------------------------
 
-TEST_F(WindowTest, ErrorLabelShownOnLossAndClearedByEveryReading) {
-    const std::vector<std::function<void()>> readings = {
-        [&] { form->showDisplay(QByteArray(8, '\0')); },
-        [&] { form->showWeights({}); },
-        [&] { form->showSetpoints({}); },
-        [&] { form->showReadback({}); },
-    };
-    for (const auto& reading : readings) {
-        form->showCommunicationLost();
-        EXPECT_FALSE(form->lblError->isHidden());
-        reading();
-        EXPECT_TRUE(form->lblError->isHidden());
-    }
+// Whether the module answers is the station's to say: a reading shown meanwhile (the
+// last one of a poll that failed further on) does not clear the label.
+TEST_F(WindowTest, ErrorLabelFollowsTheModulesStateAlone) {
+    ModuleState state;
+    form->showState(state);
+    EXPECT_TRUE(form->lblError->isHidden());
+    state.answering = false;
+    form->showState(state);
+    form->showDisplay(QByteArray(8, '\0'));
+    form->showWeights({});
+    form->showSetpoints({});
+    form->showReadback({});
+    EXPECT_FALSE(form->lblError->isHidden());
+    state.answering = true;
+    form->showState(state);
+    EXPECT_TRUE(form->lblError->isHidden());
 }
 
 TEST_F(WindowTest, DisplayBytesLightTheirCharactersInOrder) {
@@ -258,33 +262,24 @@ TEST_F(WindowTest, WideValuesShrinkToFitInsteadOfBeingCut) {
 // ---- Operator handlers -----------------------------------------------------------------------
 
 // The operator's entries and the writes they make are checked through the worker with
-// a scripted module and against pymodbus; here what must send nothing.
-TEST_F(WindowTest, OutOfRangeSendsNothingAndSaysSo) {
-    struct Case {
-        QLineEdit* box;
-        void (frmPeso::*click)();
-        const char* typed;
-    };
-    const Case cases[] = {{form->txtFino, &frmPeso::cmdFino_Click, "4294967296"},
-                          {form->txtDato, &frmPeso::cmdDato_Click, "4294967296"},
-                          {form->txtComando, &frmPeso::cmdComando_Click, "65536"},
-                          {form->txtPorc, &frmPeso::cmdPorc_Click, "65536"},
-                          {form->txtBCero, &frmPeso::cmdBCero_Click, "-5"}};
-    QSignalSpy outcomes(form.get(), &frmPeso::writeFinished);
-    for (const Case& c : cases) {
-        c.box->setText(c.typed);
-        (form.get()->*c.click)();
-        EXPECT_EQ(spy->count(), 0) << c.typed;
-        const QList<QMessageBox*> boxes = messageBoxes();
-        ASSERT_EQ(boxes.size(), 1) << c.typed;
-        expectPlainBox(boxes[0], "Valor fuera de rango");
-        boxes[0]->button(QMessageBox::Ok)->click();
-        QTRY_VERIFY(messageBoxes().isEmpty());
-    }
+// a scripted module and against pymodbus; here the window hands each on as typed, shows
+// it normalized, and says so when the station could send nothing.
+TEST_F(WindowTest, EntriesGoToTheStationAsTypedAndARefusalIsSaid) {
+    form->txtTeor->setText("12.9");
+    form->cmdTeor_Click();
+    ASSERT_EQ(spy->count(), 1);
+    const auto entry = spy->takeFirst().at(0).value<OperatorEntry>();
+    EXPECT_EQ(entry.control, Control::Teor);
+    EXPECT_EQ(entry.text, "12.9");
+    EXPECT_EQ(form->txtTeor->text(), "12,9");
+
+    form->txtFino->setText("4294967296");
+    form->cmdFino_Click();
+    form->showEntryOutOfRange();
+    const QList<QMessageBox*> boxes = messageBoxes();
+    ASSERT_EQ(boxes.size(), 1);
+    expectPlainBox(boxes[0], "Valor fuera de rango");
     EXPECT_EQ(form->txtFino->text(), "4294967296");  // left as typed, for the operator to fix
-    ASSERT_EQ(outcomes.size(), 5);
-    for (const QList<QVariant>& o : outcomes)
-        EXPECT_EQ(o.at(0).value<WriteOutcome>().result, WriteResult::FueraDeRango);
 }
 
 // Boxes one after another through the worker are the worker test's; here a failure
@@ -297,7 +292,7 @@ TEST_F(WindowTest, WriteFailureAfterAClosedBoxOpensANewOne) {
     EXPECT_TRUE(first->isVisible());
     first->button(QMessageBox::Ok)->click();
     form->showWriteFailed();
-    QTRY_COMPARE(messageBoxes().size(), 1);
+    ASSERT_TRUE(waitFor([&] { return messageBoxes().size() == 1; }));
     EXPECT_NE(messageBoxes()[0], first);
     EXPECT_TRUE(messageBoxes()[0]->isVisible());
 }
@@ -305,12 +300,13 @@ TEST_F(WindowTest, WriteFailureAfterAClosedBoxOpensANewOne) {
 // The box does not block the window (its close request must get through), so the
 // window itself keeps the operator's clicks and keys from the controls meanwhile.
 TEST_F(WindowTest, AnOpenBoxKeepsTheOperatorFromTheControls) {
+    QSignalSpy keys(form.get(), &frmPeso::keyPressed);
     form->txtComando->setText("1");
     form->showWriteFailed();
     QTest::mouseClick(form->cmdComando, Qt::LeftButton);
     QTest::keyClick(form->txtComando, Qt::Key_Return);
     QTest::mouseClick(form->Tecla[4], Qt::LeftButton, {}, QPoint(20, 20));
-    EXPECT_EQ(spy->count(), 0);
+    EXPECT_EQ(spy->count() + keys.count(), 0);
     messageBoxes()[0]->button(QMessageBox::Ok)->click();
     QTest::mouseClick(form->cmdComando, Qt::LeftButton);
     EXPECT_EQ(spy->count(), 1);
@@ -328,14 +324,16 @@ void expectCoversNothing(frmPeso& f, QWidget* notice) {
 // Below the weights: it covers no control, and lblError does not cover it. The three
 // records' counts fit in it whole, and so does the broker's status line beside it.
 TEST_F(WindowTest, PendingLogNoticeShowsTheCountAndCoversNothing) {
-    form->showLogPending(35);
-    form->showChangesPending(2);
-    form->showCommunicationLost();
+    ModuleState state;
+    state.answering = false;
+    state.pending = {35, 0, 2};
+    form->showState(state);
     EXPECT_EQ(form->lblPendientes->text(),
               "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes) ni "
               "Cambios.csv (2 cambios pendientes)");
     expectCoversNothing(*form, form->lblPendientes);
-    form->showDosePending(1);
+    state.pending = {35, 1, 2};
+    form->showState(state);
     EXPECT_EQ(form->lblPendientes->text(),
               "ERROR: No se puede escribir Peso.csv (35 lecturas pendientes) ni "
               "Dosificaciones.csv (1 dosificación pendiente) ni Cambios.csv (2 cambios "
@@ -347,42 +345,38 @@ TEST_F(WindowTest, PendingLogNoticeShowsTheCountAndCoversNothing) {
         EXPECT_LE(notice->heightForWidth(notice->width()), notice->height());
         expectCoversNothing(*form, notice);
     }
-    form->showLogPending(0);
-    form->showChangesPending(0);
+    state.pending = {0, 1, 0};
+    form->showState(state);
     EXPECT_EQ(form->lblPendientes->text(),
               "ERROR: No se puede escribir Dosificaciones.csv (1 dosificación pendiente)");
-    form->showDosePending(0);
+    state.pending = {};
+    form->showState(state);
     EXPECT_TRUE(form->lblPendientes->isHidden());
 }
 
-// A final weight out of tolerance shows at once, the latest over an earlier one, clear
-// of every control and of the other notices, until its "Aceptar".
-TEST_F(WindowTest, DoseOutOfToleranceNoticeShowsUntilAcknowledged) {
+// The station's open notice shows, clear of every control and of the other notices,
+// and its "Aceptar" tells the station.
+TEST_F(WindowTest, DoseNoticeShowsWhileTheStationHoldsItOpen) {
     form->setNumberFormat(1, QLocale(QLocale::Spanish, QLocale::Spain));
+    QSignalSpy acknowledged(form.get(), &frmPeso::noticeAcknowledged);
+    ModuleState state;
+    state.answering = false;
+    state.pending = {35, 1, 0};
     DoseRecord dose;
     dose.target = 1000;
-    dose.finalNet = 1004;
-    dose.result = DoseResult::Ok;
-    form->showDoseFinal(dose);
-    EXPECT_TRUE(form->FraDosis->isHidden());
-
     dose.finalNet = 972;
     dose.result = DoseResult::Falta;
-    form->showDoseFinal(dose);
+    state.notice = dose;
+    form->showState(state);
     EXPECT_TRUE(form->FraDosis->isVisible());
     EXPECT_EQ(form->lblDosis->text(),
               "Dosificación fuera de tolerancia: 97,2 kg (\u2212"
               "2,8 %)");
-    dose.finalNet = 1012;
-    dose.result = DoseResult::Exceso;
-    form->showDoseFinal(dose);
-    EXPECT_EQ(form->lblDosis->text(), "Dosificación fuera de tolerancia: 101,2 kg (+1,2 %)");
-
-    form->showCommunicationLost();
-    form->showLogPending(35);
-    form->showDosePending(1);
     expectCoversNothing(*form, form->FraDosis);
     QTest::mouseClick(form->cmdAceptarDosis, Qt::LeftButton);
+    EXPECT_EQ(acknowledged.count(), 1);
+    state.notice.reset();
+    form->showState(state);
     EXPECT_TRUE(form->FraDosis->isHidden());
 }
 
@@ -393,14 +387,11 @@ void clickPanel(frmPeso& f, QPoint p) {
 }
 
 TEST_F(WindowTest, EachKeySendsItsOwnAndTheRestOfThePanelNothing) {
-    const char letters[] = "SZMPF";  // into the key register, left to right
+    QSignalSpy keys(form.get(), &frmPeso::keyPressed);
     for (int k = 0; k < 5; ++k) {
         clickPanel(*form, form->Tecla[k]->geometry().center());
-        ASSERT_EQ(spy->count(), 1) << "key " << k;
-        const QList<RegisterWrite> writes = spy->takeFirst().at(0).value<WriteRequest>().writes;
-        ASSERT_EQ(writes.size(), 1);
-        EXPECT_EQ(writes[0].address, 6);
-        EXPECT_EQ(writes[0].value.at(0), letters[k]) << "key " << k;
+        ASSERT_EQ(keys.count(), 1) << "key " << k;
+        EXPECT_EQ(keys.takeFirst().at(0).toInt(), k);
     }
     // The display window (covered by the element overlays, lit or not), a corner, between
     // two keys and right of the last one.
@@ -410,7 +401,7 @@ TEST_F(WindowTest, EachKeySendsItsOwnAndTheRestOfThePanelNothing) {
                          QPoint(432 + 57 + 20, 320)})
             clickPanel(*form, p);
     }
-    EXPECT_EQ(spy->count(), 0);
+    EXPECT_EQ(keys.count(), 0);
 }
 
 // ---- Artwork -------------------------------------------------------------------------------

@@ -124,7 +124,8 @@ protected:
             },
             Qt::BlockingQueuedConnection);
         QObject::connect(module, &StationModule::writeFailed, &form, [this] { ++failures; });
-        QObject::connect(module, &StationModule::communicationLost, &form, [this] { ++losses; });
+        QObject::connect(module, &StationModule::stateChanged, &form,
+                         [this](const ModuleState& state) { losses += state.silent() ? 1 : 0; });
         QObject::connect(worker, &LinkWorker::pollFinished, &form, [this] { ++polls; });
         form.show();
     }
@@ -176,7 +177,7 @@ TEST_F(WorkerTest, WritesGoOutBetweenThePollsTransactionsInTheOrderPressed) {
     // Everything the operator types, two presses of the same box among them, and a key,
     // all while the display read waits for its reply.
     QStringList expected{"R10", "<"};
-    for (const OperatorEntry& e : kOperatorEntries) {
+    for (const TypedEntry& e : kOperatorEntries) {
         enterAsOperator(form, e);
         for (const QString& w : e.writes) expected << 'W' + QString(w).replace(' ', '=') << "<";
     }
@@ -205,8 +206,8 @@ TEST_F(WorkerTest, ModuleThatRejectsEveryReplyCostsOneErrorPerPressAndPollingGoe
     // A press after the failure is a new request, with its own attempts and box.
     form.Tecla_Click(1);
     ASSERT_TRUE(waitFor([&] { return failures == 2; }));
-    const int lossesAfterWrites = losses;
-    EXPECT_TRUE(waitFor([&] { return losses > lossesAfterWrites; }));
+    const int pollsAfterWrites = polls;
+    EXPECT_TRUE(waitFor([&] { return polls > pollsAfterWrites; }));
     EXPECT_FALSE(form.lblError->isHidden());
     EXPECT_EQ(text(script->writes()), "W20=4464 W20=4464 W20=4464 W6=90 W6=90 W6=90");
 
