@@ -1,12 +1,5 @@
 #include "change_log.h"
 
-#include <QDir>
-#include <QFileInfo>
-
-QString changeLogPath(const QString& weightLogPath) {
-    return QFileInfo(weightLogPath).dir().filePath(QStringLiteral("Cambios.csv"));
-}
-
 ChangeLog::ChangeLog(const QString& path) : journal_(path), chain_(kChainStart) {
     // Whatever the newest line is, the next one links to its last field: a line the
     // station cannot read is still part of the chain a verifier walks.

@@ -6,9 +6,6 @@
 #include "change_line.h"
 #include "journal.h"
 
-// Cambios.csv beside the weight log `weightLogPath`.
-QString changeLogPath(const QString& weightLogPath);
-
 // Cambios.csv: the operator's changes on a journal of their own, each line chained to
 // the one before, also across restarts: the chain goes on from the newest line the
 // journal holds, whether it already reached the file or still waits.

@@ -93,7 +93,7 @@ EntryRequest entryRequest(const OperatorEntry& entry, const std::optional<Setpoi
         out.labelled.valor = normalized.text;
     else if (isWeight(entry.control))
         out.labelled.valor =
-            formatWeight(regs::scaled(requestValue(*request), decimals), decimals, locale);
+            formatWeight(stepsWeight(requestValue(*request), decimals), decimals, locale);
     else
         out.labelled.valor = QString::number(requestValue(*request));
     return out;

@@ -95,14 +95,6 @@ void CycleDetector::resume(qint64 startMs) {
     lastWithinBand_ = false;
 }
 
-qint64 displaySteps(double value, int decimals) {
-    return std::llround(value * std::pow(10.0, decimals));
-}
-
-double stepsWeight(double steps, int decimals) {
-    return steps / std::pow(10.0, decimals);
-}
-
 DoseSetpoints doseSetpoints(const Setpoints& setpoints, int decimals) {
     return {displaySteps(setpoints.zeroBand, decimals), displaySteps(setpoints.coarse, decimals),
             displaySteps(setpoints.fine, decimals), displaySteps(setpoints.target, decimals)};

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "readers.h"
+#include "weight_format.h"
 
 // Dosing cycles found in the readings the station takes anyway. Weights are counted in
 // display steps (the net weight times 10^decimals), so "unchanged within one step" and
@@ -109,10 +110,6 @@ private:
     bool inRun_ = false;
 };
 
-// A weight as a whole number of display steps.
-qint64 displaySteps(double value, int decimals);
-// And back; a fraction of a step (a mean) as well.
-double stepsWeight(double steps, int decimals);
 // The setpoints as the detector counts them.
 DoseSetpoints doseSetpoints(const Setpoints& setpoints, int decimals);
 

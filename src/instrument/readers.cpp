@@ -5,6 +5,7 @@
 
 #include "link.h"
 #include "transactions.h"
+#include "weight_format.h"
 
 namespace {
 
@@ -14,9 +15,9 @@ constexpr int kBlockAttempts = 3;
 
 WeightReading decodeWeights(const QByteArray& block, int decimals) {
     WeightReading w;
-    w.gross = regs::scaled(regs::s32(block, 0), decimals);
-    w.tare = regs::scaled(regs::u32(block, 4), decimals);
-    w.net = regs::scaled(regs::s32(block, 8), decimals);
+    w.gross = stepsWeight(regs::s32(block, 0), decimals);
+    w.tare = stepsWeight(regs::u32(block, 4), decimals);
+    w.net = stepsWeight(regs::s32(block, 8), decimals);
     w.state = regs::u8(block, 12);
     w.task = regs::u8(block, 13);
     // Bytes 14 and 15 (the command register) come with the block and mean nothing here.
@@ -25,10 +26,10 @@ WeightReading decodeWeights(const QByteArray& block, int decimals) {
 
 Setpoints decodeSetpoints(const QByteArray& first, const QByteArray& second, int decimals) {
     Setpoints s;
-    s.zeroBand = regs::scaled(regs::u32(first, 0), decimals);
-    s.coarse = regs::scaled(regs::u32(first, 4), decimals);
-    s.fine = regs::scaled(regs::u32(first, 8), decimals);
-    s.target = regs::scaled(regs::u32(second, 0), decimals);
+    s.zeroBand = stepsWeight(regs::u32(first, 0), decimals);
+    s.coarse = stepsWeight(regs::u32(first, 4), decimals);
+    s.fine = stepsWeight(regs::u32(first, 8), decimals);
+    s.target = stepsWeight(regs::u32(second, 0), decimals);
     s.percentage = regs::u16(second, 4);
     return s;
 }

@@ -25,13 +25,4 @@ qint32 s32(const QByteArray& data, int byte) {
     return static_cast<qint32>(value >= 0x80000000LL ? value - 0x100000000LL : value);
 }
 
-double scaled(double raw, int decimals) {
-    // Powers of ten up to 10^22 are exact in a double, so dividing by one built from
-    // whole multiplications gives the nearest double to the decimal the module means
-    // (std::pow need not be exact).
-    double divisor = 1.0;
-    for (int i = 0; i < decimals; ++i) divisor *= 10.0;
-    return raw / divisor;
-}
-
 }  // namespace regs

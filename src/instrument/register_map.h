@@ -41,6 +41,4 @@ quint32 u32(const QByteArray& data, int byte);
 // The same pair as a 32-bit two's complement number.
 qint32 s32(const QByteArray& data, int byte);
 quint8 u8(const QByteArray& data, int byte);
-// Raw display steps scaled by 10^decimals for showing.
-double scaled(double raw, int decimals);
 }  // namespace regs

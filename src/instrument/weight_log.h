@@ -7,6 +7,7 @@
 
 #include "journal.h"
 #include "readers.h"
+#include "record_paths.h"
 
 // The date and the time of a line as Peso.csv writes them; every record the station
 // keeps writes its times this way.
@@ -22,7 +23,7 @@ QString logLine(const QDateTime& when, const WeightReading& weights, int decimal
 // line so other programs can read the file in between.
 class WeightLog {
 public:
-    explicit WeightLog(QString path = QStringLiteral("Peso.csv")) : journal_(std::move(path)) {}
+    explicit WeightLog(QString path = kWeightsFile) : journal_(std::move(path)) {}
 
     // Returns true when the line and every pending one reached the log.
     bool append(const QString& line) { return journal_.append(line.toLocal8Bit()); }

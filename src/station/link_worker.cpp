@@ -82,7 +82,7 @@ void LinkWorker::useLink(std::unique_ptr<Link> link) {
 }
 
 int LinkWorker::addModule(StationModule* out, int slaveId, int decimals, const QLocale& locale,
-                          const QString& logPath) {
+                          const ModuleRecords& records) {
     auto module = std::make_unique<Module>();
     module->index = static_cast<int>(modules_.size());
     module->out = out;
@@ -90,8 +90,8 @@ int LinkWorker::addModule(StationModule* out, int slaveId, int decimals, const Q
     module->slaveId = slaveId;
     module->decimals = decimals;
     module->locale = locale;
-    module->log = std::make_unique<WeightLog>(logPath);
-    module->changes = std::make_unique<ChangeLog>(changeLogPath(logPath));
+    module->log = std::make_unique<WeightLog>(records.weights());
+    module->changes = std::make_unique<ChangeLog>(records.changes());
     session_ = thisSession();
     modules_.push_back(std::move(module));
     // The instruments depend on how many modules share the line.
@@ -132,9 +132,9 @@ void LinkWorker::finish(Module& module, const WriteOutcome& outcome) {
     recordChange(module.index, outcome);
 }
 
-void LinkWorker::recordDoses(int module, const QString& dosePath, double tolerancePercent) {
+void LinkWorker::recordDoses(int module, const ModuleRecords& records, double tolerancePercent) {
     Module& m = *modules_[module];
-    m.doses = std::make_unique<DoseLog>(dosePath, tolerancePercent, m.decimals, m.locale);
+    m.doses = std::make_unique<DoseLog>(records.doses(), tolerancePercent, m.decimals, m.locale);
 }
 
 void LinkWorker::poll() {
@@ -229,7 +229,8 @@ void LinkWorker::reportLog(Module& m) {
 
 void LinkWorker::recordDose(Module& m, const PollOutcome& outcome) {
     if (!m.doses) return;
-    const DoseLog::Events events = m.doses->poll(outcome.when, outcome.weights, outcome.setpoints, outcome.moving);
+    const DoseLog::Events events =
+        m.doses->poll(outcome.when, outcome.weights, outcome.setpoints, outcome.moving);
     if (events.finalTaken) emit m.out->doseFinalTaken(*events.finalTaken);
     if (events.ended) emit m.out->doseEnded(*events.ended);
 }

@@ -14,6 +14,7 @@
 #include "dose_record.h"
 #include "poll_cycle.h"
 #include "readers.h"
+#include "record_paths.h"
 #include "requests.h"
 #include "startup_config.h"
 
@@ -71,11 +72,11 @@ public slots:
     // there shows up as no communication).
     QString openLink(const StartupConfig& config);
     // After openLink: one more module on this link, at `slaveId`, its values emitted on
-    // `out`; Peso.csv at `logPath`, Cambios.csv beside it. Returns its place on the link.
+    // `out`, its weights and changes recorded in `records`. Returns its place on the link.
     int addModule(StationModule* out, int slaveId, int decimals, const QLocale& locale,
-                  const QString& logPath);
-    // After addModule: keeps the dosing record `dosePath` over the module's readings.
-    void recordDoses(int module, const QString& dosePath, double tolerancePercent);
+                  const ModuleRecords& records);
+    // After addModule: keeps the dosing record of `records` over the module's readings.
+    void recordDoses(int module, const ModuleRecords& records, double tolerancePercent);
     // One round: each module's cycle in turn, a silent one on a shared line only when its
     // time to be asked again has come.
     void poll();

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "cycle_detector.h"
+#include "record_paths.h"
 #include "weight_format.h"
 
 namespace {
@@ -20,13 +21,13 @@ QString noCommunicationText() {
 QString recordFile(Record record) {
     switch (record) {
         case Record::Weights:
-            return QStringLiteral("Peso.csv");
+            return kWeightsFile;
         case Record::Doses:
-            return QStringLiteral("Dosificaciones.csv");
+            return kDosesFile;
         case Record::Changes:
             break;
     }
-    return QStringLiteral("Cambios.csv");
+    return kChangesFile;
 }
 
 QString linesText(Record record, int count) {

@@ -35,16 +35,7 @@ QString otherRootMessage(qint64 pid, const QString& root, const QString& key) {
         .arg(who, root, key);
 }
 
-QString moduleFolder(int number) {
-    return number == 1 ? QString() : QStringLiteral("Modulo%1").arg(number);
-}
-
 }  // namespace
-
-QString modulePath(const QDir& dir, int number, const QString& name) {
-    const QString folder = moduleFolder(number);
-    return folder.isEmpty() ? dir.filePath(name) : dir.filePath(folder + u'/' + name);
-}
 
 Station::Station(QObject* parent) : QObject(parent) {
     registerLinkWorkerTypes();
@@ -87,7 +78,7 @@ QString Station::openLinks(const QList<StartupConfig>& configs) {
 
 QString Station::Form_Load() {
     const QDir here = QDir::current();
-    const QString logPath = here.filePath(QStringLiteral("Peso.csv"));
+    const QString logPath = moduleRecords(here, 1).weights();
     // Two stations on one log would undo each other's moves. A directory where not
     // even the lock can be written has no log to share: the lines wait in memory. The
     // modules' folders below it are the station's too.
@@ -161,20 +152,19 @@ void Station::addModule(const StartupConfig& config, const QDir& here) {
     LinkWorker* worker = (*line)->worker;
     // A folder that cannot be made leaves its records' lines waiting, as any record
     // that cannot be written.
-    if (const QString folder = moduleFolder(config.number); !folder.isEmpty()) here.mkpath(folder);
+    const ModuleRecords records = moduleRecords(here, config.number);
+    here.mkpath(records.folder);
     const QLocale locale = QLocale::system();
-    const QString logPath = modulePath(here, config.number, QStringLiteral("Peso.csv"));
-    const QString dosePath = modulePath(here, config.number, QStringLiteral("Dosificaciones.csv"));
-    auto* module = new StationModule(
-        {config.number, config.name, config.Decimals, locale, logPath, dosePath}, this);
+    auto* module =
+        new StationModule({config.number, config.name, config.Decimals, locale, records}, this);
     QList<ChangeLine> changes;
     QByteArrayList doses;
     int slot = 0;
     QMetaObject::invokeMethod(
         worker,
-        [worker, module, c = config, locale, logPath, dosePath, &changes, &doses, &slot] {
-            slot = worker->addModule(module, c.SlaveId, c.Decimals, locale, logPath);
-            worker->recordDoses(slot, dosePath, c.tolerancePercent);
+        [worker, module, c = config, locale, records, &changes, &doses, &slot] {
+            slot = worker->addModule(module, c.SlaveId, c.Decimals, locale, records);
+            worker->recordDoses(slot, records, c.tolerancePercent);
             changes = worker->lastChanges(slot, kStartChanges);
             doses = worker->lastDoseLines(slot, kStartDoses);
         },

@@ -110,7 +110,3 @@ private:
     bool polling_ = false;
     QTimer plantStatusTimer_;
 };
-
-// Where module `number`'s record `name` is kept: module 1's in `dir` itself, module n's
-// in its folder "Modulo<n>".
-QString modulePath(const QDir& dir, int number, const QString& name);

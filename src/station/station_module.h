@@ -14,6 +14,7 @@
 #include "module_state.h"
 #include "operator_entry.h"
 #include "readers.h"
+#include "record_paths.h"
 #include "requests.h"
 
 class LinkWorker;
@@ -33,8 +34,7 @@ public:
         QString name;
         int decimals = 0;
         QLocale locale;
-        QString logPath;   // Peso.csv; the other records beside it
-        QString dosePath;  // Dosificaciones.csv
+        ModuleRecords records;
     };
     explicit StationModule(Settings settings, QObject* parent = nullptr);
     // Its link's worker and its place there; until then, and once the worker is gone
@@ -48,7 +48,7 @@ public:
     const QString& name() const { return settings_.name; }
     int decimals() const { return settings_.decimals; }
     const QLocale& locale() const { return settings_.locale; }
-    const QString& dosePath() const { return settings_.dosePath; }
+    const ModuleRecords& records() const { return settings_.records; }
     const ModuleState& state() const { return state_; }
     // The newest lines of Cambios.csv as the station started, oldest first.
     const QList<ChangeLine>& startChanges() const { return startChanges_; }

@@ -56,7 +56,7 @@ struct Range {
 };
 
 double resolution(int decimals) {
-    return std::pow(10.0, -std::max(0, decimals));
+    return stepsWeight(1, std::max(0, decimals));
 }
 
 Range valueRange(const std::vector<Column>& columns, const ChartInput& in, double height) {

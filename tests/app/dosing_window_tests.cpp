@@ -76,7 +76,7 @@ DoseRecord dose(qint64 startMs, qint64 fine, std::optional<qint64> final, DoseRe
 // A module of the station, one decimal, drawn by a panel as the station wires them: what
 // the worker would report is emitted here by the test.
 struct DrawnModule {
-    StationModule module{{1, QStringLiteral("Módulo 1"), 1, kSpanish, {}, {}}};
+    StationModule module{{1, QStringLiteral("Módulo 1"), 1, kSpanish, {}}};
     frmPeso form;
     DrawnModule() {
         form.setNumberFormat(1, kSpanish);
