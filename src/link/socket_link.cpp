@@ -1,24 +1,19 @@
 #include "socket_link.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 #include <utility>
 
 SocketLink::SocketLink(QString host, quint16 port)
-    : Winsock1(new QTcpSocket), host_(std::move(host)), port_(port) {
-    // What the kernel holds waits there, bounded by the kernel, until a read asks for it.
-    Winsock1->setReadBufferSize(linkexchange::kInputBudgetBytes);
-}
+    : Winsock1(std::make_unique<QTcpSocket>()), host_(std::move(host)), port_(port) {}
 
 SocketLink::~SocketLink() {
     close();
-    delete Winsock1;
 }
 
 void SocketLink::connectToModule() {
     Winsock1->abort();
-    Winsock1->connectToHost(host_, port_);
+    // What the kernel holds waits there, bounded by the kernel, until a read asks for it.
+    connector_.start(host_, port_, linkexchange::kInputBudgetBytes);
 }
 
 void SocketLink::Winsock1_DataArrival() {
@@ -132,9 +127,8 @@ bool SocketLink::ensureOpen(QDeadlineTimer deadline) {
     // A connection the peer has closed still reads as connected until someone looks at
     // it: look, without waiting (what arrives meanwhile stays in RxBuffer).
     pullFromKernel();
-    if (Winsock1->state() == QAbstractSocket::ConnectedState) return true;
-    if (Winsock1->state() == QAbstractSocket::UnconnectedState && !stopRequested())
-        connectToModule();
+    if (isConnected()) return true;
+    if (!connector_.underWay() && !stopRequested()) connectToModule();
     waitWhileConnecting(deadline);
     if (!isConnected()) return false;
     // Nothing sent on an earlier connection is answered on this one.
@@ -152,31 +146,15 @@ int SocketLink::quietLineMs(int) const {
 }
 
 void SocketLink::waitWhileConnecting(QDeadlineTimer deadline) {
-    if (!isConnecting() || deadline.hasExpired() || stopRequested()) return;
-    // Qt abandons an attempt whose waitForConnected() times out (the socket is reset),
-    // so that call cannot be cut into slices, and in one piece a host that stays
-    // silent would hold up closing the window for the whole wait. The attempt runs on
-    // this thread's event loop instead, looked at every slice: a stop request ends the
-    // wait at once, and an attempt still under way when the wait ends carries on into
-    // the next one. Queued calls to the worker may run inside this loop; the worker
-    // defers them to the end of the job under way.
-    QEventLoop loop;
-    QTimer slice;
-    slice.setSingleShot(true);
-    QObject::connect(&slice, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(Winsock1, &QAbstractSocket::stateChanged, &loop, &QEventLoop::quit);
-    while (isConnecting() && !stopRequested()) {
+    // In slices, so that a stop request ends the wait at once; an attempt still under way
+    // when the wait ends carries on into the next one.
+    while (connector_.underWay() && !stopRequested()) {
         const qint64 remaining =
             deadline.isForever() ? linkexchange::kConnectTimeoutMs : deadline.remainingTime();
-        if (remaining <= 0) break;
-        slice.start(linkexchange::waitSliceMs(remaining));
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        if (remaining <= 0) return;
+        if (auto socket = connector_.takeEnd(linkexchange::waitSliceMs(remaining)))
+            Winsock1 = std::move(socket);
     }
-}
-
-bool SocketLink::isConnecting() const {
-    const auto state = Winsock1->state();
-    return state == QAbstractSocket::HostLookupState || state == QAbstractSocket::ConnectingState;
 }
 
 int SocketLink::inputHandle() const {
@@ -189,4 +167,5 @@ bool SocketLink::isConnected() const {
 
 void SocketLink::close() {
     Winsock1->abort();
+    connector_.abandon();
 }

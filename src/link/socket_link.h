@@ -3,20 +3,21 @@
 #include <QByteArray>
 #include <QString>
 #include <QTcpSocket>
+#include <memory>
 
 #include "link.h"
+#include "tcp_connector.h"
 
 // The module behind a TCP connection carrying plain RTU frames (with CRC, no MBAP
 // header). Construct and use it on the link worker thread only: the socket has no
 // parent. The handlers below are called by this class itself once a blocking wait has
 // shown that data arrived, the peer closed or the socket failed, so the worker needs no
-// event loop while it waits for replies; only the wait for a connection under way runs
-// one, with the socket's state change connected to end it.
+// event loop, neither while it waits for replies nor while a connection is made: that
+// runs on a connector's thread of its own, and the worker only waits for it, in slices.
 //
 // A module that reboots drops the connection; ensureOpen() starts a new attempt
 // whenever the socket is found closed, so the next transaction attempt picks the module
-// up again. While an attempt is under way, ensureOpen() and waitConnected() run the
-// thread's event loop: the caller must not mind queued calls being delivered inside it.
+// up again.
 class SocketLink : public Link {
 public:
     SocketLink(QString host, quint16 port);
@@ -25,7 +26,7 @@ public:
     SocketLink& operator=(const SocketLink&) = delete;
 
     // Closes the socket and starts a connection attempt; returns at once. The attempt
-    // makes progress in the next wait.
+    // makes progress on its own until a wait takes its end.
     void connectToModule();
 
     // Appends everything the socket has received to RxBuffer.
@@ -46,15 +47,16 @@ public:
     int inputHandle() const override;
     void close() override;
 
-    QTcpSocket* Winsock1;
+    // The connection, or a closed socket while there is none.
+    std::unique_ptr<QTcpSocket> Winsock1;
     QByteArray RxBuffer;
 
 private:
     void afterFailedWait();
     void pullFromKernel();
     void waitWhileConnecting(QDeadlineTimer deadline);
-    bool isConnecting() const;
 
     QString host_;
     quint16 port_;
+    TcpConnector connector_;
 };

@@ -13,6 +13,8 @@
 #include <QSysInfo>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include "dosing_window.h"
@@ -261,6 +263,40 @@ TEST_F(ChangeRecord, EachControlPressedWhileTheModuleIsOff) {
     }
     ASSERT_TRUE(waitFor([&] { return changes(dir.path()).size() == kControls.size(); }));
     EXPECT_EQ(text(changes(dir.path())), text(expected));
+}
+
+// An entry out of range typed while a key's write waits for the link to come back goes
+// into Cambios.csv after that write: nothing the window asks of the worker runs in the
+// middle of a job.
+TEST_F(ChangeRecord, AnEntryOutOfRangeWhileTheLinkReconnectsComesAfterTheWriteUnderWay) {
+    QTcpServer module;
+    module.setListenBacklogSize(0);
+    ASSERT_TRUE(module.listen(QHostAddress::LocalHost));
+    auto ini = tcpIni(module.serverPort());
+    ini.insert("Timer", "0");  // no rounds: the key's write is the worker's only job
+    writeIni(dir.path(), ini);
+    {
+        CurrentDir cwd(dir.path());
+        station = std::make_unique<StationWindow>();
+        ASSERT_TRUE(station->Form_Load().isEmpty());
+    }
+    form().show();
+    ASSERT_TRUE(waitFor([&] { return module.hasPendingConnections(); }));
+    QTcpSocket* first = module.nextPendingConnection();
+    // The module hangs up, and its host's backlog of one is taken by a connection nobody
+    // accepts: the kernel drops the station's next handshakes, so the write that finds
+    // the connection closed waits for a new one until its time is over.
+    module.pauseAccepting();
+    QTcpSocket filler;
+    filler.connectToHost(QHostAddress::LocalHost, module.serverPort());
+    ASSERT_TRUE(filler.waitForConnected(5000));
+    first->abort();
+
+    press(form(), kControls.last(), {});
+    press(form(), kControls.first(), "-1");
+    ASSERT_TRUE(waitFor([&] { return changes(dir.path()).size() == 2; }));
+    EXPECT_EQ(text(changes(dir.path())),
+              text({"Tecla F;;F;;Error", "B. Cero;;-1;;Fuera de rango"}));
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <QCoreApplication>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 
 #include "frames.h"
@@ -173,6 +175,36 @@ TEST(SocketLink, RefusedThenTheModuleAppears) {
     ScriptedTcpPeer peer([&bank](const QByteArray& request) { return bank.answer(request); }, port);
     ASSERT_TRUE(peer.listening()) << "port " << port << " was taken meanwhile";
     EXPECT_EQ(RxD(link, 1, 0, 1), registerString({0x1000}));
+}
+
+// The connection is made off this thread, which never runs an event loop: a host given by
+// its name is looked up, and one that takes the connection late (its backlog full, the
+// handshake dropped and sent again) is taken by a later wait, the attempt having carried
+// on past the wait that gave up on it.
+TEST(SocketLink, AHostByNameAndOneThatAcceptsLate) {
+    RegisterBank bank;
+    ScriptedTcpPeer peer([&bank](const QByteArray& request) { return bank.answer(request); });
+    SocketLink named(QStringLiteral("localhost"), peer.port());
+    EXPECT_EQ(RxD(named, 1, 0, 1), registerString({0x1000}));
+
+    QTcpServer host;
+    host.setListenBacklogSize(0);
+    ASSERT_TRUE(host.listen(QHostAddress::LocalHost));
+    host.pauseAccepting();
+    QTcpSocket filler;
+    filler.connectToHost(QHostAddress::LocalHost, host.serverPort());
+    ASSERT_TRUE(filler.waitForConnected(5000));
+    SocketLink late(QStringLiteral("127.0.0.1"), host.serverPort());
+    late.connectToModule();
+    late.waitConnected(QDeadlineTimer(linkexchange::kWaitSliceMs));
+    ASSERT_FALSE(late.isConnected());
+    // The host takes the filler in: room for the handshake's next try.
+    host.resumeAccepting();
+    EXPECT_TRUE(waitUntil([&] {
+        QCoreApplication::processEvents();
+        late.waitConnected(QDeadlineTimer(linkexchange::kWaitSliceMs));
+        return late.isConnected();
+    }));
 }
 
 TEST(SocketLink, HandlersKeepWhatCameBeforeTheHangUpThenDoNothing) {
