@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QMetaObject>
-#include <QScopedValueRollback>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -138,24 +137,15 @@ void LinkWorker::recordDoses(int module, const ModuleRecords& records, double to
 }
 
 void LinkWorker::poll() {
-    // The TCP connection wait runs the event loop, which may deliver this queued call
-    // inside a run of writes: the poll then runs once that job is over.
-    if (inJob_) {
-        pollDeferred_ = true;
-        return;
-    }
     // Paced rounds start one period apart.
     const QDeadlineTimer nextRound(periodMs_, Qt::PreciseTimer);
-    {
-        const QScopedValueRollback busy(inJob_, true);
-        for (auto& module : modules_) {
-            if (stopRequested()) break;
-            stepBegins();
-            pollModule(*module);
-        }
-        // Writes asked for during the poll's last transaction.
-        sendQueuedWrites();
+    for (auto& module : modules_) {
+        if (stopRequested()) break;
+        stepBegins();
+        pollModule(*module);
     }
+    // Writes asked for during the poll's last transaction.
+    sendQueuedWrites();
     stepsEnd();
     const bool paced = periodMs_ > 0 && !stopRequested();
     // A round that outlasts the period: the line holds the poll up, and the link stays
@@ -169,7 +159,6 @@ void LinkWorker::poll() {
         emit pollFinished();
     }
     if (paced) Timer1->start(static_cast<int>(std::max<qint64>(0, nextRound.remainingTime())));
-    afterJob();
 }
 
 void LinkWorker::startRounds(int periodMs) {
@@ -206,10 +195,6 @@ void LinkWorker::pollModule(Module& module) {
         reportOutcome(module, outcome, answering);
         reportChanges(module);
     });
-}
-
-void LinkWorker::afterJob() {
-    if (std::exchange(pollDeferred_, false)) poll();
 }
 
 void LinkWorker::reportLog(Module& m) {
@@ -305,15 +290,11 @@ QList<LinkWorker::QueuedWrite> LinkWorker::takeAllWrites(int module) {
 }
 
 void LinkWorker::runWrites() {
-    // The TCP connection wait runs the event loop, which may deliver this queued call
-    // inside a poll; the poll sends the write itself between its blocks or at its end.
-    if (inJob_) return;
-    {
-        const QScopedValueRollback busy(inJob_, true);
-        sendQueuedWrites();
-    }
+    // Calls reach the worker between its jobs only, no wait inside one running the event
+    // loop: a write asked for during a poll has mostly gone out between its blocks, and
+    // this finds nothing left to send.
+    sendQueuedWrites();
     stepsEnd();
-    afterJob();
 }
 
 bool LinkWorker::sendQueuedWrites() {

@@ -126,7 +126,6 @@ private:
     bool sendQueuedWrites();
     WriteOutcome send(const QueuedWrite& write);
     void finish(Module& module, const WriteOutcome& outcome);
-    void afterJob();
     void pollModule(Module& module);
     void makeInstrument(Module& module);
     bool sharedLine() const { return modules_.size() > 1; }
@@ -146,8 +145,6 @@ private:
     SessionOperator session_;
     QMutex queueMutex_;
     QQueue<QueuedWrite> writes_;
-    bool inJob_ = false;         // a poll or a run of writes is under way on the worker thread
-    bool pollDeferred_ = false;  // a poll delivered inside a job, run once it ends
     std::atomic<qint64> stepStart_{0};  // the monotonic clock's ms; 0: waiting for work
 };
 
