@@ -111,8 +111,10 @@ TEST(ChartButton, ItsDialogsLeaveTheStationFreeToClose) {
             for (QPushButton* b : chart->findChildren<QPushButton*>())
                 if (b->text() == QStringLiteral("Guardar imagen...")) b->click();
         }
-        QDialog* dialog = nullptr;
-        QTRY_VERIFY((dialog = chart->findChild<QDialog*>()) && dialog->isVisible());
+        ASSERT_TRUE(waitFor([&] {
+            const QDialog* dialog = chart->findChild<QDialog*>();
+            return dialog && dialog->isVisible();
+        }));
         QTest::mouseClick(chart->spanButton(2), Qt::LeftButton);
         EXPECT_EQ(chart->view()->spanMs(), 60000);
 
