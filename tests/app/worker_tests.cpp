@@ -264,9 +264,10 @@ TEST_F(WorkerTest, WindowStaysLiveWhileAWriteWaitsOnTheModule) {
     EXPECT_EQ(failures, 0);
 }
 
-// Ticks never pile up behind a slow module: one that comes while a poll is queued or
-// running is dropped, and the next one after it polls again.
-TEST_F(WorkerTest, TicksWhileAPollIsQueuedOrRunningAreDropped) {
+// A round asked of the station by hand (Timer1_Timer; the station's own rounds are the
+// worker's, paced by startRounds) never piles up behind a slow module: one asked while a
+// round is queued or running is dropped, and the next one after it polls again.
+TEST_F(WorkerTest, RoundsAskedByHandWhileOneIsQueuedOrRunningAreDropped) {
     const auto displayReads = [&] { return script->log().count(QStringLiteral("R10")); };
     script->holdAt = kDisplayBlock.start;
     station.Timer1_Timer();
