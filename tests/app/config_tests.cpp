@@ -266,8 +266,9 @@ TEST(StartupConfig, EachBadBrokerValueNamesItsKey) {
 }
 
 // Hand-written files come in every shape: no text may crash the reader or break its
-// length guarantee.
-TEST(LeeIni, SurvivesRandomAndMutatedText) {
+// length guarantee. The text goes to iniValue and storedValue, what LeeIni does with the
+// file's bytes, in memory: a file for each case makes the run fifty times as long.
+TEST(IniValue, SurvivesRandomAndMutatedText) {
     const QByteArray seeds[] = {
         "\xEF\xBB\xBF[Global]\r\nComunicacion_1=1x\r\nHost_1=\"10.0.0.1x\"\r\n",
         "[global]\nTimer='500x'\n;c\n[global]\nID_1=1x\n",
