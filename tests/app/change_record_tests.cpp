@@ -67,7 +67,7 @@ QString initialShown(const Control& c) {
 
 void press(frmPeso& form, const Control& c, const QString& typed) {
     if (!c.box) return QTest::mouseClick(form.Tecla[c.key], Qt::LeftButton);
-    enterAsOperator(form, {c.box, c.button, typed, {}, {}});
+    enterAsOperator(form, c.box, c.button, typed);
 }
 
 // campo;antes;valor;registros;resultado of each line of `dir`/Cambios.csv.

@@ -78,7 +78,7 @@ TEST_F(OperatorAgainstPymodbus, ReceivesExactlyTheTypedWritesInOrderAndShowsThem
     QStringList expected;
     for (const TypedEntry& e : kOperatorEntries) {
         enterAsOperator(form, e);
-        EXPECT_EQ((form.*e.box)->text(), e.shown) << e.typed.toStdString();
+        EXPECT_EQ((form.*entryBox(e.control))->text(), e.shown) << e.typed.toStdString();
         expected << e.writes;
     }
     QTest::mouseClick(form.Tecla[1], Qt::LeftButton);
@@ -114,7 +114,7 @@ TEST_F(OperatorAgainstARefusingModule, ARefusalIsShownWithItsReasonOnceAndPollin
     QObject::connect(station.core().modules().front(), &StationModule::writeFinished, &form,
                      [&](const WriteOutcome& o) { outcomes << o; });
     ASSERT_TRUE(waitFor([&] { return polls >= 1; }));
-    enterAsOperator(form, {&frmPeso::txtDato, nullptr, "70000", "70000", {}});
+    enterAsOperator(form, &frmPeso::txtDato, nullptr, "70000");
     ASSERT_TRUE(waitFor([&] { return !outcomes.isEmpty(); }));
     const int seen = polls;
     ASSERT_TRUE(waitFor([&] { return polls >= seen + 2; }));

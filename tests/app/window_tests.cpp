@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "display_map.h"
-#include "harness.h"
 #include "frm_peso.h"
+#include "harness.h"
 #include "mqtt_publisher.h"
 #include "panel_art.h"
 
