@@ -9,35 +9,6 @@ namespace {
 
 const QString kIniFileName = QStringLiteral("modbus.ini");
 
-// The file is written by hand on Windows machines: usually ANSI (Latin-1 for the
-// characters that matter), sometimes UTF-8 from a newer editor, with or without a BOM,
-// or "Unicode" (UTF-16 with its byte-order mark, either byte order). A text file never
-// holds a NUL: one is a binary file, or UTF-16 without its mark, and nothing in it can be
-// trusted as a value.
-std::optional<QString> decodeIniText(const QByteArray& content) {
-    QByteArrayView bytes(content);
-    auto encoding = QStringConverter::Utf8;
-    if (bytes.startsWith("\xFF\xFE")) {
-        encoding = QStringConverter::Utf16LE;
-        bytes = bytes.sliced(2);
-    } else if (bytes.startsWith("\xFE\xFF")) {
-        encoding = QStringConverter::Utf16BE;
-        bytes = bytes.sliced(2);
-    } else if (bytes.startsWith("\xEF\xBB\xBF")) {
-        bytes = bytes.sliced(3);
-    }
-    // The decoder drops half a character at the end without a word.
-    if (encoding != QStringConverter::Utf8 && bytes.size() % 2 != 0) return std::nullopt;
-    QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        if (encoding != QStringConverter::Utf8) return std::nullopt;
-        text = QString::fromLatin1(bytes);
-    }
-    if (text.contains(QChar(u'\0'))) return std::nullopt;
-    return text;
-}
-
 bool sameName(QStringView a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
@@ -71,6 +42,35 @@ bool sectionName(QStringView line, QStringView* name) {
 }
 
 }  // namespace
+
+// The file is written by hand on Windows machines: usually ANSI (Latin-1 for the
+// characters that matter), sometimes UTF-8 from a newer editor, with or without a BOM,
+// or "Unicode" (UTF-16 with its byte-order mark, either byte order). A text file never
+// holds a NUL: one is a binary file, or UTF-16 without its mark, and nothing in it can be
+// trusted as a value.
+std::optional<QString> decodeIniText(const QByteArray& content) {
+    QByteArrayView bytes(content);
+    auto encoding = QStringConverter::Utf8;
+    if (bytes.startsWith("\xFF\xFE")) {
+        encoding = QStringConverter::Utf16LE;
+        bytes = bytes.sliced(2);
+    } else if (bytes.startsWith("\xFE\xFF")) {
+        encoding = QStringConverter::Utf16BE;
+        bytes = bytes.sliced(2);
+    } else if (bytes.startsWith("\xEF\xBB\xBF")) {
+        bytes = bytes.sliced(3);
+    }
+    // The decoder drops half a character at the end without a word.
+    if (encoding != QStringConverter::Utf8 && bytes.size() % 2 != 0) return std::nullopt;
+    QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError()) {
+        if (encoding != QStringConverter::Utf8) return std::nullopt;
+        text = QString::fromLatin1(bytes);
+    }
+    if (text.contains(QChar(u'\0'))) return std::nullopt;
+    return text;
+}
 
 QString iniValue(const QByteArray& content, const QString& section, const QString& key) {
     const std::optional<QString> text = decodeIniText(content);

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QString>
+#include <optional>
 
 // Reads one key of "modbus.ini" in `dir` (the current directory by default): file name,
 // section and key matched without regard to case; a UTF-8 byte-order mark skipped; the
@@ -18,6 +19,10 @@ QString iniFileProblem(const QDir& dir = QDir::current());
 
 // The file's name as stored in `dir`, whatever its case; empty when there is none.
 QString findIniFile(const QDir& dir);
+
+// The text of a file written by hand on Windows: UTF-16 after its byte-order mark, UTF-8
+// when it decodes as such, else Latin-1; none when it holds a NUL (no text file does).
+std::optional<QString> decodeIniText(const QByteArray& content);
 
 // The longest value the read hands back; the station's buffer holds 255 characters
 // including the terminator.
