@@ -37,7 +37,9 @@ void ChangesView::addLine(const ChangeLine& line) {
     for (int column = 0; column < fields.size(); ++column) {
         auto* item = new QTableWidgetItem(fields[column]);
         // What did not reach the module stands out from what did.
-        if (line.resultado != QLatin1String("Enviado")) item->setForeground(Qt::red);
+        if (line.resultado != QLatin1String("Enviado") &&
+            line.resultado != QLatin1String("Anotado"))
+            item->setForeground(Qt::red);
         table_->setItem(0, column, item);
     }
     while (table_->rowCount() > kShown) table_->removeRow(table_->rowCount() - 1);

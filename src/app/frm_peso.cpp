@@ -331,7 +331,7 @@ void frmPeso::showReadback(const CommandReadback& r) {
 void frmPeso::showState(const ModuleState& state) {
     lblError->setVisible(state.silent());
     showPending(state);
-    if (state.notice) lblDosis->setText(doseNoticeText(*state.notice, decimals_, locale_));
+    if (state.notice) lblDosis->setText(*state.notice);
     FraDosis->setVisible(state.notice.has_value());
     doses_->show(state);
 }
@@ -367,7 +367,8 @@ void frmPeso::showWriteFailed() {
 }
 
 void frmPeso::showWriteFinished(const WriteOutcome& outcome) {
-    if (outcome.result != WriteResult::Rechazado) return;
+    // A product's refusal is told for the whole product (showMessage).
+    if (outcome.result != WriteResult::Rechazado || !outcome.request.group.isEmpty()) return;
     queueBox(QStringLiteral("El módulo rechazó el valor: %1 (excepción %2, registro %3)")
                  .arg(exceptionMeaning(outcome.exceptionCode))
                  .arg(outcome.exceptionCode)

@@ -74,6 +74,8 @@ QString resultText(WriteResult result, int exceptionCode) {
             return QStringLiteral("Rechazado (%1)").arg(exceptionCode);
         case WriteResult::Descartado:
             return QStringLiteral("Descartado");
+        case WriteResult::Anotado:
+            return QStringLiteral("Anotado");
         case WriteResult::FueraDeRango:
             break;
     }

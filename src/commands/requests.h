@@ -24,6 +24,9 @@ struct WriteRequest {
     QString campo;
     QString antes;
     QString valor;
+    // The writes of one operator action that sets several values (a product): they
+    // succeed or fail as one, and are told as one.
+    QString group;
 };
 
 // A register's 16-bit value.
@@ -55,7 +58,8 @@ enum class WriteResult {
     Error,         // no answer after the attempts
     Rechazado,     // the module answered with an exception
     Descartado,    // given up unsent: too old, or dropped with a failure before it
-    FueraDeRango,  // the entry fits no register: decided in the window, nothing queued
+    FueraDeRango,  // the entry fits no register: decided by the station, nothing queued
+    Anotado,       // a setting of the station's own (a lot): recorded, nothing for the module
 };
 
 struct WriteOutcome {

@@ -86,7 +86,7 @@ DoseRecord doseRecord(const DoseCycle& cycle, double tolerancePercent, DoseClock
 }
 
 QString doseLine(const DoseRecord& r, int decimals, const QLocale& locale) {
-    const QStringList fields{
+    QStringList fields{
         logDate(r.start, locale),
         logTime(r.start, locale),
         logTime(r.end, locale),
@@ -97,13 +97,14 @@ QString doseLine(const DoseRecord& r, int decimals, const QLocale& locale) {
         weightText(r.deviation(), decimals, locale),
         doseResultText(r.result),
     };
+    if (r.trace) fields << r.trace->product << r.trace->lot;
     return fields.join(QLatin1Char(';'));
 }
 
 std::optional<DoseRecord> parseDoseLine(QByteArrayView line, DateOrder order, int decimals) {
     while (!line.isEmpty() && (line.back() == '\n' || line.back() == '\r')) line.chop(1);
     const QByteArrayList fields = line.toByteArray().split(';');
-    if (fields.size() != 9) return std::nullopt;
+    if (fields.size() != 9 && fields.size() != 11) return std::nullopt;
     const auto dateFields = parseLogDate(fields[0]);
     const auto date = dateFields ? resolveDate(*dateFields, order) : std::nullopt;
     const auto start = parseLogTime(fields[1]);
@@ -131,6 +132,8 @@ std::optional<DoseRecord> parseDoseLine(QByteArrayView line, DateOrder order, in
     // difference: not a line the station wrote.
     if (r.finalNet.has_value() == (r.result == DoseResult::Incompleta)) return std::nullopt;
     if (deviation != r.deviation()) return std::nullopt;
+    if (fields.size() == 11)
+        r.trace = DoseTrace{QString::fromUtf8(fields[9]), QString::fromUtf8(fields[10])};
     return r;
 }
 

@@ -2,8 +2,8 @@
 
 #include <QByteArrayList>
 #include <QByteArrayView>
-#include <QList>
 #include <QDateTime>
+#include <QList>
 #include <QLocale>
 #include <QMetaType>
 #include <QString>
@@ -14,13 +14,22 @@
 #include "log_parse.h"
 
 // One line of Dosificaciones.csv as values:
-// fecha;inicio;fin;teorico;grueso;fino;final;desviacion;resultado
-// Weights in display steps.
+// fecha;inicio;fin;teorico;grueso;fino;final;desviacion;resultado[;producto;lote]
+// Weights in display steps. The last two fields are written by a station that keeps a
+// product table; lines written without one have nine fields, and both read back.
 
 enum class DoseResult { Ok, Falta, Exceso, Hecha, Incompleta };
 
 // "OK", "Falta", "Exceso", "Hecha", "Incompleta".
 QString doseResultText(DoseResult result);
+
+// What a dose was, where the station keeps a product table: the product in force at the
+// final weight (at the end, without one) and the lot at the start, empty when none.
+struct DoseTrace {
+    QString product;
+    QString lot;
+    bool operator==(const DoseTrace&) const = default;
+};
 
 struct DoseRecord {
     // The times of the cycle's first and last reading. The live record's are instants, in
@@ -33,6 +42,7 @@ struct DoseRecord {
     qint64 fine = 0;
     std::optional<qint64> finalNet;  // empty for Incompleta
     DoseResult result = DoseResult::Incompleta;
+    std::optional<DoseTrace> trace;
 
     std::optional<qint64> deviation() const;  // final - theoretical, signed
     // The deviation in percent of the theoretical weight; none without one.

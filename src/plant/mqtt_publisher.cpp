@@ -458,8 +458,9 @@ void MqttPublisher::cambio(const QList<JsonField>& fields, int module) {
     engine_->notify();
 }
 
-void MqttPublisher::consignas(const QDateTime& when, const Setpoints& setpoints, int module) {
-    const QByteArray payload = consignasPayload(when, setpoints, decimals(module));
+void MqttPublisher::consignas(const QDateTime& when, const Setpoints& setpoints, int module,
+                              const std::optional<QString>& product) {
+    const QByteArray payload = consignasPayload(when, setpoints, decimals(module), product);
     engine_->keepLatest(stream(module, "consignas"), payload);
     engine_->notify();
 }

@@ -58,7 +58,8 @@ public:
     void dosificacion(const DoseValues& dose, int module = 1);
     // One operator change, its members as built with the payload helpers; "seq" first.
     void cambio(const QList<JsonField>& fields, int module = 1);
-    void consignas(const QDateTime& when, const Setpoints& setpoints, int module = 1);
+    void consignas(const QDateTime& when, const Setpoints& setpoints, int module = 1,
+                   const std::optional<QString>& product = std::nullopt);
     void comunicacion(const QDateTime& when, bool answering, int module = 1);
 
     MqttStatus status() const;

@@ -72,15 +72,23 @@ QByteArray lecturaBody(const QDateTime& when, const WeightReading& weights, int 
                        {"tarea", jsonInteger(weights.task)}});
 }
 
+QByteArray jsonStringOrNull(const QString& text) {
+    return text.isEmpty() ? QByteArray("null") : jsonString(text);
+}
+
 QByteArray dosificacionBody(const DoseValues& dose, int decimals) {
-    return jsonObject({{"inicio", jsonTime(dose.start)},
-                       {"fin", jsonTime(dose.end)},
-                       {"teorico", jsonNumber(dose.target, decimals)},
-                       {"grueso", jsonNumber(dose.coarse, decimals)},
-                       {"fino", jsonNumber(dose.fine, decimals)},
-                       {"final", jsonNumber(dose.finalWeight, decimals)},
-                       {"desviacion", jsonNumber(dose.deviation, decimals)},
-                       {"resultado", jsonString(dose.result)}});
+    QList<JsonField> fields{{"inicio", jsonTime(dose.start)},
+                            {"fin", jsonTime(dose.end)},
+                            {"teorico", jsonNumber(dose.target, decimals)},
+                            {"grueso", jsonNumber(dose.coarse, decimals)},
+                            {"fino", jsonNumber(dose.fine, decimals)},
+                            {"final", jsonNumber(dose.finalWeight, decimals)},
+                            {"desviacion", jsonNumber(dose.deviation, decimals)},
+                            {"resultado", jsonString(dose.result)}};
+    if (dose.trace)
+        fields << JsonField{"producto", jsonStringOrNull(dose.trace->product)}
+               << JsonField{"lote", jsonStringOrNull(dose.trace->lot)};
+    return jsonObject(fields);
 }
 
 DoseValues doseValues(const DoseRecord& dose, int decimals) {
@@ -95,7 +103,8 @@ DoseValues doseValues(const DoseRecord& dose, int decimals) {
             weight(dose.fine),
             weight(dose.finalNet),
             weight(dose.deviation()),
-            doseResultText(dose.result)};
+            doseResultText(dose.result),
+            dose.trace};
 }
 
 QList<JsonField> cambioFields(const ChangeLine& change) {
@@ -114,13 +123,16 @@ QList<JsonField> cambioFields(const ChangeLine& change) {
     };
 }
 
-QByteArray consignasPayload(const QDateTime& when, const Setpoints& setpoints, int decimals) {
-    return jsonObject({{"ts", jsonTime(when)},
-                       {"banda_cero", jsonNumber(setpoints.zeroBand, decimals)},
-                       {"grueso", jsonNumber(setpoints.coarse, decimals)},
-                       {"fino", jsonNumber(setpoints.fine, decimals)},
-                       {"teorico", jsonNumber(setpoints.target, decimals)},
-                       {"porcentaje", jsonInteger(setpoints.percentage)}});
+QByteArray consignasPayload(const QDateTime& when, const Setpoints& setpoints, int decimals,
+                            const std::optional<QString>& product) {
+    QList<JsonField> fields{{"ts", jsonTime(when)},
+                            {"banda_cero", jsonNumber(setpoints.zeroBand, decimals)},
+                            {"grueso", jsonNumber(setpoints.coarse, decimals)},
+                            {"fino", jsonNumber(setpoints.fine, decimals)},
+                            {"teorico", jsonNumber(setpoints.target, decimals)},
+                            {"porcentaje", jsonInteger(setpoints.percentage)}};
+    if (product) fields << JsonField{"producto", jsonStringOrNull(*product)};
+    return jsonObject(fields);
 }
 
 QByteArray comunicacionPayload(const QDateTime& when, bool answering) {

@@ -22,6 +22,7 @@ struct JsonField {
 
 QByteArray jsonObject(const QList<JsonField>& fields);
 QByteArray jsonString(const QString& text);
+QByteArray jsonStringOrNull(const QString& text);  // null when empty
 QByteArray jsonNumber(double value, int decimals);
 QByteArray jsonNumber(std::optional<double> value, int decimals);  // null when empty
 QByteArray jsonInteger(qint64 value);
@@ -48,6 +49,7 @@ struct DoseValues {
     std::optional<double> finalWeight;
     std::optional<double> deviation;
     QString result;
+    std::optional<DoseTrace> trace;  // with a product table: "producto" and "lote"
 };
 QByteArray dosificacionBody(const DoseValues& dose, int decimals);
 // The live station's record of a cycle, its weights with the configured decimals.
@@ -57,5 +59,7 @@ DoseValues doseValues(const DoseRecord& dose, int decimals);
 // by their names, so that a receiver can check the chain on the line's own text.
 QList<JsonField> cambioFields(const ChangeLine& change);
 
-QByteArray consignasPayload(const QDateTime& when, const Setpoints& setpoints, int decimals);
+// With a product table, `product` is the one the setpoints hold ("producto", null for none).
+QByteArray consignasPayload(const QDateTime& when, const Setpoints& setpoints, int decimals,
+                            const std::optional<QString>& product = std::nullopt);
 QByteArray comunicacionPayload(const QDateTime& when, bool answering);

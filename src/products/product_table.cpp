@@ -73,7 +73,8 @@ QStringList splitLine(const QString& line) {
 }  // namespace
 
 QString problemText(const TableProblem& p) {
-    QString where = QStringLiteral("%1, línea %2").arg(kProductsFile).arg(p.line);
+    QString where =
+        p.line > 0 ? QStringLiteral("%1, línea %2").arg(kProductsFile).arg(p.line) : kProductsFile;
     if (!p.field.isEmpty()) where += QStringLiteral(", ") + p.field;
     return where + QStringLiteral(": ") + p.what;
 }

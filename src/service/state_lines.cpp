@@ -65,12 +65,11 @@ void StateLines::watch(const StationModule& module) {
     connect(m, &StationModule::stateChanged, this, [this, m](const ModuleState& now) {
         const ModuleState before = std::exchange(told_[m], now);
         if (now.answering != before.answering && now.answering)
-            tellModule(*m, *now.answering ? QStringLiteral("el módulo responde")
-                                          : noCommunicationText());
+            tellModule(
+                *m, *now.answering ? QStringLiteral("el módulo responde") : noCommunicationText());
         for (const Record record : {Record::Weights, Record::Doses, Record::Changes})
             notePending(*m, record, now.pendingOf(record));
-        if (now.notice && now.notice != before.notice)
-            tellModule(*m, doseNoticeText(*now.notice, m->decimals(), m->locale()));
+        if (now.notice && now.notice != before.notice) tellModule(*m, *now.notice);
     });
 }
 

@@ -52,6 +52,7 @@ void registerLinkWorkerTypes() {
     qRegisterMetaType<DoseRecord>();
     qRegisterMetaType<ModuleState>();
     qRegisterMetaType<OperatorEntry>();
+    qRegisterMetaType<Lot>();
 }
 
 LinkWorker::LinkWorker(QObject* parent) : QObject(parent) {}
@@ -218,6 +219,10 @@ void LinkWorker::recordDose(Module& m, const PollOutcome& outcome) {
         m.doses->poll(outcome.when, outcome.weights, outcome.setpoints, outcome.moving);
     if (events.finalTaken) emit m.out->doseFinalTaken(*events.finalTaken);
     if (events.ended) emit m.out->doseEnded(*events.ended);
+    if (!events.lotCounted) return;
+    const Lot& lot = m.doses->lot();
+    emit m.out->lotChanged(lot);
+    if (lot.planned > 0 && lot.done == lot.planned) emit m.out->lotCompleted(lot);
 }
 
 void LinkWorker::reportChanges(Module& m) {
@@ -228,11 +233,52 @@ void LinkWorker::reportChanges(Module& m) {
 }
 
 void LinkWorker::reportOutcome(Module& m, const PollOutcome& outcome, bool answering) {
+    if (outcome.setpoints) noteProduct(m, *outcome.setpoints);
     if (outcome.setpoints && outcome.setpoints != m.lastSetpoints) {
         m.lastSetpoints = outcome.setpoints;
-        emit m.out->setpointsChanged(outcome.when, *outcome.setpoints);
+        emit m.out->setpointsChanged(outcome.when, *outcome.setpoints,
+                                     m.products ? m.product : std::nullopt);
     }
     noteAnswering(m, outcome.when, answering);
+}
+
+void LinkWorker::noteProduct(Module& m, const Setpoints& setpoints) {
+    if (!m.products) return;
+    // What the module holds, not what was last asked of it: a change on its own keys
+    // shows as no product.
+    const Product* held = productInForce(*m.products, setpoints, m.decimals);
+    const QString product = held ? held->name : QString();
+    if (m.product == product) return;
+    m.product = product;
+    traceDoses(m);
+    emit m.out->productChanged(product);
+}
+
+void LinkWorker::traceDoses(Module& m) {
+    if (!m.doses) return;
+    m.doses->traceProduct(m.products ? std::optional(m.product.value_or(QString())) : std::nullopt);
+}
+
+void LinkWorker::useProducts(int module, std::shared_ptr<const ProductTable> table) {
+    Module& m = *modules_[module];
+    m.products = std::move(table);
+    // Worked out again, at once when the setpoints are known: the table may have changed
+    // under the same setpoints.
+    m.product.reset();
+    if (m.lastSetpoints) noteProduct(m, *m.lastSetpoints);
+    traceDoses(m);
+}
+
+void LinkWorker::setLot(int module, const Lot& lot) {
+    Module& m = *modules_[module];
+    if (!m.doses) return;
+    m.doses->setLot(lot);
+    emit m.out->lotChanged(m.doses->lot());
+}
+
+Lot LinkWorker::lot(int module) const {
+    const Module& m = *modules_[module];
+    return m.doses ? m.doses->lot() : Lot{};
 }
 
 void LinkWorker::noteAnswering(Module& m, const QDateTime& when, bool answering) {
@@ -308,17 +354,22 @@ bool LinkWorker::sendQueuedWrites() {
         // A write cut short by shutdown is no failure to report.
         if (stopRequested()) return false;
         finish(module, outcome);
-        if (outcome.result == WriteResult::Descartado) givenUp[write.module] = true;
+        // A product's writes are told as one, for the whole product, by the station.
+        const bool own = write.request.group.isEmpty();
+        if (outcome.result == WriteResult::Descartado && own) givenUp[write.module] = true;
         if (outcome.result != WriteResult::Error) continue;
         // Whatever the operator asked for before this failure would reach the module
         // late, when it may no longer be wanted (a key toggles the dosing cycle): it is
         // given up with this one, and the operator told once. A write the module did not
         // answer also means no communication: the red label shows now, not after a poll's
         // attempts more. The other modules' writes go on.
-        for (const QueuedWrite& dropped : takeAllWrites(write.module))
+        bool tell = own;
+        for (const QueuedWrite& dropped : takeAllWrites(write.module)) {
             finish(module, WriteOutcome{dropped.request, {}, WriteResult::Descartado, 0});
+            tell = tell || dropped.request.group.isEmpty();
+        }
         noteAnswering(module, QDateTime::currentDateTime(), false);
-        emit module.out->writeFailed();
+        if (tell) emit module.out->writeFailed();
         givenUp[write.module] = false;
         failed = true;
     }

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "change_line.h"
+#include "dose_log.h"
 #include "dose_record.h"
 #include "poll_cycle.h"
+#include "product_table.h"
 #include "readers.h"
 #include "record_paths.h"
 #include "requests.h"
@@ -77,6 +79,15 @@ public slots:
                   const ModuleRecords& records);
     // After addModule: keeps the dosing record of `records` over the module's readings.
     void recordDoses(int module, const ModuleRecords& records, double tolerancePercent);
+    // The product table, already checked for the module (an unusable one has no products):
+    // from the next poll on, the module's product in force is worked out after each poll
+    // and every dose line says what it was. Null: no table, the lines as they always were.
+    void useProducts(int module, std::shared_ptr<const ProductTable> table);
+    // The lot the doses that begin from now on are of, counted from none; an empty name
+    // for none. Told back as lotChanged.
+    void setLot(int module, const Lot& lot);
+    // After recordDoses: the lot kept from the last run.
+    Lot lot(int module) const;
     // One round: each module's cycle in turn, a silent one on a shared line only when its
     // time to be asked again has come.
     void poll();
@@ -110,6 +121,8 @@ private:
         int reportedChanges = 0;
         int reportedDosePending = 0;
         std::optional<Setpoints> lastSetpoints;
+        std::shared_ptr<const ProductTable> products;
+        std::optional<QString> product;  // in force, with a table; empty for none
         std::optional<bool> answering;
         // Silent on a shared line: not asked again before this.
         QDeadlineTimer askAgain{0};
@@ -133,6 +146,8 @@ private:
     void reportChanges(Module& module);
     void recordDose(Module& module, const PollOutcome& outcome);
     void reportOutcome(Module& module, const PollOutcome& outcome, bool answering);
+    void noteProduct(Module& module, const Setpoints& setpoints);
+    void traceDoses(Module& module);
     void noteAnswering(Module& module, const QDateTime& when, bool answering);
     void stepBegins();
     void stepsEnd();

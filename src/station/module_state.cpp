@@ -3,5 +3,6 @@
 #include <algorithm>
 
 bool ModuleState::needsAttention() const {
-    return notice.has_value() || std::any_of(pending.begin(), pending.end(), [](int n) { return n > 0; });
+    return notice.has_value() ||
+           std::any_of(pending.begin(), pending.end(), [](int n) { return n > 0; });
 }

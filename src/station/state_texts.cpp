@@ -62,9 +62,17 @@ QString notWrittenText(const QStringList& parts) {
 QString doseNoticeText(const DoseRecord& record, int decimals, const QLocale& locale) {
     const double percent = record.deviationPercent().value_or(0);
     const QString sign = percent < 0 ? QStringLiteral("\u2212") : QStringLiteral("+");
-    return QStringLiteral("Dosificación fuera de tolerancia: %1 kg (%2%3 %)")
-        .arg(formatWeight(stepsWeight(record.finalNet.value_or(0), decimals), decimals, locale),
+    const QString product = record.trace && !record.trace->product.isEmpty()
+                                ? QStringLiteral(" (%1)").arg(record.trace->product)
+                                : QString();
+    return QStringLiteral("Dosificación fuera de tolerancia%1: %2 kg (%3%4 %)")
+        .arg(product,
+             formatWeight(stepsWeight(record.finalNet.value_or(0), decimals), decimals, locale),
              sign, locale.toString(std::abs(percent), 'f', 1));
+}
+
+QString lotCompleteText(const QString& lot, int doses) {
+    return QStringLiteral("Lote %1 completo: %2 dosis").arg(lot).arg(doses);
 }
 
 QString mqttStatusText(const MqttStatus& status) {

@@ -29,7 +29,10 @@ QString recordFile(Record record);
 
 // "Dosificación fuera de tolerancia: 97,2 kg (−2,8 %)": the final weight and how far it
 // is off the theoretical weight, in percent of it, signed.
+// With the product in force, it is named: "Dosificación fuera de tolerancia (Harina): ...".
 QString doseNoticeText(const DoseRecord& record, int decimals, const QLocale& locale);
+// "Lote L-0427 completo: 50 dosis".
+QString lotCompleteText(const QString& lot, int doses);
 
 // "MQTT: conectado", or why not with what waits for the broker. Messages given up past
 // the backlog's limit are told as long as the station runs.

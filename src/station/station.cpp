@@ -1,6 +1,7 @@
 #include "station.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
@@ -118,7 +119,8 @@ QString Station::Form_Load() {
     }
     mqtt_ = std::get<MqttConfig>(mqtt);
 
-    for (const StartupConfig& config : modules) addModule(config, here);
+    const auto products = readProducts(here);
+    for (const StartupConfig& config : modules) addModule(config, here, products);
     for (auto& line : links_) {
         Line* l = line.get();
         connect(l->worker, &LinkWorker::pollFinished, &l->receiver,
@@ -146,7 +148,20 @@ std::variant<QList<StartupConfig>, ConfigError> Station::readModuleLinks(const Q
     return modules;
 }
 
-void Station::addModule(const StartupConfig& config, const QDir& here) {
+std::optional<ProductTable> Station::readProducts(const QDir& here) {
+    QFile file(here.filePath(kProductsFile));
+    if (!file.exists()) return std::nullopt;
+    if (!file.open(QIODevice::ReadOnly)) {
+        ProductTable unreadable;
+        unreadable.problem =
+            TableProblem{0, {}, QStringLiteral("no se puede leer: ") + file.errorString()};
+        return unreadable;
+    }
+    return parseProductTable(file.readAll());
+}
+
+void Station::addModule(const StartupConfig& config, const QDir& here,
+                        const std::optional<ProductTable>& products) {
     const auto line = std::find_if(links_.begin(), links_.end(),
                                    [&](const auto& l) { return sameLink(l->config, config); });
     LinkWorker* worker = (*line)->worker;
@@ -160,16 +175,29 @@ void Station::addModule(const StartupConfig& config, const QDir& here) {
     QList<ChangeLine> changes;
     QByteArrayList doses;
     int slot = 0;
+    Lot lot;
     QMetaObject::invokeMethod(
         worker,
-        [worker, module, c = config, locale, records, &changes, &doses, &slot] {
+        [worker, module, c = config, locale, records, &changes, &doses, &slot, &lot] {
             slot = worker->addModule(module, c.SlaveId, c.Decimals, locale, records);
             worker->recordDoses(slot, records, c.tolerancePercent);
             changes = worker->lastChanges(slot, kStartChanges);
             doses = worker->lastDoseLines(slot, kStartDoses);
+            lot = worker->lot(slot);
         },
         Qt::BlockingQueuedConnection);
     module->attach(worker, slot);
+    module->setStartLot(lot);
+    if (products) {
+        // A table that cannot be used for this module's range offers it no product, and
+        // every dose line still says it had none.
+        const auto problem = checkForModule(*products, config.Decimals);
+        auto usable = std::make_shared<const ProductTable>(problem ? ProductTable{} : *products);
+        module->useProducts(usable, problem ? problemText(*problem) : QString());
+        QMetaObject::invokeMethod(
+            worker, [worker, slot, usable] { worker->useProducts(slot, usable); },
+            Qt::BlockingQueuedConnection);
+    }
     module->setStartChanges(changes);
     module->setStartDoseLines(doses);
     modules_ << module;
@@ -246,7 +274,10 @@ void Station::connectPlant(const StationModule& module) {
         Qt::DirectConnection);
     connect(
         &module, &StationModule::setpointsChanged, this,
-        [plant, n](const QDateTime& when, const Setpoints& s) { plant->consignas(when, s, n); },
+        [plant, n](const QDateTime& when, const Setpoints& s,
+                   const std::optional<QString>& product) {
+            plant->consignas(when, s, n, product);
+        },
         Qt::DirectConnection);
     connect(
         &module, &StationModule::answeringChanged, this,

@@ -7,10 +7,12 @@
 #include <QThread>
 #include <QTimer>
 #include <memory>
+#include <optional>
 #include <variant>
 #include <vector>
 
 #include "mqtt_publisher.h"
+#include "product_table.h"
 #include "startup_config.h"
 
 class DirectoryLock;
@@ -88,7 +90,10 @@ private:
     Line& startWorker(const StartupConfig& config);
     std::variant<QList<StartupConfig>, ConfigError> readModuleLinks(const QDir& here);
     QString openLinks(const QList<StartupConfig>& configs);
-    void addModule(const StartupConfig& config, const QDir& here);
+    // Productos.csv of `here`, when there is one.
+    static std::optional<ProductTable> readProducts(const QDir& here);
+    void addModule(const StartupConfig& config, const QDir& here,
+                   const std::optional<ProductTable>& products);
     void poll(Line& line);
     void pollFinished(Line& line);
     // The publisher with every module's topics; a key that cannot be used, for the

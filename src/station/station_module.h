@@ -7,12 +7,15 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 
 #include "change_line.h"
 #include "dose_record.h"
 #include "module_state.h"
 #include "operator_entry.h"
+#include "product_table.h"
 #include "readers.h"
 #include "record_paths.h"
 #include "requests.h"
@@ -57,6 +60,11 @@ public:
     // started, oldest first, as its journal holds them (a pending file's lines once).
     void setStartDoseLines(const QByteArrayList& lines);
     void detach() { worker_ = nullptr; }
+    // Before the first poll, with a product table: the table as it can be used for this
+    // module (without products when it cannot, saying why).
+    void useProducts(std::shared_ptr<const ProductTable> table, const QString& problem);
+    // Before the first poll: the lot kept from the last run.
+    void setStartLot(const Lot& lot) { state_.lot = lot; }
 
 public slots:
     // The operator's entry for a setpoint, the command or the data word: queued for the
@@ -67,10 +75,23 @@ public slots:
     void pressKey(int index);
     // The operator has seen the dose notice.
     void acknowledgeNotice();
+    // The lot the next doses are of, as typed, with the planned count (empty for none);
+    // recorded in Cambios.csv. One that cannot be used is refused (lotRefused), nothing
+    // changed.
+    void setLot(const QString& name, const QString& planned);
+    // The product's five setpoints for the module, in order, as entries of the operator's
+    // would send them; when any does not go, one productNotApplied says which.
+    void applyProduct(const QString& name);
 
 signals:
     void stateChanged(const ModuleState& state);
     void entryOutOfRange();
+    // A product that did not go whole: why, and the setpoints that were not sent.
+    void productNotApplied(const QString& text);
+    void lotRefused(const QString& why);
+    // From the worker: the lot as it is now, and its planned count reached.
+    void lotChanged(const Lot& lot);
+    void lotCompleted(const Lot& lot);
 
     void displayRead(const QByteArray& image);
     void weightsRead(const WeightReading& weights);
@@ -87,7 +108,11 @@ signals:
     // Around each Peso.csv line, on the worker's thread: about to write it, written.
     void weightsLogging();
     void weightsLogged(const QDateTime& when, const WeightReading& weights);
-    void setpointsChanged(const QDateTime& when, const Setpoints& setpoints);
+    // With a product table, `product` is the one in force then (empty for none).
+    void setpointsChanged(const QDateTime& when, const Setpoints& setpoints,
+                          const std::optional<QString>& product);
+    // With a product table: the product the module's setpoints now hold, empty for none.
+    void productChanged(const QString& product);
     void answeringChanged(const QDateTime& when, bool answering);
 
 private:
@@ -100,6 +125,7 @@ private:
     void takeSetpoints(const Setpoints& setpoints);
     void changeState(const std::function<void(ModuleState&)>& change);
     void refigure();
+    void productWriteEnded(const WriteOutcome& outcome);
 
     Settings settings_;
     LinkWorker* worker_ = nullptr;
@@ -107,4 +133,12 @@ private:
     QList<ChangeLine> startChanges_;
     ModuleState state_;
     std::optional<Setpoints> setpoints_;  // as last read, for the record and the suggestion
+    std::shared_ptr<const ProductTable> products_;
+    // The product being applied: its writes not ended yet, and those that did not go.
+    struct Applying {
+        int waiting = 0;
+        QStringList notSent;
+        std::optional<WriteOutcome> refused;
+    };
+    std::map<QString, Applying> applying_;
 };

@@ -362,11 +362,8 @@ TEST_F(WindowTest, DoseNoticeShowsWhileTheStationHoldsItOpen) {
     ModuleState state;
     state.answering = false;
     state.pending = {35, 1, 0};
-    DoseRecord dose;
-    dose.target = 1000;
-    dose.finalNet = 972;
-    dose.result = DoseResult::Falta;
-    state.notice = dose;
+    state.notice = QStringLiteral("Dosificación fuera de tolerancia: 97,2 kg (\u2212"
+                                  "2,8 %)");
     form->showState(state);
     EXPECT_TRUE(form->FraDosis->isVisible());
     EXPECT_EQ(form->lblDosis->text(),
