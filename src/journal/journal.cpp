@@ -181,10 +181,14 @@ QString pendingPath(const QString& journalPath) {
                                file.suffix());
 }
 
+QString folderDigest(const QString& dir) {
+    const QString path = QDir::cleanPath(QDir(dir).absolutePath());
+    return QString::fromLatin1(digest(QFile::encodeName(path)).left(16));
+}
+
 QString heldDirectory(const QString& dir) {
     const QString path = QDir::cleanPath(QDir(dir).absolutePath());
-    const QString folder = QFileInfo(path).fileName() + QLatin1Char('-') +
-                           QString::fromLatin1(digest(QFile::encodeName(path)).left(16));
+    const QString folder = QFileInfo(path).fileName() + QLatin1Char('-') + folderDigest(path);
     return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
         .filePath(folder);
 }

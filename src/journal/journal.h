@@ -87,9 +87,13 @@ private:
 
 // "X.pendiente.csv" beside "X.csv": the lines waiting for the file, in its format.
 QString pendingPath(const QString& journalPath);
+// The folder `dir` in 16 hex digits: the start of the SHA-256 of its clean absolute path.
+// Whatever the station keeps outside its folder (held lines, the kill ledger, its client
+// id at the broker) is named with it, so two folders of one name stay apart and a folder
+// finds its own again at every start, written as a relative path, with "..", or not.
+QString folderDigest(const QString& dir);
 // Where what cannot wait in the directory `dir` waits between two runs: a folder of the
-// user's data directory named for it (its name and a digest of its absolute path, so
-// two plants' folders of the same name stay apart).
+// user's data directory named for it, "<its name>-<folderDigest>".
 QString heldDirectory(const QString& dir);
 // Where the lines of `journalPath` still in memory wait between two runs: the held
 // directory of the journal's directory.

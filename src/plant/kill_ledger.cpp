@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
-#include <QFileInfo>
 #include <atomic>
 #include <cstring>
+
+#include "journal.h"
 
 struct KillLedger::Page {
     char magic[8];
@@ -21,12 +21,12 @@ namespace {
 
 constexpr char kMagic[8] = {'v', 'q', 'l', 'e', 'd', 'g', '1', '\0'};
 
+// The key is the outbox's folder as the station makes it, absolute and with no final "/":
+// its digest is the one earlier versions named the ledger with, so a ledger a kill left
+// before an update is still found.
 QByteArray ledgerPath(const QString& key) {
-    const QByteArray digest = QCryptographicHash::hash(QFileInfo(key).absoluteFilePath().toUtf8(),
-                                                       QCryptographicHash::Sha256)
-                                  .toHex()
-                                  .left(16);
-    return "/dev/shm/vormelq." + QByteArray::number(::getuid()) + '.' + digest;
+    return "/dev/shm/vormelq." + QByteArray::number(::getuid()) + '.' +
+           folderDigest(key).toLatin1();
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <csignal>
 #include <functional>
 
+#include "journal.h"
+#include "kill_ledger.h"
 #include "outbox.h"
 #include "payloads.h"
 
@@ -113,4 +116,32 @@ TEST(Outbox, AReadingLostToAKillIsCountedAndItsSeqSkippedOnce) {
     again.add("lectura", "{}");
     EXPECT_EQ(again.dropped(), 1);
     EXPECT_EQ(seqs(again.take(10)), (QList<qint64>{1, 2, 4, 5}));
+}
+
+// What the station keeps outside its folder is named by the folder's digest, the one
+// earlier versions used: held lines and a ledger a kill left are found after an update,
+// however the folder is written.
+TEST(FolderDigest, NamesTheHeldLinesAndTheLedgerAsBefore) {
+    // printf '%s' '/srv/vormelq/línea 1' | sha256sum
+    const QString digest = QStringLiteral("e4b8a0c52451330b");
+    for (const char* written :
+         {"/srv/vormelq/línea 1", "/srv/vormelq/línea 1/", "/srv//vormelq/x/../línea 1"}) {
+        SCOPED_TRACE(written);
+        EXPECT_EQ(folderDigest(QString::fromUtf8(written)), digest);
+        EXPECT_EQ(QFileInfo(heldDirectory(QString::fromUtf8(written))).fileName(),
+                  QStringLiteral("línea 1-") + digest);
+    }
+    EXPECT_EQ(folderDigest(QStringLiteral("MQTT.pendiente")),
+              folderDigest(QDir::current().filePath(QStringLiteral("MQTT.pendiente"))));
+
+    QTemporaryDir dir;
+    const QString outbox = QDir(dir.path()).filePath(QStringLiteral("MQTT.pendiente"));
+    const QString ledger =
+        QStringLiteral("/dev/shm/vormelq.%1.%2").arg(::getuid()).arg(folderDigest(outbox));
+    KillLedger written(outbox);
+    written.write("perdidos 1");
+    EXPECT_TRUE(QFile::exists(ledger));
+    EXPECT_EQ(KillLedger(outbox).left(), "perdidos 1");
+    written.clear();
+    EXPECT_FALSE(QFile::exists(ledger));
 }
