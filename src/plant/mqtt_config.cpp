@@ -1,19 +1,17 @@
 #include "mqtt_config.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
 #include <QSysInfo>
+
+#include "journal.h"
 
 QString defaultTopicRoot() {
     return QStringLiteral("vormelq/") + QSysInfo::machineHostName();
 }
 
 QString stationClientId(const QString& dir) {
-    const QByteArray path = QFile::encodeName(QDir::cleanPath(QDir(dir).absolutePath()));
-    const QByteArray digest = QCryptographicHash::hash(path, QCryptographicHash::Sha256).toHex();
-    return QStringLiteral("vormelq:%1:%2")
-        .arg(QSysInfo::machineHostName(), QString::fromLatin1(digest.left(12)));
+    // The session is clean: the broker keeps nothing under the id, which only has to be
+    // no other station's.
+    return QStringLiteral("vormelq:%1:%2").arg(QSysInfo::machineHostName(), folderDigest(dir));
 }
 
 QString topicRootProblem(const QString& root) {

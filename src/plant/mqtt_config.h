@@ -25,8 +25,9 @@ struct MqttConfig {
 
 // "vormelq/" followed by this computer's name.
 QString defaultTopicRoot();
-// The station's client id at the broker: this computer's name and a digest of the
-// station's folder `dir`, so that no two stations share one, whatever their Tema.
+// The station's client id at the broker: this computer's name and the digest of its
+// folder `dir` (the outbox's, as for the kill ledger), so that no two stations share one,
+// whatever their Tema.
 QString stationClientId(const QString& dir);
 // Why `root` cannot be the start of a topic the station publishes to; empty when it can.
 QString topicRootProblem(const QString& root);

@@ -10,6 +10,7 @@
 
 #include "journal.h"
 #include "kill_ledger.h"
+#include "mqtt_config.h"
 #include "outbox.h"
 #include "payloads.h"
 
@@ -121,7 +122,7 @@ TEST(Outbox, AReadingLostToAKillIsCountedAndItsSeqSkippedOnce) {
 // What the station keeps outside its folder is named by the folder's digest, the one
 // earlier versions used: held lines and a ledger a kill left are found after an update,
 // however the folder is written.
-TEST(FolderDigest, NamesTheHeldLinesAndTheLedgerAsBefore) {
+TEST(FolderDigest, NamesTheHeldLinesAndTheLedgerAsBeforeAndTheBrokerClient) {
     // printf '%s' '/srv/vormelq/línea 1' | sha256sum
     const QString digest = QStringLiteral("e4b8a0c52451330b");
     for (const char* written :
@@ -144,4 +145,5 @@ TEST(FolderDigest, NamesTheHeldLinesAndTheLedgerAsBefore) {
     EXPECT_EQ(KillLedger(outbox).left(), "perdidos 1");
     written.clear();
     EXPECT_FALSE(QFile::exists(ledger));
+    EXPECT_TRUE(stationClientId(outbox).endsWith(u':' + folderDigest(outbox)));
 }
