@@ -207,9 +207,14 @@ std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig confi
     return config;
 }
 
+QString topicRootKey(int number) {
+    return number == 1 ? QStringLiteral("Tema") : moduleKey("Tema", number);
+}
+
 std::variant<QString, ConfigError> readModuleTopicRoot(const MqttConfig& config, int number,
                                                        const QDir& dir) {
-    const QString key = moduleKey("Tema", number);
+    if (number == 1) return config.topicRoot;
+    const QString key = topicRootKey(number);
     const QString root =
         LeeIni(kMqttSection, key, QStringLiteral("%1-%2").arg(config.topicRoot).arg(number), dir);
     if (const QString problem = topicRootProblem(root); !problem.isEmpty())
@@ -266,9 +271,9 @@ std::variant<MqttConfig, ConfigError> readMqttConfig(const QDir& dir) {
     if (auto* failure = std::get_if<ConfigError>(&port)) return *failure;
     config.port = std::get<int>(port);
 
-    config.topicRoot = LeeIni(kMqttSection, QStringLiteral("Tema"), defaultTopicRoot(), dir);
+    config.topicRoot = LeeIni(kMqttSection, topicRootKey(1), defaultTopicRoot(), dir);
     if (const QString problem = topicRootProblem(config.topicRoot); !problem.isEmpty())
-        return invalidValue(QStringLiteral("Tema"), config.topicRoot, problem);
+        return invalidValue(topicRootKey(1), config.topicRoot, problem);
 
     const auto keepalive = readInteger(kMqttSection, QStringLiteral("Keepalive"),
                                        QStringLiteral("10"), kKeepalive, dir);

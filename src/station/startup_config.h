@@ -58,8 +58,10 @@ std::optional<ConfigError> sharedAddress(const QList<StartupConfig>& modules);
 // Reads section [MQTT]. With no "Servidor" the result is not enabled and no other key
 // is read: a station without a broker behaves as it always did.
 std::variant<MqttConfig, ConfigError> readMqttConfig(const QDir& dir = QDir::current());
-// [MQTT] Tema_n: the root module `number` (from 2) publishes under; "Tema" followed by
-// "-n" when absent.
+// The [MQTT] key of module `number`'s topic root: "Tema" for the first, "Tema_n" after it.
+QString topicRootKey(int number);
+// The root module `number` publishes under: for the first, Tema as readMqttConfig read it;
+// for module n, Tema_n, or Tema followed by "-n" when absent.
 std::variant<QString, ConfigError> readModuleTopicRoot(const MqttConfig& config, int number,
                                                        const QDir& dir = QDir::current());
 

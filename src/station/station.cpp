@@ -240,20 +240,21 @@ QString Station::claimTopicRoot(const MqttConfig& config, const QString& root, c
 
 QString Station::connectPlant(const MqttConfig& config) {
     if (!config.enabled()) return {};
-    if (QString error = claimTopicRoot(config, config.topicRoot, QStringLiteral("Tema"));
-        !error.isEmpty())
-        return error;
-    plant_ = std::make_unique<MqttPublisher>(
-        config, QDir::current().filePath(QLatin1String(kMqttOutboxDir)), config_.Decimals);
+    QStringList roots;
     for (const StationModule* module : std::as_const(modules_)) {
-        if (module->number() == 1) continue;
         const auto root = readModuleTopicRoot(config, module->number());
         if (auto* error = std::get_if<ConfigError>(&root)) return error->message;
-        const QString key = QStringLiteral("Tema_%1").arg(module->number());
-        if (QString error = claimTopicRoot(config, std::get<QString>(root), key); !error.isEmpty())
+        if (QString error =
+                claimTopicRoot(config, std::get<QString>(root), topicRootKey(module->number()));
+            !error.isEmpty())
             return error;
-        plant_->addModule(module->number(), std::get<QString>(root), module->decimals());
+        roots << std::get<QString>(root);
     }
+    // Module 1 comes first; the publisher takes its root (Tema) and decimals from the start.
+    plant_ = std::make_unique<MqttPublisher>(
+        config, QDir::current().filePath(QLatin1String(kMqttOutboxDir)), config_.Decimals);
+    for (qsizetype i = 1; i < modules_.size(); ++i)
+        plant_->addModule(modules_[i]->number(), roots[i], modules_[i]->decimals());
     for (const StationModule* module : std::as_const(modules_)) connectPlant(*module);
     plant_->start();
     return {};
