@@ -48,6 +48,11 @@ constexpr auto kCloseWait = 300ms;
 
 std::once_flag libraryInit;
 
+// Every topic is a module's root and the message's name: "vormelq/linea1-2/lectura".
+QByteArray moduleTopic(const QByteArray& root, const QByteArray& name) {
+    return root + '/' + name;
+}
+
 // The broker's or the network's reason, in Spanish, for the operator.
 QString connackReason(int connackCode) {
     switch (connackCode) {
@@ -109,7 +114,7 @@ struct MqttPublisher::Engine {
         : config(config),
           outbox(outboxDir, config.maxPending),
           clientId(stationClientId(outboxDir).toUtf8()),
-          root(config.topicRoot.toUtf8()) {}
+          roots{config.topicRoot.toUtf8()} {}
 
     ~Engine() {
         if (wakeFd >= 0) ::close(wakeFd);
@@ -128,7 +133,13 @@ struct MqttPublisher::Engine {
     void fail(const QString& reason);
     void publishDue();
     void publishLatest(bool all);
-    int publish(const QByteArray& subtopic, const QByteArray& payload, bool retain);
+    int publish(const QByteArray& topic, const QByteArray& payload, bool retain);
+    int publishEstado(bool online);
+    // Module 1's streams are named by their topic under its root, as the outbox has always
+    // kept them; the other modules' by their whole topic.
+    QByteArray topicOf(const QByteArray& stream) const {
+        return stream.contains('/') ? stream : moduleTopic(roots.front(), stream);
+    }
     void closeCleanly();
     void setStatus(bool connected, const QString& reason);
     bool stopping() {
@@ -139,7 +150,8 @@ struct MqttPublisher::Engine {
     const MqttConfig config;
     Outbox outbox;
     const QByteArray clientId;
-    const QByteArray root;
+    // Every module's root, module 1's first; the others are added before the thread starts.
+    QList<QByteArray> roots;
     const int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 
     mutable std::mutex mutex;
@@ -161,9 +173,6 @@ struct MqttPublisher::Engine {
             latest.append({stream, payload});
         latestDue.insert(stream);
     }
-    // The other modules' roots, each told "online" and "offline" as the first one is.
-    QList<QByteArray> moduleRoots;
-
     // The thread's own.
     mosquitto* mosq = nullptr;
     bool acceptedConnection = false;
@@ -187,9 +196,7 @@ void onConnect(mosquitto*, void* userdata, int code) {
     }
     engine->acceptedConnection = true;
     engine->backoff = kFirstBackoff;
-    engine->publish("estado", "online", true);
-    for (const QByteArray& root : engine->moduleRoots)
-        engine->publish(root + "/estado", "online", true);
+    engine->publishEstado(true);
     engine->publishLatest(true);
     engine->setStatus(true, {});
 }
@@ -210,14 +217,22 @@ void MqttPublisher::Engine::setStatus(bool isConnected, const QString& why) {
     reason = why;
 }
 
-int MqttPublisher::Engine::publish(const QByteArray& subtopic, const QByteArray& payload,
+int MqttPublisher::Engine::publish(const QByteArray& topic, const QByteArray& payload,
                                    bool retain) {
     int mid = 0;
-    const QByteArray topic = subtopic.contains('/') ? subtopic : root + '/' + subtopic;
     const int rc =
         mosquitto_publish(mosq, &mid, topic.constData(), static_cast<int>(payload.size()),
                           payload.constData(), 1, retain);
     return rc == MOSQ_ERR_SUCCESS ? mid : 0;
+}
+
+int MqttPublisher::Engine::publishEstado(bool online) {
+    // Module 1's goes last: a clean stop waits for its acknowledgement, by which the
+    // broker has taken the others' too.
+    int mid = 0;
+    for (auto root = roots.crbegin(); root != roots.crend(); ++root)
+        mid = publish(moduleTopic(*root, "estado"), estadoPayload(online), true);
+    return mid;
 }
 
 void MqttPublisher::Engine::startConnection() {
@@ -238,8 +253,11 @@ void MqttPublisher::Engine::startConnection() {
     mosquitto_int_option(mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(mosq, onConnect);
     mosquitto_publish_callback_set(mosq, onPublish);
-    const QByteArray willTopic = root + "/estado";
-    mosquitto_will_set(mosq, willTopic.constData(), 7, "offline", 1, true);
+    // A killed station cannot tell its other modules' roots: the will is module 1's.
+    const QByteArray willTopic = moduleTopic(roots.front(), "estado");
+    const QByteArray will = estadoPayload(false);
+    mosquitto_will_set(mosq, willTopic.constData(), static_cast<int>(will.size()), will.constData(),
+                       1, true);
     if (!config.user.isEmpty())
         mosquitto_username_pw_set(
             mosq, config.user.toUtf8().constData(),
@@ -311,7 +329,7 @@ void MqttPublisher::Engine::publishLatest(bool all) {
         latestDue.clear();
     }
     for (const auto& [stream, payload] : due) {
-        if (publish(stream, payload, true) != 0) continue;
+        if (publish(topicOf(stream), payload, true) != 0) continue;
         // Refused: sent again on the next pass, unless a newer value comes first.
         const std::lock_guard lock(mutex);
         latestDue.insert(stream);
@@ -330,8 +348,7 @@ void MqttPublisher::Engine::publishDue() {
     const bool last = outbox.handedOutAll();
     for (qsizetype i = messages.size() - 1; i >= 0 && last; --i) {
         const QByteArray& stream = messages[i].stream;
-        if (stream == "lectura" || stream.endsWith("/lectura"))
-            retain[i] = newest.insert(stream).second;
+        if (topicOf(stream).endsWith("/lectura")) retain[i] = newest.insert(stream).second;
     }
     // The library writes each message as it is published; a batch held back by the
     // socket until the last one goes to the broker in full segments, not one a message
@@ -339,7 +356,7 @@ void MqttPublisher::Engine::publishDue() {
     const Cork cork(mosquitto_socket(mosq), messages.size() > 1);
     for (qsizetype i = 0; i < messages.size(); ++i) {
         const Outbox::Message& message = messages[i];
-        const int mid = publish(message.stream, message.payload, retain[i]);
+        const int mid = publish(topicOf(message.stream), message.payload, retain[i]);
         if (mid == 0) {
             // The library did not take it: it and the rest go again on the next pass.
             outbox.unsent(message.index);
@@ -352,8 +369,7 @@ void MqttPublisher::Engine::publishDue() {
 void MqttPublisher::Engine::closeCleanly() {
     if (!mosq) return;
     if (acceptedConnection) {
-        for (const QByteArray& root : moduleRoots) publish(root + "/estado", "offline", true);
-        const int offline = publish("estado", "offline", true);
+        const int offline = publishEstado(false);
         // Tracked like a kept message so its PUBACK ends the wait; no outbox index is -1.
         inFlight.insert(offline, -1);
         const auto deadline = Clock::now() + kCloseWait;
@@ -400,12 +416,12 @@ MqttPublisher::~MqttPublisher() {
 
 void MqttPublisher::addModule(int number, const QString& root, int decimals) {
     modules_.insert(number, {root.toUtf8(), decimals});
-    engine_->moduleRoots << root.toUtf8();
+    engine_->roots << root.toUtf8();
 }
 
-QByteArray MqttPublisher::stream(int module, const char* topic) const {
-    if (module == 1) return topic;
-    return modules_.value(module).first + '/' + topic;
+QByteArray MqttPublisher::stream(int module, const char* name) const {
+    if (module == 1) return name;
+    return moduleTopic(modules_.value(module).first, name);
 }
 
 int MqttPublisher::decimals(int module) const {

@@ -73,7 +73,7 @@ private:
     std::shared_ptr<Engine> engine_;
     // Module 1's messages go to the streams named as their topics under the root; module
     // n's to streams named by their whole topic.
-    QByteArray stream(int module, const char* topic) const;
+    QByteArray stream(int module, const char* name) const;
     int decimals(int module) const;
 
     std::thread thread_;

@@ -138,3 +138,7 @@ QByteArray consignasPayload(const QDateTime& when, const Setpoints& setpoints, i
 QByteArray comunicacionPayload(const QDateTime& when, bool answering) {
     return jsonObject({{"ts", jsonTime(when)}, {"ok", jsonBool(answering)}});
 }
+
+QByteArray estadoPayload(bool online) {
+    return online ? QByteArrayLiteral("online") : QByteArrayLiteral("offline");
+}

@@ -63,3 +63,6 @@ QList<JsonField> cambioFields(const ChangeLine& change);
 QByteArray consignasPayload(const QDateTime& when, const Setpoints& setpoints, int decimals,
                             const std::optional<QString>& product = std::nullopt);
 QByteArray comunicacionPayload(const QDateTime& when, bool answering);
+// A module's retained "estado": "online" while the station is connected to the broker,
+// "offline" once it stops cleanly, or as its last will when it is killed or cut off.
+QByteArray estadoPayload(bool online);
