@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "command_options.h"
+
 // What the command line asks of the station. The station itself takes no arguments
 // (everything it needs is in modbus.ini): the requests are the informative ones,
 // answered without a window and without reading any file, and the station without a
@@ -13,10 +15,6 @@ struct CommandLine {
     QString text;  // Print: for stdout; Refuse: for stderr
     int exitCode = 0;
 };
-
-// Usage errors follow the shell's convention, apart from the station's own failures
-// (status 1).
-constexpr int kUsageError = 2;
 
 // The usage lines, one text for the help, the station's refusal and the offline
 // commands' usage errors.
