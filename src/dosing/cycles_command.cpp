@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 
+#include "command_options.h"
 #include "console.h"
 #include "dose_record.h"
 #include "log_reader.h"
@@ -34,23 +35,21 @@ std::variant<CyclesOptions, UsageError> parseCyclesArguments(const QStringList& 
         {QStringLiteral("--coarse"), &options.coarse},
         {QStringLiteral("--target"), &options.target},
         {QStringLiteral("--tolerance"), &tolerance}};
+    QList<CommandOption> accepted = {{{"--cycles"}}, {{"-o", "--output"}}};
+    for (const auto& number : numbers) accepted.append({{number.first}});
+    const auto given = readOptions(args, accepted);
+    if (const auto* usage = std::get_if<UsageError>(&given)) return *usage;
     auto fail = [](const QString& text) { return UsageError{text}; };
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (i + 1 >= args.size()) return fail(QStringLiteral("falta el valor de %1").arg(arg));
-        const QString value = args[++i];
-        if (arg == QLatin1String("--cycles")) {
+    for (const auto& [name, value] : std::get<QList<GivenOption>>(given)) {
+        if (name == u"--cycles") {
             options.logPath = value;
-        } else if (arg == QLatin1String("-o") || arg == QLatin1String("--output")) {
+        } else if (name == u"-o") {
             options.outputPath = value;
-        } else if (const auto number = numbers.find(arg); number != numbers.end()) {
-            *number->second = parseLogNumber(value.trimmed().toLatin1());
-            if (!*number->second || **number->second < 0)
-                return fail(QStringLiteral("valor no válido para %1: \"%2\" (se espera un "
-                                           "número no negativo)")
-                                .arg(arg, value));
         } else {
-            return fail(QStringLiteral("opción desconocida: %1").arg(arg));
+            std::optional<double>& number = *numbers.at(name);
+            number = parseLogNumber(value.trimmed().toLatin1());
+            if (!number || *number < 0)
+                return invalidValue(name, value, QStringLiteral("un número no negativo"));
         }
     }
     if (options.logPath.isEmpty()) return fail(QStringLiteral("falta --cycles FICHERO"));
@@ -67,20 +66,19 @@ std::variant<CyclesOptions, UsageError> parseCyclesArguments(const QStringList& 
 int runCycles(const CyclesOptions& options) {
     QFile log(options.logPath);
     if (!log.open(QIODevice::ReadOnly)) {
-        tellUser(QStringLiteral("no se puede leer %1: %2").arg(options.logPath, log.errorString()));
-        return 1;
+        tellUser(cannotRead(options.logPath, log.errorString()));
+        return kCommandFailed;
     }
     QFile out;
     const bool toFile = !options.outputPath.isEmpty();
     if (toFile) {
         out.setFileName(options.outputPath);
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            tellUser(QStringLiteral("no se puede escribir %1: %2")
-                         .arg(options.outputPath, out.errorString()));
-            return 1;
+            tellUser(cannotWrite(options.outputPath, out.errorString()));
+            return kCommandFailed;
         }
     } else if (!out.open(stdout, QIODevice::WriteOnly)) {
-        return 1;
+        return kCommandFailed;
     }
 
     const DateOrder order = detectDateOrder(log, systemDateOrder());
@@ -113,13 +111,12 @@ int runCycles(const CyclesOptions& options) {
     if (unreadable > 0) tellUser(skippedLinesNote(options.logPath, unreadable, firstUnreadable));
     if (!decimals) {
         tellUser(noReadingNote(options.logPath));
-        return 1;
+        return kCommandFailed;
     }
     if (!written || !out.flush()) {
-        tellUser(
-            QStringLiteral("no se puede escribir %1: %2")
-                .arg(toFile ? options.outputPath : QStringLiteral("la salida"), out.errorString()));
-        return 1;
+        tellUser(cannotWrite(toFile ? options.outputPath : QStringLiteral("la salida"),
+                             out.errorString()));
+        return kCommandFailed;
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "chart_render.h"
+#include "command_options.h"
 #include "console.h"
 #include "log_reader.h"
 #include "log_series.h"
@@ -12,11 +13,19 @@
 namespace {
 
 std::optional<qint64> parseWhen(const QString& text) {
-    for (const char* format : {"yyyy-MM-dd HH:mm", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd"}) {
-        const QDateTime when = QDateTime::fromString(text.trimmed(), QString::fromLatin1(format));
-        if (when.isValid()) return logMs(when.date(), when.time().msecsSinceStartOfDay());
-    }
-    return std::nullopt;
+    const std::optional<QDateTime> when = parseCommandTime(text);
+    if (!when) return std::nullopt;
+    return logMs(when->date(), when->time().msecsSinceStartOfDay());
+}
+
+std::optional<QSize> parseSize(const QString& text) {
+    const QStringList parts = text.toLower().split(QLatin1Char('x'));
+    bool okW = false;
+    bool okH = false;
+    const int w = parts.size() == 2 ? parts[0].toInt(&okW) : 0;
+    const int h = parts.size() == 2 ? parts[1].toInt(&okH) : 0;
+    if (!okW || !okH || w < 200 || h < 150 || w > 20000 || h > 20000) return std::nullopt;
+    return QSize(w, h);
 }
 
 QString timeText(qint64 ms) {
@@ -27,36 +36,27 @@ QString timeText(qint64 ms) {
 }  // namespace
 
 std::variant<PlotOptions, UsageError> parsePlotArguments(const QStringList& args) {
+    const auto given = readOptions(
+        args, {{{"--plot"}}, {{"-o", "--output"}}, {{"--from"}}, {{"--to"}}, {{"--size"}}});
+    if (const auto* usage = std::get_if<UsageError>(&given)) return *usage;
     PlotOptions options;
     auto fail = [](const QString& text) { return UsageError{text}; };
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (i + 1 >= args.size()) return fail(QStringLiteral("falta el valor de %1").arg(arg));
-        const QString value = args[++i];
-        if (arg == QLatin1String("--plot")) {
+    for (const auto& [name, value] : std::get<QList<GivenOption>>(given)) {
+        if (name == u"--plot") {
             options.logPath = value;
-        } else if (arg == QLatin1String("-o") || arg == QLatin1String("--output")) {
+        } else if (name == u"-o") {
             options.outputPath = value;
-        } else if (arg == QLatin1String("--from") || arg == QLatin1String("--to")) {
+        } else if (name == u"--from" || name == u"--to") {
             const auto when = parseWhen(value);
-            if (!when)
-                return fail(QStringLiteral("fecha no válida para %1: \"%2\" (se espera "
-                                           "AAAA-MM-DD HH:MM)")
-                                .arg(arg, value));
-            (arg == QLatin1String("--from") ? options.fromMs : options.toMs) = when;
-        } else if (arg == QLatin1String("--size")) {
-            const QStringList parts = value.toLower().split(QLatin1Char('x'));
-            bool okW = false;
-            bool okH = false;
-            const int w = parts.size() == 2 ? parts[0].toInt(&okW) : 0;
-            const int h = parts.size() == 2 ? parts[1].toInt(&okH) : 0;
-            if (!okW || !okH || w < 200 || h < 150 || w > 20000 || h > 20000)
+            if (!when) return invalidTime(name, value);
+            (name == u"--from" ? options.fromMs : options.toMs) = when;
+        } else {  // --size
+            const auto size = parseSize(value);
+            if (!size)
                 return fail(QStringLiteral("tamaño no válido: \"%1\" (por ejemplo 1600x900, "
                                            "de 200x150 a 20000x20000)")
                                 .arg(value));
-            options.size = QSize(w, h);
-        } else {
-            return fail(QStringLiteral("opción desconocida: %1").arg(arg));
+            options.size = *size;
         }
     }
     if (options.logPath.isEmpty()) return fail(QStringLiteral("falta --plot FICHERO"));
@@ -72,15 +72,13 @@ std::variant<PlotOptions, UsageError> parsePlotArguments(const QStringList& args
 bool runPlot(const PlotOptions& options) {
     QFile file(options.logPath);
     if (!file.open(QIODevice::ReadOnly)) {
-        tellUser(
-            QStringLiteral("no se puede leer %1: %2").arg(options.logPath, file.errorString()));
+        tellUser(cannotRead(options.logPath, file.errorString()));
         return false;
     }
     const LogSeries series =
         readLog(file, systemDateOrder(), {options.fromMs, options.toMs}, options.size.width());
     if (!series.whole) {
-        tellUser(
-            QStringLiteral("no se puede leer %1: %2").arg(options.logPath, file.errorString()));
+        tellUser(cannotRead(options.logPath, file.errorString()));
         return false;
     }
     if (series.unreadable > 0)
