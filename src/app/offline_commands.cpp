@@ -1,10 +1,10 @@
 #include "offline_commands.h"
 
-#include <QFile>
 #include <QGuiApplication>
 #include <cstdio>
 
 #include "command_line.h"
+#include "command_options.h"
 #include "console.h"
 #include "cycles_command.h"
 #include "plot_command.h"
@@ -17,10 +17,6 @@ int usageError(const QString& what) {
     tellUser(what);
     std::fputs(qUtf8Printable(usageText()), stderr);
     return kUsageError;
-}
-
-void say(const QString& text) {
-    std::printf("%s\n", qUtf8Printable(text));
 }
 
 int plotCommand(const QStringList& args) {
@@ -38,7 +34,7 @@ int plotCommand(const QStringList& args) {
     char arg2[] = "offscreen";
     char* qtArgv[] = {arg0, arg1, arg2, nullptr};
     QGuiApplication app(qtArgc, qtArgv);
-    return runPlot(std::get<PlotOptions>(parsed)) ? 0 : 1;
+    return runPlot(std::get<PlotOptions>(parsed)) ? 0 : kCommandFailed;
 }
 
 int cyclesCommand(const QStringList& args) {
@@ -47,25 +43,10 @@ int cyclesCommand(const QStringList& args) {
     return runCycles(std::get<CyclesOptions>(parsed));
 }
 
-// 0 when the chain is whole, 1 naming the first line that breaks it.
 int verifyCommand(const QStringList& args) {
-    if (args.size() != 2 || args[0] != QLatin1String("--verify"))
-        return usageError(QStringLiteral("--verify lleva un fichero y nada más"));
-    QFile file(args[1]);
-    if (!file.open(QIODevice::ReadOnly)) {
-        tellUser(QStringLiteral("no se puede leer %1: %2").arg(args[1], file.errorString()));
-        return kUsageError;
-    }
-    const ChainCheck check = checkChain(file);
-    if (check.firstBroken == 0) {
-        say(QStringLiteral("%1: cadena completa, %2 líneas").arg(args[1]).arg(check.lines));
-        return 0;
-    }
-    say(QStringLiteral("%1: la cadena se rompe en la línea %2: la línea se cambió o falta la "
-                       "anterior")
-            .arg(args[1])
-            .arg(check.firstBroken));
-    return 1;
+    const auto parsed = parseVerifyArguments(args);
+    if (const auto* usage = std::get_if<UsageError>(&parsed)) return usageError(usage->message);
+    return runVerify(std::get<QString>(parsed));
 }
 
 struct OfflineCommand {

@@ -1,8 +1,11 @@
 #include "verify_command.h"
 
 #include <QFile>
+#include <cstdio>
 
 #include "change_line.h"
+#include "command_options.h"
+#include "console.h"
 
 ChainCheck checkChain(QIODevice& record) {
     ChainCheck check;
@@ -21,4 +24,29 @@ ChainCheck checkChain(QIODevice& record) {
         previous = chain;
     }
     return check;
+}
+
+std::variant<QString, UsageError> parseVerifyArguments(const QStringList& args) {
+    const auto given = readOptions(args, {{{"--verify"}}});
+    if (const auto* usage = std::get_if<UsageError>(&given)) return *usage;
+    return std::get<QList<GivenOption>>(given).constLast().value;
+}
+
+int runVerify(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        tellUser(cannotRead(path, file.errorString()));
+        return kCommandFailed;
+    }
+    const ChainCheck check = checkChain(file);
+    const QString verdict =
+        check.firstBroken == 0
+            ? QStringLiteral("%1: cadena completa, %2 líneas").arg(path).arg(check.lines)
+            : QStringLiteral(
+                  "%1: la cadena se rompe en la línea %2: la línea se cambió o falta "
+                  "la anterior")
+                  .arg(path)
+                  .arg(check.firstBroken);
+    std::printf("%s\n", qUtf8Printable(verdict));
+    return check.firstBroken == 0 ? 0 : 1;
 }

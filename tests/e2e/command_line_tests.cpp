@@ -1,7 +1,7 @@
 // The station's command line as a shell runs it, with no display (a station that opened
 // its window would abort) and a modbus.ini that would stop any start-up: --help and
-// --version answer from what they know, the service stops with status 1, anything else
-// is a usage error.
+// --version answer from what they know, the service stops with status 1, an offline
+// command's file that cannot be read is status 1, anything else is a usage error.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -28,7 +28,13 @@ TEST(CommandLine, AnswersOrRefusesWithoutWindowOrConfiguration) {
         // The service's start-up failure: one line naming key and value, nothing waits.
         {{"--servicio"}, 1, {}, {"vormelq: ", "Comunicacion_1", "abc"}},
         {{"--verify"}, 2, {}, {"vormelq: ", "--verify Cambios.csv"}},
-        {{"--verify", "nada.csv"}, 2, {}, {"vormelq: ", "nada.csv"}},
+        // A file that cannot be read is status 1 for every offline command.
+        {{"--verify", "nada.csv"}, 1, {}, {"vormelq: no se puede leer nada.csv"}},
+        {{"--verify", "."}, 1, {}, {"vormelq: no se puede leer ."}},
+        {{"--cycles", "nada.csv", "--zero-band", "2", "--fine", "9"},
+         1,
+         {},
+         {"vormelq: no se puede leer nada.csv"}},
         // Not a log: no line reads.
         {{"--cycles", "modbus.ini", "--zero-band", "2", "--fine", "9", "--target", "100"},
          1,
