@@ -1,6 +1,7 @@
 #include "frm_peso.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFont>
 #include <QFontMetrics>
 #include <QFrame>
@@ -110,6 +111,7 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     buildWeightFrame();
     buildSetpointFrames();
     buildCommandFrames();
+    buildProductStrip();
     // Typed into, or filled by "Usar", a box emptied by a switch of module may send again.
     for (QLineEdit* box : findChildren<QLineEdit*>())
         connect(box, &QLineEdit::textChanged, this, [this, box](const QString& text) {
@@ -258,6 +260,89 @@ void frmPeso::buildSetpointFrames() {
     txtFino->installEventFilter(this);
 }
 
+namespace {
+
+// Below the window as it always was, so that a station without a product table looks as
+// it always did.
+constexpr int kStripTop = 10650;
+constexpr int kStripHeight = 900;
+
+}  // namespace
+
+void frmPeso::buildProductStrip() {
+    FraProducto = new QWidget(this);
+    FraProducto->setGeometry(twips(0, kStripTop, 10665, kStripHeight));
+    QWidget* f = FraProducto;
+    caption(f, QStringLiteral("Producto:"), twips(120, 90, 900, 240));
+    cboProducto = new QComboBox(f);
+    cboProducto->setGeometry(twips(1080, 45, 2400, 330));
+    cboProducto->setAccessibleName(QStringLiteral("Producto"));
+    cmdAplicar = button(f, QStringLiteral("Aplicar"), twips(3540, 45, 900, 330));
+    cmdAplicar->setAccessibleName(QStringLiteral("Aplicar producto"));
+    lblProducto = new QLabel(f);
+    lblProducto->setFont(sansFont(9.75, true));
+    lblProducto->setGeometry(twips(4560, 90, 6000, 300));
+    caption(f, QStringLiteral("Lote:"), twips(120, 525, 900, 240));
+    txtLote = entryBox(f, twips(1080, 480, 2400, 330));
+    txtLote->setAccessibleName(QStringLiteral("Lote"));
+    txtLote->setMaxLength(40);
+    caption(f, QStringLiteral("Dosis:"), twips(3540, 525, 600, 240));
+    txtDosis = entryBox(f, twips(4200, 480, 900, 330));
+    txtDosis->setAccessibleName(QStringLiteral("Dosis planificadas"));
+    txtDosis->setMaxLength(5);
+    cmdLote = button(f, QStringLiteral("Aplicar"), twips(5160, 480, 900, 330));
+    cmdLote->setAccessibleName(QStringLiteral("Aplicar lote"));
+    lblLote = new QLabel(f);
+    lblLote->setFont(sansFont(9.75, true));
+    lblLote->setGeometry(twips(6180, 525, 4380, 300));
+    connect(cmdAplicar, &QPushButton::clicked, this, [this] {
+        if (cboProducto->currentIndex() >= 0) emit productChosen(cboProducto->currentText());
+    });
+    const auto enterLot = [this] {
+        // As any other box: one emptied by a switch of module says nothing.
+        if (emptied_.contains(txtLote) && emptied_.contains(txtDosis)) return;
+        emit lotEntered(txtLote->text(), txtDosis->text());
+    };
+    connect(cmdLote, &QPushButton::clicked, this, enterLot);
+    connect(txtLote, &QLineEdit::returnPressed, this, enterLot);
+    connect(txtDosis, &QLineEdit::returnPressed, this, enterLot);
+    FraProducto->hide();
+}
+
+void frmPeso::showProducts(const ModuleState& state) {
+    if (!state.productsKept) return;
+    if (FraProducto->isHidden()) {
+        setFixedSize(twips(0, 0, 10665, kStripTop + kStripHeight).size());
+        FraProducto->show();
+    }
+    if (state.products != shownProducts_) {
+        shownProducts_ = state.products;
+        cboProducto->clear();
+        cboProducto->addItems(state.products);
+    }
+    cboProducto->setEnabled(!state.products.isEmpty());
+    cmdAplicar->setEnabled(!state.products.isEmpty());
+    QPalette palette = lblProducto->palette();
+    const bool problem = !state.productProblem.isEmpty();
+    palette.setColor(QPalette::WindowText, problem ? QColor(255, 0, 0) : QColor(0, 0, 255));
+    lblProducto->setPalette(palette);
+    lblProducto->setWordWrap(problem);
+    if (problem)
+        lblProducto->setText(state.productProblem);
+    else if (state.product)
+        lblProducto->setText(state.product->isEmpty()
+                                 ? QStringLiteral("En el módulo: sin producto")
+                                 : QStringLiteral("En el módulo: ") + *state.product);
+    else
+        lblProducto->clear();
+    const Lot& lot = state.lot;
+    lblLote->setText(
+        lot.name.isEmpty() ? QStringLiteral("sin lote")
+        : lot.planned > 0
+            ? QStringLiteral("%1: %2 de %3").arg(lot.name).arg(lot.done).arg(lot.planned)
+            : QStringLiteral("%1: %2 dosis").arg(lot.name).arg(lot.done));
+}
+
 void frmPeso::buildCommandFrames() {
     FraTxCMD = frame(this, QStringLiteral("Enviar Comando"), twips(3240, 6720, 4335, 1335));
     QWidget* f = FraTxCMD;
@@ -334,6 +419,7 @@ void frmPeso::showState(const ModuleState& state) {
     if (state.notice) lblDosis->setText(*state.notice);
     FraDosis->setVisible(state.notice.has_value());
     doses_->show(state);
+    showProducts(state);
 }
 
 void frmPeso::showPending(const ModuleState& state) {
@@ -404,6 +490,10 @@ void frmPeso::openMessage(const QString& text) {
 
 void frmPeso::showEntryOutOfRange() {
     openMessage(QStringLiteral("Valor fuera de rango"));
+}
+
+void frmPeso::showMessage(const QString& text) {
+    queueBox(text);
 }
 
 void frmPeso::enter(Control control, QLineEdit* box) {

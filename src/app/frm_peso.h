@@ -3,9 +3,9 @@
 #include <QByteArray>
 #include <QLocale>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 #include <QWidget>
-#include <QSet>
 #include <array>
 #include <optional>
 
@@ -16,6 +16,7 @@
 #include "readers.h"
 #include "requests.h"
 
+class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -90,6 +91,16 @@ public:
     QLabel* lblDosis;
     QPushButton* cmdAceptarDosis;
 
+    // What is dosed, below everything else and only with a product table: the product to
+    // apply and the one the module holds; the lot and its planned count, and its progress.
+    QWidget* FraProducto;
+    QComboBox* cboProducto;
+    QPushButton* cmdAplicar;
+    QLabel* lblProducto;
+    QLineEdit *txtLote, *txtDosis;
+    QPushButton* cmdLote;
+    QLabel* lblLote;
+
     // Opens the weight chart, which records from the start whether open or not.
     QPushButton* cmdGrafico;
     TrendRecorder* trend() const { return trend_; }
@@ -123,6 +134,8 @@ public slots:
     void showMqttStatus(const MqttStatus& status);
     // The station sent nothing for the entry: it fits no register.
     void showEntryOutOfRange();
+    // What the station says of an action of the operator's, in a box of its own.
+    void showMessage(const QString& text);
     // One "Error" box per failed run of writes, one box per write the module refused,
     // each keeping the operator from the window but not modal; while one is open,
     // further boxes queue up and follow one after another.
@@ -155,6 +168,8 @@ public slots:
 signals:
     void entered(const OperatorEntry& entry);
     void keyPressed(int index);
+    void productChosen(const QString& name);
+    void lotEntered(const QString& name, const QString& planned);
     void noticeAcknowledged();
     void unloading();
 
@@ -167,6 +182,8 @@ private:
     void buildSetpointFrames();
     void buildCommandFrames();
     void buildPanel();
+    void buildProductStrip();
+    void showProducts(const ModuleState& state);
 
     void showPending(const ModuleState& state);
     void enter(Control control, QLineEdit* box);
@@ -184,4 +201,5 @@ private:
     DoseTable* doses_;
     QPointer<DosingWindow> dosing_;
     QSet<const QLineEdit*> emptied_;
+    QStringList shownProducts_;
 };

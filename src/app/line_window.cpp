@@ -82,7 +82,11 @@ void LineWindow::watch(int index, const StationModule& module) {
 
 void LineWindow::refresh(int index) {
     const Entry& e = entries_[index];
-    e.button->setText(e.net.isEmpty() ? e.name : e.name + u'\n' + e.net);
+    QString title = e.name;
+    if (e.state.product)
+        title += QStringLiteral(" · ") +
+                 (e.state.product->isEmpty() ? QStringLiteral("sin producto") : *e.state.product);
+    e.button->setText(e.net.isEmpty() ? title : title + u'\n' + e.net);
     e.button->setStyleSheet(
         buttonStyle(e.state.silent(), e.state.needsAttention(), index == selected()));
 }

@@ -70,6 +70,10 @@ void StationWindow::connectWindow(StationModule& module, frmPeso& form) {
     connect(&form, &frmPeso::entered, &module, &StationModule::enter);
     connect(&form, &frmPeso::keyPressed, &module, &StationModule::pressKey);
     connect(&form, &frmPeso::noticeAcknowledged, &module, &StationModule::acknowledgeNotice);
+    connect(&form, &frmPeso::productChosen, &module, &StationModule::applyProduct);
+    connect(&form, &frmPeso::lotEntered, &module, &StationModule::setLot);
+    connect(&module, &StationModule::productNotApplied, &form, &frmPeso::showMessage);
+    connect(&module, &StationModule::lotRefused, &form, &frmPeso::showMessage);
 }
 
 void StationWindow::Form_Unload() {
