@@ -120,8 +120,8 @@ void Link::settleUnanswered() {
     // line, so that the tail of the last of them is gone too. A line that never falls
     // quiet (noise) is given up on one reply timeout later, or once it brought more than
     // any late replies could be.
-    const qint64 graceEnd = kReplyTimeoutMs + kLateReplyGraceMs;
-    const qint64 giveUp = graceEnd + kReplyTimeoutMs;
+    const qint64 graceEnd = unanswered_.replyTimeoutMs + kLateReplyGraceMs;
+    const qint64 giveUp = graceEnd + unanswered_.replyTimeoutMs;
     const int quietMs = quietLineMs(unanswered_.replyLength);
     QByteArray late = drainInput();
     QElapsedTimer quiet;
@@ -168,6 +168,7 @@ std::optional<QByteArray> Link::exchange(const QByteArray& frame, int expectedLe
     if (stopRequested() || sendBy.hasExpired() || !send(frame)) return unsent();
     ++unanswered_.count;
     unanswered_.lastSent.start();
+    unanswered_.replyTimeoutMs = timeoutMs;
     const QDeadlineTimer deadline(timeoutMs, Qt::PreciseTimer);
     runHeldWork();
     // Held work that outlasted the reply time (a stalled disk) must not cost the reply

@@ -126,6 +126,7 @@ private:
         int replyLength = 0;
         int count = 0;
         QElapsedTimer lastSent;
+        int replyTimeoutMs = 0;  // the last attempt's: its late reply is due after that
     };
     void settleUnanswered();
     void countReplies(const QByteArray& bytes);
