@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr int kWriteAttempts = 3;
-
 // The key letters of the front panel, left to right.
 constexpr char kKeyLetters[] = {'S', 'Z', 'M', 'P', 'F'};
 
@@ -92,7 +90,7 @@ WriteReply retriedWrite(Link& link, int slave, const RegisterWrite& write, QDead
     // A refusal is the module's answer and stands, unless it only said it was busy.
     WriteReply last{WriteReply::Kind::Late, false, 0, {}};
     bool sent = false;
-    for (int attempt = 0; attempt < kWriteAttempts && !stopRequested(); ++attempt) {
+    for (int attempt = 0; attempt < linkexchange::kWriteAttempts && !stopRequested(); ++attempt) {
         const QDeadlineTimer by =
             attempt == 0 && firstAttemptDue ? QDeadlineTimer(QDeadlineTimer::Forever) : sendBy;
         const WriteReply reply = writeRegister(link, slave, write.address, write.value, by);

@@ -7,12 +7,6 @@
 #include "transactions.h"
 #include "weight_format.h"
 
-namespace {
-
-constexpr int kBlockAttempts = 3;
-
-}  // namespace
-
 WeightReading decodeWeights(const QByteArray& block, int decimals) {
     WeightReading w;
     w.gross = stepsWeight(regs::s32(block, 0), decimals);
@@ -44,16 +38,7 @@ CommandReadback decodeReadback(const QByteArray& block) {
 }
 
 Instrument::Instrument(Link& link, int slaveId, int decimals)
-    : link_(link),
-      slaveId_(slaveId),
-      decimals_(decimals),
-      attempts_(kBlockAttempts),
-      replyTimeoutMs_(linkexchange::kReplyTimeoutMs) {}
-
-void Instrument::setAttempts(int attempts, int replyTimeoutMs) {
-    attempts_ = attempts;
-    replyTimeoutMs_ = replyTimeoutMs;
-}
+    : link_(link), slaveId_(slaveId), decimals_(decimals) {}
 
 void Instrument::setBetweenTransactions(std::function<bool()> hook) {
     betweenTransactions_ = std::move(hook);
@@ -73,9 +58,10 @@ void Instrument::connectionWait() {
 
 QByteArray Instrument::blockRead(Block block) {
     QByteArray data;
-    for (int attempt = 0; attempt < attempts_ && data.isEmpty() && !stopRequested(); ++attempt) {
+    for (int attempt = 0; attempt < attempts_.count && data.isEmpty() && !stopRequested();
+         ++attempt) {
         if (betweenTransactions_ && !betweenTransactions_()) break;
-        data = RxD(link_, slaveId_, block.start, block.count, replyTimeoutMs_);
+        data = RxD(link_, slaveId_, block.start, block.count, attempts_.replyTimeoutMs);
     }
     return data;
 }

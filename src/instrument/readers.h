@@ -5,9 +5,8 @@
 #include <functional>
 #include <optional>
 
+#include "link.h"
 #include "register_map.h"
-
-class Link;
 
 struct WeightReading {
     double gross = 0;  // signed, scaled
@@ -52,12 +51,13 @@ public:
     // deadline. False means the link has just failed (a write got no answer): the block
     // is then taken as unreadable without more attempts.
     void setBetweenTransactions(std::function<bool()> hook);
-    // How many attempts a block gets and how long each waits for the reply.
-    void setAttempts(int attempts, int replyTimeoutMs);
+    // How many attempts a block gets and how long each waits for the reply (by default,
+    // those of a module alone on its link).
+    void setAttempts(const linkexchange::Attempts& attempts) { attempts_ = attempts; }
 
     // Gives a dropped connection one chance to come back (up to 2000 ms).
     void connectionWait();
-    // Up to three RxD attempts (or as set); the register string or empty.
+    // The RxD attempts set; the register string or empty.
     QByteArray blockRead(Block block);
 
     int decimals() const { return decimals_; }
@@ -70,8 +70,7 @@ private:
     Link& link_;
     int slaveId_;
     int decimals_;
-    int attempts_;
-    int replyTimeoutMs_;
+    linkexchange::Attempts attempts_ = linkexchange::kAloneOnLink;
     std::function<bool()> betweenTransactions_;
 };
 

@@ -22,6 +22,28 @@ constexpr int waitSliceMs(qint64 remainingMs) {
 // next, different request goes out. Modules and gateways that answer late at all do so
 // by a few hundred milliseconds at most; a reply later still is taken as lost.
 constexpr int kLateReplyGraceMs = 500;
+// How a block is read: so many attempts, each given so long to answer.
+struct Attempts {
+    int count = 0;
+    int replyTimeoutMs = 0;
+};
+// A module alone on its link is worth waiting for: three attempts of the full reply time.
+constexpr Attempts kAloneOnLink{3, kReplyTimeoutMs};
+// On a line shared by several modules, one module's silence must not hold up the others: a
+// block gets one attempt, with half the reply time.
+constexpr Attempts kSharedLine{1, kReplyTimeoutMs / 2};
+// What an attempt that gets no answer holds the line for: its reply time, then the grace for
+// its late reply, in which nothing else may go out.
+constexpr int unansweredAttemptMs(const Attempts& attempts) {
+    return attempts.replyTimeoutMs + kLateReplyGraceMs;
+}
+// A module that missed its attempt on a shared line is asked again (one attempt) only after
+// this long: its silence costs the others at most 15 % of the line, and its readings are
+// back within about this time of its return.
+constexpr int kSilentRetryMs = 10000;
+static_assert(100 * unansweredAttemptMs(kSharedLine) <= 15 * kSilentRetryMs);
+// An operator's register write: attempts of the full reply time, within the write's deadline.
+constexpr int kWriteAttempts = 3;
 // The most bytes an exchange takes in before its request goes out (late replies, stray
 // bytes), and the most a link holds unread. A sound line carries a few replies of at
 // most 255 bytes between two requests; more is a line that never falls silent (noise, a

@@ -103,7 +103,7 @@ void LinkWorker::makeInstrument(Module& module) {
     module.instrument.reset();
     if (!link_) return;
     module.instrument = std::make_unique<Instrument>(*link_, module.slaveId, module.decimals);
-    if (sharedLine()) module.instrument->setAttempts(1, kSharedLineReplyMs);
+    if (sharedLine()) module.instrument->setAttempts(linkexchange::kSharedLine);
     // Operator writes go out between the poll's transactions, its retries included, so
     // a write never waits out a silent module's attempts past its deadline. A write
     // against a silent module costs no more than its deadline and a reply timeout, and
@@ -187,7 +187,7 @@ void LinkWorker::pollModule(Module& module) {
     const PollOutcome outcome = pollCycle(context);
     const bool answering = !module.sink->lost;
     // Known before the next module's turn, which may come before the reports below go.
-    if (!answering) module.askAgain.setRemainingTime(kSilentRetryMs);
+    if (!answering) module.askAgain.setRemainingTime(linkexchange::kSilentRetryMs);
     // The records kept over the readings, and what the window and the plant hear of them,
     // go while the next request is on the wire.
     link_->afterNextRequest([this, &module, outcome, answering] {
@@ -282,7 +282,7 @@ Lot LinkWorker::lot(int module) const {
 }
 
 void LinkWorker::noteAnswering(Module& m, const QDateTime& when, bool answering) {
-    if (!answering) m.askAgain.setRemainingTime(kSilentRetryMs);
+    if (!answering) m.askAgain.setRemainingTime(linkexchange::kSilentRetryMs);
     if (m.answering == answering) return;
     m.answering = answering;
     emit m.out->answeringChanged(when, answering);

@@ -28,13 +28,6 @@ class SignalSink;
 class StationModule;
 class WeightLog;
 
-// On a line shared by several modules a block gets one attempt with this long to answer,
-// and a module that missed it is asked again only after kSilentRetryMs: a module that is
-// off costs the others at most a reply time and its late-reply grace in every
-// kSilentRetryMs, and its readings are back within that time of its return.
-constexpr int kSharedLineReplyMs = 1000;
-constexpr int kSilentRetryMs = 10000;
-
 // Owns the link and runs the transactions of the modules on it, one at a time, on its
 // own thread: poll rounds (each module's cycle in turn) and operator writes. The window
 // never waits on the link; it hears back through each module's signals (StationModule),
