@@ -37,11 +37,11 @@ constexpr Attempts kSharedLine{1, kReplyTimeoutMs / 2};
 constexpr int unansweredAttemptMs(const Attempts& attempts) {
     return attempts.replyTimeoutMs + kLateReplyGraceMs;
 }
-// A module that missed its attempt on a shared line is asked again (one attempt) only after
-// this long: its silence costs the others at most 15 % of the line, and its readings are
-// back within about this time of its return.
-constexpr int kSilentRetryMs = 10000;
-static_assert(100 * unansweredAttemptMs(kSharedLine) <= 15 * kSilentRetryMs);
+// A module that missed its attempt on a shared line is asked again (one attempt) this long
+// after it was last asked: its silence costs the others at most a tenth of the line, and its
+// readings are back within this time of its return.
+constexpr int kSilentRetryMs = 15000;
+static_assert(10 * unansweredAttemptMs(kSharedLine) <= kSilentRetryMs);
 // An operator's register write: attempts of the full reply time, within the write's deadline.
 constexpr int kWriteAttempts = 3;
 // The most bytes an exchange takes in before its request goes out (late replies, stray

@@ -183,11 +183,14 @@ void LinkWorker::pollModule(Module& module) {
         return;
     }
     module.sink->lost = false;
+    // A silent module's next turn counts from this one's start, not from its reply time
+    // and grace, so that it is asked every kSilentRetryMs.
+    const QDeadlineTimer nextTurn(linkexchange::kSilentRetryMs);
     PollContext context{*module.instrument, *module.log, *module.sink, module.locale};
     const PollOutcome outcome = pollCycle(context);
     const bool answering = !module.sink->lost;
     // Known before the next module's turn, which may come before the reports below go.
-    if (!answering) module.askAgain.setRemainingTime(linkexchange::kSilentRetryMs);
+    if (!answering) module.askAgain = nextTurn;
     // The records kept over the readings, and what the window and the plant hear of them,
     // go while the next request is on the wire.
     link_->afterNextRequest([this, &module, outcome, answering] {
@@ -282,7 +285,6 @@ Lot LinkWorker::lot(int module) const {
 }
 
 void LinkWorker::noteAnswering(Module& m, const QDateTime& when, bool answering) {
-    if (!answering) m.askAgain.setRemainingTime(linkexchange::kSilentRetryMs);
     if (m.answering == answering) return;
     m.answering = answering;
     emit m.out->answeringChanged(when, answering);
@@ -368,6 +370,8 @@ bool LinkWorker::sendQueuedWrites() {
             finish(module, WriteOutcome{dropped.request, {}, WriteResult::Descartado, 0});
             tell = tell || dropped.request.group.isEmpty();
         }
+        // A write it did not answer was its turn: the next poll does not ask it at once.
+        module.askAgain.setRemainingTime(linkexchange::kSilentRetryMs);
         noteAnswering(module, QDateTime::currentDateTime(), false);
         if (tell) emit module.out->writeFailed();
         givenUp[write.module] = false;
