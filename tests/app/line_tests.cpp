@@ -1,20 +1,24 @@
 // Several modules on one line, the whole station in this process: an independent slave
-// (pymodbus) answering three addresses on one RTU-over-TCP listener, the simulated line
-// at 9600 baud on a serial pty, and one address of the simulated line switched off.
+// (pymodbus) answering three addresses on one RTU-over-TCP listener, one of them switched
+// off for a while, the simulated line at 9600 baud on a serial pty, and one address of the
+// simulated line switched off.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <array>
 
 #include "frm_peso.h"
 #include "harness.h"
 #include "line_window.h"
+#include "link.h"
 #include "peers.h"
 #include "station_module.h"
 #include "station_window.h"
@@ -22,8 +26,9 @@
 namespace {
 
 // A three-module modbus.ini for the modules at addresses 1, 2 and 3 of one line.
-void writeLineIni(const QString& dir, QMap<QString, QString> link) {
-    link.insert({{"Modulos", "3"}, {"ID_2", "2"}, {"ID_3", "3"}, {"Timer", "100"}});
+void writeLineIni(const QString& dir, QMap<QString, QString> link,
+                  const QString& timer = QStringLiteral("100")) {
+    link.insert({{"Modulos", "3"}, {"ID_2", "2"}, {"ID_3", "3"}, {"Timer", timer}});
     writeIni(dir, link);
 }
 
@@ -117,6 +122,59 @@ TEST_F(Line, ThreeAddressesBehindOneListenerEachToItsOwnRecordAndWrites) {
     const QStringList writes =
         QString::fromUtf8(server.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     EXPECT_EQ(writes.join(" | ").toStdString(), "2: write 6 6 90");
+}
+
+// Readings a second of modules 1 and 3 while `wait` runs.
+std::array<double, 2> readingRates(const QString& dir, const std::function<void()>& wait) {
+    const qsizetype first = linesLogged(dir, 1);
+    const qsizetype third = linesLogged(dir, 3);
+    QElapsedTimer clock;
+    clock.start();
+    wait();
+    const double seconds = static_cast<double>(clock.elapsed()) / 1000;
+    return {static_cast<double>(linesLogged(dir, 1) - first) / seconds,
+            static_cast<double>(linesLogged(dir, 3) - third) / seconds};
+}
+
+// Address 2 of the independent slave switched off for two of its turns to be asked again:
+// modules 1 and 3 keep at least 85 % of the readings they got while it answered, and its
+// own come back once it answers again. At Timer=200 each round is mostly wait, so the
+// others' readings are lost only to the silent module's attempts, not to a busy line.
+TEST_F(Line, TheOthersKeepTheirReadingsWhileOneIsSilent) {
+    QProcess server;
+    const int port = startPymodbus(server, {"--ids", "1,2,3"});
+    ASSERT_GT(port, 0) << server.readAllStandardError().toStdString();
+    writeLineIni(dir.path(), tcpIni(port), QStringLiteral("200"));
+    load();
+    std::optional<bool> answering2;
+    QObject::connect(&module(2), &StationModule::answeringChanged, &station.form(),
+                     [&](const QDateTime&, bool a) { answering2 = a; });
+    ASSERT_TRUE(waitFor(
+        [&] { return linesLogged(dir.path(), 2) >= 3 && linesLogged(dir.path(), 3) >= 3; }));
+
+    const qsizetype before = linesLogged(dir.path(), 1);
+    const auto answered = readingRates(
+        dir.path(), [&] { waitFor([&] { return linesLogged(dir.path(), 1) >= before + 50; }); });
+    server.write("silent 2\n");
+    ASSERT_TRUE(waitFor([&] { return answering2 == false; }));
+    const qsizetype silent2 = linesLogged(dir.path(), 2);
+    QElapsedTimer silence;
+    silence.start();
+    const auto kept = readingRates(dir.path(), [&] {
+        waitFor([&] { return silence.elapsed() >= 2 * linkexchange::kSilentRetryMs; },
+                3 * linkexchange::kSilentRetryMs);
+    });
+    for (int m : {0, 1})
+        EXPECT_GE(kept[m], 0.85 * answered[m])
+            << "module " << 2 * m + 1 << ": " << kept[m] << " against " << answered[m] << " a s";
+    EXPECT_EQ(linesLogged(dir.path(), 2), silent2);
+
+    server.write("answer 2\n");
+    ASSERT_TRUE(waitFor([&] { return answering2 == true; }));
+    EXPECT_TRUE(waitFor([&] { return linesLogged(dir.path(), 2) > silent2; }));
+    station.Form_Unload();
+    server.closeWriteChannel();
+    server.waitForFinished(10000);
 }
 
 TEST_F(Line, ThreeModulesOnOneSerialLineAt9600Baud) {

@@ -15,12 +15,16 @@ With --serial PATH it serves RTU on that serial device (9600 8N1) instead, and p
 With --ids 1,2,3 it serves those addresses on the one listener or line, each a slave of
 its own whose registers are those above plus 0x0F00 per address after the first; its
 logged writes then start with the address ("2: write 6 20 4464").
+A line "silent N" on its standard input switches address N off (its requests get no
+reply at all, as from a module that is off) and prints "silent N"; "answer N" switches
+it on again and prints "answer N".
 Run it with Debian's /usr/bin/python3 (pymodbus 3.0).
 """
 import asyncio
 import sys
 import time
 
+from pymodbus.exceptions import NoSuchSlaveException
 from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
                                 ModbusSlaveContext)
 from pymodbus.register_write_message import WriteSingleRegisterRequest
@@ -66,11 +70,40 @@ class LateSlave(ModbusSlaveContext):
         return super().getValues(fc_as_hex, address, count)
 
 
+class SwitchedContext(ModbusServerContext):
+    """The line's slaves, some of them switched off: a request to one finds no slave."""
+
+    def __init__(self, **kwargs):
+        super().__init__(**kwargs)
+        self.off = set()
+
+    def __getitem__(self, slave):
+        if slave in self.off:
+            raise NoSuchSlaveException(f"slave {slave} is switched off")
+        return super().__getitem__(slave)
+
+
 def refuse_writes(code):
     def execute(request, _context):
         print(f"refused 6 {request.address} {request.value}", flush=True)
         return request.doException(code)
     WriteSingleRegisterRequest.execute = execute
+
+
+async def obey_stdin(server, context):
+    """Switches addresses off and on as told, until standard input closes."""
+    loop = asyncio.get_running_loop()
+    while True:
+        line = await loop.run_in_executor(None, sys.stdin.readline)
+        if not line:
+            return
+        words = line.split()
+        if len(words) != 2 or words[0] not in ("silent", "answer") or not words[1].isdigit():
+            continue
+        # A slave that is not there gets no reply, not pymodbus's gateway exception.
+        server.ignore_missing_slaves = True
+        (context.off.add if words[0] == "silent" else context.off.discard)(int(words[1]))
+        print(line.strip(), flush=True)
 
 
 async def main():
@@ -95,7 +128,7 @@ async def main():
         else:
             slave = ModbusSlaveContext(hr=block, zero_mode=True)
         slaves[slave_id] = slave
-    context = ModbusServerContext(slaves=slaves, single=False)
+    context = SwitchedContext(slaves=slaves, single=False)
     device = option("--serial")
     if device:
         server = ModbusSerialServer(context, framer=ModbusRtuFramer, port=device,
@@ -109,7 +142,7 @@ async def main():
         serving = asyncio.create_task(server.serve_forever())
         await server.serving
         print(server.server.sockets[0].getsockname()[1], flush=True)
-    await asyncio.get_running_loop().run_in_executor(None, sys.stdin.read)
+    await obey_stdin(server, context)
     serving.cancel()
 
 
