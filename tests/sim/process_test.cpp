@@ -3,8 +3,10 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSet>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <csignal>
 
 #include "frames.h"
@@ -127,6 +129,18 @@ QStringList tcp(QStringList more = {}) {
     return QStringList{"--listen", "127.0.0.1:0"} + more;
 }
 
+// A 32-bit value of `slave` as the station reads it: the low word at `address`.
+qint32 readValue32(Master& m, int slave, int address) {
+    const QByteArray reply =
+        m.exchange(modbus::readRequest(slave, address, 2), modbus::readReplyLength(2));
+    if (reply.size() != modbus::readReplyLength(2)) return -1;
+    const auto word = [&](int i) {
+        return static_cast<quint32>(static_cast<quint8>(reply[3 + 2 * i])) << 8 |
+               static_cast<quint8>(reply[4 + 2 * i]);
+    };
+    return static_cast<qint32>(word(0) | word(1) << 16);
+}
+
 }  // namespace
 
 TEST(SimProcess, AnnouncesItselfAndPrintsCountersOnTerm) {
@@ -166,6 +180,22 @@ TEST(SimProcess, ServesClientsOneAfterAnotherAndClosesAfterN) {
     EXPECT_EQ(c["connections"], 3u);
     EXPECT_EQ(c["faults.close"], 3u);
     EXPECT_EQ(c["reads.weight"], 6u);
+}
+
+// A line's modules dose their own products at their own pace: once the first has gone over
+// to its fine feed the others are still on their coarse feed, each at a weight of its own.
+TEST(SimProcess, TheModulesOfALineDoseOutOfStep) {
+    Sim sim(tcp({"--ids", "1,2,3", "--auto-cycle"}));
+    Master m(sim.port());
+    const auto phase = [&](int slave) { return readValue32(m, slave, 6) & 0xFF; };
+    QElapsedTimer patience;
+    patience.start();
+    while (phase(1) != 2 && patience.elapsed() < 3 * kPatienceMs) QThread::msleep(20);
+    const QSet<qint32> nets{readValue32(m, 1, 4), readValue32(m, 2, 4), readValue32(m, 3, 4)};
+    EXPECT_EQ(phase(1), 2) << "module 1 never went over to its fine feed";
+    EXPECT_EQ(phase(2), 1);
+    EXPECT_EQ(phase(3), 1);
+    EXPECT_EQ(nets.size(), 3);
 }
 
 TEST(SimFaults, EachOptionProducesItsFault) {

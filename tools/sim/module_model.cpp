@@ -40,6 +40,19 @@ bool isHighWord(int address) {
 
 }  // namespace
 
+LinePlace linePlace(int address) {
+    // Eight places, as many as one station drives; further addresses take them again.
+    const int place = std::max(0, address - 1) % 8;
+    LinePlace line;
+    Setpoints& s = line.setpoints;
+    s.theoretical = 1000 + 250 * static_cast<quint32>(place);
+    // The cut-offs keep a lone module's share of the theoretical weight.
+    s.coarse = s.theoretical * 4 / 5;
+    s.fine = s.theoretical * 49 / 50;
+    line.feedTime = 1 + 0.5 * place;
+    return line;
+}
+
 ModuleModel::ModuleModel(int decimals, quint32 randomStart)
     : decimals_(qBound(0, decimals, kDigits - 1)), random_(randomStart) {}
 
@@ -54,10 +67,10 @@ void ModuleModel::addLoad(double steps) {
 // The feed rates scale with the target so a cycle takes a few seconds whatever the
 // setpoints: long enough to watch, short enough for a test.
 double ModuleModel::coarseRate() const {
-    return std::max(1.0, setpoints_.theoretical / 4.0);
+    return std::max(1.0, setpoints_.theoretical / 4.0 / feedTime_);
 }
 double ModuleModel::fineRate() const {
-    return std::max(1.0, setpoints_.theoretical / 20.0);
+    return std::max(1.0, setpoints_.theoretical / 20.0 / feedTime_);
 }
 
 double ModuleModel::finalOffset() {

@@ -46,6 +46,17 @@ struct Setpoints {
     quint16 percent = 5;
 };
 
+// What sets one module of a line apart from the others: its product (the setpoints it
+// starts with) and how long its feeds take, as a multiple of a lone module's.
+struct LinePlace {
+    Setpoints setpoints;
+    double feedTime = 1;
+};
+// The module at `address` of a line: the first one is a lone module; each address after it
+// doses a quarter of its theoretical weight more, its feeds half its time slower, so that
+// no two modules of a line move in step.
+LinePlace linePlace(int address);
+
 class ModuleModel {
 public:
     explicit ModuleModel(int decimals = 0, quint32 randomStart = 1);
@@ -60,6 +71,11 @@ public:
 
     // Starts a new cycle by itself a moment after each one ends.
     void setAutoCycle(bool on) { autoCycle_ = on; }
+    // Its place on a line, instead of a lone module's setpoints and pace.
+    void setLinePlace(const LinePlace& place) {
+        setpoints_ = place.setpoints;
+        feedTime_ = place.feedTime;
+    }
 
     // Where the final weights land around the theoretical weight: by default within two
     // steps either side; with a spread, normally distributed with that standard
@@ -111,6 +127,7 @@ private:
     int decimals_;
     std::mt19937 random_;
     Setpoints setpoints_;
+    double feedTime_ = 1;
     double load_ = 0;  // what lies on the scale, in steps
     qint32 zeroOffset_ = 0;
     quint32 tare_ = 0;

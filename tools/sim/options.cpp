@@ -81,7 +81,9 @@ std::optional<SimOptions> parseOptions(const QStringList& arguments, QString* me
         valued("slave", "Slave address answered besides 0 (default 1).", "N"),
         valued("ids",
                "A line of modules: each address an independent module on the one port or "
-               "listener (0 is the first one's), e.g. 1,2,3.",
+               "listener (0 is the first one's), e.g. 1,2,3. Address 1 doses as a lone "
+               "module; each address after it a quarter more (theoretical weight and "
+               "cut-offs), its feeds half a lone module's time slower.",
                "N,N,..."),
         valued("toggle", "The addresses SIGUSR2 switches off and on (default: all).", "N,N,..."),
         valued("decimals", "Decimals shown on the display (default 0).", "N"),

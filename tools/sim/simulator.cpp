@@ -27,6 +27,7 @@ Simulator::Simulator(const SimOptions& options, QObject* parent)
         // Each module its own random course, so the modules of a line read differently.
         auto model = std::make_unique<ModuleModel>(
             options.decimals, options.randomStart + static_cast<quint32>(several ? id : 0));
+        if (several) model->setLinePlace(linePlace(id));
         model->setAutoCycle(options.autoCycle);
         if (options.spread) model->setSpread(*options.spread);
         model->setForced(options.forced);
