@@ -112,6 +112,13 @@ else
         kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
     ' _ "$bin" "$seconds" "$shot"
     echo "no display: the station ran for ${seconds}s under Xvfb; screenshot saved to $shot"
-    echo "log lines written: $(wc -l <Peso.csv 2>/dev/null || echo 0)"
-    echo "dosing cycles recorded: $(wc -l <Dosificaciones.csv 2>/dev/null || echo 0)"
+    # A record not written yet (no dose finished in those seconds) counts 0 lines.
+    count() { if [ -f "$1" ]; then wc -l <"$1"; else echo 0; fi; }
+    for n in $(seq 1 "$modules"); do
+        folder=""
+        [ "$n" -gt 1 ] && folder="Modulo$n/"
+        [ "$modules" -gt 1 ] && echo "module $n:"
+        echo "log lines written: $(count "${folder}Peso.csv")"
+        echo "dosing cycles recorded: $(count "${folder}Dosificaciones.csv")"
+    done
 fi
