@@ -124,6 +124,9 @@ echo "== the running station at the wire's pace, Timer=1 (about $((8 * pace_s + 
 echo "== a line of four modules (about $((2 * pace_s + 10)) s)" >&2
 xvfb-run -a "$py" "$root/bench/line_cost.py" "$build" --seconds "$pace_s" >"$out/line.json"
 
+echo "== one module of a line of three silent for 30 s (about $((2 * pace_s + 40)) s)" >&2
+"$py" "$root/bench/line_silence.py" "$build" --healthy-s "$((2 * pace_s))" >"$out/silence.json"
+
 echo "== the running station (about $((2 * cost_s + 12 * sweep_s + 40)) s)" >&2
 xvfb-run -a -s "-screen 0 800x760x24" "$py" "$root/bench/station_cost.py" \
     --station "$build/src/app/vormelq" --sim "$sim" --seconds "$cost_s" \
