@@ -4,6 +4,7 @@
 #include <poll.h>
 
 #include <QCoreApplication>
+#include <QHostInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -178,15 +179,20 @@ TEST(SocketLink, RefusedThenTheModuleAppears) {
 }
 
 // The connection is made off this thread, which never runs an event loop: a host given by
-// its name is looked up, and one that takes the connection late (its backlog full, the
-// handshake dropped and sent again) is taken by a later wait, the attempt having carried
-// on past the wait that gave up on it.
-TEST(SocketLink, AHostByNameAndOneThatAcceptsLate) {
+// its name is looked up.
+TEST(SocketLink, AHostByName) {
+    // A bare chroot has no /etc/hosts, and there no name resolves at all.
+    if (QHostInfo::fromName(QStringLiteral("localhost")).addresses().isEmpty())
+        GTEST_SKIP() << "this machine resolves no name for its loopback (no /etc/hosts)";
     RegisterBank bank;
     ScriptedTcpPeer peer([&bank](const QByteArray& request) { return bank.answer(request); });
     SocketLink named(QStringLiteral("localhost"), peer.port());
     EXPECT_EQ(RxD(named, 1, 0, 1), registerString({0x1000}));
+}
 
+// A host that takes the connection late (its backlog full, the handshake dropped and sent
+// again) is taken by a later wait, the attempt having carried on past the wait that gave up.
+TEST(SocketLink, AHostThatAcceptsLate) {
     QTcpServer host;
     host.setListenBacklogSize(0);
     ASSERT_TRUE(host.listen(QHostAddress::LocalHost));
