@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
-# Installs the Debian package as a plant's IT department would, on a machine that has
+# Installs the Debian packages as a plant's IT department would, on a machine that has
 # nothing else of ours (scripts/fresh-system.sh makes one), and uses it: the service's
 # unit, user and folder are in place and the unit verifies; the installed station reads
 # a modbus.ini and logs the simulated module's readings to Peso.csv, and so does the
 # service, as its user, with no display at all. Then removes it and checks that nothing
 # of it is left in /usr.
-#   scripts/package-check.sh ./vormelq_VERSION_ARCH.deb      (as root)
+#   scripts/package-check.sh ./vormelq-servicio_VERSION_ARCH.deb ./vormelq_VERSION_ARCH.deb   (as root)
 set -euo pipefail
-deb="$(realpath "$1")"
+debs=("$(realpath "$1")" "$(realpath "$2")")
 fail() { echo "package-check.sh: FAIL: $*" >&2; exit 1; }
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq "$deb" >/dev/null
+apt-get install -y -qq "${debs[@]}" >/dev/null
 vormelq --version
+vormelq-servicio --version
 vormelq-sim --version
-[ -f /usr/share/man/man1/vormelq.1 ] && [ -f /usr/share/man/man1/vormelq-sim.1 ] || fail "manual pages"
+for page in man1/vormelq.1 man1/vormelq-sim.1 man8/vormelq-servicio.8; do
+    [ -f "/usr/share/man/$page" ] || fail "no manual page $page"
+done
 [ -f /usr/share/applications/vormelq.desktop ] || fail "desktop entry"
 
 # The service: its unit, its user (no home, no login), its folder, and the unit as
@@ -46,7 +49,7 @@ svc=/var/lib/vormelq/prueba
 install -d -o vormelq -g vormelq "$svc"
 cp modbus.ini "$svc/"
 (cd "$svc" && exec env -u DISPLAY -u QT_QPA_PLATFORM \
-    setpriv --reuid=vormelq --regid=vormelq --init-groups vormelq --servicio) \
+    setpriv --reuid=vormelq --regid=vormelq --init-groups vormelq-servicio) \
     2>service.err &
 service=$!
 logged() { if [ -f "$1/Peso.csv" ]; then wc -l <"$1/Peso.csv"; else echo 0; fi; }
@@ -67,8 +70,8 @@ grep -q '^vormelq: servicio detenido$' service.err || fail "the service did not 
 echo "the service as vormelq logged $served readings and said:"
 sed 's/^/    /' service.err
 
-files="$(dpkg -L vormelq | grep '^/usr/' )"
-apt-get remove -y -qq vormelq >/dev/null
+files="$(dpkg -L vormelq vormelq-servicio | grep '^/usr/')"
+apt-get remove -y -qq vormelq vormelq-servicio >/dev/null
 left="$(for f in $files; do [ -f "$f" ] && echo "$f"; done; find /usr -iname '*vormelq*')"
 [ -z "$left" ] || fail "left behind after apt remove: $left"
-echo "apt remove vormelq left nothing in /usr"
+echo "apt remove vormelq vormelq-servicio left nothing in /usr"

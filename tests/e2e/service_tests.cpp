@@ -1,6 +1,6 @@
-// `vormelq --servicio` as systemd runs it: no display and no platform, its records beside
-// the window station's, its state lines, readiness and watchdog on a notification socket
-// of the test's own, and its stop.
+// The station without a window as systemd runs it (vormelq-servicio, or vormelq --servicio):
+// no display and no platform, its records beside the window station's, its state lines,
+// readiness and watchdog on a notification socket of the test's own, and its stop.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -54,8 +54,8 @@ void signal(StationProcess& station, int number) {
 }  // namespace
 
 // The service and the window's station on one independent slave write the same readings;
-// the service loads no platform plugin, says what it read, and a second station in its
-// folder is refused, naming it.
+// `vormelq --servicio` loads no platform plugin, says what it read, and vormelq-servicio
+// started in its folder is refused, naming it.
 TEST(Service, RecordsAsTheWindowWithNoDisplayAndKeepsItsFolder) {
     QProcess slave;
     const int port = startPymodbus(slave);
@@ -81,7 +81,7 @@ TEST(Service, RecordsAsTheWindowWithNoDisplayAndKeepsItsFolder) {
 
     QProcess second;
     second.setWorkingDirectory(service.dir());
-    second.start(stationPath(), kServe);
+    second.start(servicePath());
     ASSERT_TRUE(second.waitForFinished(60000));
     EXPECT_EQ(second.exitCode(), 1);
     EXPECT_TRUE(second.readAllStandardError().contains("Ya hay otra estación trabajando"));
@@ -113,7 +113,7 @@ TEST(Service, SaysEachChangeOfStateOnceWatchdogAndStop) {
                    {"Keepalive", "5"}});
     const QStringList environment =
         kNoDisplay + QStringList{systemd.environment(), "WATCHDOG_USEC=1000000"};
-    ASSERT_TRUE(service.start(environment, kServe));
+    ASSERT_TRUE(service.start(environment, {}, servicePath()));
     QString said;
     const auto says = [&](const QString& line, int times = 1) {
         return waitFor([&] { return (said += service.stderrText()).count(line) == times; });
@@ -159,7 +159,7 @@ TEST(Service, SaysEachChangeOfStateOnceWatchdogAndStop) {
     ASSERT_TRUE(service.process().waitForFinished(60000));
     EXPECT_EQ(service.process().exitStatus() == QProcess::NormalExit ? service.exitCode() : -1, 0);
     EXPECT_TRUE(systemd.take().contains("STOPPING=1"));
-    ASSERT_TRUE(broker.start() && service.start(environment, kServe));
+    ASSERT_TRUE(broker.start() && service.start(environment, {}, servicePath()));
     ASSERT_TRUE(waitFor([&] { return receiver.payloads("lectura").size() > 5; }));
     sim.toggleSilent();
     ASSERT_TRUE(waitFor([&] { return service.stderrText().contains("No hay comunicación"); }));
@@ -188,7 +188,7 @@ TEST(Service, SaysADoseOutOfTolerance) {
     ini.insert({{"Decimales_1", "1"}, {"Tolerancia_1", "0.5"}, {"Nombre_1", "Tolva sur"}});
     StationProcess service;
     service.writeIni(ini);
-    ASSERT_TRUE(service.start(kNoDisplay, kServe));
+    ASSERT_TRUE(service.start(kNoDisplay, {}, servicePath()));
     ASSERT_TRUE(waitFor([&] { return service.logLines().size() >= 2; }));
     slave.write("go\n");
     QString said;
