@@ -34,9 +34,9 @@ packages=(
     # process put on another clock (a daylight-saving night), the service's readiness
     # and watchdog
     tzdata locales faketime libsystemd-dev systemd
-    # the Debian package: shlibdeps needs dpkg-dev and file; its test validates the
-    # desktop entry and renders the man pages
-    dpkg-dev file desktop-file-utils man-db
+    # the Debian packages: shlibdeps needs dpkg-dev and file; their test validates the
+    # desktop entry, renders the man pages and has lintian judge them
+    dpkg-dev file desktop-file-utils man-db lintian
 )
 
 sudo=""
@@ -104,6 +104,7 @@ checks=(
     "file|file --version"
     "desktop-file-utils|desktop-file-validate --help"
     "man-db|man --version"
+    "lintian|lintian --version"
 )
 for check in "${checks[@]}"; do
     package="${check%%|*}"

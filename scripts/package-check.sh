@@ -15,7 +15,7 @@ apt-get install -y -qq "${debs[@]}" >/dev/null
 vormelq --version
 vormelq-servicio --version
 vormelq-sim --version
-for page in man1/vormelq.1 man1/vormelq-sim.1 man8/vormelq-servicio.8; do
+for page in man1/vormelq.1.gz man1/vormelq-sim.1.gz man8/vormelq-servicio.8.gz; do
     [ -f "/usr/share/man/$page" ] || fail "no manual page $page"
 done
 [ -f /usr/share/applications/vormelq.desktop ] || fail "desktop entry"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds both Debian packages from this build tree, unpacks them into a scratch root and
-# runs what they installed: the service's package links nothing of a display and depends
+# Builds both Debian packages from this build tree, has lintian find nothing to say against
+# them (no error, no warning), unpacks them into a scratch root and runs what they installed: the service's package links nothing of a display and depends
 # on nothing graphical, the window's depends on it at the same version; every program
 # answers --version with the project's version, the desktop entry validates, the manual
-# pages render without a warning, the icon is a 256-pixel PNG.
+# pages render without a warning, the icon is a 256-pixel PNG, each package has its
+# copyright and the changelog whose newest entry is this version.
 #   package_install.sh BUILD_DIR
 set -euo pipefail
 build="$(realpath "$1")"
@@ -17,6 +18,8 @@ cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.lo
 service_deb="$work/out/vormelq-servicio_${version}_amd64.deb"
 window_deb="$work/out/vormelq_${version}_amd64.deb"
 [ -f "$service_deb" ] && [ -f "$window_deb" ] || fail "packages: $(ls "$work/out")"
+lintian --fail-on error,warning "$service_deb" "$window_deb" 2>/dev/null >"$work/lintian.txt" ||
+    { cat "$work/lintian.txt" >&2; fail "lintian"; }
 
 depends() { dpkg-deb -f "$1" Depends | tr -d ' ' | tr , '\n' | sed 's/(.*//'; }
 service_depends="$(depends "$service_deb")"
@@ -46,12 +49,18 @@ for program in bin/vormelq bin/vormelq-sim sbin/vormelq-servicio; do
         fail "$name --version"
     [ "$said" = "$name $version" ] || fail "$name --version says '$said'"
 done
-for page in man1/vormelq.1 man1/vormelq-sim.1 man8/vormelq-servicio.8; do
+for page in man1/vormelq.1.gz man1/vormelq-sim.1.gz man8/vormelq-servicio.8.gz; do
     file="$root/usr/share/man/$page"
     [ -f "$file" ] || fail "no manual page $page"
-    zcat -f "$file" | head -n1 | grep -q "\"vormelq $version\"" || fail "$page is not of $version"
+    zcat "$file" | head -n1 | grep -q "\"vormelq $version\"" || fail "$page is not of $version"
     warnings="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$file" 2>&1 >/dev/null)"
     [ -z "$warnings" ] || fail "$page: $warnings"
+done
+for package in vormelq vormelq-servicio; do
+    doc="$root/usr/share/doc/$package"
+    [ -f "$doc/copyright" ] || fail "no copyright in $package"
+    zcat "$doc/changelog.gz" | head -n1 | grep -q "^vormelq ($version) " ||
+        fail "$package's changelog is not of $version"
 done
 desktop-file-validate "$root/usr/share/applications/vormelq.desktop" ||
     fail "desktop entry does not validate"
