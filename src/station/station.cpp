@@ -330,7 +330,8 @@ void Station::Form_Unload() {
     for (auto& line : links_) {
         line->thread.quit();
         if (!line->thread.wait(stopBy)) {
-            tellUser(QStringLiteral("el enlace no se detuvo a tiempo; el programa termina sin él"));
+            tellUser(QStringLiteral("el enlace no se detuvo a tiempo; el programa termina sin él"),
+                     Priority::Error);
             std::_Exit(1);
         }
     }

@@ -32,12 +32,23 @@ public:
     }
     ~NotifySocket() { notifier_.setEnabled(false), ::close(fd_); }
     QString environment() const { return "NOTIFY_SOCKET=" + dir_.filePath("notify"); }
-    // The datagrams received since the last call.
+    // The datagrams received since the last call, but for the statuses.
     QStringList take(bool clear = true) {
         char buffer[512];
-        for (ssize_t n; (n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0;)
-            received_ << QString::fromUtf8(buffer, n).trimmed();
+        for (ssize_t n; (n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0;) {
+            const QString datagram = QString::fromUtf8(buffer, n).trimmed();
+            if (datagram.startsWith(u"STATUS="))
+                statuses_ << datagram.mid(7);
+            else
+                received_ << datagram;
+        }
         return clear ? std::exchange(received_, {}) : received_;
+    }
+    // Whether a status that begins with `start` came, ever.
+    bool toldStatus(const QString& start) {
+        take(false);
+        return std::any_of(statuses_.begin(), statuses_.end(),
+                           [&](const QString& status) { return status.startsWith(start); });
     }
 
 private:
@@ -45,6 +56,7 @@ private:
     int fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     QSocketNotifier notifier_{fd_, QSocketNotifier::Read};
     QStringList received_;
+    QStringList statuses_;
 };
 
 void signal(StationProcess& station, int number) {
@@ -90,8 +102,9 @@ TEST(Service, RecordsAsTheWindowWithNoDisplayAndKeepsItsFolder) {
 }
 
 // One line for each change of state and none for each reading, and systemd's protocol with
-// a one-second watchdog: READY=1 first, then pings while the poll moves, none while the
-// poll loop is held on a module that does not answer (between its second and third
+// a one-second watchdog: the status kept current (the modules, the silent ones, those with
+// a record waiting, the broker), READY=1 first, then pings while the poll moves, none while
+// the poll loop is held on a module that does not answer (between its second and third
 // attempt that step is far older than half the watchdog), pings again once it answers.
 // Then Peso.csv locked (a directory in its place) while lines wait beside it, a SIGHUP
 // that changes nothing, the broker stopped; SIGTERM during that outage ends with 0 after
@@ -123,6 +136,9 @@ TEST(Service, SaysEachChangeOfStateOnceWatchdogAndStop) {
     };
     ASSERT_TRUE(says("Módulo 1: el módulo responde\n") && says("MQTT: conectado\n") && pings(3));
     EXPECT_EQ(systemd.take().first(), "READY=1");
+    EXPECT_TRUE(systemd.toldStatus("1 módulo, 0 sin comunicación; MQTT conectando"));
+    EXPECT_TRUE(waitFor(
+        [&] { return systemd.toldStatus("1 módulo, 0 sin comunicación; MQTT conectado, "); }));
 
     const auto silentAsks = [&] { return sim.counters().value("faults.silent"); };
     const qint64 before = silentAsks();
@@ -132,6 +148,8 @@ TEST(Service, SaysEachChangeOfStateOnceWatchdogAndStop) {
     ASSERT_TRUE(waitFor([&] { return silentAsks() >= before + 3; }));
     EXPECT_EQ(systemd.take().count("WATCHDOG=1"), 0);
     ASSERT_TRUE(says("Módulo 1: ERROR: No hay comunicación con el módulo\n"));
+    EXPECT_TRUE(waitFor(
+        [&] { return systemd.toldStatus("1 módulo, 1 sin comunicación; MQTT conectado, "); }));
     sim.toggleSilent();
     ASSERT_TRUE(says("Módulo 1: el módulo responde\n", 2) && pings(2));
 
@@ -146,6 +164,9 @@ TEST(Service, SaysEachChangeOfStateOnceWatchdogAndStop) {
     ASSERT_TRUE(
         paused([&] { return dir.rename("Peso.csv", "Peso.keep") && dir.mkdir("Peso.csv"); }));
     ASSERT_TRUE(says("Módulo 1: ERROR: No se puede escribir Peso.csv (1 lectura pendiente)\n"));
+    EXPECT_TRUE(waitFor([&] {
+        return systemd.toldStatus("1 módulo, 0 sin comunicación, 1 con registros sin escribir; ");
+    }));
     ASSERT_TRUE(waitFor([&] { return logLines(dir.path(), "Peso.pendiente.csv").size() >= 5; }));
     ASSERT_TRUE(
         paused([&] { return dir.rmdir("Peso.csv") && dir.rename("Peso.keep", "Peso.csv"); }));
@@ -153,6 +174,8 @@ TEST(Service, SaysEachChangeOfStateOnceWatchdogAndStop) {
 
     broker.stop();
     ASSERT_TRUE(says("MQTT: sin conexión ("));
+    EXPECT_TRUE(waitFor(
+        [&] { return systemd.toldStatus("1 módulo, 0 sin comunicación; MQTT sin conexión, "); }));
     // Started, module, record, broker: nothing per reading.
     EXPECT_EQ(said.count(u'\n'), 2 + 3 + 2 + 2) << said.toStdString();
     signal(service, SIGTERM);
