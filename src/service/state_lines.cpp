@@ -80,6 +80,7 @@ void StateLines::tellStarted(const QString& dir) {
                  .arg(brokerText(station_.mqttConfig())));
     const QList<StationModule*>& modules = station_.modules();
     for (int i = 0; i < count; ++i) tellModule(*modules[i], moduleText(configs[i]));
+    for (const QString& warning : station_.warnings()) tellUser(warning, Priority::Warning);
     noteStatus();
 }
 

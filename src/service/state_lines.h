@@ -25,8 +25,8 @@ public:
     // After the station's Form_Load, before its start.
     explicit StateLines(Station& station, QObject* parent = nullptr);
 
-    // The configuration read, one line for the station and one for each module; the first
-    // status.
+    // The configuration read, one line for the station and one for each module, what the
+    // station warns of; the first status.
     void tellStarted(const QString& dir);
 
 signals:

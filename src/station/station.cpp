@@ -118,6 +118,9 @@ QString Station::Form_Load() {
         return error->message;
     }
     mqtt_ = std::get<MqttConfig>(mqtt);
+    warnings_.clear();
+    if (const QString exposed = exposedSecretWarning(mqtt_, here); !exposed.isEmpty())
+        warnings_ << exposed;
 
     const auto products = readProducts(here);
     for (const StartupConfig& config : modules) addModule(config, here, products);

@@ -67,7 +67,8 @@ void signal(StationProcess& station, int number) {
 
 // The service and the window's station on one independent slave write the same readings;
 // `vormelq --servicio` loads no platform plugin, says what it read, and vormelq-servicio
-// started in its folder is refused, naming it.
+// started in its folder is refused, naming it. Both say that their modbus.ini lets every
+// account read the broker's Clave.
 TEST(Service, RecordsAsTheWindowWithNoDisplayAndKeepsItsFolder) {
     QProcess slave;
     const int port = startPymodbus(slave);
@@ -75,8 +76,20 @@ TEST(Service, RecordsAsTheWindowWithNoDisplayAndKeepsItsFolder) {
     QMap<QString, QString> ini = tcpIni(port);
     ini.insert({{"Decimales_1", "2"}, {"Nombre_1", "Tolva norte"}});
     StationProcess window, service;
-    window.writeIni(ini);
-    service.writeIni(ini);
+    for (StationProcess* station : {&window, &service}) {
+        station->writeIni(ini);
+        // A broker's password in a file every account may read (a broker that refuses
+        // the connection: nothing here needs one).
+        addIniSection(station->dir(), "MQTT",
+                      {{"Servidor", "127.0.0.1"},
+                       {"Puerto", "1"},
+                       {"Usuario", "linea"},
+                       {"Clave", "secreta"},
+                       {"Tema", station == &window ? "prueba/ventana" : "prueba/servicio"}});
+        QFile::setPermissions(QDir(station->dir()).filePath("modbus.ini"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                  QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    }
     ASSERT_TRUE(window.start());
     ASSERT_TRUE(service.start(kNoDisplay, kServe));
     const auto readings = [](const StationProcess& station) {
@@ -97,8 +110,14 @@ TEST(Service, RecordsAsTheWindowWithNoDisplayAndKeepsItsFolder) {
     ASSERT_TRUE(second.waitForFinished(60000));
     EXPECT_EQ(second.exitCode(), 1);
     EXPECT_TRUE(second.readAllStandardError().contains("Ya hay otra estación trabajando"));
-    EXPECT_TRUE(service.stderrText().contains(
+    const QString said = service.stderrText();
+    EXPECT_TRUE(said.contains(
         QStringLiteral("vormelq: Tolva norte: ID 1 por TCP 127.0.0.1:%1, 2 decimales").arg(port)));
+    const QString exposed = QStringLiteral(
+        "vormelq: modbus.ini guarda la Clave del servidor MQTT y cualquier cuenta del equipo "
+        "puede leerlo (permisos 0644)");
+    EXPECT_TRUE(said.contains(exposed)) << said.toStdString();
+    EXPECT_TRUE(window.stderrText().contains(exposed));
 }
 
 // One line for each change of state and none for each reading, and systemd's protocol with
