@@ -35,8 +35,9 @@ packages=(
     # and watchdog
     tzdata locales faketime libsystemd-dev systemd
     # the Debian packages: shlibdeps needs dpkg-dev and file; their test validates the
-    # desktop entry, renders the man pages and has lintian judge them
-    dpkg-dev file desktop-file-utils man-db lintian
+    # desktop entry, renders the man pages and has lintian judge them; their check boots a
+    # fresh Debian 12 made by mmdebstrap in systemd-nspawn
+    dpkg-dev file desktop-file-utils man-db lintian mmdebstrap systemd-container
 )
 
 sudo=""
@@ -105,6 +106,8 @@ checks=(
     "desktop-file-utils|desktop-file-validate --help"
     "man-db|man --version"
     "lintian|lintian --version"
+    "mmdebstrap|mmdebstrap --version"
+    "systemd-container|command -v systemd-nspawn"
 )
 for check in "${checks[@]}"; do
     package="${check%%|*}"
