@@ -34,10 +34,13 @@ TEST_JOBS ?= $(shell echo $$(( $$(nproc) * 4 )))
 test: test-build
 	cd $(TEST_BUILD) && ctest -j $(TEST_JOBS) --output-on-failure --timeout 300
 
-# The Debian package of the release build, copied here for `apt install ./vormelq_*.deb`.
+# The Debian packages of the release build, vormelq-servicio (the station without a window)
+# and vormelq (the window over it), copied here for `apt install ./vormelq*.deb`; those of
+# an earlier version go.
 package: build
+	rm -f $(BUILD)/vormelq*.deb vormelq*.deb
 	cd $(BUILD) && cpack -G DEB
-	cp $(BUILD)/vormelq_*.deb .
+	cp $(BUILD)/vormelq*.deb .
 
 bench:
 	scripts/bench.sh
@@ -49,4 +52,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) build-bench vormelq_*.deb
+	rm -rf $(BUILD) $(TEST_BUILD) build-bench vormelq*.deb

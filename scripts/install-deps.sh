@@ -34,9 +34,10 @@ packages=(
     # process put on another clock (a daylight-saving night), the service's readiness
     # and watchdog
     tzdata locales faketime libsystemd-dev systemd
-    # the Debian package: shlibdeps needs dpkg-dev and file; its test validates the
-    # desktop entry and renders the man pages
-    dpkg-dev file desktop-file-utils man-db
+    # the Debian packages: shlibdeps needs dpkg-dev and file; their test validates the
+    # desktop entry, renders the man pages and has lintian judge them; their check boots a
+    # fresh Debian 12 made by mmdebstrap in systemd-nspawn
+    dpkg-dev file desktop-file-utils man-db lintian mmdebstrap systemd-container
 )
 
 sudo=""
@@ -104,6 +105,9 @@ checks=(
     "file|file --version"
     "desktop-file-utils|desktop-file-validate --help"
     "man-db|man --version"
+    "lintian|lintian --version"
+    "mmdebstrap|mmdebstrap --version"
+    "systemd-container|command -v systemd-nspawn"
 )
 for check in "${checks[@]}"; do
     package="${check%%|*}"

@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <QDir>
+#include <cstdio>
 
 QString usageText() {
     return QStringLiteral(
@@ -13,6 +14,10 @@ QString usageText() {
 }
 
 namespace {
+
+QString versionText(const char* program) {
+    return QStringLiteral("%1 " VORMELQ_VERSION "\n").arg(QLatin1String(program));
+}
 
 QString helpText(const QString& workingDir) {
     const QString dir = QDir::toNativeSeparators(workingDir);
@@ -49,6 +54,24 @@ QString helpText(const QString& workingDir) {
                .arg(dir);
 }
 
+const QString kServiceUsage = QStringLiteral("Uso: vormelq-servicio [--help | --version]\n");
+
+QString serviceHelpText(const QString& workingDir) {
+    return kServiceUsage +
+           QStringLiteral(
+               "\n"
+               "La estación Vormel-Q sin ventana ni pantalla, como la arranca systemd\n"
+               "(vormelq@LINEA.service): lee modbus.ini en el directorio actual\n"
+               "  %1\n"
+               "sondea cada módulo, escribe allí sus registros y la cola del servidor\n"
+               "MQTT, y dice cada cambio de estado en una línea de la salida de\n"
+               "errores. Las claves están en 'man vormelq-servicio'.\n"
+               "\n"
+               "  -h, --help     muestra esta ayuda y termina\n"
+               "  -v, --version  muestra la versión y termina\n")
+               .arg(QDir::toNativeSeparators(workingDir));
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(const QStringList& arguments, const QString& workingDir) {
@@ -58,10 +81,30 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& workin
     if (args.size() == 1 && (first == u"--help" || first == u"-h"))
         return {CommandLine::Action::Print, helpText(workingDir), 0};
     if (args.size() == 1 && (first == u"--version" || first == u"-v"))
-        return {CommandLine::Action::Print, QStringLiteral("vormelq " VORMELQ_VERSION "\n"), 0};
+        return {CommandLine::Action::Print, versionText("vormelq"), 0};
     if (args.size() == 1 && first == u"--servicio") return {CommandLine::Action::Serve, {}, 0};
     return {
         CommandLine::Action::Refuse,
         QStringLiteral("vormelq: argumentos no admitidos: %1\n").arg(args.join(u' ')) + usageText(),
         kUsageError};
+}
+
+CommandLine parseServiceCommandLine(const QStringList& arguments, const QString& workingDir) {
+    const QStringList args = arguments.mid(1);
+    if (args.isEmpty()) return {CommandLine::Action::Serve, {}, 0};
+    const QString& first = args.front();
+    if (args.size() == 1 && (first == u"--help" || first == u"-h"))
+        return {CommandLine::Action::Print, serviceHelpText(workingDir), 0};
+    if (args.size() == 1 && (first == u"--version" || first == u"-v"))
+        return {CommandLine::Action::Print, versionText("vormelq-servicio"), 0};
+    return {CommandLine::Action::Refuse,
+            QStringLiteral("vormelq-servicio: argumentos no admitidos: %1\n").arg(args.join(u' ')) +
+                kServiceUsage,
+            kUsageError};
+}
+
+int answer(const CommandLine& command) {
+    std::FILE* out = command.action == CommandLine::Action::Print ? stdout : stderr;
+    std::fputs(command.text.toLocal8Bit().constData(), out);
+    return command.exitCode;
 }

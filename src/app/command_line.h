@@ -23,3 +23,10 @@ QString usageText();
 // `arguments` as the process got them, program name first; `workingDir` is where
 // modbus.ini is read and Peso.csv written, for the help text.
 CommandLine parseCommandLine(const QStringList& arguments, const QString& workingDir);
+
+// vormelq-servicio's: the station without a window when given no argument, which is how
+// systemd starts it; --help and --version as the station's.
+CommandLine parseServiceCommandLine(const QStringList& arguments, const QString& workingDir);
+
+// A Print or Refuse answered on its stream; the exit status.
+int answer(const CommandLine& command);

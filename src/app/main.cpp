@@ -1,6 +1,5 @@
 #include <QApplication>
 #include <QDir>
-#include <cstdio>
 
 #include "command_line.h"
 #include "offline_commands.h"
@@ -18,11 +17,7 @@ int main(int argc, char** argv) {
         QCoreApplication app(argc, argv);
         return runService(app);
     }
-    if (command.action != CommandLine::Action::Run) {
-        std::FILE* out = command.action == CommandLine::Action::Print ? stdout : stderr;
-        std::fputs(command.text.toLocal8Bit().constData(), out);
-        return command.exitCode;
-    }
+    if (command.action != CommandLine::Action::Run) return answer(command);
     QApplication app(argc, argv);
     return runStation(app);
 }

@@ -101,6 +101,8 @@ int runStation(QApplication& app) {
         box.exec();
         return 1;
     }
+    // For whoever started the station from a terminal or keeps its session's journal.
+    for (const QString& warning : station.core().warnings()) tellUser(warning, Priority::Warning);
     // Closing the window ends the program at once, whatever dialog is still open.
     QObject::connect(&station, &StationWindow::unloading, &app, &QApplication::quit,
                      Qt::QueuedConnection);

@@ -46,10 +46,14 @@ int runService(QCoreApplication& app) {
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &app, &QCoreApplication::quit);
     Station station;
     if (const QString error = station.Form_Load(); !error.isEmpty()) {
-        tellUser(error);
+        tellUser(error, Priority::Error);
         return 1;
     }
     StateLines lines(station);
+    // What `systemctl status` shows under the unit's name.
+    QObject::connect(&lines, &StateLines::statusChanged, [](const QString& status) {
+        sd_notify(0, ("STATUS=" + status).toUtf8().constData());
+    });
     lines.tellStarted(QDir::currentPath());
     Watchdog watchdog(station);
     station.start();

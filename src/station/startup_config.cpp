@@ -296,3 +296,25 @@ QString serialPortName(const QString& commPort) {
     return QStringLiteral("/dev/ttyS%1").arg(*number - 1);
 #endif
 }
+
+QString exposedSecretWarning(const MqttConfig& config, const QDir& dir) {
+    const QString name = findIniFile(dir);
+    if (config.password.isEmpty() || name.isEmpty()) return {};
+#ifdef Q_OS_UNIX
+    // Owner and group are the station's (the service's user and group); any other bit is
+    // everyone's.
+    const QFileDevice::Permissions p = QFileInfo(dir.filePath(name)).permissions();
+    if (!p.testFlag(QFileDevice::ReadOther)) return {};
+    // Qt keeps the owner's, the group's and the others' bits in hex digits 4, 2 and 1.
+    const int bits = p.toInt();
+    const QString mode =
+        QStringLiteral("0%1%2%3").arg((bits >> 12) & 7).arg((bits >> 4) & 7).arg(bits & 7);
+    return QStringLiteral(
+               "%1 guarda la Clave del servidor MQTT y cualquier cuenta del equipo puede leerlo "
+               "(permisos %2); quite ese permiso con \"chmod o-r %1\"")
+        .arg(name, mode);
+#else
+    // Windows keeps access in lists Qt does not read here.
+    return {};
+#endif
+}

@@ -58,6 +58,10 @@ std::optional<ConfigError> sharedAddress(const QList<StartupConfig>& modules);
 // Reads section [MQTT]. With no "Servidor" the result is not enabled and no other key
 // is read: a station without a broker behaves as it always did.
 std::variant<MqttConfig, ConfigError> readMqttConfig(const QDir& dir = QDir::current());
+// What to tell the plant of a modbus.ini in `dir` that holds the broker's Clave while its
+// permissions let every account of the computer read it; empty when it holds none or keeps
+// it from them. Said at every start, never stopping it.
+QString exposedSecretWarning(const MqttConfig& config, const QDir& dir = QDir::current());
 // The [MQTT] key of module `number`'s topic root: "Tema" for the first, "Tema_n" after it.
 QString topicRootKey(int number);
 // The root module `number` publishes under: for the first, Tema as readMqttConfig read it;

@@ -6,13 +6,9 @@
 #include "record_paths.h"
 #include "weight_format.h"
 
-namespace {
-
 QString counted(qint64 count, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(count).arg(QString::fromUtf8(count == 1 ? one : many));
 }
-
-}  // namespace
 
 QString noCommunicationText() {
     return QStringLiteral("ERROR: No hay comunicación con el módulo");

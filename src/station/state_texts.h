@@ -17,6 +17,8 @@ QString noCommunicationText();
 // "Peso.csv (3 lecturas pendientes)".
 enum class Record { Weights, Doses, Changes };
 QString pendingText(Record record, int count);
+// "1 pendiente", "3 pendientes": `count` and the word for one or for many (UTF-8).
+QString counted(qint64 count, const char* one, const char* many);
 // "12 lecturas", "1 dosificación", "3 cambios".
 QString linesText(Record record, int count);
 // "Peso.csv se escribe de nuevo (esperaban 12 lecturas)": the record can be written again

@@ -118,6 +118,9 @@ QString Station::Form_Load() {
         return error->message;
     }
     mqtt_ = std::get<MqttConfig>(mqtt);
+    warnings_.clear();
+    if (const QString exposed = exposedSecretWarning(mqtt_, here); !exposed.isEmpty())
+        warnings_ << exposed;
 
     const auto products = readProducts(here);
     for (const StartupConfig& config : modules) addModule(config, here, products);
@@ -330,7 +333,8 @@ void Station::Form_Unload() {
     for (auto& line : links_) {
         line->thread.quit();
         if (!line->thread.wait(stopBy)) {
-            tellUser(QStringLiteral("el enlace no se detuvo a tiempo; el programa termina sin él"));
+            tellUser(QStringLiteral("el enlace no se detuvo a tiempo; el programa termina sin él"),
+                     Priority::Error);
             std::_Exit(1);
         }
     }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QTimer>
 #include <memory>
@@ -53,6 +54,9 @@ public:
     // After Form_Load: what it read, each module's keys in its order, and the broker's.
     const QList<StartupConfig>& configs() const { return configs_; }
     const MqttConfig& mqttConfig() const { return mqtt_; }
+    // After Form_Load: what the configuration read leaves to be said, though the station
+    // starts (a Clave other accounts can read).
+    const QStringList& warnings() const { return warnings_; }
     // Whether every link's worker is waiting for work or on a step that began less than
     // `ms` ago: the poll loops are not stuck.
     bool linksMoving(qint64 ms) const;
@@ -111,6 +115,7 @@ private:
     StartupConfig config_;
     QList<StartupConfig> configs_;
     MqttConfig mqtt_;
+    QStringList warnings_;
     std::unique_ptr<MqttPublisher> plant_;
     bool polling_ = false;
     QTimer plantStatusTimer_;

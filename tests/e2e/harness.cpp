@@ -14,6 +14,9 @@ QString simPath() {
 QString stationPath() {
     return QStringLiteral(VORMELQ_BINARY_DIR "/src/app/vormelq");
 }
+QString servicePath() {
+    return QStringLiteral(VORMELQ_BINARY_DIR "/src/service/vormelq-servicio");
+}
 
 bool waitFor(const std::function<bool()>& condition, int ms) {
     QDeadlineTimer deadline(ms);
@@ -160,7 +163,8 @@ StationProcess::~StationProcess() {
     stop();
 }
 
-bool StationProcess::start(const QStringList& environment, const QStringList& arguments) {
+bool StationProcess::start(const QStringList& environment, const QStringList& arguments,
+                           const QString& program) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!env.contains(QStringLiteral("DISPLAY")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -172,7 +176,7 @@ bool StationProcess::start(const QStringList& environment, const QStringList& ar
     }
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(dir_.path());
-    process_.start(stationPath(), arguments);
+    process_.start(program, arguments);
     return process_.waitForStarted(10000);
 }
 

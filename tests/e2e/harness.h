@@ -12,6 +12,8 @@
 
 QString simPath();
 QString stationPath();
+// vormelq-servicio, the station without a window as its own package runs it.
+QString servicePath();
 
 // Waits for `condition`, letting events run; false when it never held within `ms`. The
 // limit only keeps a broken build from hanging the suite; no test asserts on speed.
@@ -75,7 +77,8 @@ public:
     ~StationProcess();
     void writeIni(const QMap<QString, QString>& keys) { ::writeIni(dir(), keys); }
     // `environment`: NAME=value entries over the test's own; a bare NAME removes it.
-    bool start(const QStringList& environment = {}, const QStringList& arguments = {});
+    bool start(const QStringList& environment = {}, const QStringList& arguments = {},
+               const QString& program = stationPath());
     bool running() const { return process_.state() != QProcess::NotRunning; }
     QStringList logLines() const { return ::logLines(dir()); }
     QString dir() const { return dir_.path(); }

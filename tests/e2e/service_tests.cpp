@@ -1,6 +1,6 @@
-// `vormelq --servicio` as systemd runs it: no display and no platform, its records beside
-// the window station's, its state lines, readiness and watchdog on a notification socket
-// of the test's own, and its stop.
+// The station without a window as systemd runs it (vormelq-servicio, or vormelq --servicio):
+// no display and no platform, its records beside the window station's, its state lines,
+// readiness and watchdog on a notification socket of the test's own, and its stop.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -32,12 +32,23 @@ public:
     }
     ~NotifySocket() { notifier_.setEnabled(false), ::close(fd_); }
     QString environment() const { return "NOTIFY_SOCKET=" + dir_.filePath("notify"); }
-    // The datagrams received since the last call.
+    // The datagrams received since the last call, but for the statuses.
     QStringList take(bool clear = true) {
         char buffer[512];
-        for (ssize_t n; (n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0;)
-            received_ << QString::fromUtf8(buffer, n).trimmed();
+        for (ssize_t n; (n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0;) {
+            const QString datagram = QString::fromUtf8(buffer, n).trimmed();
+            if (datagram.startsWith(u"STATUS="))
+                statuses_ << datagram.mid(7);
+            else
+                received_ << datagram;
+        }
         return clear ? std::exchange(received_, {}) : received_;
+    }
+    // Whether a status that begins with `start` came, ever.
+    bool toldStatus(const QString& start) {
+        take(false);
+        return std::any_of(statuses_.begin(), statuses_.end(),
+                           [&](const QString& status) { return status.startsWith(start); });
     }
 
 private:
@@ -45,6 +56,7 @@ private:
     int fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     QSocketNotifier notifier_{fd_, QSocketNotifier::Read};
     QStringList received_;
+    QStringList statuses_;
 };
 
 void signal(StationProcess& station, int number) {
@@ -54,8 +66,9 @@ void signal(StationProcess& station, int number) {
 }  // namespace
 
 // The service and the window's station on one independent slave write the same readings;
-// the service loads no platform plugin, says what it read, and a second station in its
-// folder is refused, naming it.
+// `vormelq --servicio` loads no platform plugin, says what it read, and vormelq-servicio
+// started in its folder is refused, naming it. Both say that their modbus.ini lets every
+// account read the broker's Clave.
 TEST(Service, RecordsAsTheWindowWithNoDisplayAndKeepsItsFolder) {
     QProcess slave;
     const int port = startPymodbus(slave);
@@ -63,8 +76,20 @@ TEST(Service, RecordsAsTheWindowWithNoDisplayAndKeepsItsFolder) {
     QMap<QString, QString> ini = tcpIni(port);
     ini.insert({{"Decimales_1", "2"}, {"Nombre_1", "Tolva norte"}});
     StationProcess window, service;
-    window.writeIni(ini);
-    service.writeIni(ini);
+    for (StationProcess* station : {&window, &service}) {
+        station->writeIni(ini);
+        // A broker's password in a file every account may read (a broker that refuses
+        // the connection: nothing here needs one).
+        addIniSection(station->dir(), "MQTT",
+                      {{"Servidor", "127.0.0.1"},
+                       {"Puerto", "1"},
+                       {"Usuario", "linea"},
+                       {"Clave", "secreta"},
+                       {"Tema", station == &window ? "prueba/ventana" : "prueba/servicio"}});
+        QFile::setPermissions(QDir(station->dir()).filePath("modbus.ini"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                  QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    }
     ASSERT_TRUE(window.start());
     ASSERT_TRUE(service.start(kNoDisplay, kServe));
     const auto readings = [](const StationProcess& station) {
@@ -81,17 +106,24 @@ TEST(Service, RecordsAsTheWindowWithNoDisplayAndKeepsItsFolder) {
 
     QProcess second;
     second.setWorkingDirectory(service.dir());
-    second.start(stationPath(), kServe);
+    second.start(servicePath());
     ASSERT_TRUE(second.waitForFinished(60000));
     EXPECT_EQ(second.exitCode(), 1);
     EXPECT_TRUE(second.readAllStandardError().contains("Ya hay otra estación trabajando"));
-    EXPECT_TRUE(service.stderrText().contains(
+    const QString said = service.stderrText();
+    EXPECT_TRUE(said.contains(
         QStringLiteral("vormelq: Tolva norte: ID 1 por TCP 127.0.0.1:%1, 2 decimales").arg(port)));
+    const QString exposed = QStringLiteral(
+        "vormelq: modbus.ini guarda la Clave del servidor MQTT y cualquier cuenta del equipo "
+        "puede leerlo (permisos 0644)");
+    EXPECT_TRUE(said.contains(exposed)) << said.toStdString();
+    EXPECT_TRUE(window.stderrText().contains(exposed));
 }
 
 // One line for each change of state and none for each reading, and systemd's protocol with
-// a one-second watchdog: READY=1 first, then pings while the poll moves, none while the
-// poll loop is held on a module that does not answer (between its second and third
+// a one-second watchdog: the status kept current (the modules, the silent ones, those with
+// a record waiting, the broker), READY=1 first, then pings while the poll moves, none while
+// the poll loop is held on a module that does not answer (between its second and third
 // attempt that step is far older than half the watchdog), pings again once it answers.
 // Then Peso.csv locked (a directory in its place) while lines wait beside it, a SIGHUP
 // that changes nothing, the broker stopped; SIGTERM during that outage ends with 0 after
@@ -113,7 +145,7 @@ TEST(Service, SaysEachChangeOfStateOnceWatchdogAndStop) {
                    {"Keepalive", "5"}});
     const QStringList environment =
         kNoDisplay + QStringList{systemd.environment(), "WATCHDOG_USEC=1000000"};
-    ASSERT_TRUE(service.start(environment, kServe));
+    ASSERT_TRUE(service.start(environment, {}, servicePath()));
     QString said;
     const auto says = [&](const QString& line, int times = 1) {
         return waitFor([&] { return (said += service.stderrText()).count(line) == times; });
@@ -123,6 +155,9 @@ TEST(Service, SaysEachChangeOfStateOnceWatchdogAndStop) {
     };
     ASSERT_TRUE(says("Módulo 1: el módulo responde\n") && says("MQTT: conectado\n") && pings(3));
     EXPECT_EQ(systemd.take().first(), "READY=1");
+    EXPECT_TRUE(systemd.toldStatus("1 módulo, 0 sin comunicación; MQTT conectando"));
+    EXPECT_TRUE(waitFor(
+        [&] { return systemd.toldStatus("1 módulo, 0 sin comunicación; MQTT conectado, "); }));
 
     const auto silentAsks = [&] { return sim.counters().value("faults.silent"); };
     const qint64 before = silentAsks();
@@ -132,6 +167,8 @@ TEST(Service, SaysEachChangeOfStateOnceWatchdogAndStop) {
     ASSERT_TRUE(waitFor([&] { return silentAsks() >= before + 3; }));
     EXPECT_EQ(systemd.take().count("WATCHDOG=1"), 0);
     ASSERT_TRUE(says("Módulo 1: ERROR: No hay comunicación con el módulo\n"));
+    EXPECT_TRUE(waitFor(
+        [&] { return systemd.toldStatus("1 módulo, 1 sin comunicación; MQTT conectado, "); }));
     sim.toggleSilent();
     ASSERT_TRUE(says("Módulo 1: el módulo responde\n", 2) && pings(2));
 
@@ -146,6 +183,9 @@ TEST(Service, SaysEachChangeOfStateOnceWatchdogAndStop) {
     ASSERT_TRUE(
         paused([&] { return dir.rename("Peso.csv", "Peso.keep") && dir.mkdir("Peso.csv"); }));
     ASSERT_TRUE(says("Módulo 1: ERROR: No se puede escribir Peso.csv (1 lectura pendiente)\n"));
+    EXPECT_TRUE(waitFor([&] {
+        return systemd.toldStatus("1 módulo, 0 sin comunicación, 1 con registros sin escribir; ");
+    }));
     ASSERT_TRUE(waitFor([&] { return logLines(dir.path(), "Peso.pendiente.csv").size() >= 5; }));
     ASSERT_TRUE(
         paused([&] { return dir.rmdir("Peso.csv") && dir.rename("Peso.keep", "Peso.csv"); }));
@@ -153,13 +193,15 @@ TEST(Service, SaysEachChangeOfStateOnceWatchdogAndStop) {
 
     broker.stop();
     ASSERT_TRUE(says("MQTT: sin conexión ("));
+    EXPECT_TRUE(waitFor(
+        [&] { return systemd.toldStatus("1 módulo, 0 sin comunicación; MQTT sin conexión, "); }));
     // Started, module, record, broker: nothing per reading.
     EXPECT_EQ(said.count(u'\n'), 2 + 3 + 2 + 2) << said.toStdString();
     signal(service, SIGTERM);
     ASSERT_TRUE(service.process().waitForFinished(60000));
     EXPECT_EQ(service.process().exitStatus() == QProcess::NormalExit ? service.exitCode() : -1, 0);
     EXPECT_TRUE(systemd.take().contains("STOPPING=1"));
-    ASSERT_TRUE(broker.start() && service.start(environment, kServe));
+    ASSERT_TRUE(broker.start() && service.start(environment, {}, servicePath()));
     ASSERT_TRUE(waitFor([&] { return receiver.payloads("lectura").size() > 5; }));
     sim.toggleSilent();
     ASSERT_TRUE(waitFor([&] { return service.stderrText().contains("No hay comunicación"); }));
@@ -188,7 +230,7 @@ TEST(Service, SaysADoseOutOfTolerance) {
     ini.insert({{"Decimales_1", "1"}, {"Tolerancia_1", "0.5"}, {"Nombre_1", "Tolva sur"}});
     StationProcess service;
     service.writeIni(ini);
-    ASSERT_TRUE(service.start(kNoDisplay, kServe));
+    ASSERT_TRUE(service.start(kNoDisplay, {}, servicePath()));
     ASSERT_TRUE(waitFor([&] { return service.logLines().size() >= 2; }));
     slave.write("go\n");
     QString said;

@@ -1,0 +1,26 @@
+# The release this tree is, from the newest entry of packaging/changelog: its version (the
+# project's, in every program's --version, both packages and the manual pages), its date
+# (the manual pages') and who made it (the packages' maintainer). A release is one new
+# entry there and nothing else.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/changelog release_lines)
+list(GET release_lines 0 release_head)
+if(NOT release_head MATCHES "^vormelq \\(([0-9]+\\.[0-9]+(\\.[0-9]+)?)\\) ")
+    message(FATAL_ERROR "packaging/changelog: no version in its first line: ${release_head}")
+endif()
+set(VORMELQ_RELEASE_VERSION ${CMAKE_MATCH_1})
+foreach(line IN LISTS release_lines)
+    if(line MATCHES "^ -- (.+ <[^>]+>)  [A-Z][a-z][a-z], ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9]+) ")
+        set(VORMELQ_MAINTAINER "${CMAKE_MATCH_1}")
+        set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+        list(FIND months ${CMAKE_MATCH_3} month)
+        math(EXPR month "${month} + 1" OUTPUT_FORMAT DECIMAL)
+        if(month LESS 10)
+            set(month 0${month})
+        endif()
+        set(VORMELQ_RELEASE_DATE "${CMAKE_MATCH_4}-${month}-${CMAKE_MATCH_2}")
+        break()
+    endif()
+endforeach()
+if(NOT VORMELQ_RELEASE_DATE)
+    message(FATAL_ERROR "packaging/changelog: its newest entry has no signature line")
+endif()
