@@ -8,8 +8,8 @@
 
 namespace {
 
-const char* const kHeaders[] = {"Fecha", "Inicio", "Fin",        "Teórico", "Grueso",
-                                "Fino",  "Final",  "Desviación", "Desv. %", "Resultado"};
+const char* const kHeaders[] = {"Fecha", "Inicio",     "Fin",     "Teórico",   "Grueso",   "Fino",
+                                "Final", "Desviación", "Desv. %", "Resultado", "Producto", "Lote"};
 
 }  // namespace
 
@@ -20,7 +20,7 @@ void DoseTable::setNumberFormat(int decimals, const QLocale& locale) {
     decimals_ = decimals;
     locale_ = locale;
     endResetModel();
-    emit changed();
+    refilter();
 }
 
 double DoseTable::weight(qint64 steps) const {
@@ -36,23 +36,58 @@ QString DoseTable::weightText(double value) const {
 }
 
 void DoseTable::show(const ModuleState& state) {
-    const bool figures = state.stats != stats_ || state.suggestedFine != suggestion_;
-    stats_ = state.stats;
-    suggestion_ = state.suggestedFine;
-    const qsizetype added = state.doses.size() - records_.size();
+    state_ = state;
+    if (!chosen_) filter_ = defaultFilter();
+    refilter();
+}
+
+void DoseTable::choose(const std::optional<DoseFilter>& filter) {
+    chosen_ = filter.has_value();
+    filter_ = filter.value_or(defaultFilter());
+    refilter();
+}
+
+DoseFilter DoseTable::defaultFilter() const {
+    DoseFilter f;
+    if (state_.product && !state_.product->isEmpty()) f.product = state_.product;
+    if (!state_.lot.name.isEmpty()) f.lot = state_.lot.name;
+    return f;
+}
+
+QStringList DoseTable::productChoices() const {
+    QStringList names = state_.products;
+    for (const DoseRecord& dose : state_.doses)
+        if (dose.trace && !dose.trace->product.isEmpty() && !names.contains(dose.trace->product))
+            names << dose.trace->product;
+    return names;
+}
+
+QStringList DoseTable::lotChoices() const {
+    QStringList lots;
+    for (auto dose = state_.doses.crbegin(); dose != state_.doses.crend(); ++dose)
+        if (dose->trace && !dose->trace->lot.isEmpty() && !lots.contains(dose->trace->lot))
+            lots << dose->trace->lot;
+    if (!state_.lot.name.isEmpty() && !lots.contains(state_.lot.name))
+        lots.prepend(state_.lot.name);
+    return lots;
+}
+
+void DoseTable::refilter() {
+    QList<DoseRecord> shown = filtered(state_.doses, filter_);
+    const std::span<const DoseRecord> span(shown.constData(), size_t(shown.size()));
+    const DoseFigures figures = doseFigures(span, filter_, state_, decimals_);
+    const qsizetype added = shown.size() - records_.size();
     // Newest on top: a dose of this run is row 0, so one more goes in without a reset.
-    if (added == 1 && state.doses.size() > 1 &&
-        state.doses.at(state.doses.size() - 2) == records_.last()) {
+    if (added == 1 && shown.size() > 1 && shown.at(shown.size() - 2) == records_.last()) {
         beginInsertRows({}, 0, 0);
-        records_ = state.doses;
+        records_ = std::move(shown);
         endInsertRows();
-    } else if (added != 0 || state.doses != records_) {
+    } else if (shown != records_) {
         beginResetModel();
-        records_ = state.doses;
+        records_ = std::move(shown);
         endResetModel();
-    } else if (!figures) {
-        return;
     }
+    figures_ = figures;
     emit changed();
 }
 
@@ -73,7 +108,8 @@ QString DoseTable::cellText(const DoseRecord& r, int column) const {
         const auto percent = r.deviationPercent();
         return percent ? locale_.toString(*percent, 'f', 1) : QString();
     }
-    // The file's own fields, so the table reads exactly as Dosificaciones.csv.
+    // The file's own fields, so the table reads exactly as Dosificaciones.csv (a line
+    // without a product and a lot has neither).
     const QStringList fields = doseLine(r, decimals_, locale_).split(QLatin1Char(';'));
     const int field = column < Porcentaje ? column : column - 1;
     return fields.value(field);

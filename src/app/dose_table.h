@@ -25,6 +25,8 @@ public:
         Desviacion,
         Porcentaje,
         Resultado,
+        Producto,
+        Lote,
         ColumnCount
     };
 
@@ -38,9 +40,22 @@ public:
     QString weightText(double value) const;
 
     void show(const ModuleState& state);
+    const ModuleState& state() const { return state_; }
 
-    const DoseStats& stats() const { return stats_; }
-    const std::optional<qint64>& suggestion() const { return suggestion_; }
+    // The doses shown: by default those of the product in force and the current lot
+    // (every one where there is none), following them as they change, until the operator
+    // chooses; `std::nullopt` goes back to the default.
+    void choose(const std::optional<DoseFilter>& filter);
+    const DoseFilter& filter() const { return filter_; }
+    bool chosen() const { return chosen_; }
+    // What the filters offer besides "every one" and "none": the table's products, then
+    // the other names the doses carry; the lots the doses and the module carry.
+    QStringList productChoices() const;
+    QStringList lotChoices() const;
+
+    // The figures of the doses shown.
+    const DoseStats& stats() const { return figures_.stats; }
+    const std::optional<qint64>& suggestion() const { return figures_.suggestedFine; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -54,10 +69,15 @@ signals:
 private:
     const DoseRecord& recordAt(int row) const;
     QString cellText(const DoseRecord& record, int column) const;
+    DoseFilter defaultFilter() const;
+    // Takes the doses and figures `filter_` lets through, telling the view.
+    void refilter();
 
-    QList<DoseRecord> records_;  // oldest first
-    DoseStats stats_;
-    std::optional<qint64> suggestion_;
+    ModuleState state_;
+    DoseFilter filter_;
+    bool chosen_ = false;
+    QList<DoseRecord> records_;  // those shown, oldest first
+    DoseFigures figures_;
     int decimals_ = 0;
     QLocale locale_ = QLocale::system();
 };

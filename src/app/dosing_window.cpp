@@ -1,14 +1,18 @@
 #include "dosing_window.h"
 
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <optional>
 
 #include "dose_table.h"
 
@@ -24,6 +28,40 @@ QLabel* valueLabel(const QString& name, QWidget* parent) {
     // Room for a large weight from the start, so the figures do not shift as they grow.
     label->setMinimumWidth(QFontMetrics(font).horizontalAdvance(QStringLiteral("-88888,888 kg")));
     return label;
+}
+
+// What a filter's item stands for, beside its text.
+enum Choice { Every, None, Named };
+
+std::optional<QString> chosenName(const QComboBox* list) {
+    switch (list->currentData().toInt()) {
+        case None:
+            return QString();
+        case Named:
+            return list->currentText();
+        default:
+            return std::nullopt;
+    }
+}
+
+// The list's items as "Todos", `names`, then `none`, with `current` selected; left as it is
+// when it already holds them, so that an open list stays open as the doses come in.
+void setChoices(QComboBox* list, const QStringList& names, const QString& none,
+                const std::optional<QString>& current) {
+    QStringList items{QStringLiteral("Todos")};
+    items << names << none;
+    QStringList had;
+    for (int i = 0; i < list->count(); ++i) had << list->itemText(i);
+    const QSignalBlocker quiet(list);
+    if (had != items) {
+        list->clear();
+        list->addItem(items.first(), Every);
+        for (const QString& name : names) list->addItem(name, Named);
+        list->addItem(none, None);
+    }
+    int index = 0;
+    if (current) index = current->isEmpty() ? list->count() - 1 : int(names.indexOf(*current)) + 1;
+    list->setCurrentIndex(std::max(index, 0));
 }
 
 }  // namespace
@@ -92,13 +130,58 @@ QWidget* DosingWindow::buildDosingTab() {
     table_->setAlternatingRowColors(true);
 
     auto* layout = new QVBoxLayout(page);
+    layout->addWidget(buildFilterRow(page));
     layout->addWidget(figures);
     layout->addWidget(suggestionBox);
     layout->addWidget(table_, 1);
     return page;
 }
 
+QWidget* DosingWindow::buildFilterRow(QWidget* parent) {
+    filterRow_ = new QWidget(parent);
+    auto* row = new QHBoxLayout(filterRow_);
+    row->setContentsMargins(0, 0, 0, 0);
+    const auto addList = [&](const QString& caption, const QString& name) {
+        auto* list = new QComboBox(filterRow_);
+        list->setAccessibleName(name);
+        list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        list->setMinimumContentsLength(16);
+        auto* label = new QLabel(caption, filterRow_);
+        label->setBuddy(list);
+        row->addWidget(label);
+        row->addWidget(list);
+        connect(list, &QComboBox::activated, this, &DosingWindow::chooseFromLists);
+        return list;
+    };
+    productFilter_ = addList(QStringLiteral("&Producto:"), QStringLiteral("Filtro de producto"));
+    lotFilter_ = addList(QStringLiteral("&Lote:"), QStringLiteral("Filtro de lote"));
+    inForce_ = new QPushButton(QStringLiteral("En vigor"), filterRow_);
+    inForce_->setAutoDefault(false);
+    inForce_->setToolTip(QStringLiteral("Muestra el producto en vigor y el lote actual"));
+    connect(inForce_, &QPushButton::clicked, this, [this] { doses_.choose(std::nullopt); });
+    row->addWidget(inForce_);
+    row->addStretch(1);
+    return filterRow_;
+}
+
+void DosingWindow::chooseFromLists() {
+    doses_.choose(DoseFilter{chosenName(productFilter_), chosenName(lotFilter_)});
+}
+
+void DosingWindow::refreshFilters() {
+    const bool products = doses_.state().productsKept;
+    filterRow_->setVisible(products);
+    table_->setColumnHidden(DoseTable::Producto, !products);
+    table_->setColumnHidden(DoseTable::Lote, !products);
+    if (!products) return;
+    setChoices(productFilter_, doses_.productChoices(), QStringLiteral("sin producto"),
+               doses_.filter().product);
+    setChoices(lotFilter_, doses_.lotChoices(), QStringLiteral("sin lote"), doses_.filter().lot);
+    inForce_->setEnabled(doses_.chosen());
+}
+
 void DosingWindow::refresh() {
+    refreshFilters();
     const DoseStats s = doses_.stats();
     const QString kg = QStringLiteral(" kg");
     auto weight = [&](double v) { return s.count > 0 ? doses_.weightText(v) + kg : QString(); };
@@ -119,12 +202,16 @@ void DosingWindow::refresh() {
     suggestion_->setText(fine ? doses_.weightText(*fine) + kg : QStringLiteral("—"));
     // The box takes what the module's register holds, so the note says what "Usar" puts
     // there when the weight has decimals.
+    const std::optional<QString>& product = doses_.filter().product;
+    const QString of = product && !product->isEmpty()
+                           ? QStringLiteral("de %1 con sus valores").arg(*product)
+                           : QStringLiteral("con los valores en vigor");
     suggestionNote_->setText(
-        fine ? QStringLiteral("según los %1 últimos ciclos completos con los valores en vigor; "
-                              "«Usar» escribe %2 en la casilla del fino")
+        fine ? QStringLiteral("según los %1 últimos ciclos completos %2; "
+                              "«Usar» escribe %3 en la casilla del fino")
                    .arg(kSuggestionCycles)
+                   .arg(of)
                    .arg(*fine)
-             : QStringLiteral("hacen falta %1 ciclos completos con los valores en vigor")
-                   .arg(kSuggestionCycles));
+             : QStringLiteral("hacen falta %1 ciclos completos %2").arg(kSuggestionCycles).arg(of));
     usar_->setEnabled(fine.has_value());
 }

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QComboBox;
 class QGridLayout;
 class QLabel;
 class QPushButton;
@@ -12,7 +13,8 @@ class DoseTable;
 // "Vormel-Q - Dosificaciones": the cycles and their figures. A window of its own,
 // never modal; closing it only hides it. Each statistic's value label is named for
 // what it shows ("ciclos", "media", "desviacionTipica", "minimo", "maximo",
-// "desviacionMedia", "fueraTolerancia", "total", "finoSugerido").
+// "desviacionMedia", "fueraTolerancia", "total", "finoSugerido"). With a product table,
+// the doses shown are chosen by product and lot ("Filtro de producto", "Filtro de lote").
 class DosingWindow : public QWidget {
     Q_OBJECT
 public:
@@ -20,6 +22,8 @@ public:
 
     QTabWidget* tabs() const { return tabs_; }
     QTableView* table() const { return table_; }
+    QComboBox* productFilter() const { return productFilter_; }
+    QComboBox* lotFilter() const { return lotFilter_; }
     QPushButton* useButton() const { return usar_; }
 
 signals:
@@ -31,11 +35,19 @@ private:
     QWidget* buildDosingTab();
     QLabel* addFigure(QGridLayout* grid, int row, int column, const QString& caption,
                       const QString& name);
+    QWidget* buildFilterRow(QWidget* parent);
+    // The operator's choice in the two lists.
+    void chooseFromLists();
     void refresh();
+    void refreshFilters();
 
     DoseTable& doses_;
     QTabWidget* tabs_;
     QTableView* table_ = nullptr;
+    QWidget* filterRow_ = nullptr;
+    QComboBox* productFilter_ = nullptr;
+    QComboBox* lotFilter_ = nullptr;
+    QPushButton* inForce_ = nullptr;
     QLabel* count_ = nullptr;
     QLabel* mean_ = nullptr;
     QLabel* stdDev_ = nullptr;

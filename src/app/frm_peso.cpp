@@ -24,6 +24,7 @@
 #include "entry.h"
 #include "panel_art.h"
 #include "panel_widgets.h"
+#include "products_view.h"
 #include "state_texts.h"
 #include "trend_recorder.h"
 #include "value_label.h"
@@ -169,6 +170,10 @@ frmPeso::frmPeso(QWidget* parent) : QWidget(parent) {
     // Fed from the start; the "Dosificaciones" window takes it over as its "Cambios" tab.
     changes_ = new ChangesView(this);
     changes_->hide();
+    // And its "Productos" tab, where there is a product table.
+    products_ = new ProductsView(this);
+    products_->hide();
+    connect(products_, &ProductsView::changeRequested, this, &frmPeso::productChangeRequested);
     cmdDosificaciones =
         button(this, QStringLiteral("Dosificaciones"), twips(8040, 9960, 1335, 375));
     connect(cmdDosificaciones, &QPushButton::clicked, this, &frmPeso::cmdDosificaciones_Click);
@@ -420,6 +425,14 @@ void frmPeso::showState(const ModuleState& state) {
     FraDosis->setVisible(state.notice.has_value());
     doses_->show(state);
     showProducts(state);
+    products_->show(state, doses_->locale());
+    showProductsTab();
+}
+
+void frmPeso::showProductsTab() {
+    if (!dosing_) return;
+    QTabWidget* tabs = dosing_->tabs();
+    tabs->setTabVisible(tabs->indexOf(products_), doses_->state().productsKept);
 }
 
 void frmPeso::showPending(const ModuleState& state) {
@@ -556,6 +569,8 @@ void frmPeso::cmdDosificaciones_Click() {
     if (!dosing_) {
         dosing_ = new DosingWindow(*doses_, this);
         dosing_->tabs()->addTab(changes_, QStringLiteral("Cambios"));
+        dosing_->tabs()->addTab(products_, QStringLiteral("Productos"));
+        showProductsTab();
         // Only into the box, as the operator would type it (entries are written to the
         // module unscaled); the operator sends it, as any other value, with its "->".
         connect(dosing_, &DosingWindow::useFine, this,

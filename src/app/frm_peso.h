@@ -27,6 +27,7 @@ class ChangesView;
 class ChartWindow;
 class DoseTable;
 class DosingWindow;
+class ProductsView;
 class TrendRecorder;
 
 // The program's name, in the window's title bar and on every message box.
@@ -107,6 +108,7 @@ public:
     ChartWindow* chartWindow() const;
     // The operator's last changes, for the window that shows them as a tab.
     ChangesView* changesView() const { return changes_; }
+    ProductsView* productsView() const { return products_; }
 
     // Opens the dosing cycles' window; the cycles are kept from the start whether it is
     // open or not.
@@ -170,6 +172,8 @@ signals:
     void keyPressed(int index);
     void productChosen(const QString& name);
     void lotEntered(const QString& name, const QString& planned);
+    // From the "Productos" tab: the product of `fields` in place of `before`.
+    void productChangeRequested(const QString& before, const QStringList& fields);
     void noticeAcknowledged();
     void unloading();
 
@@ -184,6 +188,7 @@ private:
     void buildPanel();
     void buildProductStrip();
     void showProducts(const ModuleState& state);
+    void showProductsTab();
 
     void showPending(const ModuleState& state);
     void enter(Control control, QLineEdit* box);
@@ -197,6 +202,7 @@ private:
     TrendRecorder* trend_;
     QPointer<ChartWindow> chart_;
     ChangesView* changes_;
+    ProductsView* products_;
     QStringList queuedBoxes_;
     DoseTable* doses_;
     QPointer<DosingWindow> dosing_;

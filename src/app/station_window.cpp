@@ -7,6 +7,7 @@
 #include "console.h"
 #include "dose_table.h"
 #include "line_window.h"
+#include "products_view.h"
 #include "qt_spanish.h"
 #include "station_module.h"
 #include "stop_signals.h"
@@ -72,6 +73,11 @@ void StationWindow::connectWindow(StationModule& module, frmPeso& form) {
     connect(&form, &frmPeso::noticeAcknowledged, &module, &StationModule::acknowledgeNotice);
     connect(&form, &frmPeso::productChosen, &module, &StationModule::applyProduct);
     connect(&form, &frmPeso::lotEntered, &module, &StationModule::setLot);
+    connect(
+        &form, &frmPeso::productChangeRequested, this,
+        [this, &module, &form](const QString& before, const QStringList& fields) {
+            form.productsView()->showAnswer(core_.changeProduct(module.number(), before, fields));
+        });
     connect(&module, &StationModule::productNotApplied, &form, &frmPeso::showMessage);
     connect(&module, &StationModule::lotRefused, &form, &frmPeso::showMessage);
 }

@@ -134,7 +134,8 @@ std::optional<TableProblem> checkForModule(const ProductTable& table, int decima
                     int(i) + 2, field,
                     QStringLiteral("fuera del alcance del módulo (%1 decimales, hasta %2)")
                         .arg(decimals)
-                        .arg(QString::number(stepsWeight(kMostSteps, decimals), 'f', decimals)));
+                        .arg(formatWeight(stepsWeight(kMostSteps, decimals), decimals,
+                                          QLocale::system())));
         }
     }
     return std::nullopt;
@@ -152,4 +153,31 @@ const Product* productInForce(const ProductTable& table, const Setpoints& held, 
             p.percentage == held.percentage)
             return &p;
     return nullptr;
+}
+
+QStringList productFields(const Product& p, const QLocale& locale) {
+    QLocale plain = locale;
+    plain.setNumberOptions(QLocale::OmitGroupSeparator);
+    const auto number = [&plain](double v) {
+        return plain.toString(v, 'f', QLocale::FloatingPointShortest);
+    };
+    return {p.name,
+            number(p.zeroBand),
+            number(p.coarse),
+            number(p.fine),
+            number(p.target),
+            QString::number(p.percentage),
+            p.tolerancePercent ? number(*p.tolerancePercent) : QString()};
+}
+
+std::variant<Product, TableProblem> readProduct(const QStringList& fields) {
+    Product product;
+    if (auto wrong = readLine(fields, 2, product)) return *wrong;
+    return product;
+}
+
+QByteArray productTableText(const QList<Product>& products, const QLocale& locale) {
+    QByteArray text = QByteArrayLiteral("\xEF\xBB\xBF") + kHeader.join(u';').toUtf8() + "\r\n";
+    for (const Product& p : products) text += productFields(p, locale).join(u';').toUtf8() + "\r\n";
+    return text;
 }

@@ -2,8 +2,11 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QLocale>
 #include <QString>
+#include <QStringList>
 #include <optional>
+#include <variant>
 
 #include "readers.h"
 
@@ -52,6 +55,16 @@ std::optional<TableProblem> checkForModule(const ProductTable& table, int decima
 // The product whose five setpoints are those the module holds, compared in its display
 // steps; nullptr for none.
 const Product* productInForce(const ProductTable& table, const Setpoints& held, int decimals);
+
+// A product's seven fields as the table writes them: each number as short as it is exact,
+// with the locale's decimal separator and no grouping.
+QStringList productFields(const Product& product, const QLocale& locale);
+// One product from the seven fields of a line, or what is wrong with them (line 2 of a
+// table of its own).
+std::variant<Product, TableProblem> readProduct(const QStringList& fields);
+// A whole table for Productos.csv: UTF-8 with its mark (a spreadsheet then reads the
+// accents right), the header, one line a product, CR LF.
+QByteArray productTableText(const QList<Product>& products, const QLocale& locale);
 
 // A product's setpoints as the module holds them.
 Setpoints productSetpoints(const Product& product);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
+#include <variant>
 
 #include "console.h"
 #include "journal.h"
@@ -122,8 +123,10 @@ QString Station::Form_Load() {
     if (const QString exposed = exposedSecretWarning(mqtt_, here); !exposed.isEmpty())
         warnings_ << exposed;
 
-    const auto products = readProducts(here);
-    for (const StartupConfig& config : modules) addModule(config, here, products);
+    here_ = here;
+    productsStamp_ = productsStamp(here);
+    for (const StartupConfig& config : modules) addModule(config, here);
+    useProducts(readProducts(here), Qt::BlockingQueuedConnection);
     for (auto& line : links_) {
         Line* l = line.get();
         connect(l->worker, &LinkWorker::pollFinished, &l->receiver,
@@ -163,8 +166,103 @@ std::optional<ProductTable> Station::readProducts(const QDir& here) {
     return parseProductTable(file.readAll());
 }
 
-void Station::addModule(const StartupConfig& config, const QDir& here,
-                        const std::optional<ProductTable>& products) {
+QString Station::productsStamp(const QDir& here) {
+    const QFileInfo file(here.filePath(kProductsFile));
+    if (!file.exists()) return {};
+    // A spreadsheet writes beside and renames: the change time moves with either.
+    return QStringLiteral("%1 %2 %3")
+        .arg(file.size())
+        .arg(file.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch())
+        .arg(file.fileTime(QFileDevice::FileMetadataChangeTime).toMSecsSinceEpoch());
+}
+
+void Station::useProducts(const std::optional<ProductTable>& table, Qt::ConnectionType how) {
+    products_ = table;
+    for (StationModule* module : modules_) {
+        std::shared_ptr<const ProductTable> usable;
+        QString problem;
+        if (table) {
+            // A table that cannot be used for this module's range offers it no product,
+            // and every dose line still says it had none.
+            const auto wrong = checkForModule(*table, module->settings().decimals);
+            usable = std::make_shared<const ProductTable>(wrong ? ProductTable{} : *table);
+            if (wrong) problem = problemText(*wrong);
+        }
+        module->useProducts(usable, problem);
+        LinkWorker* worker = module->worker();
+        const int slot = module->slot();
+        if (worker != nullptr)
+            QMetaObject::invokeMethod(
+                worker, [worker, slot, usable] { worker->useProducts(slot, usable); }, how);
+    }
+}
+
+void Station::checkProducts() {
+    const QString stamp = productsStamp(here_);
+    if (stamp == productsStamp_) return;
+    productsStamp_ = stamp;
+    useProducts(readProducts(here_), Qt::QueuedConnection);
+}
+
+QString Station::changeProduct(int number, const QString& before, const QStringList& fields) {
+    const auto module = std::find_if(modules_.begin(), modules_.end(), [number](StationModule* m) {
+        return m->settings().number == number;
+    });
+    if (module == modules_.end() || !products_) return QStringLiteral("no hay tabla de productos");
+    if (products_->problem)
+        return QStringLiteral("la tabla no se puede cambiar aquí mientras no se pueda usar: ") +
+               problemText(*products_->problem);
+    QList<Product> products = products_->products;
+    const QLocale locale = QLocale::system();
+    const auto named = [&products](const QString& name) {
+        return std::find_if(products.begin(), products.end(), [&](const Product& p) {
+            return p.name.compare(name, Qt::CaseInsensitive) == 0;
+        });
+    };
+    const auto old = before.isEmpty() ? products.end() : named(before);
+    if (!before.isEmpty() && old == products.end())
+        return QStringLiteral("%1 ya no está en la tabla").arg(before);
+    const QString oldLine =
+        old == products.end() ? QString() : productFields(*old, locale).join(u'|');
+    QString campo = QStringLiteral("Producto ") + before;
+    QString newLine;
+    if (!fields.isEmpty()) {
+        for (const QString& field : fields)
+            if (field.contains(u';') || field.contains(u'\n') || field.contains(u'\r'))
+                return QStringLiteral("ningún campo puede llevar «;» ni saltos de línea");
+        const auto read = readProduct(fields);
+        if (const auto* wrong = std::get_if<TableProblem>(&read))
+            return wrong->field + QStringLiteral(": ") + wrong->what;
+        const Product next = std::get<Product>(read);
+        const auto same = named(next.name);
+        if (same != products.end() && same != old)
+            return QStringLiteral("ya hay un producto %1").arg(same->name);
+        for (StationModule* m : modules_)
+            if (const auto wrong = checkForModule(ProductTable{{next}, {}}, m->settings().decimals))
+                return QStringLiteral("%1 (módulo %2): %3")
+                    .arg(wrong->field)
+                    .arg(m->settings().number)
+                    .arg(wrong->what);
+        if (old == products.end())
+            products << next;
+        else
+            *old = next;
+        campo = QStringLiteral("Producto ") + next.name;
+        newLine = productFields(next, locale).join(u'|');
+    } else {
+        products.erase(old);
+    }
+    if (oldLine == newLine) return {};
+    StateFile file(here_.filePath(kProductsFile));
+    if (!file.write(productTableText(products, locale)))
+        return QStringLiteral("no se pudo escribir %1").arg(kProductsFile);
+    productsStamp_ = productsStamp(here_);
+    (*module)->noteChange(campo, oldLine, newLine);
+    useProducts(ProductTable{products, {}}, Qt::QueuedConnection);
+    return {};
+}
+
+void Station::addModule(const StartupConfig& config, const QDir& here) {
     const auto line = std::find_if(links_.begin(), links_.end(),
                                    [&](const auto& l) { return sameLink(l->config, config); });
     LinkWorker* worker = (*line)->worker;
@@ -191,16 +289,6 @@ void Station::addModule(const StartupConfig& config, const QDir& here,
         Qt::BlockingQueuedConnection);
     module->attach(worker, slot);
     module->setStartLot(lot);
-    if (products) {
-        // A table that cannot be used for this module's range offers it no product, and
-        // every dose line still says it had none.
-        const auto problem = checkForModule(*products, config.Decimals);
-        auto usable = std::make_shared<const ProductTable>(problem ? ProductTable{} : *products);
-        module->useProducts(usable, problem ? problemText(*problem) : QString());
-        QMetaObject::invokeMethod(
-            worker, [worker, slot, usable] { worker->useProducts(slot, usable); },
-            Qt::BlockingQueuedConnection);
-    }
     module->setStartChanges(changes);
     module->setStartDoseLines(doses);
     modules_ << module;
@@ -208,6 +296,10 @@ void Station::addModule(const StartupConfig& config, const QDir& here,
 
 void Station::start() {
     if (links_.empty()) return;
+    // A table another program changes is taken as it is saved.
+    productsTimer_.setInterval(kProductsCheckMs);
+    connect(&productsTimer_, &QTimer::timeout, this, &Station::checkProducts, Qt::UniqueConnection);
+    productsTimer_.start();
     if (plant_) {
         // The front end is told; the publisher never calls into it.
         plantStatusTimer_.setInterval(1000);
@@ -345,6 +437,7 @@ void Station::Form_Unload() {
     // After the worker: nothing adds to the outbox any more. Whatever the broker has not
     // acknowledged waits on disk for the next start.
     plantStatusTimer_.stop();
+    productsTimer_.stop();
     if (plant_) plant_->stop();
     // Only once the worker, and with it the records, is gone may the next station start.
     rootClaims_.clear();

@@ -62,6 +62,16 @@ public:
     bool linksMoving(qint64 ms) const;
     // The first module's link worker.
     LinkWorker* worker() { return links_.empty() ? nullptr : links_.front()->worker; }
+    // Productos.csv as last read; none while there is no such file.
+    const std::optional<ProductTable>& products() const { return products_; }
+    // Puts a product of `fields` (the table's seven, as typed) in place of the one named
+    // `before` (empty: a new one; no fields: `before` goes), rewrites Productos.csv whole
+    // and records the change in `module`'s Cambios.csv. Nothing changes where it cannot
+    // be done: the reason, in Spanish, for the operator.
+    QString changeProduct(int module, const QString& before, const QStringList& fields);
+    // How often Productos.csv is looked at for a change made by another program.
+    static constexpr int kProductsCheckMs = 2000;
+
     // The plant's broker, or nullptr when modbus.ini names none. Its calls return at
     // once from any thread: the records' signals may reach it directly.
     MqttPublisher* plant() { return plant_.get(); }
@@ -96,8 +106,14 @@ private:
     QString openLinks(const QList<StartupConfig>& configs);
     // Productos.csv of `here`, when there is one.
     static std::optional<ProductTable> readProducts(const QDir& here);
-    void addModule(const StartupConfig& config, const QDir& here,
-                   const std::optional<ProductTable>& products);
+    void addModule(const StartupConfig& config, const QDir& here);
+    // The table to every module, each offered what fits its range; `how` the worker is
+    // told (blocking before the first poll).
+    void useProducts(const std::optional<ProductTable>& table, Qt::ConnectionType how);
+    // Reads Productos.csv again when it is not as last read.
+    void checkProducts();
+    // What tells one state of the file from another: none when absent.
+    static QString productsStamp(const QDir& here);
     void poll(Line& line);
     void pollFinished(Line& line);
     // The publisher with every module's topics; a key that cannot be used, for the
@@ -119,4 +135,8 @@ private:
     std::unique_ptr<MqttPublisher> plant_;
     bool polling_ = false;
     QTimer plantStatusTimer_;
+    QDir here_;
+    std::optional<ProductTable> products_;
+    QString productsStamp_;
+    QTimer productsTimer_;
 };

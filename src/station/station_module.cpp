@@ -49,9 +49,14 @@ void StationModule::useProducts(std::shared_ptr<const ProductTable> table, const
     products_ = std::move(table);
     state_.productsKept = products_ != nullptr;
     state_.products.clear();
+    state_.table = products_;
     if (products_)
         for (const Product& p : products_->products) state_.products << p.name;
+    else
+        state_.product.reset();
     state_.productProblem = problem;
+    refigure();
+    emit stateChanged(state_);
 }
 
 void StationModule::changeState(const std::function<void(ModuleState&)>& change) {
@@ -82,17 +87,16 @@ void StationModule::takeSetpoints(const Setpoints& setpoints) {
                                             doseSetpoints(setpoints, settings_.decimals);
     setpoints_ = setpoints;
     if (!changed) return;
-    const auto before = state_.suggestedFine;
+    state_.inForce = doseSetpoints(setpoints, settings_.decimals);
     refigure();
-    if (state_.suggestedFine != before) emit stateChanged(state_);
+    emit stateChanged(state_);
 }
 
 void StationModule::refigure() {
     const std::span<const DoseRecord> doses(state_.doses.constData(), size_t(state_.doses.size()));
-    state_.stats = doseStats(doses, settings_.decimals);
-    state_.suggestedFine =
-        setpoints_ ? suggestedFine(doses, doseSetpoints(*setpoints_, settings_.decimals))
-                   : std::nullopt;
+    const DoseFigures all = doseFigures(doses, {}, state_, settings_.decimals);
+    state_.stats = all.stats;
+    state_.suggestedFine = all.suggestedFine;
 }
 
 void StationModule::enter(const OperatorEntry& entry) {
@@ -147,17 +151,10 @@ void StationModule::setLot(const QString& typedName, const QString& typedPlanned
     }
     if (name.isEmpty()) planned = 0;
     const Lot before = state_.lot;
-    const auto note = [this](const QString& campo, const QString& antes, const QString& valor) {
-        WriteRequest request;
-        request.campo = campo;
-        request.antes = antes;
-        request.valor = valor;
-        recordChange(WriteOutcome{request, {}, WriteResult::Anotado, 0});
-    };
     const auto count = [](int n) { return n > 0 ? QString::number(n) : QString(); };
-    if (name != before.name) note(QStringLiteral("Lote"), before.name, name);
+    if (name != before.name) noteChange(QStringLiteral("Lote"), before.name, name);
     if (planned != before.planned)
-        note(QStringLiteral("Dosis planificadas"), count(before.planned), count(planned));
+        noteChange(QStringLiteral("Dosis planificadas"), count(before.planned), count(planned));
     if (worker_ == nullptr) return;
     QMetaObject::invokeMethod(
         worker_,
@@ -165,6 +162,14 @@ void StationModule::setLot(const QString& typedName, const QString& typedPlanned
             worker->setLot(slot, lot);
         },
         Qt::QueuedConnection);
+}
+
+void StationModule::noteChange(const QString& campo, const QString& antes, const QString& valor) {
+    WriteRequest request;
+    request.campo = campo;
+    request.antes = antes;
+    request.valor = valor;
+    recordChange(WriteOutcome{request, {}, WriteResult::Anotado, 0});
 }
 
 void StationModule::applyProduct(const QString& name) {

@@ -47,6 +47,9 @@ public:
         slot_ = slot;
     }
 
+    const Settings& settings() const { return settings_; }
+    LinkWorker* worker() const { return worker_; }
+    int slot() const { return slot_; }
     int number() const { return settings_.number; }
     const QString& name() const { return settings_.name; }
     int decimals() const { return settings_.decimals; }
@@ -60,8 +63,8 @@ public:
     // started, oldest first, as its journal holds them (a pending file's lines once).
     void setStartDoseLines(const QByteArrayList& lines);
     void detach() { worker_ = nullptr; }
-    // Before the first poll, with a product table: the table as it can be used for this
-    // module (without products when it cannot, saying why).
+    // The product table as it can be used for this module (without products when it
+    // cannot, saying why; nullptr: there is none).
     void useProducts(std::shared_ptr<const ProductTable> table, const QString& problem);
     // Before the first poll: the lot kept from the last run.
     void setStartLot(const Lot& lot) { state_.lot = lot; }
@@ -82,6 +85,8 @@ public slots:
     // The product's five setpoints for the module, in order, as entries of the operator's
     // would send them; when any does not go, one productNotApplied says which.
     void applyProduct(const QString& name);
+    // Something the operator did that reaches no register: one line of Cambios.csv.
+    void noteChange(const QString& campo, const QString& antes, const QString& valor);
 
 signals:
     void stateChanged(const ModuleState& state);

@@ -70,7 +70,8 @@ void writeFile(const QString& path, const QByteArrayList& lines, const char* end
 }
 
 DoseRecord dose(qint64 startMs, qint64 fine, std::optional<qint64> final, DoseResult result) {
-    return {fromLogClock(startMs), fromLogClock(startMs + 9000), 1000, 900, fine, final, result};
+    return {fromLogClock(startMs), fromLogClock(startMs + 9000), 1000, 900, fine, final, result,
+            std::nullopt};
 }
 
 // A module of the station, one decimal, drawn by a panel as the station wires them: what

@@ -282,9 +282,14 @@ QString doseLineOf(const QJsonObject& d) {
         if (v.isNull()) return std::nullopt;
         return displaySteps(v.toDouble(), 1);
     };
-    DoseRecord r{
-        when("inicio"), when("fin"), steps("teorico"), steps("grueso"), steps("fino").value_or(-1),
-        steps("final")};
+    DoseRecord r{when("inicio"),
+                 when("fin"),
+                 steps("teorico"),
+                 steps("grueso"),
+                 steps("fino").value_or(-1),
+                 steps("final"),
+                 DoseResult::Incompleta,
+                 std::nullopt};
     for (DoseResult result : {DoseResult::Ok, DoseResult::Falta, DoseResult::Exceso,
                               DoseResult::Hecha, DoseResult::Incompleta})
         if (doseResultText(result) == d.value("resultado").toString()) r.result = result;

@@ -134,4 +134,52 @@ TEST_F(Products, ABrokenTableOffersNoProductAndSaysWhere) {
     station->Form_Unload();
 }
 
+// The table edited from the station: rewritten whole, each change recorded with the old and
+// the new line; one that cannot be used changes nothing; another program's save is read.
+TEST_F(Products, ATableEditedHereIsRewrittenWholeAndOneSavedElsewhereIsReadAgain) {
+    load();
+    const auto table = [&] {
+        QFile file(dir.filePath("Productos.csv"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    EXPECT_EQ(station->changeProduct(1, "Sal", {"Sal", "1", "85", "97,5", "100", "3", ""}), "");
+    EXPECT_EQ(station->changeProduct(1, "", {"Azúcar", "1,5", "60", "73", "75", "5", "1"}), "");
+    EXPECT_EQ(station->changeProduct(1, "Harina", {}), "");
+    const QByteArray written =
+        "\xEF\xBB\xBFnombre;banda_cero;grueso;fino;teorico;porcentaje;tolerancia\r\n"
+        "Sal;1;85;97,5;100;3;\r\nAzúcar;1,5;60;73;75;5;1\r\n";
+    EXPECT_EQ(table(), written);
+    EXPECT_EQ(module->state().products, QStringList({"Sal", "Azúcar"}));
+    // Refused, and nothing written: a name taken (in other letters), a field that would
+    // split the line, a weight that is none, one finer than the module's step.
+    EXPECT_EQ(station->changeProduct(1, "", {"SAL", "1", "2", "3", "4", "0", ""}),
+              "ya hay un producto Sal");
+    EXPECT_EQ(station->changeProduct(1, "Sal", {"Sal;x", "1", "2", "3", "4", "0", ""}),
+              "ningún campo puede llevar «;» ni saltos de línea");
+    EXPECT_EQ(station->changeProduct(1, "Sal", {"Sal", "1", "8O", "3", "4", "0", ""}),
+              "grueso: no es un peso (kg, sin signo)");
+    EXPECT_EQ(
+        station->changeProduct(1, "Sal", {"Sal", "1", "2,25", "3", "4", "0", ""}).toStdString(),
+        "grueso (módulo 1): fuera del alcance del módulo (1 decimales, hasta 429496729,5)");
+    EXPECT_EQ(table(), written);
+    ASSERT_TRUE(waitFor([&] { return changes().size() == 3; }));
+    EXPECT_EQ(changes().join(u'|').toStdString(),
+              "Producto Sal;Sal|1|85|98,5|100|3|;Sal|1|85|97,5|100|3|;;Anotado|"
+              "Producto Azúcar;;Azúcar|1,5|60|73|75|5|1;;Anotado|"
+              "Producto Harina;Harina|2|90|99|100|0|0,5;;;Anotado");
+
+    // A spreadsheet saves the table under another name and renames it over.
+    QFile saved(dir.filePath("Productos.tmp"));
+    ASSERT_TRUE(saved.open(QIODevice::WriteOnly));
+    saved.write(kTable);
+    saved.close();
+    QFile::remove(dir.filePath("Productos.csv"));
+    ASSERT_TRUE(QFile::rename(saved.fileName(), dir.filePath("Productos.csv")));
+    ASSERT_TRUE(waitFor([&] {
+        return module->state().products == QStringList({"Harina", "Sal"});
+    }));
+    EXPECT_TRUE(waitFor([&] { return module->state().product == QStringLiteral("Harina"); }));
+    station->Form_Unload();
+}
+
 }  // namespace
