@@ -5,7 +5,7 @@
 #   - apt install ./vormelq-servicio_*.deb, counting what it brings in (at most 30): the
 #     unit verifies, the user and the folder of the lines are there;
 #   - a line of two simulated modules and a loopback broker, the line's folder and
-#     modbus.ini made as the README says, `systemctl enable --now vormelq@linea1`:
+#     modbus.ini made as docs/plant-it.md says, `systemctl enable --now vormelq@linea1`:
 #     its status, the folder and modbus.ini kept from other accounts, a module switched
 #     off and `journalctl -p warning` saying exactly that, a modbus.ini every account may
 #     read said at warning priority;
@@ -134,8 +134,8 @@ start_modules() {
     ct systemd-run -q --unit=modulos /opt/ventana/usr/bin/vormelq-sim \
         --listen "127.0.0.1:$module_port" --ids 1,2 --toggle 2 --auto-cycle --decimals 1
 }
-# A historian with a durable session, as the README's mosquitto_sub, back whenever the
-# broker is.
+# A historian with a durable session, as docs/records.md's mosquitto_sub, back whenever
+# the broker is.
 start_historian() {
     ct systemd-run -q --unit=historiador -p Restart=always -p RestartSec=1 sh -c \
         "exec mosquitto_sub -h 127.0.0.1 -p $broker_port -q 1 -c -i historiador \
@@ -147,7 +147,7 @@ start_historian
 line=/var/lib/vormelq/linea1
 printf '[Global]\r\nModulos=2;\r\nComunicacion_1=1;\r\nHost_1=127.0.0.1;\r\nPort_1=%s;\r\nDecimales_1=1;\r\nID_1=1;\r\nNombre_1=Tolva norte;\r\nID_2=2;\r\nNombre_2=Silo 2;\r\nTimer=200;\r\n[MQTT]\r\nServidor=127.0.0.1;\r\nPuerto=%s;\r\nUsuario=linea1;\r\nClave=secreta;\r\nTema=planta/linea1;\r\n' \
     "$module_port" "$broker_port" >"$root/root/modbus.ini"
-# As the README has it.
+# As docs/plant-it.md has it.
 ct install -d -m 0750 -g vormelq "$line"
 ct install -m 0640 -g vormelq /root/modbus.ini "$line/"
 # A moment of the container's clock, for what the journal says after it (journalctl 252

@@ -3,8 +3,9 @@
 # them (no error, no warning), unpacks them into a scratch root and runs what they installed: the service's package links nothing of a display and depends
 # on nothing graphical, the window's depends on it at the same version; every program
 # answers --version with the project's version, the desktop entry validates, the manual
-# pages render without a warning, the icon is a 256-pixel PNG, each package has its
-# copyright and the changelog whose newest entry is this version.
+# pages render without a warning and the guides they name are there with their pictures, the
+# icon is a 256-pixel PNG, each package has its copyright and the changelog whose newest
+# entry is this version.
 #   package_install.sh BUILD_DIR
 set -euo pipefail
 build="$(realpath "$1")"
@@ -61,6 +62,19 @@ for package in vormelq vormelq-servicio; do
     [ -f "$doc/copyright" ] || fail "no copyright in $package"
     zcat "$doc/changelog.gz" | head -n1 | grep -q "^vormelq ($version) " ||
         fail "$package's changelog is not of $version"
+done
+# The guides the manual pages point to are installed, each with the pictures it shows.
+for page in man1/vormelq.1.gz man8/vormelq-servicio.8.gz; do
+    guides="$(zcat "$root/usr/share/man/$page" | grep -o '[a-z\\-]*\.md\.gz' | sed 's/\\-/-/g')"
+    [ -n "$guides" ] || fail "$page names no guide"
+    for guide in $guides; do
+        compgen -G "$root/usr/share/doc/vormelq*/$guide" >/dev/null || fail "$page names $guide, not installed"
+    done
+done
+for guide in "$root"/usr/share/doc/vormelq*/*.md.gz; do
+    for picture in $(zcat "$guide" | sed -n 's/^!\[.*\](\([^)]*\))$/\1/p'); do
+        [ -f "$(dirname "$guide")/$picture" ] || fail "${guide#"$root"} shows $picture, not installed"
+    done
 done
 desktop-file-validate "$root/usr/share/applications/vormelq.desktop" ||
     fail "desktop entry does not validate"
