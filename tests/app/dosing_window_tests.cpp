@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -8,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
@@ -19,6 +21,8 @@
 #include "dosing_window.h"
 #include "frm_peso.h"
 #include "journal.h"
+#include "product_table.h"
+#include "products_view.h"
 #include "removal_filter.h"
 #include "station.h"
 #include "station_module.h"
@@ -121,7 +125,8 @@ TEST(DosingWindow, ShowsTheFilesLast200CyclesAndTheirFigures) {
     const auto row = [&](int r) {
         QStringList cells;
         for (int c = 0; c < table->columnCount(); ++c)
-            if (c != DoseTable::Porcentaje) cells << table->index(r, c).data().toString();
+            if (c != DoseTable::Porcentaje && !window->table()->isColumnHidden(c))
+                cells << table->index(r, c).data().toString();
         return cells.join(QLatin1Char(';')).toUtf8();
     };
     EXPECT_EQ(row(0), lines.back());
@@ -220,6 +225,86 @@ TEST(DosingWindow, UsarFillsTheFineBoxAndSendsNothing) {
     QTest::mouseClick(form.cmdDosificaciones, Qt::LeftButton);
     EXPECT_EQ(form.dosingWindow(), window);
     EXPECT_TRUE(window->isVisible());
+}
+
+// With a product table: the doses of the product in force and the current lot by default,
+// following them until the operator chooses; the figures and the suggestion those of the
+// doses shown, a product's from its doses at its own setpoints. The "Productos" tab lists
+// the table and asks for its changes. Without a table none of it shows.
+TEST(DosingWindow, DosesByProductAndLot) {
+    DrawnModule drawn;
+    frmPeso& form = drawn.form;
+    StationModule& module = drawn.module;
+    QTest::mouseClick(form.cmdDosificaciones, Qt::LeftButton);
+    DosingWindow* window = form.dosingWindow();
+    QTabWidget* tabs = window->tabs();
+    QAbstractItemModel* table = window->table()->model();
+    EXPECT_FALSE(window->productFilter()->isVisibleTo(window));
+    EXPECT_TRUE(window->table()->isColumnHidden(DoseTable::Producto));
+    EXPECT_FALSE(tabs->isTabVisible(tabs->indexOf(form.productsView())));
+
+    auto products = std::make_shared<ProductTable>(
+        parseProductTable("nombre;banda_cero;grueso;fino;teorico;porcentaje;tolerancia\n"
+                          "Harina;1;90;2,5;100;0;\nSal;1;40;1;50;0;\n"));
+    module.useProducts(products, {});
+    module.setStartLot({"L-1", 0, 0});
+    emit module.setpointsRead({1.0, 90.0, 2.0, 100.0, 0});  // Harina's, but for its fine
+    const auto traced = [](DoseRecord d, const char* product, const char* lot) {
+        d.trace = DoseTrace{product, lot};
+        return d;
+    };
+    qint64 t = 1'796'000'000'000;
+    for (const qint64 final : {1001, 1002, 1003})  // an older lot
+        emit module.doseEnded(
+            traced(dose(t += 60'000, 25, final, DoseResult::Ok), "Harina", "L-0"));
+    for (const qint64 final : {1004, 1005, 1006})
+        emit module.doseEnded(
+            traced(dose(t += 60'000, 25, final, DoseResult::Ok), "Harina", "L-1"));
+    emit module.doseEnded(traced(dose(t += 60'000, 10, 498, DoseResult::Ok), "Sal", "L-1"));
+    emit module.doseEnded(dose(t += 60'000, 20, 1000, DoseResult::Ok));
+    emit module.productChanged(QStringLiteral("Harina"));
+
+    EXPECT_EQ(window->productFilter()->currentText(), "Harina");
+    EXPECT_EQ(window->lotFilter()->currentText(), "L-1");
+    EXPECT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(table->index(0, DoseTable::Producto).data().toString(), "Harina");
+    EXPECT_EQ(text(*window, "media"), QStringLiteral("100,5 kg"));
+    EXPECT_FALSE(window->useButton()->isEnabled());
+    // Every lot of Harina: its last five at its own fine 2,5 suggest 2,5 + 100,0 - 100,4.
+    window->lotFilter()->setCurrentIndex(0);
+    emit window->lotFilter()->activated(0);
+    EXPECT_EQ(table->rowCount(), 6);
+    EXPECT_EQ(text(*window, "finoSugerido"), QStringLiteral("2,1 kg"));
+    // Chosen, it stays as the product in force changes; "En vigor" follows it again.
+    emit module.productChanged(QStringLiteral("Sal"));
+    EXPECT_EQ(window->productFilter()->currentText(), "Harina");
+    const int none = window->productFilter()->count() - 1;
+    EXPECT_EQ(window->productFilter()->itemText(none), "sin producto");
+    window->productFilter()->setCurrentIndex(none);
+    emit window->productFilter()->activated(none);
+    EXPECT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(text(*window, "total"), QStringLiteral("100,0 kg"));
+    for (QPushButton* button : window->findChildren<QPushButton*>())
+        if (button->text() == "En vigor") QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(window->productFilter()->currentText(), "Sal");
+    EXPECT_EQ(table->rowCount(), 1);
+
+    // The table's products, and a change asked of the station.
+    ASSERT_TRUE(tabs->isTabVisible(tabs->indexOf(form.productsView())));
+    ProductsView* view = form.productsView();
+    ASSERT_EQ(view->table()->rowCount(), 2);
+    EXPECT_EQ(view->table()->item(0, 3)->text(), "2,5");
+    QSignalSpy asked(&form, &frmPeso::productChangeRequested);
+    view->table()->selectRow(1);
+    EXPECT_EQ(view->field(2)->text(), "40");
+    view->field(3)->setText("1,5");
+    QTest::mouseClick(view->changeButton(), Qt::LeftButton);
+    QTest::mouseClick(view->removeButton(), Qt::LeftButton);
+    ASSERT_EQ(asked.count(), 2);
+    EXPECT_EQ(asked.at(0).at(0).toString(), "Sal");
+    EXPECT_EQ(asked.at(0).at(1).toStringList(),
+              QStringList({"Sal", "1", "40", "1,5", "50", "0", ""}));
+    EXPECT_EQ(asked.at(1).at(1).toStringList(), QStringList());
 }
 
 // A final weight is marked on the curve when it is taken, in red out of tolerance; a
