@@ -290,6 +290,9 @@ QString doseLineOf(const QJsonObject& d) {
                  steps("final"),
                  DoseResult::Incompleta,
                  std::nullopt};
+    // With a product table every message names the product and the lot, null for none.
+    if (d.contains("producto"))
+        r.trace = DoseTrace{d.value("producto").toString(), d.value("lote").toString()};
     for (DoseResult result : {DoseResult::Ok, DoseResult::Falta, DoseResult::Exceso,
                               DoseResult::Hecha, DoseResult::Incompleta})
         if (doseResultText(result) == d.value("resultado").toString()) r.result = result;
@@ -297,9 +300,10 @@ QString doseLineOf(const QJsonObject& d) {
     return doseLine(r, 1, QLocale::system());
 }
 
-// Operator writes through the window, one sent and one refused before it goes out, and
-// the module's own dosing cycles: each line of Cambios.csv and Dosificaciones.csv reaches
-// the broker as it is in the file, in order, its seq counting from 1.
+// Operator writes through the window, one sent and one refused before it goes out, a lot,
+// and the module's own dosing cycles of the product its setpoints hold: each line of
+// Cambios.csv and Dosificaciones.csv reaches the broker as it is in the file, in order,
+// its seq counting from 1, and the setpoints name their product.
 TEST(StationMqtt, ChangesAndDosesReachTheBrokerAsTheirLines) {
     SimProcess sim;
     ASSERT_TRUE(
@@ -309,6 +313,12 @@ TEST(StationMqtt, ChangesAndDosesReachTheBrokerAsTheirLines) {
     Subscriber receiver(broker.port(), kRoot);
     StationProcess station;  // its directory only
     writeStationIni(station.dir(), sim.port(), brokerKeys(broker.port()));
+    QFile products(QDir(station.dir()).filePath("Productos.csv"));
+    ASSERT_TRUE(products.open(QIODevice::WriteOnly));
+    products.write(
+        "nombre;banda_cero;grueso;fino;teorico;porcentaje;tolerancia\r\n"
+        "Harina;2,0;80,0;98,0;100,0;5;\r\n");
+    products.close();
     const auto lines = [&](const char* name) { return logLines(station.dir(), name); };
     int step = 0;
     const int code = runStationIn(station.dir(), [&](frmPeso& form) {
@@ -322,9 +332,13 @@ TEST(StationMqtt, ChangesAndDosesReachTheBrokerAsTheirLines) {
             ++step;
             form.txtGrueso->setText("-1");
             form.cmdGrueso->click();
+            form.txtLote->setText("L-7");
+            form.cmdLote->click();
         }
-        if (step < 2 || lines("Cambios.csv").size() < 2 || lines("Dosificaciones.csv").isEmpty() ||
-            receiver.payloads("cambio").size() < 2 || receiver.payloads("dosificacion").isEmpty())
+        const QStringList doses = lines("Dosificaciones.csv");
+        if (step < 2 || lines("Cambios.csv").size() < 3 || doses.isEmpty() ||
+            !doses.back().endsWith(";Harina;L-7") || receiver.payloads("cambio").size() < 3 ||
+            receiver.payloads("dosificacion").size() < doses.size())
             return false;
         form.close();
         return true;
@@ -347,6 +361,11 @@ TEST(StationMqtt, ChangesAndDosesReachTheBrokerAsTheirLines) {
     };
     sameLines(receiver.payloads("cambio"), changes, changeLineOf);
     sameLines(receiver.payloads("dosificacion"), lines("Dosificaciones.csv"), doseLineOf);
+    const QJsonObject first = objectOf(receiver.payloads("dosificacion").first());
+    EXPECT_TRUE(first.contains("lote") &&
+                (first.value("lote").isNull() || first.value("lote") == QStringLiteral("L-7")));
+    ASSERT_FALSE(receiver.payloads("consignas").isEmpty());
+    EXPECT_EQ(objectOf(receiver.payloads("consignas").last()).value("producto"), "Harina");
 }
 
 // The station's process on a clock that stands, when it starts, `before` seconds ahead of
