@@ -12,8 +12,8 @@
 namespace {
 
 // The table's fields, in its order, as the operator reads them.
-const char* const kCaptions[] = {"Nombre",  "Banda cero", "Grueso",      "Fino",
-                                 "Teórico", "Porcentaje", "Tolerancia %"};
+const char* const kCaptions[] = {"Nombre",       "Banda cero (kg)", "Grueso (kg)", "Fino (kg)",
+                                 "Teórico (kg)", "Porcentaje",      "Tolerancia %"};
 
 }  // namespace
 
