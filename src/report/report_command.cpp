@@ -120,5 +120,9 @@ int runReport(const ReportOptions& options) {
         tellUser(*error);
         return kCommandFailed;
     }
-    return writeReport(folder, std::get<ReportPeriod>(period), options.outputPath, options.csvPath);
+    const QString error = writeReport(folder, std::get<ReportPeriod>(period), options.outputPath,
+                                      options.csvPath, [](const QString& note) { tellUser(note); });
+    if (error.isEmpty()) return 0;
+    tellUser(error);
+    return kCommandFailed;
 }
