@@ -22,6 +22,7 @@ namespace {
 
 constexpr qint64 kDayMs = 86400000;
 constexpr int kChartBuckets = 400;
+constexpr size_t kDosesPerBlock = kLogBlockBytes / 48;  // the shortest lines the station writes
 
 qint64 startMs(const DoseRecord& r) {
     return r.start.toMSecsSinceEpoch();
@@ -56,6 +57,9 @@ public:
     void begin(DoseBlock& block) {
         parser_.takeEvidence();
         block.doses.clear();
+        // Room for a whole block of doses from the start: grown a line at a time, each
+        // block's vector would be copied a dozen times over.
+        block.doses.reserve(kDosesPerBlock);
         block.lines = 0;
         block.unreadable = 0;
         block.firstUnreadable = 0;
@@ -67,7 +71,7 @@ public:
         if (parser_.day(line, day) && (day + kDayMs <= fromMs_ || day >= toMs_)) return;
         if (parser_.parse(line, record_)) {
             const qint64 ms = startMs(record_);
-            if (ms >= fromMs_ && ms < toMs_) block.doses.push_back(record_);
+            if (ms >= fromMs_ && ms < toMs_) block.doses.push_back(std::move(record_));
         } else if (!line.trimmed().isEmpty() && block.unreadable++ == 0) {
             block.firstUnreadable = block.lines;
         }
@@ -96,8 +100,10 @@ public:
         const qint64 ms = startMs(dose);
         countForLot(dose, ms);
         if (ms < period_.fromMs || ms >= period_.toMs) return;
-        const QString product = dose.trace ? dose.trace->product : QString();
-        const QString lot = dose.trace ? dose.trace->lot : QString();
+        static const DoseTrace kNone;
+        const DoseTrace& trace = dose.trace ? *dose.trace : kNone;
+        const QString& product = trace.product;
+        const QString& lot = trace.lot;
         DoseGroup& group = groupOf(product, lot);
         ProductChart& chart = chartOf(product);
         if (!dose.finalNet) {

@@ -3,9 +3,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QHash>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QRawFont>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "command_options.h"
@@ -20,7 +24,7 @@ const QColor kBad(200, 0, 0);
 const QColor kMuted(90, 90, 90);
 const QColor kRule(200, 200, 200);
 
-constexpr int kResolution = 600;  // dots per inch: the layout's units
+constexpr int kResolution = 300;  // dots per inch: the layout's units
 constexpr double kMm = kResolution / 25.4;
 constexpr double kMargin = 15 * kMm;
 
@@ -31,6 +35,52 @@ QFont font(double points, bool bold = false) {
     f.setBold(bold);
     return f;
 }
+
+// Text of one font as glyphs at given points, gathered and then drawn as one run. No
+// shaping: the report's text is Latin script, one glyph a character.
+class RowGlyphs {
+public:
+    RowGlyphs(const QFont& font, int dpi) : raw_(QRawFont::fromFont(font)) {
+        raw_.setPixelSize(font.pointSizeF() * dpi / 72.0);
+    }
+
+    void add(const QString& text, QPointF at) {
+        for (const QChar c : text) {
+            auto it = cache_.find(c.unicode());
+            if (it == cache_.end()) {
+                quint32 index = 0;
+                int count = 1;
+                raw_.glyphIndexesForChars(&c, 1, &index, &count);
+                QPointF advance;
+                raw_.advancesForGlyphIndexes(&index, &advance, 1, QRawFont::UseDesignMetrics);
+                it = cache_.insert(c.unicode(), {index, advance.x()});
+            }
+            indexes_ << it->index;
+            positions_ << at;
+            at.rx() += it->advance;
+        }
+    }
+
+    void draw(QPainter& p) {
+        QGlyphRun run;
+        run.setRawFont(raw_);
+        run.setGlyphIndexes(indexes_);
+        run.setPositions(positions_);
+        p.drawGlyphRun(QPointF(0, 0), run);
+        indexes_.clear();
+        positions_.clear();
+    }
+
+private:
+    struct Glyph {
+        quint32 index = 0;
+        double advance = 0;
+    };
+    QRawFont raw_;
+    QHash<char16_t, Glyph> cache_;
+    QList<quint32> indexes_;
+    QList<QPointF> positions_;
+};
 
 // A piece of a page: its height, then how to draw it at a given top.
 struct Piece {
@@ -60,22 +110,22 @@ public:
                            keepWithNext});
     }
 
-    // One row of cells at fractions of the width, each one text run.
+    // One row of cells at fractions of the width, on one line. A year's report has
+    // thousands of rows: each is one run of glyphs, looked up once a character, rather
+    // than a shaped and laid out text a cell.
     void row(const QStringList& cells, const std::vector<double>& at, const QFont& f,
              bool rule = false) {
-        const double h = lineHeight(f) * 1.25;
+        const QFontMetricsF fm(f, device_);
+        const double h = fm.height() * 1.3;
+        const double baseline = fm.ascent() + (h - fm.height()) / 2;
         const double width = width_;
+        std::shared_ptr<RowGlyphs> glyphs = glyphsFor(f);
         pieces_.push_back({h, [=](QPainter& p, const QRectF& r) {
-                               p.setFont(f);
+                               for (qsizetype i = 0; i < cells.size(); ++i)
+                                   glyphs->add(cells[i], QPointF(r.left() + at[size_t(i)] * width,
+                                                                 r.top() + baseline));
                                p.setPen(Qt::black);
-                               for (qsizetype i = 0; i < cells.size(); ++i) {
-                                   const double x = r.left() + at[size_t(i)] * width;
-                                   const double end = i + 1 < cells.size()
-                                                          ? r.left() + at[size_t(i) + 1] * width
-                                                          : r.right();
-                                   p.drawText(QRectF(x, r.top(), end - x - kMm, h),
-                                              Qt::AlignLeft | Qt::AlignVCenter, cells[i]);
-                               }
+                               glyphs->draw(p);
                                if (rule) {
                                    p.setPen(kRule);
                                    p.drawLine(r.bottomLeft(), r.bottomRight());
@@ -110,63 +160,86 @@ public:
 
     const Piece& piece(size_t i) const { return pieces_[i]; }
     double width() const { return width_; }
+    QPaintDevice* device() const { return device_; }
 
 private:
+    std::shared_ptr<RowGlyphs> glyphsFor(const QFont& f) {
+        for (const auto& [font, glyphs] : glyphs_)
+            if (font == f) return glyphs;
+        glyphs_.emplace_back(f, std::make_shared<RowGlyphs>(f, device_->logicalDpiY()));
+        return glyphs_.back().second;
+    }
+
     QPaintDevice* device_;
     double width_;
     std::vector<Piece> pieces_;
+    std::vector<std::pair<QFont, std::shared_ptr<RowGlyphs>>> glyphs_;
 };
 
-QString weightUnit(const QString& text) {
-    return text.isEmpty() ? QStringLiteral("—") : text + QStringLiteral(" kg");
+QString orDash(const QString& text) {
+    return text.isEmpty() ? QStringLiteral("—") : text;
 }
 
+// "3 (2,5 %)"; none is just "0".
 QString percentOf(const QString& count, const QString& percent) {
-    return percent.isEmpty() ? count : QStringLiteral("%1 (%2 %)").arg(count, percent);
+    return percent.isEmpty() || count == u"0" ? count
+                                              : QStringLiteral("%1 (%2 %)").arg(count, percent);
 }
 
-void addGroup(Layout& layout, const DoseGroup& g, int decimals, const QLocale& locale) {
-    const FigureTexts t = figureTexts(g, decimals, locale);
-    const QString lot =
-        g.lot.isEmpty() ? QStringLiteral("sin lote") : QStringLiteral("lote ") + g.lot;
-    layout.text(QStringLiteral("%1 · %2").arg(productText(g.product), lot), font(10, true),
-                Qt::black, true, 0.5 * kMm);
-    const auto limits = toleranceLimits(g.target, g.mixedTargets, g.tolerancePercent, decimals);
-    QString target = QStringLiteral("—");
-    if (g.mixedTargets)
-        target = QStringLiteral("varios");
-    else if (g.target)
-        target =
-            weightUnit(formatWeight(stepsWeight(double(*g.target), decimals), decimals, locale));
-    if (limits)
-        target += QStringLiteral(" ± %1 %").arg(formatWeight(*g.tolerancePercent, 2, locale));
-    const std::vector<double> at{0, 0.34, 0.67};
-    const QFont f = font(9);
-    layout.row({QStringLiteral("Dosis completas: ") + t.doses,
-                QStringLiteral("Incompletas: ") + t.incomplete,
-                QStringLiteral("Total dosificado: ") + weightUnit(t.total)},
-               at, f);
-    layout.row({QStringLiteral("Media: ") + weightUnit(t.mean),
-                QStringLiteral("Desviación típica: ") + weightUnit(t.stdDev),
-                QStringLiteral("Desviación media: ") + weightUnit(t.meanDeviation)},
-               at, f);
+// A lot's name fits its column; the rare long one is cut.
+QString fitted(const QString& text, const QFontMetricsF& fm, double width) {
+    constexpr int kSafeLength = 14;
+    return text.size() <= kSafeLength ? text : fm.elidedText(text, Qt::ElideRight, width);
+}
+
+// What a product's doses were measured against: its theoretical weight and tolerance.
+QString targetText(const ProductChart& c, int decimals, const QLocale& locale) {
+    if (c.mixedTargets) return QStringLiteral("varios pesos teóricos");
+    if (!c.target) return QStringLiteral("sin peso teórico");
+    QString text =
+        QStringLiteral("teórico %1 kg")
+            .arg(formatWeight(stepsWeight(double(*c.target), decimals), decimals, locale));
+    text += c.tolerancePercent ? QStringLiteral(", tolerancia ± %1 %")
+                                     .arg(formatWeight(*c.tolerancePercent, 2, locale))
+                               : QStringLiteral(", sin tolerancia");
+    return text;
+}
+
+// A product's lots, a row each, with the figures of the summary table.
+void addProduct(Layout& layout, const ModuleReport& m, const ProductChart& c,
+                const QLocale& locale) {
+    layout.text(
+        QStringLiteral("%1: %2").arg(productText(c.product), targetText(c, m.decimals, locale)),
+        font(10, true), Qt::black, true, 0.8 * kMm);
+    const std::vector<double> at{0,    0.15, 0.21, 0.28, 0.38, 0.46,
+                                 0.53, 0.60, 0.67, 0.76, 0.86, 0.955};
+    const QFont head = font(7, true);
+    const QFont body = font(7.5);
     layout.row(
-        {QStringLiteral("Mínimo: ") + weightUnit(t.min),
-         QStringLiteral("Máximo: ") + weightUnit(t.max), QStringLiteral("Teórico: ") + target},
-        at, f);
-    layout.row({QStringLiteral("Por debajo: ") + percentOf(t.below, t.belowPercent),
-                QStringLiteral("Por encima: ") + percentOf(t.above, t.abovePercent),
-                QStringLiteral("Cpk: ") + (t.cpk.isEmpty() ? QStringLiteral("—") : t.cpk)},
-               at, f, true);
-    layout.space(3);
+        {QStringLiteral("Lote"), QStringLiteral("Dosis"), QStringLiteral("Incompl."),
+         QStringLiteral("Total kg"), QStringLiteral("Media kg"), QStringLiteral("Desv. típ."),
+         QStringLiteral("Mínimo"), QStringLiteral("Máximo"), QStringLiteral("Desv. media"),
+         QStringLiteral("Por debajo"), QStringLiteral("Por encima"), QStringLiteral("Cpk")},
+        at, head, true);
+    const QFontMetricsF fm(body, layout.device());
+    const double lotWidth = (at[1] - at[0]) * layout.width() - kMm;
+    for (const DoseGroup& g : m.groups) {
+        if (g.product != c.product) continue;
+        const FigureTexts t = figureTexts(g, m.decimals, locale);
+        layout.row(
+            {g.lot.isEmpty() ? QStringLiteral("sin lote") : fitted(g.lot, fm, lotWidth), t.doses,
+             t.incomplete, orDash(t.total), orDash(t.mean), orDash(t.stdDev), orDash(t.min),
+             orDash(t.max), orDash(t.meanDeviation), percentOf(t.below, t.belowPercent),
+             percentOf(t.above, t.abovePercent), orDash(t.cpk)},
+            at, body);
+    }
+    layout.space(2);
 }
 
 void addCharts(Layout& layout, const ProductChart& c, int decimals, const QLocale& locale) {
     if (c.finals.empty()) return;
     const double gap = 6 * kMm;
     const double w = (layout.width() - gap) / 2;
-    layout.text(QStringLiteral("%1: gráficos").arg(productText(c.product)), font(9, true), kMuted,
-                true);
     layout.add({62 * kMm, [=](QPainter& p, const QRectF& r) {
                     const QRectF left(r.left(), r.top(), w, 58 * kMm);
                     drawHistogram(p, left, c, decimals, locale);
@@ -204,12 +277,14 @@ void addLots(Layout& layout, const ModuleReport& m, const QLocale& locale) {
         layout.text(QStringLiteral("Ningún lote completado en el periodo."), font(9), kMuted);
         return;
     }
+    const std::vector<double> at{0, 0.25, 0.5, 0.62};
+    layout.row({QStringLiteral("Lote"), QStringLiteral("Producto"), QStringLiteral("Dosis"),
+                QStringLiteral("Completado")},
+               at, font(8, true), true);
     for (const CompletedLot& lot : m.lots)
-        layout.text(QStringLiteral("Lote %1 (%2): %3 dosis, completado el %4")
-                        .arg(lot.lot, productText(lot.product))
-                        .arg(lot.doses)
-                        .arg(logTimeText(lot.atMs, locale)),
-                    font(9));
+        layout.row({lot.lot, productText(lot.product), QString::number(lot.doses),
+                    logTimeText(lot.atMs, locale)},
+                   at, font(8));
 }
 
 void addModule(Layout& layout, const ModuleReport& m, const QLocale& locale) {
@@ -221,8 +296,7 @@ void addModule(Layout& layout, const ModuleReport& m, const QLocale& locale) {
         layout.text(QStringLiteral("Ninguna dosificación en el periodo."), font(9), kMuted, false,
                     2 * kMm);
     for (const ProductChart& c : m.charts) {
-        for (const DoseGroup& g : m.groups)
-            if (g.product == c.product) addGroup(layout, g, m.decimals, locale);
+        addProduct(layout, m, c, locale);
         addCharts(layout, c, m.decimals, locale);
     }
     addChanges(layout, m, locale);

@@ -275,39 +275,65 @@ TEST(ReportCommand, FiguresOfThreeModulesMatchACountMadeHere) {
     for (qsizetype i = 0; i < expected.size(); ++i)
         EXPECT_EQ(fields(rows[i + 1]), fields(expected[i].join(';'))) << "line " << i + 2;
 
-    // The PDF prints the same figures under each group's heading.
+    // The PDF prints the same figures, a row each lot under its module's and product's
+    // headings.
     const QString text = pdfText(dir.filePath("informe.pdf"));
-    const QStringList headings{"Harina · lote L1", "Harina · lote L2",
-                               "Sal · lote L2",    "sin producto · lote L3",
-                               "Harina · lote L5", "sin producto · sin lote"};
-    qsizetype from = 0;
+    const QStringList modules{"Módulo 1: Envasadora", "Módulo 1: Envasadora",
+                              "Módulo 1: Envasadora", "Módulo 1: Envasadora",
+                              "Módulo 2: Mezcladora", "Módulo 3: Módulo 3"};
+    const QStringList products{"Harina: teórico 25,0 kg, tolerancia ± 0,40 %",
+                               "Harina: teórico 25,0 kg, tolerancia ± 0,40 %",
+                               "Sal: teórico 10,0 kg, tolerancia ± 0,50 %",
+                               "sin producto: teórico 10,0 kg, tolerancia ± 0,50 %",
+                               "Harina: teórico 25,0 kg, tolerancia ± 0,40 %",
+                               "sin producto: teórico 5,00 kg, tolerancia ± 1,00 %"};
+    const auto withPercent = [](const QString& count, const QString& percent) {
+        return count == "0" ? count : count + " (" + percent + " %)";
+    };
     for (qsizetype i = 0; i < expected.size(); ++i) {
         const QStringList& e = expected[i];
-        from = text.indexOf(headings[i], from);
-        ASSERT_GE(from, 0) << headings[i].toStdString();
-        const QString section = text.mid(from, text.indexOf("Por debajo", from) + 200 - from);
-        for (const QString& figure :
-             {"Dosis completas: " + e[4], "Incompletas: " + e[5],
-              "Total dosificado: " + e[6] + " kg", "Media: " + e[7] + " kg",
-              "Desviación típica: " + e[8] + " kg", "Mínimo: " + e[9] + " kg",
-              "Máximo: " + e[10] + " kg", "Desviación media: " + e[11] + " kg",
-              "Por debajo: " + e[12] + " (" + e[13] + " %)",
-              "Por encima: " + e[14] + " (" + e[15] + " %)", "Cpk: " + e[16]})
-            EXPECT_TRUE(section.contains(figure))
-                << headings[i].toStdString() << ": " << figure.toStdString() << "\n"
-                << section.toStdString();
+        const QString lot = e[3].isEmpty() ? "sin lote" : e[3];
+        const QString row = QStringList{lot,
+                                        e[4],
+                                        e[5],
+                                        e[6],
+                                        e[7],
+                                        e[8],
+                                        e[9],
+                                        e[10],
+                                        e[11],
+                                        withPercent(e[12], e[13]),
+                                        withPercent(e[14], e[15]),
+                                        e[16].isEmpty() ? "—" : e[16]}
+                                .join(' ');
+        const qsizetype module = text.indexOf(modules[i]);
+        const qsizetype product = text.indexOf(products[i], module);
+        ASSERT_GE(module, 0) << modules[i].toStdString();
+        ASSERT_GE(product, 0) << products[i].toStdString();
+        QString found;
+        for (const QString& line : text.mid(product).split('\n'))
+            if (line.simplified().startsWith(lot + ' ')) {
+                found = line.simplified();
+                break;
+            }
+        EXPECT_EQ(found.toStdString(), row.toStdString()) << products[i].toStdString();
     }
     for (const QString& words :
          {QString("Módulo 1: Envasadora"), QString("Módulo 2: Mezcladora (Modulo2)"),
           QString("Módulo 3: Módulo 3 (Modulo3)"),
           QString("Cambios.csv: cadena completa, 1 líneas"),
-          QString("Modulo2/Cambios.csv: la cadena se rompe en la línea 3"),
-          QString("Lote L5 (Harina): 6 dosis, completado el 8/12/26 ") +
-              lotEnd.left(lotEnd.lastIndexOf(':')),
-          QString("Página 1 de "), QString("Cpk: cuántas veces")})
+          QString("Modulo2/Cambios.csv: la cadena se rompe en la línea 3"), QString("Página 1 de "),
+          QString("Cpk: cuántas veces")})
         EXPECT_TRUE(text.contains(words)) << words.toStdString();
+    // The lot completed in the period, where its sixth complete dose ended.
+    const qsizetype lots = text.indexOf("Lotes completados", text.indexOf("Módulo 2"));
+    EXPECT_TRUE(text.mid(lots, 400).simplified().contains("L5 Harina 6 8/12/26 " +
+                                                          lotEnd.left(lotEnd.lastIndexOf(':'))))
+        << text.mid(lots, 400).toStdString();
     // The period's changes, the one before it left out.
-    EXPECT_TRUE(text.contains("25,6")) << text.toStdString();
+    EXPECT_TRUE(text.simplified().contains("8/12/26 10:05 ana Teórico 25,0 25,6 Enviado"))
+        << text.toStdString();
+    EXPECT_TRUE(text.simplified().contains("8/12/26 6:30 luis Fino 0,5 0,6 Enviado"));
     EXPECT_FALSE(text.contains("8/12/26 5:20")) << "a change before the period";
 }
 
