@@ -202,6 +202,7 @@ void drawRunChart(QPainter& p, const QRectF& area, const ProductChart& c, int de
     const qint64 step = timeStep(to - from, ticks);
     p.setPen(kAxis);
     for (qint64 t = (from / step + 1) * step; t <= to; t += step) {
+        if (xOf(t) < f.plot.left() + 2 * f.line) continue;  // clear of the weights' labels
         const QDateTime when = QDateTime::fromMSecsSinceEpoch(t, QTimeZone::utc());
         const QString label = step >= 86400000 ? locale.toString(when.date(), QLocale::ShortFormat)
                                                : when.time().toString(QStringLiteral("H:mm"));
