@@ -192,7 +192,7 @@ private:
     int lastChart_ = -1;
 };
 
-// The record's order of dates: the first line whose date reads one way only.
+// When a change was made, on the records' clock; none for a line that does not read.
 std::optional<qint64> changeTime(const ChangeLine& line, DateOrder order) {
     const auto fields = parseLogDate(line.fecha.toLatin1());
     const auto date = fields ? resolveDate(*fields, order) : std::nullopt;

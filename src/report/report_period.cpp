@@ -95,8 +95,11 @@ QString logTimeText(qint64 ms, const QLocale& locale) {
 }
 
 QString periodText(const ReportPeriod& period, const QLocale& locale) {
+    // --hasta alone reads from the records' first line.
     const QString span =
-        QStringLiteral("del %1 al %2")
-            .arg(logTimeText(period.fromMs, locale), logTimeText(period.toMs, locale));
+        period.fromMs <= 0
+            ? QStringLiteral("hasta el %1").arg(logTimeText(period.toMs, locale))
+            : QStringLiteral("del %1 al %2")
+                  .arg(logTimeText(period.fromMs, locale), logTimeText(period.toMs, locale));
     return period.name.isEmpty() ? span : period.name + QStringLiteral(": ") + span;
 }
