@@ -183,6 +183,24 @@ def main():
         out.append(table(["program", "wall s (median)", "runs", "CPU s (user + system)",
                           "peak RSS MB"], rows) + "\n")
 
+    informe = load(d, "informe.json")
+    if informe:
+        out.append("### `vormelq --informe` of a year of one module (%d doses, %.0f MB; goal: one "
+                   "shift in at most %.1f s, the year in %.1f s, %d MB), beside wc -l on the "
+                   "same Dosificaciones.csv\n" %
+                   (informe["lines"], informe["bytes"] / 2**20, informe["limit_shift_s"],
+                    informe["limit_year_s"], informe["limit_mb"]))
+        rows = []
+        for key, label in (("shift", "vormelq --informe, one shift"),
+                           ("year", "vormelq --informe, the whole year"), ("wc", "wc -l")):
+            r = informe.get(key)
+            if r:
+                rows.append([label, fmt(r["median_s"], 3),
+                             ", ".join(fmt(w, 3) for w in r["wall_s"]), fmt(r["cpu_s"], 2),
+                             fmt(r["peak_rss_kb"] / 1024, 1)])
+        out.append(table(["program", "wall s (median)", "runs", "CPU s (user + system)",
+                          "peak RSS MB"], rows) + "\n")
+
     pace = load(d, "pace.json")
     if pace:
         out.append("### The running station at the wire's pace (`Timer=1`, one module; goal: "

@@ -22,7 +22,9 @@
 #   - the plant's broker (a loopback mosquitto): reading-to-subscriber latency, a day's
 #     backlog drained with live readings on top, CPU with the broker up and down;
 #   - vormelq --plot of a generated 100 MB Peso.csv, time and peak memory, beside wc -l
-#     and gnuplot on the same file.
+#     and gnuplot on the same file;
+#   - vormelq --informe of a generated year of one module (1,000,000 doses), one shift
+#     and the whole year, time and peak memory, beside wc -l on the same file.
 # Raw results (JSON) and the table go to build-bench/bench-results/.
 # --quick: shorter windows (10 s instead of 60 s and so on), about 2 minutes in all.
 # --mqtt: the plant's broker only, full windows.
@@ -141,6 +143,9 @@ echo "== the plant's broker (about $((2 * cost_s + 40)) s)" >&2
 
 echo "== vormelq --plot of a 100 MB log, wc -l and gnuplot beside it (about 2 minutes)" >&2
 "$py" "$root/bench/plot_cost.py" "$build" --runs "$((quick ? 2 : 5))" >"$out/plot.json"
+
+echo "== vormelq --informe of a year of one module (1,000,000 doses), wc -l beside it (about 1 minute)" >&2
+"$py" "$root/bench/report_cost.py" "$build" --runs "$((quick ? 2 : 5))" >"$out/informe.json"
 
 "$py" "$root/bench/report.py" "$out" | tee "$out/table.md"
 echo "Module restarted on its port, Timer=500 (ms from listening to the next reading):"

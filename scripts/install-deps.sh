@@ -26,6 +26,8 @@ packages=(
     libpng-dev
     # the log's picture measured beside another plotter and a peak memory figure
     gnuplot-nox time
+    # the shift report read back as its text and its pages as pictures
+    poppler-utils
     # the plant's broker: the client library, a real broker, independent subscribers,
     # and the tools the TLS and password cases make their files with
     libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt openssl
@@ -89,6 +91,8 @@ checks=(
     "libpng-dev|pkg-config --exists libpng"
     "gnuplot-nox|gnuplot --version"
     "time|/usr/bin/time -v true"
+    "poppler-utils|command -v pdftotext"
+    "poppler-utils|command -v pdftoppm"
     "xdotool|command -v xdotool"
     "xvfb|command -v Xvfb"
     "xvfb|command -v xvfb-run"

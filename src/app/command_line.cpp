@@ -10,7 +10,10 @@ QString usageText() {
         "             [--to \"AAAA-MM-DD HH:MM\"] [--size 1600x900]\n"
         "     vormelq --verify Cambios.csv\n"
         "     vormelq --cycles Peso.csv --zero-band Z --fine F [--coarse C]\n"
-        "             [--target T [--tolerance P]] [-o ciclos.csv]\n");
+        "             [--target T [--tolerance P]] [-o ciclos.csv]\n"
+        "     vormelq --informe [CARPETA] [--desde \"AAAA-MM-DD HH:MM\"]\n"
+        "             [--hasta \"AAAA-MM-DD HH:MM\" | --turno N] [-o informe.pdf]\n"
+        "             [--csv resumen.csv]\n");
 }
 
 namespace {
@@ -49,6 +52,12 @@ QString helpText(const QString& workingDir) {
                "  --cycles FICHERO --zero-band Z --fine F\n"
                "                 escribe una línea de Dosificaciones.csv por cada ciclo\n"
                "                 de dosificación de un Peso.csv, sin ventana ni módulo\n"
+               "  --informe [CARPETA]\n"
+               "                 escribe en un PDF el informe del último turno terminado\n"
+               "                 ([Turnos] de modbus.ini; sin turnos, las últimas 24 horas)\n"
+               "                 con los registros de cada módulo de CARPETA (la actual\n"
+               "                 si no se da); --desde, --hasta o --turno N eligen otro\n"
+               "                 periodo, --csv escribe además la tabla resumen\n"
                "\n"
                "-o también se escribe --output.\n")
                .arg(dir);

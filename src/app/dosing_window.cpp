@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "dose_table.h"
+#include "report_dialog.h"
 
 namespace {
 
@@ -70,6 +71,7 @@ DosingWindow::DosingWindow(DoseTable& doses, QWidget* parent)
     : QWidget(parent, Qt::Window), doses_(doses), tabs_(new QTabWidget(this)) {
     setWindowTitle(QStringLiteral("Vormel-Q - Dosificaciones"));
     tabs_->addTab(buildDosingTab(), QStringLiteral("Dosificaciones"));
+    tabs_->setCornerWidget(reportButton(this, QDir::current()));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
     resize(900, 600);

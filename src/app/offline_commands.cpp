@@ -8,6 +8,7 @@
 #include "console.h"
 #include "cycles_command.h"
 #include "plot_command.h"
+#include "report_command.h"
 #include "verify_command.h"
 
 namespace {
@@ -19,12 +20,11 @@ int usageError(const QString& what) {
     return kUsageError;
 }
 
-int plotCommand(const QStringList& args) {
-    const auto parsed = parsePlotArguments(args);
-    if (const auto* usage = std::get_if<UsageError>(&parsed)) return usageError(usage->message);
-    // Text needs a font database, which needs a GUI application; the offscreen platform
-    // gives one on a machine with no display at all. Qt's own notes about that machine
-    // (no runtime directory under cron, say) are not for whoever reads our stderr.
+// Text needs a font database, which needs a GUI application; the offscreen platform
+// gives one on a machine with no display at all. Qt's own notes about that machine (no
+// runtime directory under cron, say) are not for whoever reads our stderr.
+template <class Run>
+int withFonts(const Run& run) {
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
         if (type == QtCriticalMsg || type == QtFatalMsg) tellUser(text);
     });
@@ -34,7 +34,19 @@ int plotCommand(const QStringList& args) {
     char arg2[] = "offscreen";
     char* qtArgv[] = {arg0, arg1, arg2, nullptr};
     QGuiApplication app(qtArgc, qtArgv);
-    return runPlot(std::get<PlotOptions>(parsed)) ? 0 : kCommandFailed;
+    return run();
+}
+
+int plotCommand(const QStringList& args) {
+    const auto parsed = parsePlotArguments(args);
+    if (const auto* usage = std::get_if<UsageError>(&parsed)) return usageError(usage->message);
+    return withFonts([&] { return runPlot(std::get<PlotOptions>(parsed)) ? 0 : kCommandFailed; });
+}
+
+int reportCommand(const QStringList& args) {
+    const auto parsed = parseReportArguments(args);
+    if (const auto* usage = std::get_if<UsageError>(&parsed)) return usageError(usage->message);
+    return withFonts([&] { return runReport(std::get<ReportOptions>(parsed)); });
 }
 
 int cyclesCommand(const QStringList& args) {
@@ -58,6 +70,7 @@ constexpr OfflineCommand kOfflineCommands[] = {
     {"--plot", plotCommand},
     {"--cycles", cyclesCommand},
     {"--verify", verifyCommand},
+    {"--informe", reportCommand},
 };
 
 }  // namespace

@@ -32,6 +32,16 @@ std::variant<QString, UsageError> parseVerifyArguments(const QStringList& args) 
     return std::get<QList<GivenOption>>(given).constLast().value;
 }
 
+QString chainVerdict(const QString& path, const ChainCheck& check) {
+    return check.firstBroken == 0
+               ? QStringLiteral("%1: cadena completa, %2 líneas").arg(path).arg(check.lines)
+               : QStringLiteral(
+                     "%1: la cadena se rompe en la línea %2: la línea se cambió o falta "
+                     "la anterior")
+                     .arg(path)
+                     .arg(check.firstBroken);
+}
+
 int runVerify(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -39,14 +49,7 @@ int runVerify(const QString& path) {
         return kCommandFailed;
     }
     const ChainCheck check = checkChain(file);
-    const QString verdict =
-        check.firstBroken == 0
-            ? QStringLiteral("%1: cadena completa, %2 líneas").arg(path).arg(check.lines)
-            : QStringLiteral(
-                  "%1: la cadena se rompe en la línea %2: la línea se cambió o falta "
-                  "la anterior")
-                  .arg(path)
-                  .arg(check.firstBroken);
+    const QString verdict = chainVerdict(path, check);
     std::printf("%s\n", qUtf8Printable(verdict));
     return check.firstBroken == 0 ? 0 : 1;
 }

@@ -17,6 +17,10 @@ struct ChainCheck {
 // for the first) and its own other fields.
 ChainCheck checkChain(QIODevice& record);
 
+// What --verify says of the record at `path`: "cadena completa, 42 líneas", or the line
+// where the chain breaks.
+QString chainVerdict(const QString& path, const ChainCheck& check);
+
 // vormelq --verify Cambios.csv: the arguments after the program's name, to the record's
 // path.
 std::variant<QString, UsageError> parseVerifyArguments(const QStringList& args);

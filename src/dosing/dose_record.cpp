@@ -101,81 +101,141 @@ QString doseLine(const DoseRecord& r, int decimals, const QLocale& locale) {
     return fields.join(QLatin1Char(';'));
 }
 
-std::optional<DoseRecord> parseDoseLine(QByteArrayView line, DateOrder order, int decimals) {
+namespace {
+
+constexpr int kMostFields = 11;
+constexpr qint64 kDayMs = 86400000;
+
+// The line's fields in `fields`, their number returned; one more than kMostFields when
+// there are more. One pass over the bytes: this runs for every line of a record of years.
+int splitDoseFields(QByteArrayView line, std::array<QByteArrayView, kMostFields>& fields) {
+    const char* const begin = line.data();
+    const char* const end = begin + line.size();
+    const char* start = begin;
+    int count = 0;
+    for (const char* p = begin; p < end; ++p) {
+        if (*p != ';') continue;
+        if (count == kMostFields - 1) return kMostFields + 1;
+        fields[static_cast<size_t>(count++)] = QByteArrayView(start, p - start);
+        start = p + 1;
+    }
+    fields[static_cast<size_t>(count++)] = QByteArrayView(start, end - start);
+    return count;
+}
+
+// The same bytes as the line before give the same text, shared, with no decoding.
+const QString& sharedText(QByteArrayView bytes, QByteArray& heldBytes, QString& held) {
+    if (bytes != QByteArrayView(heldBytes)) {
+        heldBytes = bytes.toByteArray();
+        held = QString::fromUtf8(heldBytes);
+    }
+    return held;
+}
+
+}  // namespace
+
+DoseLineParser::DoseLineParser(DateOrder order, int decimals)
+    : dates_(order), decimals_(decimals) {}
+
+bool DoseLineParser::day(QByteArrayView line, qint64& ms) {
+    const char* const begin = line.data();
+    const char* const end = begin + line.size();
+    for (const char* p = begin; p < end; ++p)
+        if (*p == ';') return dates_.dayStart(QByteArrayView(begin, p - begin), ms);
+    return false;
+}
+
+bool DoseLineParser::parse(QByteArrayView line, DoseRecord& r) {
     while (!line.isEmpty() && (line.back() == '\n' || line.back() == '\r')) line.chop(1);
-    const QByteArrayList fields = line.toByteArray().split(';');
-    if (fields.size() != 9 && fields.size() != 11) return std::nullopt;
-    const auto dateFields = parseLogDate(fields[0]);
-    const auto date = dateFields ? resolveDate(*dateFields, order) : std::nullopt;
+    std::array<QByteArrayView, kMostFields> fields;
+    const int count = splitDoseFields(line, fields);
+    if (count != 9 && count != 11) return false;
+    qint64 day = 0;
     const auto start = parseLogTime(fields[1]);
     const auto end = parseLogTime(fields[2]);
-    if (!date || !start || !end) return std::nullopt;
-
-    DoseRecord r;
-    r.start = fromLogClock(logMs(*date, start->msOfDay));
-    r.end =
-        fromLogClock(logMs(end->msOfDay < start->msOfDay ? date->addDays(1) : *date, end->msOfDay));
+    if (!dates_.dayStart(fields[0], day) || !start || !end) return false;
+    if (start->twelveHour) dates_.noteTwelveHour();
+    r.start = fromLogClock(day + start->msOfDay);
+    // A cycle that ends past midnight ends on the day after its date.
+    r.end = fromLogClock(day + (end->msOfDay < start->msOfDay ? kDayMs : 0) + end->msOfDay);
     std::optional<qint64> fine;
     std::optional<qint64> deviation;
-    if (!parseSteps(fields[3], decimals, &r.target) ||
-        !parseSteps(fields[4], decimals, &r.coarse) || !parseSteps(fields[5], decimals, &fine) ||
-        !parseSteps(fields[6], decimals, &r.finalNet) ||
-        !parseSteps(fields[7], decimals, &deviation) || !fine)
-        return std::nullopt;
+    if (!parseSteps(fields[3], decimals_, &r.target) ||
+        !parseSteps(fields[4], decimals_, &r.coarse) || !parseSteps(fields[5], decimals_, &fine) ||
+        !parseSteps(fields[6], decimals_, &r.finalNet) ||
+        !parseSteps(fields[7], decimals_, &deviation) || !fine)
+        return false;
     r.fine = *fine;
     const auto result = std::find_if(kResultTexts.begin(), kResultTexts.end(), [&](const auto& p) {
         return fields[8] == QByteArrayView(p.second);
     });
-    if (result == kResultTexts.end()) return std::nullopt;
+    if (result == kResultTexts.end()) return false;
     r.result = result->first;
     // An Incompleta with a weight, an OK without one, a deviation that is not the
     // difference: not a line the station wrote.
-    if (r.finalNet.has_value() == (r.result == DoseResult::Incompleta)) return std::nullopt;
-    if (deviation != r.deviation()) return std::nullopt;
-    if (fields.size() == 11)
-        r.trace = DoseTrace{QString::fromUtf8(fields[9]), QString::fromUtf8(fields[10])};
-    return r;
+    if (r.finalNet.has_value() == (r.result == DoseResult::Incompleta)) return false;
+    if (deviation != r.deviation()) return false;
+    if (count == 11) {
+        if (!r.trace) r.trace.emplace();
+        r.trace->product = sharedText(fields[9], productBytes_, product_);
+        r.trace->lot = sharedText(fields[10], lotBytes_, lot_);
+    } else {
+        r.trace.reset();
+    }
+    return true;
 }
 
-DoseStats doseStats(std::span<const DoseRecord> records, int decimals) {
-    DoseStats s;
-    long double sum = 0;
-    long double sumSquares = 0;
-    long double deviationSum = 0;
-    int withTarget = 0;
-    qint64 low = 0;
-    qint64 high = 0;
-    for (const DoseRecord& r : records) {
-        if (!r.finalNet) continue;
-        const qint64 v = *r.finalNet;
-        low = s.count == 0 ? v : std::min(low, v);
-        high = s.count == 0 ? v : std::max(high, v);
-        ++s.count;
-        sum += v;
-        sumSquares += static_cast<long double>(v) * v;
-        if (const auto d = r.deviation()) {
-            deviationSum += *d;
-            ++withTarget;
-        }
-        if (outOfTolerance(r)) ++s.outOfTolerance;
+std::optional<DoseRecord> parseDoseLine(QByteArrayView line, DateOrder order, int decimals) {
+    DoseRecord record;
+    if (!DoseLineParser(order, decimals).parse(line, record)) return std::nullopt;
+    return record;
+}
+
+void DoseTally::add(const DoseRecord& r) {
+    if (!r.finalNet) return;
+    const qint64 v = *r.finalNet;
+    low_ = count_ == 0 ? v : std::min(low_, v);
+    high_ = count_ == 0 ? v : std::max(high_, v);
+    ++count_;
+    sum_ += v;
+    sumSquares_ += static_cast<long double>(v) * v;
+    if (const auto d = r.deviation()) {
+        deviationSum_ += *d;
+        ++withTarget_;
     }
-    if (s.count == 0) return s;
+    if (r.result == DoseResult::Falta) ++below_;
+    if (r.result == DoseResult::Exceso) ++above_;
+}
+
+DoseStats DoseTally::stats(int decimals) const {
+    DoseStats s;
+    s.count = count_;
+    s.below = below_;
+    s.above = above_;
+    s.outOfTolerance = below_ + above_;
+    if (count_ == 0) return s;
     // Summed in steps, turned into weights once.
     const auto weight = [decimals](long double steps) {
         return stepsWeight(static_cast<double>(steps), decimals);
     };
-    const long double mean = sum / s.count;
+    const long double mean = sum_ / count_;
     s.meanFinal = weight(mean);
-    if (s.count > 1) {
-        const long double variance = (sumSquares - sum * mean) / (s.count - 1);
+    if (count_ > 1) {
+        const long double variance = (sumSquares_ - sum_ * mean) / (count_ - 1);
         s.stdDev = weight(std::sqrt(std::max(0.0L, variance)));
     }
-    s.minFinal = weight(low);
-    s.maxFinal = weight(high);
-    if (withTarget > 0) s.meanDeviation = weight(deviationSum / withTarget);
-    s.outOfTolerancePercent = 100.0 * s.outOfTolerance / s.count;
-    s.totalDosed = weight(sum);
+    s.minFinal = weight(low_);
+    s.maxFinal = weight(high_);
+    if (withTarget_ > 0) s.meanDeviation = weight(deviationSum_ / withTarget_);
+    s.outOfTolerancePercent = 100.0 * s.outOfTolerance / count_;
+    s.totalDosed = weight(sum_);
     return s;
+}
+
+DoseStats doseStats(std::span<const DoseRecord> records, int decimals) {
+    DoseTally tally;
+    for (const DoseRecord& r : records) tally.add(r);
+    return tally.stats(decimals);
 }
 
 std::optional<qint64> suggestedFine(std::span<const DoseRecord> records,
@@ -195,7 +255,9 @@ std::optional<qint64> suggestedFine(std::span<const DoseRecord> records,
 
 QList<DoseRecord> doseHistory(const QByteArrayList& lines, DateOrder order, int decimals) {
     QList<DoseRecord> records;
+    DoseLineParser parser(order, decimals);
+    DoseRecord record;
     for (const QByteArray& line : lines)
-        if (auto record = parseDoseLine(line, order, decimals)) records << *record;
+        if (parser.parse(line, record)) records << record;
     return records;
 }

@@ -67,6 +67,26 @@ QString doseLine(const DoseRecord& record, int decimals, const QLocale& locale);
 // midnight ends on the day after its date.
 std::optional<DoseRecord> parseDoseLine(QByteArrayView line, DateOrder order, int decimals);
 
+// Reads the lines of one record in turn, as parseDoseLine does, each date worked out once.
+class DoseLineParser {
+public:
+    DoseLineParser(DateOrder order, int decimals);
+
+    // False when the line is no dose; `record` is then any.
+    bool parse(QByteArrayView line, DoseRecord& record);
+    // The log time of 00:00 on the line's date, without reading the rest of it: a
+    // record of years read for one shift passes over most of its lines.
+    bool day(QByteArrayView line, qint64& ms);
+    // What the dates read since the last call say of the record's order.
+    DateEvidence takeEvidence() { return dates_.takeEvidence(); }
+
+private:
+    LogDateReader dates_;
+    int decimals_;
+    QByteArray productBytes_, lotBytes_;
+    QString product_, lot_;
+};
+
 // The cycles of the record's newest lines (DoseLog::newestLines), oldest first; lines
 // that do not read are left out.
 QList<DoseRecord> doseHistory(const QByteArrayList& lines, DateOrder order, int decimals);
@@ -82,9 +102,29 @@ struct DoseStats {
     int outOfTolerance = 0;    // Falta and Exceso
     double outOfTolerancePercent = 0;
     double totalDosed = 0;
+    int below = 0;  // Falta
+    int above = 0;  // Exceso
     bool operator==(const DoseStats&) const = default;
 };
 DoseStats doseStats(std::span<const DoseRecord> records, int decimals);
+
+// The same figures gathered a dose at a time, for records too long to hold.
+class DoseTally {
+public:
+    void add(const DoseRecord& record);
+    DoseStats stats(int decimals) const;
+
+private:
+    int count_ = 0;
+    long double sum_ = 0;
+    long double sumSquares_ = 0;
+    long double deviationSum_ = 0;
+    int withTarget_ = 0;
+    qint64 low_ = 0;
+    qint64 high_ = 0;
+    int below_ = 0;
+    int above_ = 0;
+};
 
 // The fine cut-off that would have brought the mean final weight of the last
 // kSuggestionCycles complete cycles at the setpoints in force onto the theoretical

@@ -303,11 +303,11 @@ DateOrder DateEvidence::order(DateOrder fallback) const {
     return twelveHour ? DateOrder::MonthFirst : fallback;
 }
 
-DateEvidence LogLineParser::takeEvidence() {
+DateEvidence LogDateReader::takeEvidence() {
     return std::exchange(evidence_, DateEvidence{});
 }
 
-bool LogLineParser::dayStart(QByteArrayView text, qint64& ms) {
+bool LogDateReader::dayStart(QByteArrayView text, qint64& ms) {
     if (text.isEmpty()) return false;
     auto note = [this](DateOrder hint) {
         if (evidence_.firstHint == DateOrder::Unknown) evidence_.firstHint = hint;
@@ -343,10 +343,10 @@ bool LogLineParser::parse(QByteArrayView line, LogRecord& record) {
     LogFields fields;
     if (!splitFields(line, fields)) return false;
     qint64 day = 0;
-    const bool dated = dayStart(fields.date, day);
+    const bool dated = dates_.dayStart(fields.date, day);
     LogTime time;
     const bool timed = readTime(fields.time, time);
-    if (timed && time.twelveHour) evidence_.twelveHour = true;
+    if (timed && time.twelveHour) dates_.noteTwelveHour();
     int places = 0;
     if (!dated || !timed || !readNumber(fields.gross, record.gross, record.decimals) ||
         !readNumber(fields.tare, record.tare, places) ||

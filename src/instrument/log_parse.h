@@ -67,22 +67,20 @@ struct DateEvidence {
     DateOrder order(DateOrder fallback) const;
 };
 
-// Reads the lines of one log in turn, as parseLogLine does. A day's log repeats its
-// date tens of thousands of times, so each date is worked out once, when it changes.
-class LogLineParser {
+// The dates of one record's lines in turn. A day's record repeats its date thousands of
+// times, so each date is worked out once, when it changes.
+class LogDateReader {
 public:
-    explicit LogLineParser(DateOrder order) : order_(order) {}
+    explicit LogDateReader(DateOrder order) : order_(order) {}
 
-    // False when the line is no reading; `record` is then any.
-    bool parse(QByteArrayView line, LogRecord& record);
-
-    // Of the lines parsed since the last call.
+    // The log time of 00:00 on the date written `text` in `ms`; false when it is no date.
+    bool dayStart(QByteArrayView text, qint64& ms);
+    // A time of the same lines written with AM/PM.
+    void noteTwelveHour() { evidence_.twelveHour = true; }
+    // Of the dates read since the last call.
     DateEvidence takeEvidence();
 
 private:
-    // The log time of 00:00 on the date written `text` in `ms`; false when it is no date.
-    bool dayStart(QByteArrayView text, qint64& ms);
-
     DateOrder order_;
     std::array<char, 32> dateText_{};
     qsizetype dateSize_ = -1;  // nothing held yet
@@ -90,6 +88,21 @@ private:
     bool dateValid_ = false;
     DateOrder dateHint_ = DateOrder::Unknown;  // what the date held says of the order
     DateEvidence evidence_;
+};
+
+// Reads the lines of one log in turn, as parseLogLine does.
+class LogLineParser {
+public:
+    explicit LogLineParser(DateOrder order) : dates_(order) {}
+
+    // False when the line is no reading; `record` is then any.
+    bool parse(QByteArrayView line, LogRecord& record);
+
+    // Of the lines parsed since the last call.
+    DateEvidence takeEvidence() { return dates_.takeEvidence(); }
+
+private:
+    LogDateReader dates_;
 };
 
 qint64 logMs(QDate date, int msOfDay);

@@ -167,11 +167,7 @@ std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir, int num
 std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig config,
                                                              const QDir& dir) {
     const int number = config.number;
-    const auto value = [&](const QString& section, const char* base, const QString& builtIn) {
-        return moduleValue(section, base, number, builtIn, dir);
-    };
-    const auto decimals = toInteger(moduleKey("Decimales", number),
-                                    value(kSection, "Decimales", QStringLiteral("0")), kDecimals);
+    const auto decimals = readModuleDecimals(number, dir);
     if (auto* failure = std::get_if<ConfigError>(&decimals)) return *failure;
     config.Decimals = std::get<int>(decimals);
 
@@ -191,20 +187,34 @@ std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig confi
     if (auto* failure = std::get_if<ConfigError>(&slave)) return *failure;
     config.SlaveId = std::get<int>(slave);
 
-    const QString defaultName = QStringLiteral("Módulo %1").arg(number);
-    config.name = LeeIni(kSection, moduleKey("Nombre", number), defaultName, dir).trimmed();
-    if (config.name.isEmpty()) config.name = defaultName;
+    config.name = readModuleName(number, dir);
 
     const auto timer =
         readInteger(kSection, QStringLiteral("Timer"), QStringLiteral("500"), kTimer, dir);
     if (auto* failure = std::get_if<ConfigError>(&timer)) return *failure;
     config.timerInterval = std::get<int>(timer);
 
-    const auto tolerance = toPercent(moduleKey("Tolerancia", number),
-                                     value(kLinkSection, "Tolerancia", QStringLiteral("0")));
+    const auto tolerance = readModuleTolerance(number, dir);
     if (auto* failure = std::get_if<ConfigError>(&tolerance)) return *failure;
     config.tolerancePercent = std::get<double>(tolerance);
     return config;
+}
+
+std::variant<int, ConfigError> readModuleDecimals(int number, const QDir& dir) {
+    return toInteger(moduleKey("Decimales", number),
+                     moduleValue(kSection, "Decimales", number, QStringLiteral("0"), dir),
+                     kDecimals);
+}
+
+QString readModuleName(int number, const QDir& dir) {
+    const QString defaultName = QStringLiteral("Módulo %1").arg(number);
+    const QString name = LeeIni(kSection, moduleKey("Nombre", number), defaultName, dir).trimmed();
+    return name.isEmpty() ? defaultName : name;
+}
+
+std::variant<double, ConfigError> readModuleTolerance(int number, const QDir& dir) {
+    return toPercent(moduleKey("Tolerancia", number),
+                     moduleValue(kLinkSection, "Tolerancia", number, QStringLiteral("0"), dir));
 }
 
 QString topicRootKey(int number) {

@@ -47,6 +47,14 @@ std::variant<StartupConfig, ConfigError> readLinkConfig(const QDir& dir = QDir::
 std::variant<StartupConfig, ConfigError> readRemainingConfig(StartupConfig config,
                                                              const QDir& dir = QDir::current());
 
+// The keys of module `number` that its records are read back with, each as
+// readRemainingConfig reads it: Decimales_n, Nombre_n ("Módulo n" without one) and
+// Tolerancia_n.
+std::variant<int, ConfigError> readModuleDecimals(int number, const QDir& dir = QDir::current());
+QString readModuleName(int number, const QDir& dir = QDir::current());
+std::variant<double, ConfigError> readModuleTolerance(int number,
+                                                      const QDir& dir = QDir::current());
+
 // [Global] Modulos: how many modules the station drives, 1 (the default) to kMaxModules.
 std::variant<int, ConfigError> readModuleCount(const QDir& dir = QDir::current());
 // Whether two modules are reached through the one port or connection.
