@@ -19,7 +19,7 @@ TEST(Payloads, ReadingAndDoseAsTheirReceiversReadThem) {
     EXPECT_EQ(withSeq(7, lecturaBody(when, {72.1, 0, 72.1, 1, 1}, 1)),
               R"({"seq":7,"ts":"2026-12-07T15:04:05.123Z","bruto":72.1,"tara":0.0,)"
               R"("neto":72.1,"estado":1,"tarea":1})");
-    DoseValues dose{when, when.addSecs(30), 100.0, 80.0, 98.0, {}, {}, "Incompleta"};
+    DoseValues dose{when, when.addSecs(30), 100.0, 80.0, 98.0, {}, {}, "Incompleta", {}};
     EXPECT_EQ(dosificacionBody(dose, 2),
               R"({"inicio":"2026-12-07T15:04:05.123Z","fin":"2026-12-07T15:04:35.123Z",)"
               R"("teorico":100.00,"grueso":80.00,"fino":98.00,"final":null,)"

@@ -50,10 +50,10 @@ TEST(ProductTable, ATableThatCannotBeUsedNamesItsLineAndField) {
          "nombre;banda_cero;grueso;fino;teorico;porcentaje;tolerancia"},
         {kHeader + "Harina;2;90;99,25;100;0;\n", 1,
          "Productos.csv, línea 2, fino: fuera del alcance del módulo (1 decimales, hasta "
-         "429496729.5)"},
+         "429496729,5)"},
         {kHeader + "Harina;2;90;99;500000000;0;\n", 1,
          "Productos.csv, línea 2, teorico: fuera del alcance del módulo (1 decimales, hasta "
-         "429496729.5)"},
+         "429496729,5)"},
     };
     for (const auto& c : cases) {
         const ProductTable table = parseProductTable(c.text);
