@@ -1,14 +1,17 @@
 #include "report_dialog.h"
 
 #include <QButtonGroup>
+#include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QThreadPool>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -44,6 +47,24 @@ void tellFailure(QWidget* window, const QString& text) {
     BoxGuard::open(box);
 }
 
+// Off the window's thread: a year of records is about a second's work, and the window
+// goes on drawing the module meanwhile. Told to the window once written, if it is still
+// there.
+void writeInBackground(QWidget* window, const QDir& folder, const ReportPeriod& period,
+                       const QString& path) {
+    QThreadPool::globalInstance()->start([guard = QPointer<QWidget>(window), folder, period, path] {
+        const QString error = writeReport(folder, period, path);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [guard, error, path] {
+                if (!guard) return;
+                if (!error.isEmpty()) return tellFailure(guard, error);
+                QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
 void saveReport(QWidget* window, const QDir& folder, const ReportPeriod& period) {
     // Not a nested event loop and not modal, as the chart's "Guardar imagen...": the
     // station goes on polling, and its close is never held up by an open dialog.
@@ -55,10 +76,7 @@ void saveReport(QWidget* window, const QDir& folder, const ReportPeriod& period)
     dialog->selectFile(QStringLiteral("informe.pdf"));
     QObject::connect(dialog, &QFileDialog::fileSelected, window,
                      [window, folder, period](const QString& path) {
-                         if (path.isEmpty()) return;
-                         const QString error = writeReport(folder, period, path);
-                         if (!error.isEmpty()) return tellFailure(window, error);
-                         QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+                         if (!path.isEmpty()) writeInBackground(window, folder, period, path);
                      });
     BoxGuard::open(dialog);
 }

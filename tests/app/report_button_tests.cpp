@@ -90,6 +90,8 @@ TEST(ReportButton, AsksThePeriodAndTheFileThenOpensTheReport) {
     const QString path = dir.filePath("turno.pdf");
     file->selectFile(path);
     static_cast<QDialog*>(file)->accept();  // as its "Guardar" button does
+    // Written off the window's thread, then handed to the viewer.
+    ASSERT_TRUE(waitFor([&] { return !viewer.opened.isEmpty(); }));
     ASSERT_EQ(viewer.opened.size(), 1);
     EXPECT_EQ(viewer.opened[0].toLocalFile(), path);
     QFile pdf(path);
