@@ -10,6 +10,8 @@
 #include <QRawFont>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "command_options.h"
@@ -84,9 +86,14 @@ private:
 
 // A piece of a page: its height, then how to draw it at a given top.
 struct Piece {
+    Piece(double h, std::function<void(QPainter&, const QRectF&)> d, bool keep = false,
+          std::optional<size_t> of = std::nullopt)
+        : height(h), draw(std::move(d)), keepWithNext(keep), header(of) {}
     double height = 0;
     std::function<void(QPainter&, const QRectF&)> draw;
     bool keepWithNext = false;  // a heading goes to the page of what it heads
+    // A table's row: its header's piece, drawn again above it when it opens a page.
+    std::optional<size_t> header;
 };
 
 class Layout {
@@ -101,13 +108,13 @@ public:
         const QRectF bounds =
             QFontMetricsF(f, device_)
                 .boundingRect(QRectF(0, 0, width_, 1e6), Qt::TextWordWrap | Qt::AlignLeft, text);
-        pieces_.push_back({bounds.height() + spaceAfter,
-                           [=](QPainter& p, const QRectF& r) {
-                               p.setFont(f);
-                               p.setPen(color);
-                               p.drawText(r, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, text);
-                           },
-                           keepWithNext});
+        add({bounds.height() + spaceAfter,
+             [=](QPainter& p, const QRectF& r) {
+                 p.setFont(f);
+                 p.setPen(color);
+                 p.drawText(r, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, text);
+             },
+             keepWithNext});
     }
 
     // One row of cells at fractions of the width, on one line. A year's report has
@@ -120,7 +127,11 @@ public:
         const double baseline = fm.ascent() + (h - fm.height()) / 2;
         const double width = width_;
         std::shared_ptr<RowGlyphs> glyphs = glyphsFor(f);
-        pieces_.push_back({h, [=](QPainter& p, const QRectF& r) {
+        // A ruled row heads the rows after it, until something else comes.
+        const std::optional<size_t> header = rule ? std::nullopt : header_;
+        if (rule) header_ = pieces_.size();
+        pieces_.push_back({h,
+                           [=](QPainter& p, const QRectF& r) {
                                for (qsizetype i = 0; i < cells.size(); ++i)
                                    glyphs->add(cells[i], QPointF(r.left() + at[size_t(i)] * width,
                                                                  r.top() + baseline));
@@ -130,14 +141,18 @@ public:
                                    p.setPen(kRule);
                                    p.drawLine(r.bottomLeft(), r.bottomRight());
                                }
-                           }});
+                           },
+                           false, header});
     }
 
     void space(double mm) {
-        pieces_.push_back({mm * kMm, [](QPainter&, const QRectF&) {}});
+        add({mm * kMm, [](QPainter&, const QRectF&) {}});
     }
 
-    void add(Piece piece) { pieces_.push_back(std::move(piece)); }
+    void add(Piece piece) {
+        header_.reset();
+        pieces_.push_back(std::move(piece));
+    }
 
     // The pieces on pages of `height`: a piece that does not fit goes to the next page,
     // with the heading before it.
@@ -151,6 +166,10 @@ public:
             if (used + need > height && used > 0 && (i == 0 || !pieces_[i - 1].keepWithNext)) {
                 pages.emplace_back();
                 used = 0;
+                if (const auto header = pieces_[i].header) {
+                    pages.back().push_back(*header);
+                    used += pieces_[*header].height;
+                }
             }
             pages.back().push_back(i);
             used += pieces_[i].height;
@@ -173,6 +192,7 @@ private:
     QPaintDevice* device_;
     double width_;
     std::vector<Piece> pieces_;
+    std::optional<size_t> header_;  // of the table under way
     std::vector<std::pair<QFont, std::shared_ptr<RowGlyphs>>> glyphs_;
 };
 

@@ -238,8 +238,14 @@ TEST(ReportCommand, FiguresOfThreeModulesMatchACountMadeHere) {
             &changes);
     changes[2].replace("25,5;3=255", "25,6;3=256");  // edited by hand
     writeLines(dir.filePath("Modulo2/Cambios.csv"), changes);
+    // Module 1: enough changes for their table to go on over pages.
+    QStringList oneBodies{"8/12/26;6:30:00;luis;pc2;Fino;0,5;0,6;2=6;Enviado"};
+    for (int i = 0; i < 120; ++i)
+        oneBodies << QStringLiteral("8/12/26;7:%1:00;luis;pc2;Dato;;%2;8=%2 9=0;Enviado")
+                         .arg(i % 60, 2, 10, QChar(u'0'))
+                         .arg(i);
     QStringList oneChanges;
-    chained({"8/12/26;6:30:00;luis;pc2;Fino;0,5;0,6;2=6;Enviado"}, &oneChanges);
+    chained(oneBodies, &oneChanges);
     writeLines(dir.filePath("Cambios.csv"), oneChanges);
 
     // Module 3: a station without products, two decimals, its own tolerance.
@@ -321,7 +327,7 @@ TEST(ReportCommand, FiguresOfThreeModulesMatchACountMadeHere) {
     for (const QString& words :
          {QString("Módulo 1: Envasadora"), QString("Módulo 2: Mezcladora (Modulo2)"),
           QString("Módulo 3: Módulo 3 (Modulo3)"),
-          QString("Cambios.csv: cadena completa, 1 líneas"),
+          QString("Cambios.csv: cadena completa, 121 líneas"),
           QString("Modulo2/Cambios.csv: la cadena se rompe en la línea 3"), QString("Página 1 de "),
           QString("Cpk: cuántas veces")})
         EXPECT_TRUE(text.contains(words)) << words.toStdString();
@@ -335,6 +341,15 @@ TEST(ReportCommand, FiguresOfThreeModulesMatchACountMadeHere) {
         << text.toStdString();
     EXPECT_TRUE(text.simplified().contains("8/12/26 6:30 luis Fino 0,5 0,6 Enviado"));
     EXPECT_FALSE(text.contains("8/12/26 5:20")) << "a change before the period";
+    // Each page the changes go on to opens with their header.
+    int pagesOfChanges = 0;
+    for (const QString& page : text.split(u'\f'))
+        if (page.contains(" luis ")) {
+            ++pagesOfChanges;
+            EXPECT_TRUE(page.simplified().contains("Hora Usuario Campo Antes Valor Resultado"))
+                << page.toStdString();
+        }
+    EXPECT_GE(pagesOfChanges, 2);
 }
 
 namespace {
