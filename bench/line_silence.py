@@ -40,6 +40,13 @@ def rates(before, after):
     return [round((b[i] - a[i]) / (t1 - t0), 3) for i in (0, 2)]
 
 
+def tell(slave, command):
+    """A command to the slave's standard input, once it has said it took it."""
+    slave.stdin.write(command + "\n")
+    slave.stdin.flush()
+    slave.stdout.readline()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
@@ -65,15 +72,11 @@ def main():
             start = counts(d)
             time.sleep(args.healthy_s)
             healthy = counts(d)
-            slave.stdin.write("silent 2\n")
-            slave.stdin.flush()
-            slave.stdout.readline()
+            tell(slave, "silent 2")
             silenced = counts(d)
             time.sleep(args.silent_s)
             silent = counts(d)
-            slave.stdin.write("answer 2\n")
-            slave.stdin.flush()
-            slave.stdout.readline()
+            tell(slave, "answer 2")
             on = time.monotonic()
             while lines(d, 2) <= silent[0][1]:
                 time.sleep(0.005)

@@ -17,11 +17,11 @@ import argparse
 import datetime
 import json
 import os
-import statistics
 import subprocess
 import sys
 import tempfile
-import time
+
+from gnu_time import summary, timed
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LIMIT_S = 0.5
@@ -43,27 +43,6 @@ def env():
     e.update(LANG="es_ES.UTF-8", LC_ALL="es_ES.UTF-8", TZ="Europe/Madrid",
              QT_QPA_PLATFORM="offscreen")
     return e
-
-
-def timed(argv, work):
-    """One run under GNU time: wall s, CPU s, peak RSS kB."""
-    stats = os.path.join(work, "time.txt")
-    start = time.perf_counter()
-    done = subprocess.run(["/usr/bin/time", "-o", stats, "-f", "%U %S %M"] + argv,
-                          env=env(), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    wall = time.perf_counter() - start
-    if done.returncode != 0:
-        sys.exit("%s failed (%d): %s" % (argv[0], done.returncode, done.stderr.decode()))
-    with open(stats) as f:
-        user, system, peak = f.read().split()[-3:]
-    return wall, float(user) + float(system), int(peak)
-
-
-def summary(runs):
-    walls = [r[0] for r in runs]
-    return {"wall_s": [round(w, 3) for w in walls], "median_s": round(statistics.median(walls), 3),
-            "cpu_s": round(statistics.median(r[1] for r in runs), 3),
-            "peak_rss_kb": max(r[2] for r in runs)}
 
 
 def hour_of(log):
@@ -101,8 +80,8 @@ def main():
         runs = {name: [] for name in cases}
         for _ in range(args.runs):
             for name, argv in cases.items():
-                runs[name].append(timed(argv, work))
-        runs["gnuplot"] = [timed(["gnuplot", script], work)]
+                runs[name].append(timed(argv, work, env()))
+        runs["gnuplot"] = [timed(["gnuplot", script], work, env())]
         result = {"lines": lines, "bytes": os.path.getsize(log), "limit_s": LIMIT_S,
                   "limit_mb": LIMIT_MB}
         result.update({name: summary(r) for name, r in runs.items()})

@@ -34,6 +34,19 @@ def table(header, rows):
     return "\n".join(lines)
 
 
+def process_table(result, cases):
+    """The programs of a gnu_time run, a row each: the median wall time, the runs, the CPU
+    and the peak RSS."""
+    rows = []
+    for key, label in cases:
+        r = result.get(key)
+        if r:
+            rows.append([label, fmt(r["median_s"], 3), ", ".join(fmt(w, 3) for w in r["wall_s"]),
+                         fmt(r["cpu_s"], 2), fmt(r["peak_rss_kb"] / 1024, 1)])
+    return table(["program", "wall s (median)", "runs", "CPU s (user + system)", "peak RSS MB"],
+                 rows) + "\n"
+
+
 def ratio(a, b):
     return None if a is None or b in (None, 0) else a / b
 
@@ -170,18 +183,11 @@ def main():
         out.append("### `vormelq --plot` of a %.0f MB Peso.csv (%d lines; goal: at most %.1f s "
                    "and %d MB), beside wc -l and gnuplot on the same file\n" %
                    (plot["bytes"] / 2**20, plot["lines"], plot["limit_s"], plot["limit_mb"]))
-        rows = []
-        for key, label in (("vormelq", "vormelq --plot, PNG 1600x900"), ("wc", "wc -l"),
-                           ("gnuplot", "gnuplot, PNG 1600x900 (gross and net)"),
-                           ("vormelq_svg", "vormelq --plot, SVG"),
-                           ("vormelq_hour", "vormelq --plot, one hour (--from/--to), PNG")):
-            r = plot.get(key)
-            if r:
-                rows.append([label, fmt(r["median_s"], 3),
-                             ", ".join(fmt(w, 3) for w in r["wall_s"]), fmt(r["cpu_s"], 2),
-                             fmt(r["peak_rss_kb"] / 1024, 1)])
-        out.append(table(["program", "wall s (median)", "runs", "CPU s (user + system)",
-                          "peak RSS MB"], rows) + "\n")
+        out.append(process_table(plot, (
+            ("vormelq", "vormelq --plot, PNG 1600x900"), ("wc", "wc -l"),
+            ("gnuplot", "gnuplot, PNG 1600x900 (gross and net)"),
+            ("vormelq_svg", "vormelq --plot, SVG"),
+            ("vormelq_hour", "vormelq --plot, one hour (--from/--to), PNG"))))
 
     informe = load(d, "informe.json")
     if informe:
@@ -190,16 +196,9 @@ def main():
                    "same Dosificaciones.csv\n" %
                    (informe["lines"], informe["bytes"] / 2**20, informe["limit_shift_s"],
                     informe["limit_year_s"], informe["limit_mb"]))
-        rows = []
-        for key, label in (("shift", "vormelq --informe, one shift"),
-                           ("year", "vormelq --informe, the whole year"), ("wc", "wc -l")):
-            r = informe.get(key)
-            if r:
-                rows.append([label, fmt(r["median_s"], 3),
-                             ", ".join(fmt(w, 3) for w in r["wall_s"]), fmt(r["cpu_s"], 2),
-                             fmt(r["peak_rss_kb"] / 1024, 1)])
-        out.append(table(["program", "wall s (median)", "runs", "CPU s (user + system)",
-                          "peak RSS MB"], rows) + "\n")
+        out.append(process_table(informe, (("shift", "vormelq --informe, one shift"),
+                                           ("year", "vormelq --informe, the whole year"),
+                                           ("wc", "wc -l"))))
 
     pace = load(d, "pace.json")
     if pace:

@@ -113,7 +113,7 @@ qint64 logClockMs(const QDateTime& when) {
 }
 
 QDateTime fromLogClock(qint64 ms) {
-    // UTC as a time spec, not as a zone: a zone is a shared object each date and time
-    // would hold, and a year's record read back makes two million of them.
+    // Qt::UTC rather than a QTimeZone: a zone is a shared object each date and time would
+    // hold, and a year's record read back makes two million of them.
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
 }

@@ -15,16 +15,11 @@ namespace {
 
 const QColor kBar(20, 70, 200);
 const QColor kWithin(20, 70, 200);
-const QColor kTarget(110, 50, 150);
-const QColor kGrid(225, 225, 225);
-const QColor kAxis(90, 90, 90);
-const QColor kAlarm(220, 0, 0);
 
 constexpr int kBins = 24;
 
 QFont chartFont(double points) {
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setStyleHint(QFont::SansSerif);
+    QFont font = chartTypeface();
     font.setPointSizeF(points);
     return font;
 }
@@ -74,11 +69,11 @@ Span weightSpan(double lo, double hi, const std::optional<ToleranceLimits>& limi
 void markLimits(QPainter& p, const std::optional<ToleranceLimits>& limits,
                 const std::function<QLineF(double)>& across) {
     if (!limits) return;
-    QPen target(kTarget);
+    QPen target(kChartTarget);
     target.setWidthF(p.device()->logicalDpiX() / 72.0);
     p.setPen(target);
     p.drawLine(across(limits->target));
-    QPen limit(kAlarm);
+    QPen limit(kChartAlarm);
     limit.setWidthF(p.device()->logicalDpiX() / 72.0);
     limit.setStyle(Qt::DashLine);
     p.setPen(limit);
@@ -91,9 +86,9 @@ void valueAxis(QPainter& p, const Frame& f, Span span, int decimals, const QLoca
     const double step = niceStep((span.hi - span.lo) / 5, decimals);
     for (double v = std::ceil(span.lo / step) * step; v <= span.hi; v += step) {
         const double y = yOf(v);
-        p.setPen(kGrid);
+        p.setPen(kChartGrid);
         p.drawLine(QPointF(f.plot.left(), y), QPointF(f.plot.right(), y));
-        p.setPen(kAxis);
+        p.setPen(kChartAxis);
         p.drawText(
             QRectF(f.plot.left() - 40 * f.line, y - f.line / 2, 40 * f.line - f.line * 0.3, f.line),
             Qt::AlignRight | Qt::AlignVCenter, formatWeight(v, decimals, locale));
@@ -137,9 +132,9 @@ void drawHistogram(QPainter& p, const QRectF& area, const ProductChart& c, int d
     // Counts on the left, weights below.
     const double countStep = std::max(1.0, niceStep(most / 4.0, 0));
     for (double n = countStep; n <= most; n += countStep) {
-        p.setPen(kGrid);
+        p.setPen(kChartGrid);
         p.drawLine(QPointF(f.plot.left(), yOf(n)), QPointF(f.plot.right(), yOf(n)));
-        p.setPen(kAxis);
+        p.setPen(kChartAxis);
         p.drawText(
             QRectF(area.left(), yOf(n) - f.line / 2, f.plot.left() - area.left() - 4, f.line),
             Qt::AlignRight | Qt::AlignVCenter, QString::number(n, 'f', 0));
@@ -154,11 +149,11 @@ void drawHistogram(QPainter& p, const QRectF& area, const ProductChart& c, int d
     }
     p.setBrush(Qt::NoBrush);
     const double labelStep = niceStep(xSpan / 5, decimals);
-    p.setPen(kAxis);
+    p.setPen(kChartAxis);
     for (double v = std::ceil(first / labelStep) * labelStep; v <= first + xSpan; v += labelStep)
         p.drawText(QRectF(xOf(v) - 5 * f.line, f.plot.bottom() + 2, 10 * f.line, f.line),
                    Qt::AlignHCenter | Qt::AlignTop, formatWeight(v, decimals, locale));
-    p.setPen(kAxis);
+    p.setPen(kChartAxis);
     p.drawRect(f.plot);
     markLimits(p, limits,
                [&](double v) { return QLineF(xOf(v), f.plot.top(), xOf(v), f.plot.bottom()); });
@@ -200,7 +195,7 @@ void drawRunChart(QPainter& p, const QRectF& area, const ProductChart& c, int de
     // Time labels at round steps of the records' clock.
     const int ticks = std::max(2, static_cast<int>(f.plot.width() / (9 * f.line)));
     const qint64 step = timeStep(to - from, ticks);
-    p.setPen(kAxis);
+    p.setPen(kChartAxis);
     for (qint64 t = (from / step + 1) * step; t <= to; t += step) {
         if (xOf(t) < f.plot.left() + 2 * f.line) continue;  // clear of the weights' labels
         const QDateTime when = QDateTime::fromMSecsSinceEpoch(t, QTimeZone::utc());
@@ -216,7 +211,8 @@ void drawRunChart(QPainter& p, const QRectF& area, const ProductChart& c, int de
     // Each bucket a stroke over the weights it holds, a dot for one weight: a round-capped
     // line, one path a series, so a year of doses stays a few kilobytes of the PDF.
     const double dot = f.line * 0.36;
-    for (const auto& [series, color] : {std::pair{&within, kWithin}, std::pair{&outside, kAlarm}}) {
+    for (const auto& [series, color] :
+         {std::pair{&within, kWithin}, std::pair{&outside, kChartAlarm}}) {
         QPen pen(color, dot, Qt::SolidLine, Qt::RoundCap);
         p.setPen(pen);
         std::vector<QLineF> strokes;

@@ -19,11 +19,7 @@ const QColor kGross(20, 70, 200);
 const QColor kNet(0, 140, 70);
 const QColor kCoarse(220, 120, 0);
 const QColor kFine(200, 30, 30);
-const QColor kTarget(110, 50, 150);
-const QColor kGrid(225, 225, 225);
-const QColor kAxis(90, 90, 90);
 const QColor kMark(30, 30, 30);
-const QColor kAlarm(220, 0, 0);
 
 struct Column {
     Bucket b;
@@ -117,9 +113,9 @@ void drawMarks(QPainter& p, const std::vector<ChartMark>& marks, const QRectF& p
     for (const ChartMark& m : marks) {
         const QPointF at = place(m);
         if (!plot.contains(at)) continue;
-        const QColor color = m.alarm ? kAlarm : kMark;
+        const QColor color = m.alarm ? kChartAlarm : kMark;
         p.setPen(QPen(color, 2));
-        p.setBrush(m.alarm ? kAlarm : Qt::white);
+        p.setBrush(m.alarm ? kChartAlarm : Qt::white);
         p.drawEllipse(at, radius, radius);
         const QString text = formatWeight(m.value, in.decimals, in.locale);
         const double w = fm.horizontalAdvance(text) + 6;
@@ -205,13 +201,18 @@ qint64 timeStep(qint64 spanMs, int maxTicks) {
     return s;
 }
 
+QFont chartTypeface() {
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
 void drawChart(QPainter& p, const QRectF& area, const ChartInput& in) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
     p.fillRect(area, Qt::white);
 
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setStyleHint(QFont::SansSerif);
+    QFont font = chartTypeface();
     font.setPixelSize(std::clamp(static_cast<int>(area.height() / 42), 11, 20));
     p.setFont(font);
     const QFontMetricsF fm(font);
@@ -237,19 +238,19 @@ void drawChart(QPainter& p, const QRectF& area, const ChartInput& in) {
     auto xOfMs = [&](qint64 ms) { return plot.left() + (ms - in.fromMs) / span * plot.width(); };
 
     // Grid and value axis.
-    p.setPen(QPen(kGrid, 1));
+    p.setPen(QPen(kChartGrid, 1));
     p.drawRect(plot);
     const int valueTicks = static_cast<int>(std::llround((range.hi - range.lo) / range.step));
     for (int i = 0; i <= valueTicks; ++i) {
         const double v = range.lo + i * range.step;
         const double y = yOf(v);
-        p.setPen(QPen(kGrid, 1));
+        p.setPen(QPen(kChartGrid, 1));
         p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-        p.setPen(kAxis);
+        p.setPen(kChartAxis);
         p.drawText(QRectF(area.left(), y - line / 2, left - area.left() - 6, line),
                    Qt::AlignRight | Qt::AlignVCenter, formatWeight(v, in.decimals, in.locale));
     }
-    p.setPen(kAxis);
+    p.setPen(kChartAxis);
     p.drawText(QRectF(area.left(), plot.top() - 1.7 * line, left - area.left() - 6, line),
                Qt::AlignRight | Qt::AlignBottom, QStringLiteral("kg"));
 
@@ -264,9 +265,9 @@ void drawChart(QPainter& p, const QRectF& area, const ChartInput& in) {
     qint64 tick = ((in.fromMs + offset + step - 1) / step) * step;
     for (; tick - offset <= in.toMs; tick += step) {
         const double x = xOfMs(tick - offset);
-        p.setPen(QPen(kGrid, 1));
+        p.setPen(QPen(kChartGrid, 1));
         p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
-        p.setPen(kAxis);
+        p.setPen(kChartAxis);
         p.drawLine(QPointF(x, plot.bottom()), QPointF(x, plot.bottom() + 4));
         const QString text = timeLabel(tick, step, in.locale);
         const double w = fm.horizontalAdvance(text);
@@ -291,7 +292,7 @@ void drawChart(QPainter& p, const QRectF& area, const ChartInput& in) {
     if (in.setpoints) {
         marks.push_back({QStringLiteral("Grueso"), in.setpoints->coarse, kCoarse});
         marks.push_back({QStringLiteral("Fino"), in.setpoints->fine, kFine});
-        marks.push_back({QStringLiteral("Teórico"), in.setpoints->target, kTarget});
+        marks.push_back({QStringLiteral("Teórico"), in.setpoints->target, kChartTarget});
     }
     double labelX = plot.left() + 6;
     for (const Labelled& m : marks) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QColor>
+#include <QFont>
 #include <QLocale>
 #include <QPainter>
 #include <QRectF>
@@ -10,6 +12,14 @@
 #include <vector>
 
 #include "decimator.h"
+
+// What every chart of the station shares, the report's pictures too: the typeface (its size
+// set by each) and the colours of what they mean alike.
+QFont chartTypeface();
+inline const QColor kChartTarget(110, 50, 150);  // the theoretical weight
+inline const QColor kChartGrid(225, 225, 225);
+inline const QColor kChartAxis(90, 90, 90);
+inline const QColor kChartAlarm(220, 0, 0);  // out of tolerance
 
 // The dosing cycle's setpoints, drawn as labelled horizontal lines.
 struct ChartSetpoints {

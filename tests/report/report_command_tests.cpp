@@ -159,15 +159,15 @@ QStringList expectedLine(int module, const QString& name, const QString& product
 // `count` doses from `firstSecond` of 8/12/26, 40 s apart, finals spread around the target
 // with some off it, about one in nine incomplete.
 std::vector<Dose> doses(int count, int firstSecond, double target, int places,
-                        const QString& product, const QString& lot, unsigned seed,
+                        const QString& product, const QString& lot, unsigned draw,
                         bool traced = true) {
     std::vector<Dose> out;
     const double step = std::pow(10.0, -places);
     for (int i = 0; i < count; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        const int offSteps = int((seed >> 16) % 21) - 10;  // -10..10 steps
+        draw = draw * 1103515245u + 12345u;
+        const int offSteps = int((draw >> 16) % 21) - 10;  // -10..10 steps
         const QTime t = QTime(0, 0).addSecs(firstSecond + 40 * i);
-        const bool incomplete = (seed >> 8) % 9 == 0;
+        const bool incomplete = (draw >> 8) % 9 == 0;
         out.push_back({"8/12/26", t.toString("H:mm:ss"), t.addSecs(30).toString("H:mm:ss"), target,
                        incomplete ? -1 : std::round((target + offSteps * step * 3) / step) * step,
                        product, lot, traced});
