@@ -315,11 +315,14 @@ void frmPeso::buildProductStrip() {
 }
 
 void frmPeso::showProducts(const ModuleState& state) {
-    if (!state.productsKept) return;
-    if (FraProducto->isHidden()) {
-        setFixedSize(twips(0, 0, 10665, kStripTop + kStripHeight).size());
-        FraProducto->show();
+    // The strip comes and goes with the table, which may be saved or removed while the
+    // station runs.
+    const bool kept = state.productsKept;
+    if (kept == FraProducto->isHidden()) {
+        setFixedSize(twips(0, 0, 10665, kept ? kStripTop + kStripHeight : kStripTop).size());
+        FraProducto->setVisible(kept);
     }
+    if (!kept) return;
     if (state.products != shownProducts_) {
         shownProducts_ = state.products;
         cboProducto->clear();

@@ -305,6 +305,14 @@ TEST(DosingWindow, DosesByProductAndLot) {
     EXPECT_EQ(asked.at(0).at(1).toStringList(),
               QStringList({"Sal", "1", "40", "1,5", "50", "0", ""}));
     EXPECT_EQ(asked.at(1).at(1).toStringList(), QStringList());
+
+    // The table removed while the station runs: the panel's strip, the lists and the tab go.
+    const int height = form.height();
+    module.useProducts(nullptr, {});
+    EXPECT_FALSE(form.FraProducto->isVisibleTo(&form));
+    EXPECT_LT(form.height(), height);
+    EXPECT_FALSE(window->productFilter()->isVisibleTo(window));
+    EXPECT_FALSE(tabs->isTabVisible(tabs->indexOf(form.productsView())));
 }
 
 // A final weight is marked on the curve when it is taken, in red out of tolerance; a
