@@ -65,9 +65,10 @@ if [ "$modules" -gt 1 ]; then
     echo "Modulos=$modules;" >>modbus.ini
     for n in $(seq 2 "$modules"); do echo "ID_$n=$n;" >>modbus.ini; done
 fi
-# Three products in the simulated module's range; the first is what it holds at start, so
-# the panel shows it in force, and applying another shows the module take it.
-printf 'nombre;banda_cero;grueso;fino;teorico;porcentaje;tolerancia\r\nHarina;2,0;80,0;98,0;100,0;5;0,5\r\nSal;1,0;40,0;48,0;50,0;5;\r\nAz\303\272car;1,5;60,0;73,0;75,0;5;1\r\n' >Productos.csv
+# Products in the simulated module's range; Harina is what module 1 holds at start, and
+# Avena and Centeno what modules 2 and 3 of a line hold, so each shows its product in
+# force, and applying another shows the module take it.
+printf 'nombre;banda_cero;grueso;fino;teorico;porcentaje;tolerancia\r\nHarina;2,0;80,0;98,0;100,0;5;0,5\r\nSal;1,0;40,0;48,0;50,0;5;\r\nAz\303\272car;1,5;60,0;73,0;75,0;5;1\r\nAvena;2,0;100,0;122,5;125,0;5;0,5\r\nCenteno;2,0;120,0;147,0;150,0;5;0,5\r\n' >Productos.csv
 echo "simulated module on $host:$port; station working in $work (Peso.csv and Dosificaciones.csv are written here)"
 
 # A broker of its own on loopback, when Debian's mosquitto is there: the station
@@ -104,7 +105,7 @@ if [ -n "${DISPLAY:-}" ]; then
     "$bin"
 else
     shot="${shot:-$work/station.png}"
-    xvfb-run -a -s "-screen 0 800x760x24" bash -c '
+    xvfb-run -a -s "-screen 0 1024x900x24" bash -c '
         "$1" & pid=$!
         sleep "$2"
         win=$(xdotool search --sync --onlyvisible --name "^Vormel-Q" 2>/dev/null | head -n1)
