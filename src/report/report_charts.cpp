@@ -13,7 +13,9 @@
 
 namespace {
 
-const QColor kBar(20, 70, 200);
+// Lighter than the marks drawn over the bars, so the theoretical weight and the limits
+// stay seen where a bar stands on them.
+const QColor kBar(125, 160, 228);
 const QColor kWithin(20, 70, 200);
 
 constexpr int kBins = 24;
@@ -184,8 +186,12 @@ void drawRunChart(QPainter& p, const QRectF& area, const ProductChart& c, int de
         }
     if (to <= from) to = from + 60000;
     const Span span = weightSpan(lo, hi, limits, decimals);
+    // The first and the last dose a dot clear of the frame, not drawn over it.
+    const double dot = f.line * 0.36;
+    const double inset = dot * 1.5;
     auto xOf = [&](qint64 ms) {
-        return f.plot.left() + double(ms - from) / double(to - from) * f.plot.width();
+        return f.plot.left() + inset +
+               double(ms - from) / double(to - from) * (f.plot.width() - 2 * inset);
     };
     auto yOf = [&](double v) {
         return f.plot.bottom() - (v - span.lo) / (span.hi - span.lo) * f.plot.height();
@@ -210,7 +216,6 @@ void drawRunChart(QPainter& p, const QRectF& area, const ProductChart& c, int de
 
     // Each bucket a stroke over the weights it holds, a dot for one weight: a round-capped
     // line, one path a series, so a year of doses stays a few kilobytes of the PDF.
-    const double dot = f.line * 0.36;
     for (const auto& [series, color] :
          {std::pair{&within, kWithin}, std::pair{&outside, kChartAlarm}}) {
         QPen pen(color, dot, Qt::SolidLine, Qt::RoundCap);
