@@ -40,11 +40,18 @@ std::vector<std::pair<QString, ReportPeriod>> offered(const QList<Shift>& shifts
     return out;
 }
 
-void tellFailure(QWidget* window, const QString& text) {
-    auto* box =
-        new QMessageBox(QMessageBox::Warning, window->windowTitle(), text, QMessageBox::Ok, window);
+void tell(QWidget* window, QMessageBox::Icon icon, const QString& text) {
+    auto* box = new QMessageBox(icon, window->windowTitle(), text, QMessageBox::Ok, window);
     box->setAttribute(Qt::WA_DeleteOnClose);
     BoxGuard::open(box);
+}
+
+// Opened in the system's viewer; where there is none, the operator is told where it went.
+void show(QWidget* window, const QString& path) {
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
+    tell(window, QMessageBox::Information,
+         QStringLiteral("Informe guardado en %1. No hay un visor de PDF que lo abra.")
+             .arg(QDir::toNativeSeparators(path)));
 }
 
 // Off the window's thread: a year of records is about a second's work, and the window
@@ -58,8 +65,8 @@ void writeInBackground(QWidget* window, const QDir& folder, const ReportPeriod& 
             QCoreApplication::instance(),
             [guard, error, path] {
                 if (!guard) return;
-                if (!error.isEmpty()) return tellFailure(guard, error);
-                QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+                if (!error.isEmpty()) return tell(guard, QMessageBox::Warning, error);
+                show(guard, path);
             },
             Qt::QueuedConnection);
     });
@@ -134,13 +141,15 @@ QPushButton* reportButton(QWidget* window, const QDir& folder) {
     new BoxGuard(window);
     QObject::connect(button, &QPushButton::clicked, window, [window, folder] {
         const auto shifts = readShifts(folder);
-        if (const auto* error = std::get_if<QString>(&shifts)) return tellFailure(window, *error);
+        if (const auto* error = std::get_if<QString>(&shifts))
+            return tell(window, QMessageBox::Warning, *error);
         auto* dialog = new ReportDialog(std::get<QList<Shift>>(shifts), nowLogMs(), window);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         QObject::connect(dialog, &QDialog::accepted, window, [window, folder, dialog] {
             const ReportPeriod period = dialog->period();
             if (period.toMs <= period.fromMs)
-                return tellFailure(window, QStringLiteral("«Hasta» ha de ser posterior a «Desde»"));
+                return tell(window, QMessageBox::Warning,
+                            QStringLiteral("«Hasta» ha de ser posterior a «Desde»"));
             saveReport(window, folder, period);
         });
         BoxGuard::open(dialog);

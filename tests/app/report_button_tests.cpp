@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -28,7 +29,8 @@ class Viewer : public QObject {
     Q_OBJECT
 public:
     Viewer() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
-    ~Viewer() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    ~Viewer() override { remove(); }
+    void remove() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
     QList<QUrl> opened;
 public slots:
     void open(const QUrl& url) { opened << url; }
@@ -43,6 +45,27 @@ Dialog* openDialog(QWidget* window) {
         return found != nullptr;
     });
     return found;
+}
+
+// "Desde / hasta" over the test's doses, 8 December 06:00 to 14:00, accepted.
+bool acceptDosesDay(ReportDialog* periods) {
+    if (!periods) return false;
+    periods->choices()->button(4)->click();
+    const auto edits = periods->findChildren<QDateTimeEdit*>();
+    if (edits.size() != 2) return false;
+    edits[0]->setDateTime(QDateTime(QDate(2026, 12, 8), QTime(6, 0)));
+    edits[1]->setDateTime(QDateTime(QDate(2026, 12, 8), QTime(14, 0)));
+    periods->accept();
+    return true;
+}
+
+// The file's dialog answered with `path`, as its "Guardar" button does.
+bool saveAs(QWidget* window, const QString& path) {
+    auto* file = openDialog<QFileDialog>(window);
+    if (!file) return false;
+    file->selectFile(path);
+    static_cast<QDialog*>(file)->accept();
+    return true;
 }
 
 QPushButton* informe(DosingWindow& window) {
@@ -78,18 +101,10 @@ TEST(ReportButton, AsksThePeriodAndTheFileThenOpensTheReport) {
     // from / to; the last shift that ended is chosen.
     EXPECT_EQ(periods->choices()->buttons().size(), 5);
     EXPECT_EQ(periods->choices()->checkedId(), 1);
-    periods->choices()->button(4)->click();
-    const auto edits = periods->findChildren<QDateTimeEdit*>();
-    ASSERT_EQ(edits.size(), 2);
-    edits[0]->setDateTime(QDateTime(QDate(2026, 12, 8), QTime(6, 0)));
-    edits[1]->setDateTime(QDateTime(QDate(2026, 12, 8), QTime(14, 0)));
-    periods->accept();
+    ASSERT_TRUE(acceptDosesDay(periods));
 
-    auto* file = openDialog<QFileDialog>(window);
-    ASSERT_NE(file, nullptr);
     const QString path = dir.filePath("turno.pdf");
-    file->selectFile(path);
-    static_cast<QDialog*>(file)->accept();  // as its "Guardar" button does
+    ASSERT_TRUE(saveAs(window, path));
     // Written off the window's thread, then handed to the viewer.
     ASSERT_TRUE(waitFor([&] { return !viewer.opened.isEmpty(); }));
     ASSERT_EQ(viewer.opened.size(), 1);
@@ -97,6 +112,19 @@ TEST(ReportButton, AsksThePeriodAndTheFileThenOpensTheReport) {
     QFile pdf(path);
     ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
     EXPECT_TRUE(pdf.read(5) == "%PDF-");
+
+    // With no viewer on the computer (none offscreen), the operator is told where it went.
+    viewer.remove();
+    informe(*window)->click();
+    ASSERT_TRUE(acceptDosesDay(openDialog<ReportDialog>(window)));
+    const QString again = dir.filePath("otro.pdf");
+    ASSERT_TRUE(saveAs(window, again));
+    auto* told = openDialog<QMessageBox>(window);
+    ASSERT_NE(told, nullptr);
+    EXPECT_EQ(told->text(), QStringLiteral("Informe guardado en %1. No hay un visor de PDF que lo "
+                                           "abra.")
+                                .arg(QDir::toNativeSeparators(again)));
+    EXPECT_TRUE(QFile::exists(again));
 }
 
 TEST(ReportButton, ItsDialogsLeaveTheStationFreeToClose) {
