@@ -21,7 +21,7 @@ import subprocess
 import sys
 import tempfile
 
-from gnu_time import summary, timed
+from gnu_time import cached_lines, summary, timed
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LIMIT_S = 0.5
@@ -65,10 +65,7 @@ def main():
         if not args.log:
             subprocess.run([sys.executable, os.path.join(ROOT, "scripts/gen-weight-log.py"),
                             log, "--size-mb", "100", "--locale", "es_ES"], check=True)
-        lines = 0
-        with open(log, "rb") as f:  # into the page cache, as a second look at a file finds it
-            while block := f.read(1 << 20):
-                lines += block.count(b"\n")
+        lines = cached_lines(log)
         script = os.path.join(work, "peso.gp")
         with open(script, "w") as f:
             f.write(GNUPLOT.format(out=os.path.join(work, "gnuplot.png"), log=log))

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "harness.h"
@@ -53,19 +52,10 @@ TEST(CommandLine, AnswersOrRefusesWithoutWindowOrConfiguration) {
         {service, {}, 1, {}, {"vormelq: ", "Comunicacion_1", "abc"}},
     };
     for (const auto& c : cases) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(dir.path());
-        p.start(c.program, c.args);
-        ASSERT_TRUE(p.waitForFinished(60000));
-        const QString out = QString::fromUtf8(p.readAllStandardOutput());
-        const QString err = QString::fromUtf8(p.readAllStandardError());
+        const auto [status, out, err] = runCommand(c.program, c.args, dir.path(), {}, 60000);
         const std::string args =
             (QFileInfo(c.program).fileName() + ' ' + c.args.join(' ')).toStdString();
-        EXPECT_EQ(p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, c.code) << args;
+        EXPECT_EQ(status, c.code) << args;
         EXPECT_EQ(out.isEmpty(), c.out.isEmpty()) << args << ": " << out.toStdString();
         EXPECT_EQ(err.isEmpty(), c.err.isEmpty()) << args << ": " << err.toStdString();
         for (const QString& word : c.out) EXPECT_TRUE(out.contains(word)) << args;

@@ -18,6 +18,27 @@ QString servicePath() {
     return QStringLiteral(VORMELQ_BINARY_DIR "/src/service/vormelq-servicio");
 }
 
+CommandRun runCommand(const QString& program, const QStringList& args, const QString& dir,
+                      const QStringList& environment, int ms) {
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    for (const QString& entry : environment)
+        env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    const bool ended = p.waitForFinished(ms);
+    if (!ended) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    return {ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
 bool waitFor(const std::function<bool()>& condition, int ms) {
     QDeadlineTimer deadline(ms);
     while (!condition()) {

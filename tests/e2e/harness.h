@@ -15,6 +15,17 @@ QString stationPath();
 // vormelq-servicio, the station without a window as its own package runs it.
 QString servicePath();
 
+// One run of `program` as a user runs it from a shell with no display, in `dir`, with
+// `environment` ("NAME=value") on top of the test's own: its exit status (-1 when it
+// crashed or did not end within `ms`), its standard output and its standard error.
+struct CommandRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+CommandRun runCommand(const QString& program, const QStringList& args, const QString& dir,
+                      const QStringList& environment = {}, int ms = 120000);
+
 // Waits for `condition`, letting events run; false when it never held within `ms`. The
 // limit only keeps a broken build from hanging the suite; no test asserts on speed.
 bool waitFor(const std::function<bool()>& condition, int ms = 60000);

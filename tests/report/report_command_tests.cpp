@@ -16,25 +16,10 @@
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    QString err;
-};
-
 // The real executable with no display, in the plant's locale; `environment` on top.
-Outcome report(const QStringList& args, const QString& dir, const QStringList& environment = {}) {
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    for (const QString& entry : environment)
-        env.insert(entry.section('=', 0, 0), entry.section('=', 1));
-    p.setProcessEnvironment(env);
-    p.start(stationPath(), QStringList{"--informe"} + args);
-    EXPECT_TRUE(p.waitForFinished(120000));
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardError())};
+CommandRun report(const QStringList& args, const QString& dir,
+                  const QStringList& environment = {}) {
+    return runCommand(stationPath(), QStringList{"--informe"} + args, dir, environment);
 }
 
 std::vector<std::string> fields(const QString& line) {
@@ -252,7 +237,7 @@ TEST(ReportCommand, FiguresOfThreeModulesMatchACountMadeHere) {
     Module three{2, 1.0, doses(23, 11 * 3600, 5.0, 2, "", "", 9, false)};
     writeLines(dir.filePath("Modulo3/Dosificaciones.csv"), doseLines(three, tolerances));
 
-    const Outcome run =
+    const CommandRun run =
         report({dir.path(), "--desde", "2026-12-08 06:00", "--hasta", "2026-12-08 14:00", "-o",
                 dir.filePath("informe.pdf"), "--csv", dir.filePath("resumen.csv")},
                dir.path());
@@ -404,7 +389,7 @@ TEST(ReportCommand, TakesTheLastShiftEndedAcrossMidnightUnlessTold) {
     };
     for (const auto& c : cases) {
         QFile::remove(csv);
-        const Outcome run =
+        const CommandRun run =
             report(QStringList{dir.path(), "-o", dir.filePath("r.pdf"), "--csv", csv} + c.args,
                    dir.path(), clock);
         const std::string what = c.args.join(' ').toStdString();
@@ -436,7 +421,7 @@ TEST(ReportCommand, SaysWhatIsWrongWithItsStatus) {
     const QString day[] = {"--desde", "2026-12-08 00:00", "--hasta", "2026-12-09 00:00"};
     const QStringList period(std::begin(day), std::end(day));
     // A module's record that cannot be read stops the report, naming it.
-    const Outcome unreadable = report(period, dir.path());
+    const CommandRun unreadable = report(period, dir.path());
     EXPECT_EQ(unreadable.status, 1);
     EXPECT_TRUE(unreadable.err.contains("no se puede leer Modulo2/Dosificaciones.csv"))
         << unreadable.err.toStdString();
@@ -457,13 +442,13 @@ TEST(ReportCommand, SaysWhatIsWrongWithItsStatus) {
         {period + QStringList{"--csv", "y/r.csv"}, 1, "no se puede escribir y/r.csv"},
     };
     for (const auto& c : cases) {
-        const Outcome run = report(c.args, dir.path());
+        const CommandRun run = report(c.args, dir.path());
         const std::string what = c.args.join(' ').toStdString();
         EXPECT_EQ(run.status, c.status) << what << ": " << run.err.toStdString();
         EXPECT_TRUE(run.err.contains(c.err)) << what << ": " << run.err.toStdString();
     }
     // A line that does not read is counted and skipped.
-    const Outcome skipped = report(period, dir.path());
+    const CommandRun skipped = report(period, dir.path());
     EXPECT_EQ(skipped.status, 0) << skipped.err.toStdString();
     EXPECT_TRUE(skipped.err.contains(
         "Dosificaciones.csv: 1 líneas ilegibles omitidas (la primera, línea 2)"))

@@ -5,31 +5,18 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "chart_render.h"
+#include "harness.h"
 
 namespace {
 
-struct PlotRun {
-    int status = -1;
-    QString err;
-};
-
 // The real executable, as a user runs it: no display, no modbus.ini, no module; in the
 // plant's locale unless `lang` names another.
-PlotRun plot(const QStringList& args, const QString& dir, const QString& lang = {}) {
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    if (!lang.isEmpty()) env.insert(QStringLiteral("LANG"), lang);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(VORMELQ_BINARY_DIR "/src/app/vormelq"), args);
-    EXPECT_TRUE(p.waitForFinished(120000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardError())};
+CommandRun plot(const QStringList& args, const QString& dir, const QString& lang = {}) {
+    return runCommand(stationPath(), args, dir,
+                      lang.isEmpty() ? QStringList{} : QStringList{QStringLiteral("LANG=") + lang});
 }
 
 void write(const QString& path, const QByteArray& bytes) {
@@ -53,7 +40,7 @@ TEST(PlotCommand, DrawsALogWithBrokenLinesAndSaysWhichWereSkipped) {
     }
     write(dir.filePath("Peso.csv"), log);
 
-    const PlotRun png =
+    const CommandRun png =
         plot({"--plot", "Peso.csv", "-o", "peso.png", "--size", "800x500"}, dir.path());
     EXPECT_EQ(png.status, 0) << png.err.toStdString();
     EXPECT_TRUE(png.err.contains("2 líneas ilegibles")) << png.err.toStdString();
@@ -63,9 +50,9 @@ TEST(PlotCommand, DrawsALogWithBrokenLinesAndSaysWhichWereSkipped) {
 
     // The labels are text, in the file's decimals and the locale's separator.
     for (const auto& [lang, label] : {std::pair("es_ES.UTF-8", "97,5"), {"C.UTF-8", "97.5"}}) {
-        const PlotRun svg = plot({"--plot", "Peso.csv", "-o", "peso.svg", "--from",
-                                  "2026-12-07 08:00", "--to", "2026-12-07 08:01"},
-                                 dir.path(), QString::fromLatin1(lang));
+        const CommandRun svg = plot({"--plot", "Peso.csv", "-o", "peso.svg", "--from",
+                                     "2026-12-07 08:00", "--to", "2026-12-07 08:01"},
+                                    dir.path(), QString::fromLatin1(lang));
         EXPECT_EQ(svg.status, 0) << svg.err.toStdString();
         QFile file(dir.filePath("peso.svg"));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -99,7 +86,7 @@ TEST(PlotCommand, RefusesWhatItCannotDrawWithAReasonAndAStatus) {
         {{"--plot", "one.csv", "-o", "x.png", "--colour", "red"}, 2, "opción desconocida"},
     };
     for (const Case& c : cases) {
-        const PlotRun r = plot(c.args, dir.path());
+        const CommandRun r = plot(c.args, dir.path());
         EXPECT_EQ(r.status, c.status) << c.args.join(' ').toStdString() << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.says))) << r.err.toStdString();
     }
